@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds the kit, then builds and runs the whole test suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/setup.sh
+
+jobs="$(nproc)"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKIT_SANITIZE=address,undefined
+cmake --build build-asan -j"$jobs"
+
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600

@@ -1,0 +1,72 @@
+// QLogger: configures log4cplus once for the whole process.
+#include <atomic>
+
+#include <log4cplus/config.hxx>
+#include <log4cplus/fileappender.h>
+#include <log4cplus/helpers/loglog.h>
+#include <log4cplus/layout.h>
+#include <log4cplus/logger.h>
+
+#include "api/log.h"
+#include "platform/program_paths.h"
+#include "tessal/logger.h"
+
+namespace {
+
+constexpr const char* kLoggerName = "ZYK";
+constexpr long kMaxFileSize = 5120;
+constexpr int kBackupFiles = 3;
+constexpr const char* kPattern = "[%D{%m/%d/%y %H:%M:%S,%Q}] [%t] %-5p - %m%n";
+
+std::atomic<bool> g_loggingClosed{false};
+
+}  // namespace
+
+bool LoggingActive() { return !g_loggingClosed.load(std::memory_order_acquire); }
+
+QLogger::QLogger() {
+    log4cplus::initialize();
+    // A missing log directory loses records silently, as on the original platform.
+    log4cplus::helpers::LogLog::getLogLog()->setQuietMode(true);
+    log4cplus::SharedAppenderPtr appender(new log4cplus::RollingFileAppender(
+        platform::LogFilePath(), kMaxFileSize, kBackupFiles, true, false));
+    appender->setLayout(std::unique_ptr<log4cplus::Layout>(new log4cplus::PatternLayout(kPattern)));
+    m_logger = log4cplus::Logger::getInstance(kLoggerName);
+    m_logger.addAppender(appender);
+    m_logger.setLogLevel(log4cplus::TRACE_LOG_LEVEL);
+}
+
+QLogger::QLogger(const QLogger& other) : m_logger(other.m_logger) {}
+
+QLogger::~QLogger() {
+    if (LoggingActive()) log4cplus::Logger::shutdown();
+}
+
+QLogger& QLogger::operator=(const QLogger& other) {
+    m_logger = other.m_logger;
+    return *this;
+}
+
+QLogger& QLogger::GetInstance() {
+    static QLogger instance;
+    return instance;
+}
+
+void QLogger::Emit(int level, const std::string& text) const {
+    if (!LoggingActive() || !m_logger.isEnabledFor(level)) return;
+    m_logger.forcedLog(level, text, __FILE__, __LINE__);
+}
+
+void QLogger::Trace(const std::string& text) const { Emit(log4cplus::TRACE_LOG_LEVEL, text); }
+void QLogger::Debug(const std::string& text) const { Emit(log4cplus::DEBUG_LOG_LEVEL, text); }
+void QLogger::Info(const std::string& text) const { Emit(log4cplus::INFO_LOG_LEVEL, text); }
+void QLogger::Warn(const std::string& text) const { Emit(log4cplus::WARN_LOG_LEVEL, text); }
+void QLogger::Error(const std::string& text) const { Emit(log4cplus::ERROR_LOG_LEVEL, text); }
+void QLogger::Fatal(const std::string& text) const { Emit(log4cplus::FATAL_LOG_LEVEL, text); }
+
+log4cplus::Logger QLogger::getLogger() { return m_logger; }
+
+void QLogger::closeThreadPool() {
+    if (g_loggingClosed.exchange(true, std::memory_order_acq_rel)) return;
+    log4cplus::deinitialize();
+}

@@ -1,0 +1,16 @@
+// Conversions between UTF-8 and the ANSI code page that vendor libraries and keys use.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// The ANSI code page: TESSAL_ANSI_CODEPAGE, else "GBK".
+std::string AnsiCodePage();
+
+// Converts `text` from one iconv code page to another. Bytes that cannot be converted
+// become `replacement` (one per unconvertible input sequence); never fails.
+std::string ConvertCodePage(const std::string& text, const std::string& from, const std::string& to,
+                            const std::string& replacement);
+
+}  // namespace platform

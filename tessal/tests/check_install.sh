@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the kit into a scratch prefix and builds a host there with pkg-config alone.
+set -euo pipefail
+build_dir="$1"; host_source="$2"; sanitize="${3:-}"
+prefix=$(mktemp -d "${TMPDIR:-/tmp}/tessal-install-XXXXXX")
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+export PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib/x86_64-linux-gnu/pkgconfig"
+extra=()
+[ -n "$sanitize" ] && extra=(-fsanitize="$sanitize")
+# shellcheck disable=SC2046
+g++ -std=c++17 "${extra[@]}" "$host_source" -o "$prefix/host" $(pkg-config --cflags --libs tessal)
+libdir=$(pkg-config --variable=libdir tessal)
+TESSAL_LOG_FILE="$prefix/host.log" LD_LIBRARY_PATH="$libdir" "$prefix/host"
+grep -q "DEBUG - host program" "$prefix/host.log"
+echo "installed kit: headers, library and tessal.pc usable by a host"
