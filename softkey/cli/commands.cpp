@@ -1,0 +1,419 @@
+#include "cli/commands.h"
+
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include "core/faults.h"
+#include "core/fs_util.h"
+#include "core/softcrypto.h"
+#include "core/vbus.h"
+
+namespace softkey::cli {
+namespace {
+
+uint16_t ParseHex4(const std::string& text, const char* what) {
+    if (text.size() != 4 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        throw UsageError(std::string(what) + " must be four hexadecimal digits, not \"" + text + "\"");
+    return static_cast<uint16_t>(std::strtoul(text.c_str(), nullptr, 16));
+}
+
+uint32_t ParseNumber(const std::string& text, const char* what) {
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (text.empty() || text[0] == '-' || *end != '\0' || errno || v > 0xFFFFFFFFull)
+        throw UsageError(std::string(what) + " must be a number, not \"" + text + "\"");
+    return static_cast<uint32_t>(v);
+}
+
+std::vector<std::string> SplitCommas(const std::string& text) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t comma = text.find(',', start);
+        std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (part.empty()) throw UsageError("empty name in --drivers");
+        parts.push_back(part);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return parts;
+}
+
+void CheckPin(const std::string& pin, const char* what) {
+    if (pin.size() < 6 || pin.size() > 32) throw UsageError(std::string(what) + " must have 6 to 32 characters");
+}
+
+bool SignUsage(const std::string& word) {
+    if (word == "sign") return true;
+    if (word == "enc") return false;
+    throw UsageError("key usage must be sign or enc, not \"" + word + "\"");
+}
+
+// The key's first application, where the provisioning commands work.
+Application& FirstApp(Token& t) {
+    if (t.apps.empty()) throw std::runtime_error("key " + t.serial + " has no application");
+    return t.apps.front();
+}
+
+Container& NamedContainer(Token& t, const std::string& name) {
+    Container* c = FirstApp(t).FindContainer(name);
+    if (!c) throw std::runtime_error("key " + t.serial + " has no container \"" + name + "\"");
+    return *c;
+}
+
+std::string ReadInput(const std::string& path) {
+    std::string data;
+    if (!ReadWholeFile(path, data)) throw std::runtime_error("cannot read " + path);
+    return data;
+}
+
+// A certificate given as PEM or DER, returned as DER.
+Bytes CertificateDer(const std::string& data, const std::string& path) {
+    X509* cert = nullptr;
+    if (data.find("-----BEGIN") != std::string::npos) {
+        BIO* bio = BIO_new_mem_buf(data.data(), static_cast<int>(data.size()));
+        cert = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+        BIO_free(bio);
+    } else {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(data.data());
+        cert = d2i_X509(nullptr, &p, static_cast<long>(data.size()));
+    }
+    if (!cert) throw std::runtime_error(path + " is not a certificate");
+    unsigned char* der = nullptr;
+    int len = i2d_X509(cert, &der);
+    X509_free(cert);
+    Bytes out(der, der + len);
+    OPENSSL_free(der);
+    return out;
+}
+
+std::string CertificatePem(const Bytes& der) {
+    const unsigned char* p = der.data();
+    X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+    if (!cert) throw std::runtime_error("stored certificate is damaged");
+    BIO* bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_X509(bio, cert);
+    char* data = nullptr;
+    long len = BIO_get_mem_data(bio, &data);
+    std::string pem(data, static_cast<size_t>(len));
+    BIO_free(bio);
+    X509_free(cert);
+    return pem;
+}
+
+std::string CertificateSubject(const Bytes& der) {
+    const unsigned char* p = der.data();
+    X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+    if (!cert) return "(not a certificate)";
+    char* line = X509_NAME_oneline(X509_get_subject_name(cert), nullptr, 0);
+    std::string subject = line ? line : "";
+    OPENSSL_free(line);
+    X509_free(cert);
+    return subject;
+}
+
+std::string KeyText(const std::optional<KeyPair>& key) {
+    if (!key) return "none";
+    return key->alg == KeyAlg::Rsa ? "rsa" + std::to_string(key->bits) : "sm2";
+}
+
+// Loads, changes and saves one key under the store's exclusive lock.
+template <typename Change>
+void ChangeKey(const Store& store, const std::string& serial, Change change) {
+    Store::Lock lock(store, true);
+    Token t = store.Load(serial);
+    change(t);
+    store.Save(t);
+}
+
+void ExpectCount(const Args& a, size_t n, const char* usage) {
+    if (a.positional.size() != n) throw UsageError(std::string("usage: softkey ") + usage);
+}
+
+}  // namespace
+
+const std::string& Args::At(size_t i, const char* what) const {
+    if (i >= positional.size()) throw UsageError(std::string("missing ") + what);
+    return positional[i];
+}
+
+std::string Args::Option(const std::string& name, const std::string& fallback) const {
+    auto it = options.find(name);
+    return it == options.end() ? fallback : it->second;
+}
+
+int CmdCreate(const Store& store, const Args& a) {
+    ExpectCount(a, 0, "create --serial SN --vid HEX4 --pid HEX4 [options]");
+    for (const char* required : {"--serial", "--vid", "--pid"})
+        if (!a.Has(required)) throw UsageError(std::string("create needs ") + required);
+    Token t;
+    t.serial = a.Option("--serial");
+    if (!ValidSerial(t.serial))
+        throw UsageError("serial must be 1 to 31 letters, digits, '.', '_' or '-'");
+    t.vid = ParseHex4(a.Option("--vid"), "--vid");
+    t.pid = ParseHex4(a.Option("--pid"), "--pid");
+    t.label = a.Option("--label", "Softkey " + t.serial);
+    if (t.label.size() > 31) throw UsageError("label must have at most 31 characters");
+    if (a.Has("--drivers")) t.drivers = SplitCommas(a.Option("--drivers"));
+    Application app;
+    app.name = a.Option("--app", "DEFAULT_APP");
+    if (app.name.empty() || app.name.size() > 48) throw UsageError("application name must have 1 to 48 characters");
+    std::string userPin = a.Option("--user-pin", "12345678");
+    std::string adminPin = a.Option("--admin-pin", "70315926");
+    CheckPin(userPin, "--user-pin");
+    CheckPin(adminPin, "--admin-pin");
+    uint32_t retries = ParseNumber(a.Option("--retries", "6"), "--retries");
+    if (retries < 1 || retries > 15) throw UsageError("--retries must be 1 to 15");
+    app.userPin = MakePin(userPin, retries);
+    app.adminPin = MakePin(adminPin, retries);
+    t.apps.push_back(app);
+
+    Store::Lock lock(store, true);
+    if (store.Exists(t.serial)) throw std::runtime_error("a key with serial " + t.serial + " exists already");
+    store.Save(t);
+    std::printf("created key %s (%04x:%04x), unplugged\n", t.serial.c_str(), t.vid, t.pid);
+    return 0;
+}
+
+int CmdPlug(const Store& store, const Args& a) {
+    ExpectCount(a, 1, "plug SN");
+    Store::Lock lock(store, true);
+    Token t = store.Load(a.At(0, "serial"));
+    Plug(store, t);
+    std::printf("plugged %s\n", t.serial.c_str());
+    return 0;
+}
+
+int CmdUnplug(const Store& store, const Args& a) {
+    ExpectCount(a, 1, "unplug SN");
+    Store::Lock lock(store, true);
+    const std::string& serial = a.At(0, "serial");
+    Unplug(store, serial);
+    std::printf("unplugged %s\n", serial.c_str());
+    return 0;
+}
+
+int CmdList(const Store& store, const Args& a) {
+    ExpectCount(a, 0, "list");
+    Store::Lock lock(store, false);
+    for (const std::string& serial : store.Serials()) {
+        Token t = store.Load(serial);
+        std::printf("%s %04x:%04x %s \"%s\"\n", serial.c_str(), t.vid, t.pid,
+                    PluggedSession(store, serial) ? "plugged" : "unplugged", t.label.c_str());
+    }
+    return 0;
+}
+
+int CmdShow(const Store& store, const Args& a) {
+    ExpectCount(a, 1, "show SN");
+    Store::Lock lock(store, false);
+    Token t = store.Load(a.At(0, "serial"));
+    std::cout << "serial: " << t.serial << "\nusb id: " << std::hex;
+    char id[16];
+    std::snprintf(id, sizeof id, "%04x:%04x", t.vid, t.pid);
+    std::cout << id << std::dec << "\nlabel: " << t.label
+              << "\nstate: " << (PluggedSession(store, t.serial) ? "plugged" : "unplugged") << "\ndrivers: ";
+    if (t.drivers.empty()) std::cout << "(any)";
+    for (size_t i = 0; i < t.drivers.size(); ++i) std::cout << (i ? "," : "") << t.drivers[i];
+    std::cout << "\n";
+    for (const Application& app : t.apps) {
+        std::cout << "application " << app.name << ": user PIN " << app.userPin.remain << "/"
+                  << app.userPin.maxRetry << " tries left, admin PIN " << app.adminPin.remain << "/"
+                  << app.adminPin.maxRetry << "\n";
+        for (const Container& c : app.containers) {
+            std::cout << "  container " << c.name << ": sign key " << KeyText(c.signKey) << ", enc key "
+                      << KeyText(c.encKey) << "\n";
+            if (!c.signCert.empty()) std::cout << "    sign cert " << CertificateSubject(c.signCert) << "\n";
+            if (!c.encCert.empty()) std::cout << "    enc cert " << CertificateSubject(c.encCert) << "\n";
+        }
+        for (const FileEntry& f : app.files) std::cout << "  file " << f.name << " (" << f.data.size() << " bytes)\n";
+    }
+    return 0;
+}
+
+int CmdDelete(const Store& store, const Args& a) {
+    ExpectCount(a, 1, "delete SN");
+    Store::Lock lock(store, true);
+    const std::string& serial = a.At(0, "serial");
+    if (!store.Exists(serial)) throw std::runtime_error("no key with serial " + serial);
+    if (PluggedSession(store, serial)) Unplug(store, serial);
+    ClearFaults(store, serial);
+    store.Remove(serial);
+    std::printf("deleted %s\n", serial.c_str());
+    return 0;
+}
+
+int CmdFault(const Store& store, const Args& a) {
+    if (a.positional.size() == 2 && a.positional[1] == "clear") {
+        ClearFaults(store, a.positional[0]);
+        std::printf("cleared faults of %s\n", a.positional[0].c_str());
+        return 0;
+    }
+    ExpectCount(a, 3, "fault SN FUNCTION CODE [--count N] [--arg TEXT]");
+    Fault f;
+    f.serial = a.At(0, "serial");
+    if (!store.Exists(f.serial)) throw std::runtime_error("no key with serial " + f.serial);
+    f.function = a.At(1, "function");
+    if (f.function.compare(0, 4, "SKF_") != 0) throw UsageError("FUNCTION must be an SKF function name");
+    f.code = ParseNumber(a.At(2, "code"), "CODE");
+    if (f.code == 0) throw UsageError("CODE must not be 0");
+    f.count = ParseNumber(a.Option("--count", "1"), "--count");
+    if (f.count == 0) throw UsageError("--count must be at least 1");
+    f.arg = a.Option("--arg");
+    AddFault(store, f);
+    std::printf("%s of %s fails with 0x%08X for %u call(s)\n", f.function.c_str(), f.serial.c_str(), f.code,
+                f.count);
+    return 0;
+}
+
+int CmdInstallDriver(const Store&, const Args& a) {
+    ExpectCount(a, 0, "install-driver --root DIR --name LIBNAME [--family FAMILY]");
+    if (!a.Has("--root") || !a.Has("--name")) throw UsageError("install-driver needs --root and --name");
+    std::string name = a.Option("--name");
+    std::string family = a.Option("--family");
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
+        throw UsageError("--name must be a plain file name");
+    if (family.find("..") != std::string::npos) throw UsageError("--family must not contain ..");
+    std::string source = a.Option("--from");
+    if (source.empty()) {
+        char exe[4096];
+        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n <= 0) throw std::runtime_error("cannot find the program's own directory");
+        std::string dir(exe, static_cast<size_t>(n));
+        dir = dir.substr(0, dir.rfind('/'));
+        source = dir + "/../lib/libsoftkey.so";
+    }
+    std::string library;
+    if (!ReadWholeFile(source, library)) throw std::runtime_error("cannot read the library " + source);
+    std::string dir = a.Option("--root") + (family.empty() ? "" : "/" + family);
+    MakeDirs(dir);
+    // A fresh file each time (renamed into place), so a process using the old copy keeps it.
+    WriteFileAtomic(dir + "/" + name, library, 0755);
+    std::printf("installed %s/%s\n", dir.c_str(), name.c_str());
+    return 0;
+}
+
+int CmdFile(const Store& store, const Args& a) {
+    const std::string& verb = a.At(0, "file command (put, get or list)");
+    if (verb == "list") {
+        ExpectCount(a, 2, "file list SN");
+        Store::Lock lock(store, false);
+        Token t = store.Load(a.At(1, "serial"));
+        for (const FileEntry& f : FirstApp(t).files) std::printf("%s %zu\n", f.name.c_str(), f.data.size());
+        return 0;
+    }
+    ExpectCount(a, 4, "file (put|get) SN NAME PATH");
+    const std::string& serial = a.At(1, "serial");
+    const std::string& name = a.At(2, "file name");
+    const std::string& path = a.At(3, "path");
+    if (verb == "put") {
+        if (name.empty() || name.size() > 31) throw UsageError("file name must have 1 to 31 characters");
+        std::string data = ReadInput(path);
+        ChangeKey(store, serial, [&](Token& t) {
+            Application& app = FirstApp(t);
+            FileEntry* f = app.FindFile(name);
+            if (!f) {
+                app.files.push_back(FileEntry{name, 0xFF, 0xFF, {}});
+                f = &app.files.back();
+            }
+            f->data.assign(data.begin(), data.end());
+        });
+        std::printf("wrote %zu bytes to %s of %s\n", data.size(), name.c_str(), serial.c_str());
+        return 0;
+    }
+    if (verb == "get") {
+        Store::Lock lock(store, false);
+        Token t = store.Load(serial);
+        const FileEntry* f = FirstApp(t).FindFile(name);
+        if (!f) throw std::runtime_error("key " + serial + " has no file \"" + name + "\"");
+        WriteFileAtomic(path, std::string(f->data.begin(), f->data.end()), 0644);
+        return 0;
+    }
+    throw UsageError("unknown file command " + verb);
+}
+
+int CmdCert(const Store& store, const Args& a) {
+    ExpectCount(a, 5, "cert (import|export) SN CONTAINER (sign|enc) PATH");
+    const std::string& verb = a.At(0, "cert command");
+    const std::string& serial = a.At(1, "serial");
+    const std::string& container = a.At(2, "container");
+    bool sign = SignUsage(a.At(3, "key usage"));
+    const std::string& path = a.At(4, "path");
+    if (verb == "import") {
+        Bytes der = CertificateDer(ReadInput(path), path);
+        ChangeKey(store, serial, [&](Token& t) { (sign ? NamedContainer(t, container).signCert : NamedContainer(t, container).encCert) = der; });
+        std::printf("imported the %s certificate into %s of %s\n", sign ? "sign" : "enc", container.c_str(),
+                    serial.c_str());
+        return 0;
+    }
+    if (verb == "export") {
+        Store::Lock lock(store, false);
+        Token t = store.Load(serial);
+        const Bytes& der = sign ? NamedContainer(t, container).signCert : NamedContainer(t, container).encCert;
+        if (der.empty()) throw std::runtime_error("container " + container + " has no " + (sign ? "sign" : "enc") + " certificate");
+        WriteFileAtomic(path, CertificatePem(der), 0644);
+        return 0;
+    }
+    throw UsageError("unknown cert command " + verb);
+}
+
+int CmdContainer(const Store& store, const Args& a) {
+    const std::string& verb = a.At(0, "container command (list, create or pubkey)");
+    if (verb == "list") {
+        ExpectCount(a, 2, "container list SN");
+        Store::Lock lock(store, false);
+        Token t = store.Load(a.At(1, "serial"));
+        for (const Container& c : FirstApp(t).containers)
+            std::printf("%s sign=%s enc=%s%s\n", c.name.c_str(), KeyText(c.signKey).c_str(), KeyText(c.encKey).c_str(),
+                        c.signCert.empty() ? "" : " cert");
+        return 0;
+    }
+    if (verb == "create") {
+        ExpectCount(a, 4, "container create SN NAME (rsa1024|rsa2048|rsa4096|sm2)");
+        const std::string& serial = a.At(1, "serial");
+        const std::string& name = a.At(2, "container name");
+        const std::string& kind = a.At(3, "key kind");
+        if (name.empty() || name.size() > 64) throw UsageError("container name must have 1 to 64 characters");
+        KeyAlg alg = KeyAlg::Sm2;
+        int bits = 256;
+        if (kind == "rsa1024" || kind == "rsa2048" || kind == "rsa4096") {
+            alg = KeyAlg::Rsa;
+            bits = std::atoi(kind.c_str() + 3);
+        } else if (kind != "sm2") {
+            throw UsageError("key kind must be rsa1024, rsa2048, rsa4096 or sm2");
+        }
+        ChangeKey(store, serial, [&](Token& t) {
+            Application& app = FirstApp(t);
+            if (app.FindContainer(name)) throw std::runtime_error("container " + name + " exists already");
+            Bytes spki;
+            Bytes priv = GenerateKeyPair(alg, bits, spki);
+            Container c;
+            c.name = name;
+            c.signKey = SealKeyPair(store, alg, bits, spki, priv);
+            OPENSSL_cleanse(priv.data(), priv.size());
+            app.containers.push_back(c);
+        });
+        std::printf("created container %s with a %s signing key on %s\n", name.c_str(), kind.c_str(), serial.c_str());
+        return 0;
+    }
+    if (verb == "pubkey") {
+        ExpectCount(a, 5, "container pubkey SN NAME (sign|enc) PATH");
+        Store::Lock lock(store, false);
+        Token t = store.Load(a.At(1, "serial"));
+        Container& c = NamedContainer(t, a.At(2, "container name"));
+        bool sign = SignUsage(a.At(3, "key usage"));
+        const std::optional<KeyPair>& key = sign ? c.signKey : c.encKey;
+        if (!key) throw std::runtime_error("container " + c.name + " has no " + (sign ? "sign" : "enc") + " key");
+        WriteFileAtomic(a.At(4, "path"), PublicKeyPem(key->publicKey), 0644);
+        return 0;
+    }
+    throw UsageError("unknown container command " + verb);
+}
+
+}  // namespace softkey::cli

@@ -1,0 +1,28 @@
+// Injected failures: a named SKF function of a named key returns a given code for N calls.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/store.h"
+
+namespace softkey {
+
+struct Fault {
+    std::string serial;
+    std::string function;  // for example "SKF_ConnectDev"
+    uint32_t code = 0;
+    uint32_t count = 1;
+    std::string arg;  // when not empty, only calls naming this (container, file, ...) fail
+};
+
+void AddFault(const Store& store, const Fault& fault);
+std::vector<Fault> ListFaults(const Store& store);
+void ClearFaults(const Store& store, const std::string& serial);
+
+// Consumes one matching fault and returns its code; 0 when none applies.
+uint32_t TakeFault(const Store& store, const std::string& serial, const std::string& function,
+                   const std::string& arg);
+
+}  // namespace softkey

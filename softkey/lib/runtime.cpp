@@ -1,0 +1,221 @@
+#include "lib/runtime.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "core/faults.h"
+#include "core/vbus.h"
+
+namespace softkey {
+namespace {
+
+std::mutex g_handleMutex;
+std::map<uintptr_t, Handle> g_handles;
+uintptr_t g_nextHandle = 0x1000;
+
+std::mutex g_loginMutex;
+std::map<std::string, std::set<ULONG>> g_logins;  // "serial|session|app" -> PIN types
+
+std::string LoginKey(const Handle& h) { return h.serial + "|" + h.session + "|" + h.app; }
+
+// Parsed tokens, reused while their file is unchanged.
+struct CachedToken {
+    ino_t inode = 0;
+    timespec mtime{};
+    off_t size = 0;
+    Token token;
+};
+std::mutex g_cacheMutex;
+std::map<std::string, CachedToken> g_cache;
+
+bool SameFile(const CachedToken& c, const struct stat& st) {
+    return c.inode == st.st_ino && c.size == st.st_size && c.mtime.tv_sec == st.st_mtim.tv_sec &&
+           c.mtime.tv_nsec == st.st_mtim.tv_nsec;
+}
+
+// Loads the token, from the cache when its file did not change. Caller holds the store lock.
+Token LoadCached(const Store& store, const std::string& serial) {
+    std::string path = store.TokenPath(serial);
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) throw std::runtime_error("no key " + serial);
+    std::string key = store.Root() + "|" + serial;
+    {
+        std::lock_guard<std::mutex> lock(g_cacheMutex);
+        auto it = g_cache.find(key);
+        if (it != g_cache.end() && SameFile(it->second, st)) return it->second.token;
+    }
+    Token token = store.Load(serial);
+    std::lock_guard<std::mutex> lock(g_cacheMutex);
+    CachedToken& c = g_cache[key];
+    c.inode = st.st_ino;
+    c.mtime = st.st_mtim;
+    c.size = st.st_size;
+    c.token = token;
+    return token;
+}
+
+void ForgetCached(const Store& store, const std::string& serial) {
+    std::lock_guard<std::mutex> lock(g_cacheMutex);
+    g_cache.erase(store.Root() + "|" + serial);
+}
+
+std::string FindLoadedName() {
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void*>(&FindLoadedName), &info) == 0 || !info.dli_fname) return "";
+    std::string path = info.dli_fname;
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+Store CurrentStore() { return Store(Store::DefaultRoot()); }
+
+const std::string& LoadedName() {
+    static const std::string name = FindLoadedName();
+    return name;
+}
+
+bool VisibleToThisDriver(const Token& token) {
+    if (token.drivers.empty()) return true;
+    for (const std::string& d : token.drivers)
+        if (d == LoadedName()) return true;
+    return false;
+}
+
+HANDLE NewHandle(const Handle& handle) {
+    std::lock_guard<std::mutex> lock(g_handleMutex);
+    uintptr_t id = g_nextHandle;
+    g_nextHandle += 0x10;
+    g_handles[id] = handle;
+    return reinterpret_cast<HANDLE>(id);
+}
+
+ULONG LookupHandle(HANDLE h, HandleKind kind, Handle& out) {
+    std::lock_guard<std::mutex> lock(g_handleMutex);
+    auto it = g_handles.find(reinterpret_cast<uintptr_t>(h));
+    if (it == g_handles.end() || it->second.kind != kind) return SAR_INVALIDHANDLEERR;
+    out = it->second;
+    return SAR_OK;
+}
+
+ULONG CloseHandleOf(HANDLE h, HandleKind kind) {
+    std::lock_guard<std::mutex> lock(g_handleMutex);
+    auto it = g_handles.find(reinterpret_cast<uintptr_t>(h));
+    if (it == g_handles.end() || it->second.kind != kind) return SAR_INVALIDHANDLEERR;
+    g_handles.erase(it);
+    return SAR_OK;
+}
+
+ULONG CheckPresent(const Store& store, const std::string& serial, const std::string& session) {
+    auto current = PluggedSession(store, serial);
+    if (!current || *current != session) return SAR_DEVICE_REMOVED;
+    return SAR_OK;
+}
+
+ULONG InjectedFault(const Store& store, const std::string& serial, const char* function,
+                    const std::string& arg) {
+    return TakeFault(store, serial, function, arg);
+}
+
+ULONG Enter(HANDLE h, HandleKind kind, const char* function, Handle& out, const std::string& arg) {
+    ULONG rc = LookupHandle(h, kind, out);
+    if (rc != SAR_OK) return rc;
+    Store store = CurrentStore();
+    rc = CheckPresent(store, out.serial, out.session);
+    if (rc != SAR_OK) return rc;
+    return InjectedFault(store, out.serial, function, arg);
+}
+
+ULONG ReadToken(const std::string& serial, const std::function<ULONG(const Token&)>& op) {
+    Store store = CurrentStore();
+    Store::Lock lock(store, false);
+    if (!store.Exists(serial)) return SAR_DEVICE_REMOVED;
+    Token token = LoadCached(store, serial);
+    return op(token);
+}
+
+ULONG ChangeToken(const std::string& serial, const std::function<ULONG(Token&, bool& changed)>& op) {
+    Store store = CurrentStore();
+    Store::Lock lock(store, true);
+    if (!store.Exists(serial)) return SAR_DEVICE_REMOVED;
+    Token token = LoadCached(store, serial);
+    bool changed = false;
+    ULONG rc = op(token, changed);
+    if (changed) {
+        ForgetCached(store, serial);
+        store.Save(token);
+    }
+    return rc;
+}
+
+void SetLoggedIn(const Handle& app, ULONG pinType, bool loggedIn) {
+    std::lock_guard<std::mutex> lock(g_loginMutex);
+    auto& types = g_logins[LoginKey(app)];
+    if (loggedIn)
+        types.insert(pinType);
+    else
+        types.erase(pinType);
+}
+
+bool IsLoggedIn(const Handle& h, ULONG pinType) {
+    std::lock_guard<std::mutex> lock(g_loginMutex);
+    auto it = g_logins.find(LoginKey(h));
+    return it != g_logins.end() && it->second.count(pinType) > 0;
+}
+
+void ClearLogin(const Handle& app) {
+    std::lock_guard<std::mutex> lock(g_loginMutex);
+    g_logins.erase(LoginKey(app));
+}
+
+ULONG WriteNameList(const std::vector<std::string>& names, LPSTR buffer, ULONG* size) {
+    if (!size) return SAR_INVALIDPARAMERR;
+    std::string list;
+    for (const std::string& n : names) {
+        list += n;
+        list += '\0';
+    }
+    list += '\0';
+    if (names.empty()) list += '\0';
+    ULONG needed = static_cast<ULONG>(list.size());
+    if (!buffer) {
+        *size = needed;
+        return SAR_OK;
+    }
+    if (*size < needed) {
+        *size = needed;
+        return SAR_BUFFER_TOO_SMALL;
+    }
+    std::memcpy(buffer, list.data(), list.size());
+    *size = needed;
+    return SAR_OK;
+}
+
+ULONG Guarded(const std::function<ULONG()>& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return SAR_MEMORYERR;
+    } catch (...) {
+        return SAR_FAIL;
+    }
+}
+
+Pkey UnsealPrivate(const KeyPair& pair) {
+    Bytes der = Unseal(CurrentStore().StoreKey(), pair.sealedPrivate);
+    Pkey key = LoadPrivateKey(der);
+    OPENSSL_cleanse(der.data(), der.size());
+    return key;
+}
+
+KeyPair MakeSealedPair(KeyAlg alg, int bits, const Bytes& publicSpki, const Bytes& privatePkcs8) {
+    return SealKeyPair(CurrentStore(), alg, bits, publicSpki, privatePkcs8);
+}
+
+}  // namespace softkey

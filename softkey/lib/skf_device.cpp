@@ -1,0 +1,222 @@
+// Device management: listing, connecting, information, presence and events.
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "core/vbus.h"
+#include "lib/runtime.h"
+
+using namespace softkey;
+
+namespace {
+
+// Plugged keys that this copy of the library may list, in serial order.
+std::vector<std::string> VisiblePlugged(const Store& store) {
+    std::vector<std::string> visible;
+    for (const std::string& serial : PluggedSerials(store)) {
+        bool ok = false;
+        ReadToken(serial, [&](const Token& t) {
+            ok = VisibleToThisDriver(t);
+            return SAR_OK;
+        });
+        if (ok) visible.push_back(serial);
+    }
+    return visible;
+}
+
+void CopyText(char* field, size_t size, const std::string& text) {
+    std::memset(field, 0, size);
+    std::memcpy(field, text.data(), std::min(text.size(), size - 1));
+}
+
+std::mutex g_eventMutex;
+std::condition_variable g_eventCv;
+bool g_eventCancelled = false;
+bool g_eventBaseline = false;
+std::set<std::string> g_reported;  // keys last reported present to the event waiter
+
+}  // namespace
+
+SKF_EXPORT ULONG SKF_EnumDev(BOOL bPresent, LPSTR szNameList, ULONG* pulSize) {
+    (void)bPresent;
+    return Guarded([&]() -> ULONG {
+        Store store = CurrentStore();
+        std::vector<std::string> names = VisiblePlugged(store);
+        for (const std::string& serial : names) {
+            ULONG fault = InjectedFault(store, serial, "SKF_EnumDev", "");
+            if (fault) return fault;
+        }
+        return WriteNameList(names, szNameList, pulSize);
+    });
+}
+
+SKF_EXPORT ULONG SKF_ConnectDev(LPSTR szName, DEVHANDLE* phDev) {
+    return Guarded([&]() -> ULONG {
+        if (!szName || !phDev) return SAR_INVALIDPARAMERR;
+        std::string serial = szName;
+        Store store = CurrentStore();
+        auto session = PluggedSession(store, serial);
+        if (!session) return SAR_DEVICE_REMOVED;
+        bool visible = false;
+        ULONG rc = ReadToken(serial, [&](const Token& t) {
+            visible = VisibleToThisDriver(t);
+            return SAR_OK;
+        });
+        if (rc != SAR_OK) return rc;
+        if (!visible) return SAR_DEVICE_REMOVED;
+        ULONG fault = InjectedFault(store, serial, "SKF_ConnectDev", serial);
+        if (fault) return fault;
+        Handle h;
+        h.kind = HandleKind::Device;
+        h.serial = serial;
+        h.session = *session;
+        *phDev = NewHandle(h);
+        return SAR_OK;
+    });
+}
+
+SKF_EXPORT ULONG SKF_DisConnectDev(DEVHANDLE hDev) {
+    return Guarded([&]() -> ULONG { return CloseHandleOf(hDev, HandleKind::Device); });
+}
+
+SKF_EXPORT ULONG SKF_GetDevState(LPSTR szDevName, ULONG* pulDevState) {
+    return Guarded([&]() -> ULONG {
+        if (!szDevName || !pulDevState) return SAR_INVALIDPARAMERR;
+        Store store = CurrentStore();
+        std::string serial = szDevName;
+        ULONG fault = InjectedFault(store, serial, "SKF_GetDevState", serial);
+        if (fault) return fault;
+        *pulDevState = DEV_ABSENT_STATE;
+        if (!PluggedSession(store, serial)) return SAR_OK;
+        return ReadToken(serial, [&](const Token& t) {
+            if (VisibleToThisDriver(t)) *pulDevState = DEV_PRESENT_STATE;
+            return SAR_OK;
+        });
+    });
+}
+
+SKF_EXPORT ULONG SKF_SetLabel(DEVHANDLE hDev, LPSTR szLabel) {
+    return Guarded([&]() -> ULONG {
+        Handle h;
+        ULONG rc = Enter(hDev, HandleKind::Device, "SKF_SetLabel", h);
+        if (rc != SAR_OK) return rc;
+        if (!szLabel || std::strlen(szLabel) > 31) return SAR_INVALIDPARAMERR;
+        return ChangeToken(h.serial, [&](Token& t, bool& changed) {
+            t.label = szLabel;
+            changed = true;
+            return SAR_OK;
+        });
+    });
+}
+
+SKF_EXPORT ULONG SKF_GetDevInfo(DEVHANDLE hDev, DEVINFO* pDevInfo) {
+    return Guarded([&]() -> ULONG {
+        Handle h;
+        ULONG rc = Enter(hDev, HandleKind::Device, "SKF_GetDevInfo", h);
+        if (rc != SAR_OK) return rc;
+        if (!pDevInfo) return SAR_INVALIDPARAMERR;
+        return ReadToken(h.serial, [&](const Token& t) {
+            DEVINFO info;
+            std::memset(&info, 0, sizeof info);
+            info.Version = {1, 0};
+            CopyText(info.Manufacturer, sizeof info.Manufacturer, t.manufacturer);
+            CopyText(info.Issuer, sizeof info.Issuer, "softkey");
+            CopyText(info.Label, sizeof info.Label, t.label);
+            CopyText(info.SerialNumber, sizeof info.SerialNumber, t.serial);
+            info.HWVersion = {1, 0};
+            info.FirmwareVersion = {1, 0};
+            info.AlgSymCap = SGD_SM4_ECB;
+            info.AlgAsymCap = SGD_RSA | SGD_SM2_1 | SGD_SM2_3;
+            info.AlgHashCap = SGD_SM3 | SGD_SHA256;
+            info.TotalSpace = 4u << 20;
+            size_t used = 0;
+            for (const Application& a : t.apps)
+                for (const FileEntry& f : a.files) used += f.data.size();
+            info.FreeSpace = static_cast<ULONG>(used > info.TotalSpace ? 0 : info.TotalSpace - used);
+            info.MaxECCBufferSize = 1024;
+            info.MaxBufferSize = 4096;
+            *pDevInfo = info;
+            return SAR_OK;
+        });
+    });
+}
+
+SKF_EXPORT ULONG SKF_LockDev(DEVHANDLE hDev, ULONG ulTimeOut) {
+    (void)ulTimeOut;
+    return Guarded([&]() -> ULONG {
+        Handle h;
+        return Enter(hDev, HandleKind::Device, "SKF_LockDev", h);
+    });
+}
+
+SKF_EXPORT ULONG SKF_UnlockDev(DEVHANDLE hDev) {
+    return Guarded([&]() -> ULONG {
+        Handle h;
+        return Enter(hDev, HandleKind::Device, "SKF_UnlockDev", h);
+    });
+}
+
+SKF_EXPORT ULONG SKF_GenRandom(DEVHANDLE hDev, BYTE* pbRandom, ULONG ulRandomLen) {
+    return Guarded([&]() -> ULONG {
+        Handle h;
+        ULONG rc = Enter(hDev, HandleKind::Device, "SKF_GenRandom", h);
+        if (rc != SAR_OK) return rc;
+        if (!pbRandom && ulRandomLen) return SAR_INVALIDPARAMERR;
+        return RandomBytes(pbRandom, ulRandomLen) ? SAR_OK : SAR_GENRANDERR;
+    });
+}
+
+// Blocks until a key this library lists is plugged or unplugged, or the wait is cancelled.
+SKF_EXPORT ULONG SKF_WaitForDevEvent(LPSTR szDevName, ULONG* pulDevNameLen, ULONG* pulEvent) {
+    return Guarded([&]() -> ULONG {
+        if (!szDevName || !pulDevNameLen || !pulEvent) return SAR_INVALIDPARAMERR;
+        std::unique_lock<std::mutex> lock(g_eventMutex);
+        g_eventCancelled = false;
+        if (!g_eventBaseline) {
+            std::vector<std::string> now = VisiblePlugged(CurrentStore());
+            g_reported = std::set<std::string>(now.begin(), now.end());
+            g_eventBaseline = true;
+        }
+        for (;;) {
+            std::vector<std::string> list = VisiblePlugged(CurrentStore());
+            std::set<std::string> now(list.begin(), list.end());
+            std::string name;
+            ULONG event = 0;
+            for (const std::string& s : now)
+                if (!g_reported.count(s)) name = s, event = SKF_EVENT_DEVICE_ARRIVED;
+            if (!event)
+                for (const std::string& s : g_reported)
+                    if (!now.count(s)) name = s, event = SKF_EVENT_DEVICE_REMOVED;
+            if (event) {
+                if (*pulDevNameLen < name.size() + 1) {
+                    *pulDevNameLen = static_cast<ULONG>(name.size() + 1);
+                    return SAR_BUFFER_TOO_SMALL;
+                }
+                std::memcpy(szDevName, name.c_str(), name.size() + 1);
+                *pulDevNameLen = static_cast<ULONG>(name.size() + 1);
+                *pulEvent = event;
+                if (event == SKF_EVENT_DEVICE_ARRIVED)
+                    g_reported.insert(name);
+                else
+                    g_reported.erase(name);
+                return SAR_OK;
+            }
+            if (g_eventCv.wait_for(lock, std::chrono::milliseconds(100),
+                                   [] { return g_eventCancelled; }))
+                return SAR_NOT_EVENTERR;
+        }
+    });
+}
+
+SKF_EXPORT ULONG SKF_CancelWaitForDevEvent(void) {
+    std::lock_guard<std::mutex> lock(g_eventMutex);
+    g_eventCancelled = true;
+    g_eventCv.notify_all();
+    return SAR_OK;
+}
+
+// Some callers resolve the cancel function under this spelling.
+SKF_EXPORT ULONG SKFCancelWaitForDevEvent(void) { return SKF_CancelWaitForDevEvent(); }

@@ -1,0 +1,163 @@
+// The provisioning tool: each command's happy path, and bad input that changes nothing.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "core/fs_util.h"
+#include "core/store.h"
+#include "core/vbus.h"
+
+namespace {
+
+struct CliResult {
+    int status;
+    std::string out;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tmp = getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/softkey-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+        m_dir = pattern;
+    }
+    void TearDown() override { softkey::RemoveTree(m_dir); }
+
+    CliResult Cli(const std::string& args) {
+        std::string command = std::string(SOFTKEY_CLI) + " --store " + m_dir + "/store " + args + " 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        std::string out;
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+        int status = pclose(pipe);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+    }
+
+    // Every file of the store with its content, to prove a failed command changed nothing.
+    std::string Snapshot() {
+        std::string all;
+        std::function<void(const std::string&)> walk = [&](const std::string& dir) {
+            for (const std::string& name : softkey::ListDirectory(dir)) {
+                std::string path = dir + "/" + name;
+                if (softkey::IsDirectory(path)) {
+                    walk(path);
+                } else if (name != ".lock" && name != ".faults.lock") {
+                    std::string data;
+                    softkey::ReadWholeFile(path, data);
+                    all += path + "=" + data + "\n";
+                }
+            }
+        };
+        walk(m_dir + "/store");
+        return all;
+    }
+
+    void ExpectFailsAndChangesNothing(const std::string& args, const std::string& message) {
+        std::string before = Snapshot();
+        CliResult r = Cli(args);
+        EXPECT_NE(r.status, 0) << args;
+        EXPECT_NE(r.out.find(message), std::string::npos) << args << "\n" << r.out;
+        EXPECT_EQ(Snapshot(), before) << args;
+    }
+
+    std::string m_dir;
+};
+
+TEST_F(CliTest, CreatePlugListShowUnplugDelete) {
+    CliResult r = Cli("create --serial SN1 --vid 096E --pid 0309 --label Mine --drivers a.dll,b.dll --retries 5");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(Cli("list").out, "SN1 096e:0309 unplugged \"Mine\"\n");
+    ASSERT_EQ(Cli("plug SN1").status, 0);
+    softkey::Store store(m_dir + "/store");
+    std::string vid;
+    ASSERT_TRUE(softkey::ReadWholeFile(store.DevicesDir() + "/sk-SN1/idVendor", vid));
+    EXPECT_EQ(vid, "096e\n");
+    std::string shown = Cli("show SN1").out;
+    EXPECT_NE(shown.find("state: plugged"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("drivers: a.dll,b.dll"), std::string::npos);
+    EXPECT_NE(shown.find("user PIN 5/5 tries left"), std::string::npos);
+    ASSERT_EQ(Cli("unplug SN1").status, 0);
+    EXPECT_FALSE(softkey::PathExists(store.DevicesDir() + "/sk-SN1"));
+    ASSERT_EQ(Cli("plug SN1").status, 0);
+    ASSERT_EQ(Cli("delete SN1").status, 0);
+    EXPECT_EQ(Cli("list").out, "");
+    EXPECT_FALSE(softkey::PathExists(store.DevicesDir() + "/sk-SN1"));
+}
+
+TEST_F(CliTest, ContainersCertificatesFilesAndDrivers) {
+    ASSERT_EQ(Cli("create --serial SN2 --vid 1EA8 --pid C003").status, 0);
+    ASSERT_EQ(Cli("container create SN2 CntSM2 sm2").status, 0);
+    ASSERT_EQ(Cli("container create SN2 CntRSA rsa2048").status, 0);
+    EXPECT_EQ(Cli("container list SN2").out, "CntSM2 sign=sm2 enc=none\nCntRSA sign=rsa2048 enc=none\n");
+    std::string pem = m_dir + "/pub.pem";
+    ASSERT_EQ(Cli("container pubkey SN2 CntRSA sign " + pem).status, 0);
+
+    // A certificate for the key's own public key, made by the openssl command line.
+    std::string key = m_dir + "/ca.key", cert = m_dir + "/cert.pem";
+    std::string mk = "openssl req -x509 -newkey rsa:2048 -nodes -keyout " + key + " -subj /CN=TestCA -days 2 -out " +
+                     m_dir + "/ca.pem 2>/dev/null && openssl x509 -new -force_pubkey " + pem + " -subj /CN=Holder -CA " +
+                     m_dir + "/ca.pem -CAkey " + key + " -days 2 -out " + cert + " 2>/dev/null";
+    ASSERT_EQ(system(mk.c_str()), 0);
+    ASSERT_EQ(Cli("cert import SN2 CntRSA sign " + cert).status, 0);
+    EXPECT_NE(Cli("show SN2").out.find("sign cert /CN=Holder"), std::string::npos);
+    std::string exported = m_dir + "/out.pem";
+    ASSERT_EQ(Cli("cert export SN2 CntRSA sign " + exported).status, 0);
+    std::string a, b;
+    softkey::ReadWholeFile(cert, a);
+    softkey::ReadWholeFile(exported, b);
+    EXPECT_EQ(a, b);
+
+    std::string data = m_dir + "/seal.png";
+    softkey::WriteFileAtomic(data, std::string("\x89PNG\r\n\x1a\n\0binary", 15));
+    ASSERT_EQ(Cli("file put SN2 seal.png " + data).status, 0);
+    EXPECT_EQ(Cli("file list SN2").out, "seal.png 15\n");
+    ASSERT_EQ(Cli("file get SN2 seal.png " + m_dir + "/back.png").status, 0);
+    std::string back;
+    softkey::ReadWholeFile(m_dir + "/back.png", back);
+    EXPECT_EQ(back, std::string("\x89PNG\r\n\x1a\n\0binary", 15));
+
+    ASSERT_EQ(Cli("install-driver --root " + m_dir + "/drv --name SKF_APP.dll --family ESKEY").status, 0);
+    std::string lib;
+    ASSERT_TRUE(softkey::ReadWholeFile(m_dir + "/drv/ESKEY/SKF_APP.dll", lib));
+    EXPECT_EQ(lib.substr(1, 3), "ELF");
+    ASSERT_EQ(Cli("fault SN2 SKF_ConnectDev 0x0A000001 --count 2 --arg SN2").status, 0);
+    ASSERT_EQ(Cli("fault SN2 clear").status, 0);
+}
+
+TEST_F(CliTest, BadInputFailsClearlyAndChangesNothing) {
+    ASSERT_EQ(Cli("create --serial SN3 --vid 096E --pid 0309").status, 0);
+    ASSERT_EQ(Cli("container create SN3 C1 sm2").status, 0);
+    ExpectFailsAndChangesNothing("create --serial SN3 --vid 096E --pid 0309", "exists already");
+    ExpectFailsAndChangesNothing("create --serial ../x --vid 096E --pid 0309", "serial must be");
+    ExpectFailsAndChangesNothing("create --serial N --vid 96E --pid 0309", "--vid must be four hexadecimal");
+    ExpectFailsAndChangesNothing("create --serial N --vid 096E --pid 0309 --user-pin 123", "--user-pin must have");
+    ExpectFailsAndChangesNothing("create --serial N --vid 096E --pid 0309 --retries x", "--retries must be a number");
+    ExpectFailsAndChangesNothing("create --vid 096E --pid 0309", "create needs --serial");
+    ExpectFailsAndChangesNothing("plug NOPE", "no key with serial NOPE");
+    ExpectFailsAndChangesNothing("unplug SN3", "is not plugged");
+    ExpectFailsAndChangesNothing("delete NOPE", "no key with serial NOPE");
+    ExpectFailsAndChangesNothing("fault SN3 SKF_ConnectDev zero", "CODE must be a number");
+    ExpectFailsAndChangesNothing("fault SN3 ConnectDev 1", "FUNCTION must be an SKF function name");
+    ExpectFailsAndChangesNothing("container create SN3 C1 sm2", "exists already");
+    ExpectFailsAndChangesNothing("container create SN3 C2 rsa3072", "key kind must be");
+    ExpectFailsAndChangesNothing("container pubkey SN3 C1 enc " + m_dir + "/x.pem", "has no enc key");
+    ExpectFailsAndChangesNothing("cert import SN3 C1 sign /nonexistent.pem", "cannot read /nonexistent.pem");
+    ExpectFailsAndChangesNothing("cert import SN3 C1 both /etc/hostname", "key usage must be sign or enc");
+    ExpectFailsAndChangesNothing("cert import SN3 C1 sign /etc/hostname", "is not a certificate");
+    ExpectFailsAndChangesNothing("cert export SN3 C1 sign " + m_dir + "/c.pem", "has no sign certificate");
+    ExpectFailsAndChangesNothing("file get SN3 none " + m_dir + "/f", "has no file");
+    ExpectFailsAndChangesNothing("install-driver --root " + m_dir + "/d --name ../evil.so", "plain file name");
+    ExpectFailsAndChangesNothing("frobnicate", "unknown command frobnicate");
+    ExpectFailsAndChangesNothing("list --colour", "unknown option --colour");
+    EXPECT_FALSE(softkey::PathExists(m_dir + "/x.pem"));
+    EXPECT_FALSE(softkey::PathExists(m_dir + "/c.pem"));
+    EXPECT_EQ(Cli("").status, 2);
+}
+
+}  // namespace
