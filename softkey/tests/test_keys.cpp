@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "core/fs_util.h"
@@ -352,6 +353,35 @@ TEST_F(KeyTest, CertificatesAndPrivateKeysAtRest) {
     BYTE digest[32] = {1};
     ECCSIGNATUREBLOB sig;
     EXPECT_EQ(SKF(lib, SKF_ECCSignData)(con, digest, 32, &sig), SAR_FAIL);
+}
+
+TEST_F(KeyTest, ThreadsSigningAtOnceAllGetValidSignatures) {
+    SkfLibrary& lib = Lib();
+    HCONTAINER con = NewContainer("MT");
+    ECCPUBLICKEYBLOB pub;
+    ASSERT_EQ(SKF(lib, SKF_GenECCKeyPair)(con, SGD_SM2_1, &pub), SAR_OK);
+    Pkey key = EccKey(pub);
+    std::vector<int> good(4, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 10; ++i) {
+                std::string msg = "thread " + std::to_string(t) + " message " + std::to_string(i);
+                HANDLE hash;
+                BYTE digest[32];
+                ULONG len = 32;
+                ECCSIGNATUREBLOB sig;
+                if (SKF(lib, SKF_DigestInit)(m_dev, SGD_SM3, &pub, (unsigned char*)kId, 16, &hash) ||
+                    SKF(lib, SKF_Digest)(hash, (BYTE*)msg.data(), (ULONG)msg.size(), digest, &len) ||
+                    SKF(lib, SKF_ECCSignData)(con, digest, 32, &sig))
+                    continue;
+                SKF(lib, SKF_CloseHandle)(hash);
+                if (OpenSslVerifySm2(key.get(), msg, sig)) ++good[t];
+            }
+        });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(good, std::vector<int>(4, 10));
 }
 
 }  // namespace
