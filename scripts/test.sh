@@ -13,3 +13,9 @@ cmake --build build-asan -j"$jobs"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600
+
+# The hot-plug tests once more under ThreadSanitizer: host threads race the listener thread.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKIT_SANITIZE=thread
+cmake --build build-tsan -j"$jobs" --target tessal_key_tests
+TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}" \
+  ctest --test-dir build-tsan --output-on-failure -j"$jobs" --timeout 600 -R '^HotplugTest\.'

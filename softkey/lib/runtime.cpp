@@ -14,12 +14,19 @@
 namespace softkey {
 namespace {
 
-std::mutex g_handleMutex;
-std::map<uintptr_t, Handle> g_handles;
-uintptr_t g_nextHandle = 0x1000;
+// Process state is freed only when the library is unloaded or after every exit-time destructor
+// has run (callers close their handles from their own destructors at exit).
+struct RuntimeState {
+    std::mutex handleMutex;
+    std::map<uintptr_t, Handle> handles;
+    uintptr_t nextHandle = 0x1000;
+    std::mutex loginMutex;
+    std::map<std::string, std::set<ULONG>> logins;  // "serial|session|app" -> PIN types
+};
 
-std::mutex g_loginMutex;
-std::map<std::string, std::set<ULONG>> g_logins;  // "serial|session|app" -> PIN types
+RuntimeState* g_state = new RuntimeState;
+
+RuntimeState& State() { return *g_state; }
 
 std::string LoginKey(const Handle& h) { return h.serial + "|" + h.session + "|" + h.app; }
 
@@ -30,8 +37,21 @@ struct CachedToken {
     off_t size = 0;
     Token token;
 };
-std::mutex g_cacheMutex;
-std::map<std::string, CachedToken> g_cache;
+struct TokenCache {
+    std::mutex mutex;
+    std::map<std::string, CachedToken> tokens;
+};
+
+TokenCache* g_tokenCache = new TokenCache;
+
+TokenCache& Cache() { return *g_tokenCache; }
+
+__attribute__((destructor)) void FreeRuntimeState() {
+    delete g_state;
+    g_state = nullptr;
+    delete g_tokenCache;
+    g_tokenCache = nullptr;
+}
 
 bool SameFile(const CachedToken& c, const struct stat& st) {
     return c.inode == st.st_ino && c.size == st.st_size && c.mtime.tv_sec == st.st_mtim.tv_sec &&
@@ -44,14 +64,15 @@ Token LoadCached(const Store& store, const std::string& serial) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) throw std::runtime_error("no key " + serial);
     std::string key = store.Root() + "|" + serial;
+    TokenCache& cache = Cache();
     {
-        std::lock_guard<std::mutex> lock(g_cacheMutex);
-        auto it = g_cache.find(key);
-        if (it != g_cache.end() && SameFile(it->second, st)) return it->second.token;
+        std::lock_guard<std::mutex> lock(cache.mutex);
+        auto it = cache.tokens.find(key);
+        if (it != cache.tokens.end() && SameFile(it->second, st)) return it->second.token;
     }
     Token token = store.Load(serial);
-    std::lock_guard<std::mutex> lock(g_cacheMutex);
-    CachedToken& c = g_cache[key];
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    CachedToken& c = cache.tokens[key];
     c.inode = st.st_ino;
     c.mtime = st.st_mtim;
     c.size = st.st_size;
@@ -60,8 +81,9 @@ Token LoadCached(const Store& store, const std::string& serial) {
 }
 
 void ForgetCached(const Store& store, const std::string& serial) {
-    std::lock_guard<std::mutex> lock(g_cacheMutex);
-    g_cache.erase(store.Root() + "|" + serial);
+    TokenCache& cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    cache.tokens.erase(store.Root() + "|" + serial);
 }
 
 std::string FindLoadedName() {
@@ -89,26 +111,29 @@ bool VisibleToThisDriver(const Token& token) {
 }
 
 HANDLE NewHandle(const Handle& handle) {
-    std::lock_guard<std::mutex> lock(g_handleMutex);
-    uintptr_t id = g_nextHandle;
-    g_nextHandle += 0x10;
-    g_handles[id] = handle;
+    RuntimeState& s = State();
+    std::lock_guard<std::mutex> lock(s.handleMutex);
+    uintptr_t id = s.nextHandle;
+    s.nextHandle += 0x10;
+    s.handles[id] = handle;
     return reinterpret_cast<HANDLE>(id);
 }
 
 ULONG LookupHandle(HANDLE h, HandleKind kind, Handle& out) {
-    std::lock_guard<std::mutex> lock(g_handleMutex);
-    auto it = g_handles.find(reinterpret_cast<uintptr_t>(h));
-    if (it == g_handles.end() || it->second.kind != kind) return SAR_INVALIDHANDLEERR;
+    RuntimeState& s = State();
+    std::lock_guard<std::mutex> lock(s.handleMutex);
+    auto it = s.handles.find(reinterpret_cast<uintptr_t>(h));
+    if (it == s.handles.end() || it->second.kind != kind) return SAR_INVALIDHANDLEERR;
     out = it->second;
     return SAR_OK;
 }
 
 ULONG CloseHandleOf(HANDLE h, HandleKind kind) {
-    std::lock_guard<std::mutex> lock(g_handleMutex);
-    auto it = g_handles.find(reinterpret_cast<uintptr_t>(h));
-    if (it == g_handles.end() || it->second.kind != kind) return SAR_INVALIDHANDLEERR;
-    g_handles.erase(it);
+    RuntimeState& s = State();
+    std::lock_guard<std::mutex> lock(s.handleMutex);
+    auto it = s.handles.find(reinterpret_cast<uintptr_t>(h));
+    if (it == s.handles.end() || it->second.kind != kind) return SAR_INVALIDHANDLEERR;
+    s.handles.erase(it);
     return SAR_OK;
 }
 
@@ -155,8 +180,9 @@ ULONG ChangeToken(const std::string& serial, const std::function<ULONG(Token&, b
 }
 
 void SetLoggedIn(const Handle& app, ULONG pinType, bool loggedIn) {
-    std::lock_guard<std::mutex> lock(g_loginMutex);
-    auto& types = g_logins[LoginKey(app)];
+    RuntimeState& s = State();
+    std::lock_guard<std::mutex> lock(s.loginMutex);
+    auto& types = s.logins[LoginKey(app)];
     if (loggedIn)
         types.insert(pinType);
     else
@@ -164,14 +190,16 @@ void SetLoggedIn(const Handle& app, ULONG pinType, bool loggedIn) {
 }
 
 bool IsLoggedIn(const Handle& h, ULONG pinType) {
-    std::lock_guard<std::mutex> lock(g_loginMutex);
-    auto it = g_logins.find(LoginKey(h));
-    return it != g_logins.end() && it->second.count(pinType) > 0;
+    RuntimeState& s = State();
+    std::lock_guard<std::mutex> lock(s.loginMutex);
+    auto it = s.logins.find(LoginKey(h));
+    return it != s.logins.end() && it->second.count(pinType) > 0;
 }
 
 void ClearLogin(const Handle& app) {
-    std::lock_guard<std::mutex> lock(g_loginMutex);
-    g_logins.erase(LoginKey(app));
+    RuntimeState& s = State();
+    std::lock_guard<std::mutex> lock(s.loginMutex);
+    s.logins.erase(LoginKey(app));
 }
 
 ULONG WriteNameList(const std::vector<std::string>& names, LPSTR buffer, ULONG* size) {

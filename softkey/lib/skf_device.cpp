@@ -32,11 +32,23 @@ void CopyText(char* field, size_t size, const std::string& text) {
     std::memcpy(field, text.data(), std::min(text.size(), size - 1));
 }
 
-std::mutex g_eventMutex;
-std::condition_variable g_eventCv;
-bool g_eventCancelled = false;
-bool g_eventBaseline = false;
-std::set<std::string> g_reported;  // keys last reported present to the event waiter
+// State of the event waiter, freed like the rest of the library's process state.
+struct EventState {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool cancelled = false;
+    bool baseline = false;
+    std::set<std::string> reported;  // keys last reported present
+};
+
+EventState* g_events = new EventState;
+
+EventState& Events() { return *g_events; }
+
+__attribute__((destructor)) void FreeEventState() {
+    delete g_events;
+    g_events = nullptr;
+}
 
 }  // namespace
 
@@ -173,12 +185,13 @@ SKF_EXPORT ULONG SKF_GenRandom(DEVHANDLE hDev, BYTE* pbRandom, ULONG ulRandomLen
 SKF_EXPORT ULONG SKF_WaitForDevEvent(LPSTR szDevName, ULONG* pulDevNameLen, ULONG* pulEvent) {
     return Guarded([&]() -> ULONG {
         if (!szDevName || !pulDevNameLen || !pulEvent) return SAR_INVALIDPARAMERR;
-        std::unique_lock<std::mutex> lock(g_eventMutex);
-        g_eventCancelled = false;
-        if (!g_eventBaseline) {
+        EventState& ev = Events();
+        std::unique_lock<std::mutex> lock(ev.mutex);
+        ev.cancelled = false;
+        if (!ev.baseline) {
             std::vector<std::string> now = VisiblePlugged(CurrentStore());
-            g_reported = std::set<std::string>(now.begin(), now.end());
-            g_eventBaseline = true;
+            ev.reported = std::set<std::string>(now.begin(), now.end());
+            ev.baseline = true;
         }
         for (;;) {
             std::vector<std::string> list = VisiblePlugged(CurrentStore());
@@ -186,9 +199,9 @@ SKF_EXPORT ULONG SKF_WaitForDevEvent(LPSTR szDevName, ULONG* pulDevNameLen, ULON
             std::string name;
             ULONG event = 0;
             for (const std::string& s : now)
-                if (!g_reported.count(s)) name = s, event = SKF_EVENT_DEVICE_ARRIVED;
+                if (!ev.reported.count(s)) name = s, event = SKF_EVENT_DEVICE_ARRIVED;
             if (!event)
-                for (const std::string& s : g_reported)
+                for (const std::string& s : ev.reported)
                     if (!now.count(s)) name = s, event = SKF_EVENT_DEVICE_REMOVED;
             if (event) {
                 if (*pulDevNameLen < name.size() + 1) {
@@ -199,22 +212,22 @@ SKF_EXPORT ULONG SKF_WaitForDevEvent(LPSTR szDevName, ULONG* pulDevNameLen, ULON
                 *pulDevNameLen = static_cast<ULONG>(name.size() + 1);
                 *pulEvent = event;
                 if (event == SKF_EVENT_DEVICE_ARRIVED)
-                    g_reported.insert(name);
+                    ev.reported.insert(name);
                 else
-                    g_reported.erase(name);
+                    ev.reported.erase(name);
                 return SAR_OK;
             }
-            if (g_eventCv.wait_for(lock, std::chrono::milliseconds(100),
-                                   [] { return g_eventCancelled; }))
+            if (ev.cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return ev.cancelled; }))
                 return SAR_NOT_EVENTERR;
         }
     });
 }
 
 SKF_EXPORT ULONG SKF_CancelWaitForDevEvent(void) {
-    std::lock_guard<std::mutex> lock(g_eventMutex);
-    g_eventCancelled = true;
-    g_eventCv.notify_all();
+    EventState& ev = Events();
+    std::lock_guard<std::mutex> lock(ev.mutex);
+    ev.cancelled = true;
+    ev.cv.notify_all();
     return SAR_OK;
 }
 

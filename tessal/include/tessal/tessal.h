@@ -2,5 +2,6 @@
 #pragma once
 
 #include "tessal/byte_array.h"
+#include "tessal/devices.h"
 #include "tessal/logger.h"
 #include "tessal/result.h"

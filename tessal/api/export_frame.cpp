@@ -1,0 +1,29 @@
+#include "api/export_frame.h"
+
+#include "api/last_error.h"
+
+ExportFrame::ExportFrame() : m_manager(UKeyManager::GetInstance()), m_lock(g_UKeyMutex) {}
+
+UsbKey* ExportFrame::Key() {
+    UsbKey* key = m_manager.GetCurrentUKey();
+    if (!key) SetLastErrorMessage(kNoKeyText);
+    return key;
+}
+
+UsbKey* ExportFrame::OwnMiddlewareKey() {
+    UsbKey* key = Key();
+    if (key && key->GetUkeyType() != 0) {
+        SetLastErrorMessage(kUnsupportedText);
+        return nullptr;
+    }
+    return key;
+}
+
+UsbKey* ExportFrame::PinVerifiedKey() {
+    UsbKey* key = Key();
+    if (key && !key->IsPinVerified()) {
+        SetLastErrorMessage(kPinNotVerifiedText);
+        return nullptr;
+    }
+    return key;
+}

@@ -1,0 +1,20 @@
+#include "devices/device_catalogue.h"
+
+#include "platform/program_paths.h"
+
+const std::vector<std::string>* LibrariesForVpid(const std::string& vpid) {
+    auto it = g_VpidLibMap.find(vpid);
+    return it == g_VpidLibMap.end() ? nullptr : &it->second;
+}
+
+std::string LibraryFamily(const std::string& libName) {
+    auto it = g_LibFamilyMap.find(libName);
+    return it == g_LibFamilyMap.end() ? std::string() : it->second;
+}
+
+std::string LibraryDirectory(const std::string& libName) {
+    std::string dir = platform::DriverDirectory();
+    std::string family = LibraryFamily(libName);
+    if (family.empty()) return dir;
+    return dir == "/" ? dir + family : dir + "/" + family;
+}

@@ -1,0 +1,44 @@
+// Watches a USB device directory for arrivals and removals, on a thread of its own.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "platform/usb_enumeration.h"
+
+namespace platform {
+
+enum class DeviceEvent { Arrival, Removal };
+
+// Receives the device-interface path of each device that came or went.
+using DeviceEventHandler = std::function<void(const std::string& interfacePath, DeviceEvent event)>;
+
+class DeviceMonitor {
+public:
+    explicit DeviceMonitor(DeviceEventHandler handler);
+    ~DeviceMonitor();
+    DeviceMonitor(const DeviceMonitor&) = delete;
+    DeviceMonitor& operator=(const DeviceMonitor&) = delete;
+
+    // Starts watching `root`: libudev on the real sysfs, inotify on any other directory.
+    // Returns false when the thread could not be started.
+    bool Start(const std::string& root);
+    // Stops the thread and waits for it; events being handled finish first.
+    void Stop();
+
+private:
+    void RunInotify();
+    void RunUdev();
+    void Arrived(const std::string& entry);
+    void Removed(const std::string& entry);
+
+    DeviceEventHandler m_handler;
+    std::string m_root;
+    std::map<std::string, UsbDevice> m_known;  // entry -> device, to name a removed device
+    std::thread m_thread;
+    int m_stopFd = -1;
+};
+
+}  // namespace platform

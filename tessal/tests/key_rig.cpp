@@ -1,0 +1,64 @@
+#include "key_rig.h"
+
+#include <stdlib.h>
+
+#include <chrono>
+
+#include "devices/device_catalogue.h"
+#include "test_support.h"
+
+void KeyRigTest::SetUp() {
+    m_dir = test_support::MakeTempDir("tessal-keys-");
+    setenv("SOFTKEY_STORE", (m_dir + "/store").c_str(), 1);
+    setenv("TESSAL_USB_SYSFS", (m_dir + "/store/sys/bus/usb/devices").c_str(), 1);
+    setenv("TESSAL_DRIVER_DIR", (m_dir + "/drivers").c_str(), 1);
+    setenv("TESSAL_LOG_FILE", (m_dir + "/tessal.log").c_str(), 1);
+    setenv("TESSAL_SETTLE_MS", "0", 1);
+    std::string prepare = "mkdir -p " + m_dir + "/store/sys/bus/usb/devices " + m_dir + "/drivers";
+    ASSERT_EQ(system(prepare.c_str()), 0);
+}
+
+void KeyRigTest::TearDown() {
+    // The key manager lives until the process ends; each test runs in a process of its own.
+}
+
+void KeyRigTest::Softkey(const std::string& args) {
+    std::string command = std::string(SOFTKEY_CLI) + " " + args + " > /dev/null";
+    ASSERT_EQ(system(command.c_str()), 0) << command;
+}
+
+void KeyRigTest::InstallDriver(const std::string& libName) {
+    std::string family = LibraryFamily(libName);
+    Softkey("install-driver --root " + m_dir + "/drivers --name '" + libName + "'" +
+            (family.empty() ? "" : " --family '" + family + "'") + " --from " + SOFTKEY_LIBRARY);
+}
+
+void KeyRigTest::AddKey(const std::string& serial, const std::string& vpid, const std::string& extra) {
+    Softkey("create --serial " + serial + " --vid " + vpid.substr(0, 4) + " --pid " + vpid.substr(5, 4) + " " + extra);
+    Softkey("plug " + serial);
+}
+
+std::string KeyRigTest::LogText() const { return test_support::ReadFile(m_dir + "/tessal.log"); }
+
+size_t KeyRigTest::LogCount(const std::string& text) const {
+    std::string log = LogText();
+    size_t n = 0;
+    for (size_t p = log.find(text); p != std::string::npos; p = log.find(text, p + 1)) ++n;
+    return n;
+}
+
+void CallbackRecorder::Record(int event, const std::string& id) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_events.emplace_back(event, id);
+    m_cv.notify_all();
+}
+
+bool CallbackRecorder::WaitFor(size_t count) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_cv.wait_for(lock, std::chrono::seconds(20), [&] { return m_events.size() >= count; });
+}
+
+std::vector<std::pair<int, std::string>> CallbackRecorder::Events() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_events;
+}

@@ -1,0 +1,42 @@
+// A test rig of software keys: a private store and virtual USB bus, softkey copies installed
+// under catalogue library names, and the library pointed at them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+class KeyRigTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs the softkey tool on the rig's store; fails the test when it fails.
+    void Softkey(const std::string& args);
+    // Installs the software key library as `libName` in its family directory.
+    void InstallDriver(const std::string& libName);
+    // Creates and plugs a key with the VID&PID of `vpid` ("1EA8&C109").
+    void AddKey(const std::string& serial, const std::string& vpid, const std::string& extra = "");
+    std::string LogText() const;
+    size_t LogCount(const std::string& text) const;
+
+    std::string m_dir;
+};
+
+// Collects the events of the hot-plug callback and waits for them.
+class CallbackRecorder {
+public:
+    void Record(int event, const std::string& id);
+    // Waits (bounded) until `count` events have arrived; false when they did not.
+    bool WaitFor(size_t count);
+    std::vector<std::pair<int, std::string>> Events();
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::vector<std::pair<int, std::string>> m_events;
+};

@@ -1,0 +1,275 @@
+// Opening a key (device, application, containers), its presence, and its user PIN.
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "api/failure.h"
+#include "api/log.h"
+#include "devices/key_manager.h"
+#include "token/skf_ukey.h"
+
+namespace {
+
+constexpr ULONG kDeviceListSize = 400;
+constexpr ULONG kAppListSize = 1024;
+constexpr ULONG kContainerListSize = 260;
+constexpr char kRecreatedApp[] = "RedozAreZezUvizI2";
+constexpr char kAdminPin[] = "70315926";
+constexpr char kRecreatedUserPin[] = "26184053";
+constexpr char kExhaustingPin[] = "7306";
+constexpr size_t kMinPinLength = 6;
+
+const char* const kSlowLibraries[] = {"gdca_dal_ecc27.dll", "gdca_dal_szd3003_sm2.dll",
+                                      "gdca_dal_szd3003_2.dll", "mtoken_gm3000_schca.dll",
+                                      "mtoken_gm3000.dll"};
+
+// The names of a NUL-separated list, up to its first empty name or the end of the buffer.
+std::vector<std::string> NameList(const char* buffer, size_t size) {
+    std::vector<std::string> names;
+    size_t pos = 0;
+    while (pos < size && buffer[pos] != '\0') {
+        size_t len = strnlen(buffer + pos, size - pos);
+        names.emplace_back(buffer + pos, len);
+        pos += len + 1;
+    }
+    return names;
+}
+
+char* Text(const std::string& s) { return const_cast<char*>(s.c_str()); }
+
+}  // namespace
+
+int SkfUKey::OpenDelayMs() const {
+    for (const char* slow : kSlowLibraries)
+        if (m_libName == slow) return SettleDelayMs(3000);
+    return SettleDelayMs(1000);
+}
+
+CResult SkfUKey::InitUKey() {
+    CResult result = OpenDevice();
+    if (result != 0) {
+        TESSAL_FAIL(result, result.ErrorCode(), "SkfUKey::InitUKey");
+        return result;
+    }
+    result = OpenApp();
+    if (result != 0) {
+        TESSAL_FAIL(result, result.ErrorCode(), "SkfUKey::InitUKey");
+        return result;
+    }
+    m_opened = true;
+    result = OpenContainer();
+    if (result != 0) {
+        TESSAL_FAIL(result, result.ErrorCode(), "SkfUKey::InitUKey");
+        return result;
+    }
+    InitSealMap();
+    return result;
+}
+
+CResult SkfUKey::OpenDevice() {
+    CResult result;
+    std::this_thread::sleep_for(std::chrono::milliseconds(OpenDelayMs()));
+    TLOG_DEBUG("start openDevice");
+    if (!m_skf.SKF_EnumDev) {
+        TESSAL_FAIL(result, 5, "SkfUKey::OpenDevice");
+        return result;
+    }
+    TLOG_DEBUG("start enum Device");
+    char names[kDeviceListSize + 1] = {0};
+    ULONG size = kDeviceListSize;
+    ULONG rc = m_skf.SKF_EnumDev(TRUE, names, &size);
+    if (rc != SAR_OK) {
+        TLOG_ERROR("EnumDev fail,error is:" << std::hex << rc);
+        TESSAL_FAIL(result, 5, "SkfUKey::OpenDevice");
+        return result;
+    }
+    TLOG_DEBUG("start connect Device");
+    for (const std::string& name : NameList(names, kDeviceListSize)) {
+        TLOG_DEBUG("devName is:" << name);
+        rc = m_skf.SKF_ConnectDev(Text(name), &m_hDev);
+        if (rc != SAR_OK) {
+            TLOG_ERROR("ConectDev fail,error is:" << std::hex << rc);
+            TESSAL_FAIL(result, 6, "SkfUKey::OpenDevice");
+            return result;
+        }
+        rc = m_skf.SKF_GetDevInfo(m_hDev, &m_devInfo);
+        if (rc != SAR_OK) {
+            TLOG_ERROR("GetDevInfo fail,error is:" << std::hex << rc);
+            TESSAL_FAIL(result, 7, "SkfUKey::OpenDevice");
+            return result;
+        }
+        m_devInfoValid = true;
+        std::string serial(m_devInfo.SerialNumber, strnlen(m_devInfo.SerialNumber, sizeof m_devInfo.SerialNumber));
+        if (UKeyManager::IsKnownDeviceId(serial)) {
+            // Another key object drives this device already.
+            m_skf.SKF_DisConnectDev(m_hDev);
+            m_hDev = nullptr;
+            continue;
+        }
+        m_devName = name;
+        break;
+    }
+    if (!m_hDev) {
+        TESSAL_FAIL(result, 5, "SkfUKey::OpenDevice");
+        return result;
+    }
+    return result;
+}
+
+CResult SkfUKey::OpenApp() {
+    CResult result;
+    char names[kAppListSize + 1] = {0};
+    ULONG size = kAppListSize;
+    ULONG rc = m_skf.SKF_EnumApplication(m_hDev, names, &size);
+    if (rc != SAR_OK) {
+        TLOG_ERROR("SKF_EnumApplication fail,error is:" << std::hex << rc);
+        TESSAL_FAIL(result, 12, "SkfUKey::OpenApp");
+        return result;
+    }
+    std::vector<std::string> apps = NameList(names, kAppListSize);
+    std::string first = apps.empty() ? std::string() : apps.front();
+    rc = m_skf.SKF_OpenApplication(m_hDev, Text(first), &m_hApp);
+    if (rc != SAR_OK) {
+        TLOG_ERROR("SKF_OpenApplication fail,error is:" << std::hex << rc);
+        TESSAL_FAIL(result, 15, "SkfUKey::OpenApp");
+        return result;
+    }
+    return result;
+}
+
+CResult SkfUKey::OpenContainer() {
+    CResult result;
+    if (m_hContainer) return result;
+    TLOG_DEBUG("enum container");
+    char names[kContainerListSize + 1] = {0};
+    ULONG size = kContainerListSize;
+    ULONG rc = m_skf.SKF_EnumContainer(m_hApp, names, &size);
+    if (rc != SAR_OK) {
+        TLOG_ERROR("SKF_EnumContainer fail,error is:" << std::hex << rc);
+        TESSAL_FAIL(result, 16, "SkfUKey::OpenContainer");
+        return result;
+    }
+    for (const std::string& name : NameList(names, kContainerListSize)) {
+        TLOG_DEBUG("open container" << name);
+        HCONTAINER h = nullptr;
+        rc = m_skf.SKF_OpenContainer(m_hApp, Text(name), &h);
+        if (rc == SAR_OK) {
+            m_skf.SKF_CloseContainer(h);
+            m_containerNames.push_back(name);
+        } else {
+            TLOG_ERROR("SKF_OpenContainer fail,error is:" << std::hex << rc);
+        }
+    }
+    if (m_containerNames.empty()) {
+        TESSAL_FAIL(result, 17, "SkfUKey::OpenContainer");
+        return result;
+    }
+    return result;
+}
+
+CResult SkfUKey::VerifyPin(const std::string& pin, int& retry) {
+    CResult result;
+    if (m_libName == "SxcaCsp11_3000GM.dll") {
+        Close();
+        InitUKey();
+    }
+    if (!m_opened) {
+        TESSAL_FAIL(result, 25, "SkfUKey::VerifyPin");
+        return result;
+    }
+    ULONG r = 0;
+    ULONG rc = m_skf.SKF_VerifyPIN(m_hApp, USER_TYPE, Text(pin), &r);
+    retry = static_cast<int>(r);
+    if (rc == SAR_OK) {
+        m_pinVerified = true;
+        return result;
+    }
+    m_pinVerified = false;
+    TESSAL_FAIL(result, 20, "SkfUKey::VerifyPin");
+    return result;
+}
+
+CResult SkfUKey::ChangePin(std::string newPin, std::string oldPin) {
+    CResult result;
+    if (oldPin.size() < kMinPinLength) {
+        TESSAL_FAIL(result, 54, "SkfUKey::ChangePin");
+        return result;
+    }
+    ULONG retry = 0;
+    if (m_skf.SKF_ChangePIN(m_hApp, USER_TYPE, Text(oldPin), Text(newPin), &retry) != SAR_OK) {
+        TESSAL_FAIL(result, 53, "SkfUKey::ChangePin");
+        return result;
+    }
+    return result;
+}
+
+CResult SkfUKey::UnBlockPin(std::string newPin) {
+    CResult result;
+    ULONG max = 0, remain = 0;
+    BOOL isDefault = FALSE;
+    m_skf.SKF_GetPINInfo(m_hApp, USER_TYPE, &max, &remain, &isDefault);
+    // Drive the user PIN into its locked state, which some keys require before unblocking.
+    // Bounded by the tries the key reported, so a driver that never counts down cannot hang us.
+    for (ULONG attempt = 0; remain != 0 && attempt <= max; ++attempt)
+        m_skf.SKF_VerifyPIN(m_hApp, USER_TYPE, const_cast<char*>(kExhaustingPin), &remain);
+    ULONG retry = 0;
+    if (m_skf.SKF_UnblockPIN(m_hApp, const_cast<char*>(kAdminPin), Text(newPin), &retry) != SAR_OK) {
+        TESSAL_FAIL(result, 55, "SkfUKey::UnBlockPin");
+        return result;
+    }
+    return result;
+}
+
+void SkfUKey::ClearSecureState() {
+    if (m_skf.SKF_ClearSecureState) m_skf.SKF_ClearSecureState(m_hApp);
+}
+
+CResult SkfUKey::ClearUkey() {
+    CResult result;
+    char names[kAppListSize + 1] = {0};
+    ULONG size = kAppListSize;
+    if (m_skf.SKF_EnumApplication(m_hDev, names, &size) != SAR_OK) {
+        TESSAL_FAIL(result, 12, "SkfUKey::ClearUkey");
+        return result;
+    }
+    ULONG r = 0;
+    ULONG adminCode = m_skf.SKF_VerifyPIN(m_hApp, ADMIN_TYPE, const_cast<char*>(kAdminPin), &r);
+    result = static_cast<int>(adminCode);
+    std::vector<std::string> apps = NameList(names, kAppListSize);
+    std::string first = apps.empty() ? std::string() : apps.front();
+    if (m_skf.SKF_DeleteApplication(m_hDev, Text(first)) != SAR_OK) {
+        TESSAL_FAIL(result, 13, "SkfUKey::ClearUkey");
+        return result;
+    }
+    HAPPLICATION created = nullptr;
+    if (m_skf.SKF_CreateApplication(m_hDev, const_cast<char*>(kRecreatedApp), const_cast<char*>(kAdminPin), 6,
+                                    const_cast<char*>(kRecreatedUserPin), 6, 0xFF, &created) != SAR_OK) {
+        TESSAL_FAIL(result, 14, "SkfUKey::ClearUkey");
+        return result;
+    }
+    if (result != 0) TESSAL_FAIL(result, result.ErrorCode(), "SkfUKey::ClearUkey");
+    return result;
+}
+
+std::string SkfUKey::GetDeviceId() {
+    if (!m_opened) return std::string();
+    return std::string(m_devInfo.SerialNumber, strnlen(m_devInfo.SerialNumber, sizeof m_devInfo.SerialNumber));
+}
+
+bool SkfUKey::IsDevicePresent() {
+    ULONG state = DEV_UNKNOW_STATE;
+    if (!m_skf.SKF_GetDevState) return false;
+    m_skf.SKF_GetDevState(Text(m_devName), &state);
+    return state == DEV_PRESENT_STATE;
+}
+
+bool SkfUKey::IsDeviceConnected() {
+    if (!m_skf.SKF_GetPINInfo) return true;
+    ULONG max = 0, remain = 0;
+    BOOL isDefault = FALSE;
+    return m_skf.SKF_GetPINInfo(m_hApp, USER_TYPE, &max, &remain, &isDefault) != SAR_DEVICE_REMOVED;
+}
+
+void SkfUKey::InitSealMap() {
+    // Seal images are read with the seal operations; a key opens without them.
+}

@@ -1,0 +1,76 @@
+// A security key driven through its vendor's SKF library.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "skf/skf.h"
+#include "token/skf_functions.h"
+#include "token/usb_key.h"
+
+class SkfUKey : public UsbKey {
+public:
+    explicit SkfUKey(std::string libName);
+    ~SkfUKey() override;
+    SkfUKey(const SkfUKey&) = delete;
+    SkfUKey& operator=(const SkfUKey&) = delete;
+
+    // Loading the library and opening the key.
+    CResult InitFuncList();
+    CResult InitUKey();
+    CResult OpenDevice();
+    CResult OpenApp();
+    CResult OpenContainer();
+
+    // PIN and key state.
+    CResult VerifyPin(const std::string& pin, int& retry) override;
+    CResult ChangePin(std::string newPin, std::string oldPin);
+    CResult UnBlockPin(std::string newPin);
+    void ClearSecureState();
+    CResult ClearUkey();
+    std::string GetDeviceId() override;
+    bool IsDevicePresent();
+    bool IsDeviceConnected();
+
+    void ReleaseKey() override;
+    int GetUkeyType() override { return m_ukeyType; }
+    int CurrentCertIsSM2() override { return m_isSM2; }
+    std::string GetIssuerCN() override;
+    const std::vector<std::string>& GetContainerNames() const { return m_containerNames; }
+
+    // Certificates, signing, seals and decryption.
+    CResult GetCertData() override;
+    CResult GetStampImg(ByteArray& image, int& width, int& height, std::string& name,
+                        std::string& sealInfo) override;
+    CResult EncryptDataByPrivKey(ByteArray& in, ByteArray& out) override;
+    CResult SignDigest(ByteArray digest, ByteArray& out) override;
+    CResult SignP7(ByteArray data, ByteArray& out, int detached) override;
+    CResult Sign(ByteArray& data, ByteArray& sig) override;
+    CResult SM2SignWithFormat(ByteArray& data, ByteArray& sig) override;
+    CResult SM2SignDigest(ByteArray& digest, ByteArray& sig) override;
+    CResult SM2VerifyDigest(ByteArray& digest, ByteArray& sig) override;
+    CResult SignSM2P7(ByteArray& data, ByteArray& out) override;
+    CResult VerifySM2P7(ByteArray& p7, ByteArray& content) override;
+    CResult DecryptRSAData(ByteArray& in, ByteArray& out, int flag) override;
+
+private:
+    void Close();
+    void InitSealMap();
+    // Milliseconds to pause before enumerating devices with this library.
+    int OpenDelayMs() const;
+
+    std::string m_devName;
+    bool m_devInfoValid = false;
+    DEVINFO m_devInfo{};
+    DEVHANDLE m_hDev = nullptr;
+    HAPPLICATION m_hApp = nullptr;
+    std::vector<std::string> m_containerNames;
+    std::string m_containerName;
+    HCONTAINER m_hContainer = nullptr;
+    SkfFunctionList m_skf;
+    void* m_hSkfModule = nullptr;
+    void* m_hSealModule = nullptr;
+};
+
+// Pause the driver binding makes around device changes: TESSAL_SETTLE_MS when set, else `fallback`.
+int SettleDelayMs(int fallback);
