@@ -1,17 +1,75 @@
-// A first look at the kit: loads libtessal, shows the last-error text and writes to the log.
+// A first look at the kit: a software key comes and goes while a host uses libtessal.
+//   tessal-demo SOFTKEY_TOOL SERIAL
+// The caller has created the key SERIAL (unplugged) and installed its driver library.
 #include <tessal/tessal.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <vector>
 
-int main() {
+namespace {
+
+std::mutex g_mutex;
+std::condition_variable g_cv;
+std::vector<std::pair<int, std::string>> g_events;
+
+bool WaitForEvents(size_t count) {
+    std::unique_lock<std::mutex> lock(g_mutex);
+    return g_cv.wait_for(lock, std::chrono::seconds(30), [&] { return g_events.size() >= count; });
+}
+
+std::string Joined(const std::vector<std::string>& ids) {
+    std::string text;
+    for (const std::string& id : ids) text += (text.empty() ? "" : ", ") + id;
+    return "[" + text + "]";
+}
+
+bool Run(const std::string& command) { return std::system((command + " > /dev/null").c_str()) == 0; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: tessal-demo SOFTKEY_TOOL SERIAL\n");
+        return 2;
+    }
+    const std::string tool = argv[1], serial = argv[2];
     std::printf("libtessal loaded; ZYKGetLastError() = \"%s\"\n", ZYKGetLastError().c_str());
 
-    ZYKWriteLog("tessal-demo: hello from the demo");
+    std::function<void(int, const std::string&)> callback = [](int event, const std::string& id) {
+        std::printf("  callback: key %s %s\n", id.c_str(), event == 1 ? "arrived" : "left");
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_events.emplace_back(event, id);
+        g_cv.notify_all();
+    };
+    ZYKRegister(callback);
+    std::printf("keys attached: %s\n", Joined(ZYKGetDeviceIds()).c_str());
+
+    std::printf("plugging in the software key %s ...\n", serial.c_str());
+    if (!Run(tool + " plug " + serial) || !WaitForEvents(1)) {
+        std::fprintf(stderr, "the key did not arrive\n");
+        return 1;
+    }
+    std::printf("keys attached: %s, driven by %s\n", Joined(ZYKGetDeviceIds()).c_str(), ZYKLibName().c_str());
+    int tries = ZYKVerifyPin("00000000", "");
+    std::printf("ZYKVerifyPin with a wrong PIN: %d tries left (\"%s\")\n", tries, ZYKGetLastError().c_str());
+    tries = ZYKVerifyPin("12345678", "");
+    std::printf("ZYKVerifyPin with the right PIN: %d (verified: %s)\n", tries, ZYKIsPinVerified() ? "yes" : "no");
+
+    std::printf("pulling the key out ...\n");
+    if (!Run(tool + " unplug " + serial) || !WaitForEvents(2)) {
+        std::fprintf(stderr, "the key did not leave\n");
+        return 1;
+    }
+    std::printf("keys attached: %s; ZYKIsPinVerified() now says \"%s\"\n", Joined(ZYKGetDeviceIds()).c_str(),
+                ZYKIsPinVerified() ? "verified" : ZYKGetLastError().c_str());
+
+    ZYKWriteLog("tessal-demo: done");
     const char* logFile = std::getenv("TESSAL_LOG_FILE");
-    std::string where = logFile ? logFile : std::string(std::getenv("HOME") ? std::getenv("HOME") : "") +
-                                                "/.zyk/ZYKUKeyDriver.log";
-    std::printf("wrote one DEBUG record with ZYKWriteLog to %s\n", where.c_str());
+    std::printf("the library's log is %s\n", logFile ? logFile : "~/.zyk/ZYKUKeyDriver.log");
     return 0;
 }

@@ -297,17 +297,28 @@ Bytes Sm2Z(const uint8_t x[32], const uint8_t y[32], const uint8_t* id, size_t i
     return z;
 }
 
-bool RsaSignRaw(EVP_PKEY* key, const uint8_t* data, size_t len, Bytes& sig) {
+namespace {
+
+using PkeyInit = int (*)(EVP_PKEY_CTX*);
+using PkeyRun = int (*)(EVP_PKEY_CTX*, unsigned char*, size_t*, const unsigned char*, size_t);
+
+// One RSA operation with PKCS#1 v1.5 padding: size query, then the operation itself.
+bool RsaPkcs1(EVP_PKEY* key, PkeyInit init, PkeyRun run, const uint8_t* in, size_t len, Bytes& out) {
     PkeyCtx ctx = CtxFor(key);
-    size_t sigLen = 0;
-    if (!ctx || EVP_PKEY_sign_init(ctx.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
-        EVP_PKEY_sign(ctx.get(), nullptr, &sigLen, data, len) != 1)
+    size_t outLen = 0;
+    if (!ctx || init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
+        run(ctx.get(), nullptr, &outLen, in, len) != 1)
         return false;
-    sig.assign(sigLen, 0);
-    if (EVP_PKEY_sign(ctx.get(), sig.data(), &sigLen, data, len) != 1) return false;
-    sig.resize(sigLen);
+    out.assign(outLen, 0);
+    if (run(ctx.get(), out.data(), &outLen, in, len) != 1) return false;
+    out.resize(outLen);
     return true;
+}
+
+}  // namespace
+
+bool RsaSignRaw(EVP_PKEY* key, const uint8_t* data, size_t len, Bytes& sig) {
+    return RsaPkcs1(key, EVP_PKEY_sign_init, EVP_PKEY_sign, data, len, sig);
 }
 
 bool RsaVerifyRaw(EVP_PKEY* key, const uint8_t* data, size_t len, const uint8_t* sig,
@@ -319,29 +330,11 @@ bool RsaVerifyRaw(EVP_PKEY* key, const uint8_t* data, size_t len, const uint8_t*
 }
 
 bool RsaDecrypt(EVP_PKEY* key, const uint8_t* in, size_t len, Bytes& plain) {
-    PkeyCtx ctx = CtxFor(key);
-    size_t outLen = 0;
-    if (!ctx || EVP_PKEY_decrypt_init(ctx.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
-        EVP_PKEY_decrypt(ctx.get(), nullptr, &outLen, in, len) != 1)
-        return false;
-    plain.assign(outLen, 0);
-    if (EVP_PKEY_decrypt(ctx.get(), plain.data(), &outLen, in, len) != 1) return false;
-    plain.resize(outLen);
-    return true;
+    return RsaPkcs1(key, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, in, len, plain);
 }
 
 bool RsaEncrypt(EVP_PKEY* key, const uint8_t* in, size_t len, Bytes& out) {
-    PkeyCtx ctx = CtxFor(key);
-    size_t outLen = 0;
-    if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
-        EVP_PKEY_encrypt(ctx.get(), nullptr, &outLen, in, len) != 1)
-        return false;
-    out.assign(outLen, 0);
-    if (EVP_PKEY_encrypt(ctx.get(), out.data(), &outLen, in, len) != 1) return false;
-    out.resize(outLen);
-    return true;
+    return RsaPkcs1(key, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, in, len, out);
 }
 
 bool RsaPublicParts(EVP_PKEY* key, Bytes& n, Bytes& e) {

@@ -37,6 +37,21 @@ std::vector<std::string> NameList(const char* buffer, size_t size) {
 
 char* Text(const std::string& s) { return const_cast<char*>(s.c_str()); }
 
+// Calls a listing function of the driver into a buffer of `size` bytes; logs a failure as
+// "<what> fail,error is:" and the code.
+template <typename List>
+ULONG ListNames(List list, ULONG size, const char* what, std::vector<std::string>& names) {
+    std::vector<char> buffer(size + 1, '\0');
+    ULONG length = size;
+    ULONG rc = list(buffer.data(), &length);
+    if (rc != SAR_OK) {
+        TLOG_ERROR(what << " fail,error is:" << std::hex << rc);
+        return rc;
+    }
+    names = NameList(buffer.data(), size);
+    return rc;
+}
+
 }  // namespace
 
 int SkfUKey::OpenDelayMs() const {
@@ -75,18 +90,16 @@ CResult SkfUKey::OpenDevice() {
         return result;
     }
     TLOG_DEBUG("start enum Device");
-    char names[kDeviceListSize + 1] = {0};
-    ULONG size = kDeviceListSize;
-    ULONG rc = m_skf.SKF_EnumDev(TRUE, names, &size);
-    if (rc != SAR_OK) {
-        TLOG_ERROR("EnumDev fail,error is:" << std::hex << rc);
+    std::vector<std::string> devices;
+    auto enumDev = [this](char* buffer, ULONG* size) { return m_skf.SKF_EnumDev(TRUE, buffer, size); };
+    if (ListNames(enumDev, kDeviceListSize, "EnumDev", devices) != SAR_OK) {
         TESSAL_FAIL(result, 5, "SkfUKey::OpenDevice");
         return result;
     }
     TLOG_DEBUG("start connect Device");
-    for (const std::string& name : NameList(names, kDeviceListSize)) {
+    for (const std::string& name : devices) {
         TLOG_DEBUG("devName is:" << name);
-        rc = m_skf.SKF_ConnectDev(Text(name), &m_hDev);
+        ULONG rc = m_skf.SKF_ConnectDev(Text(name), &m_hDev);
         if (rc != SAR_OK) {
             TLOG_ERROR("ConectDev fail,error is:" << std::hex << rc);
             TESSAL_FAIL(result, 6, "SkfUKey::OpenDevice");
@@ -116,17 +129,21 @@ CResult SkfUKey::OpenDevice() {
     return result;
 }
 
+std::vector<std::string> SkfUKey::ListApplications(ULONG& rc) {
+    std::vector<std::string> apps;
+    auto enumApps = [this](char* buffer, ULONG* size) { return m_skf.SKF_EnumApplication(m_hDev, buffer, size); };
+    rc = ListNames(enumApps, kAppListSize, "SKF_EnumApplication", apps);
+    return apps;
+}
+
 CResult SkfUKey::OpenApp() {
     CResult result;
-    char names[kAppListSize + 1] = {0};
-    ULONG size = kAppListSize;
-    ULONG rc = m_skf.SKF_EnumApplication(m_hDev, names, &size);
+    ULONG rc = SAR_OK;
+    std::vector<std::string> apps = ListApplications(rc);
     if (rc != SAR_OK) {
-        TLOG_ERROR("SKF_EnumApplication fail,error is:" << std::hex << rc);
         TESSAL_FAIL(result, 12, "SkfUKey::OpenApp");
         return result;
     }
-    std::vector<std::string> apps = NameList(names, kAppListSize);
     std::string first = apps.empty() ? std::string() : apps.front();
     rc = m_skf.SKF_OpenApplication(m_hDev, Text(first), &m_hApp);
     if (rc != SAR_OK) {
@@ -141,18 +158,16 @@ CResult SkfUKey::OpenContainer() {
     CResult result;
     if (m_hContainer) return result;
     TLOG_DEBUG("enum container");
-    char names[kContainerListSize + 1] = {0};
-    ULONG size = kContainerListSize;
-    ULONG rc = m_skf.SKF_EnumContainer(m_hApp, names, &size);
-    if (rc != SAR_OK) {
-        TLOG_ERROR("SKF_EnumContainer fail,error is:" << std::hex << rc);
+    std::vector<std::string> containers;
+    auto enumContainers = [this](char* buffer, ULONG* size) { return m_skf.SKF_EnumContainer(m_hApp, buffer, size); };
+    if (ListNames(enumContainers, kContainerListSize, "SKF_EnumContainer", containers) != SAR_OK) {
         TESSAL_FAIL(result, 16, "SkfUKey::OpenContainer");
         return result;
     }
-    for (const std::string& name : NameList(names, kContainerListSize)) {
+    for (const std::string& name : containers) {
         TLOG_DEBUG("open container" << name);
         HCONTAINER h = nullptr;
-        rc = m_skf.SKF_OpenContainer(m_hApp, Text(name), &h);
+        ULONG rc = m_skf.SKF_OpenContainer(m_hApp, Text(name), &h);
         if (rc == SAR_OK) {
             m_skf.SKF_CloseContainer(h);
             m_containerNames.push_back(name);
@@ -226,16 +241,15 @@ void SkfUKey::ClearSecureState() {
 
 CResult SkfUKey::ClearUkey() {
     CResult result;
-    char names[kAppListSize + 1] = {0};
-    ULONG size = kAppListSize;
-    if (m_skf.SKF_EnumApplication(m_hDev, names, &size) != SAR_OK) {
+    ULONG rc = SAR_OK;
+    std::vector<std::string> apps = ListApplications(rc);
+    if (rc != SAR_OK) {
         TESSAL_FAIL(result, 12, "SkfUKey::ClearUkey");
         return result;
     }
     ULONG r = 0;
     ULONG adminCode = m_skf.SKF_VerifyPIN(m_hApp, ADMIN_TYPE, const_cast<char*>(kAdminPin), &r);
     result = static_cast<int>(adminCode);
-    std::vector<std::string> apps = NameList(names, kAppListSize);
     std::string first = apps.empty() ? std::string() : apps.front();
     if (m_skf.SKF_DeleteApplication(m_hDev, Text(first)) != SAR_OK) {
         TESSAL_FAIL(result, 13, "SkfUKey::ClearUkey");

@@ -56,6 +56,8 @@ public:
 private:
     void Close();
     void InitSealMap();
+    // The key's application names; `rc` receives the driver's answer.
+    std::vector<std::string> ListApplications(ULONG& rc);
     // Milliseconds to pause before enumerating devices with this library.
     int OpenDelayMs() const;
 
