@@ -60,6 +60,17 @@ int main(int argc, char** argv) {
     tries = ZYKVerifyPin("12345678", "");
     std::printf("ZYKVerifyPin with the right PIN: %d (verified: %s)\n", tries, ZYKIsPinVerified() ? "yes" : "no");
 
+    std::string id, cn, c, o, serial_, start, end, alg, icn, ic, il, ist, io, iou, iemail;
+    if (ZYKGetCertInfo(id, cn, c, o, serial_, start, end, alg, icn, ic, il, ist, io, iou, iemail, "", "")) {
+        std::printf("signing certificate on key %s:\n", id.c_str());
+        std::printf("  subject   CN=%s, O=%s, C=%s\n", cn.c_str(), o.c_str(), c.c_str());
+        std::printf("  issuer    CN=%s, O=%s, C=%s\n", icn.c_str(), io.c_str(), ic.c_str());
+        std::printf("  serial    %s, algorithm %s\n", serial_.c_str(), alg.c_str());
+        std::printf("  valid     %s to %s\n", start.c_str(), end.c_str());
+    } else {
+        std::printf("no certificate on the key: %s\n", ZYKGetLastError().c_str());
+    }
+
     std::printf("pulling the key out ...\n");
     if (!Run(tool + " unplug " + serial) || !WaitForEvents(2)) {
         std::fprintf(stderr, "the key did not leave\n");

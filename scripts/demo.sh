@@ -16,7 +16,14 @@ softkey=./build/bin/softkey
 
 echo "== a software key on a virtual USB bus"
 "$softkey" create --serial DEMO0001 --vid 1EA8 --pid C109 --label "Demo key"
-"$softkey" container create DEMO0001 CntSM2 sm2
+"$softkey" container create DEMO0001 CntRSA rsa2048
+"$softkey" container pubkey DEMO0001 CntRSA sign "$demo/CntRSA.pub.pem"
+# A certificate for the key's own public key, issued under the development stand-in "SHECA G2".
+builtin=tessal/certs/builtin
+openssl x509 -new -force_pubkey "$demo/CntRSA.pub.pem" -subj "/C=CN/O=Demo Org/CN=Demo User" \
+  -CA "$builtin/dev-standin-sheca-g2.pem" -CAkey "$builtin/test-only-keys/dev-standin-sheca-g2.key" \
+  -set_serial 0x0A10FF -days 365 -sha256 -out "$demo/CntRSA.cert.pem"
+"$softkey" cert import DEMO0001 CntRSA sign "$demo/CntRSA.cert.pem"
 "$softkey" install-driver --root "$TESSAL_DRIVER_DIR" --name EsZYKEBankCspV2.dll
 echo
 echo "== a host using libtessal"

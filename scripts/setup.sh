@@ -13,6 +13,7 @@ PACKAGES=(
   rapidjson-dev
   libtinyxml2-dev
   libudev-dev
+  tzdata
 )
 
 missing=()

@@ -1,10 +1,295 @@
-// Certificates on the key.
-#include "token/not_available.h"
+// Containers, key pairs and certificates on the key.
+#include <openssl/x509.h>
+
+#include <vector>
+
+#include "api/failure.h"
+#include "api/log.h"
+#include "tessal/cert_info.h"
 #include "token/skf_ukey.h"
 
-CResult SkfUKey::GetCertData() { return NotAvailable("SkfUKey::GetCertData"); }
+namespace {
+
+constexpr ULONG kCertBufferSize = 10240;
+constexpr char kSm2RequestContainer[] = "CntSM2256";
+
+char* Text(const std::string& s) { return const_cast<char*>(s.c_str()); }
+
+}  // namespace
+
+CResult SkfUKey::EnsureContainerOpen(int openFailure, const char* function) {
+    CResult result;
+    if (m_hContainer) return result;
+    ULONG rc = SAR_OK;
+    std::vector<std::string> names = ListContainers(rc);
+    if (rc != SAR_OK) {
+        TESSAL_FAIL(result, 16, function);
+        return result;
+    }
+    std::string first = names.empty() ? std::string() : names.front();
+    if (m_skf.SKF_OpenContainer(m_hApp, Text(first), &m_hContainer) != SAR_OK) {
+        m_hContainer = nullptr;
+        TESSAL_FAIL(result, openFailure, function);
+    }
+    return result;
+}
+
+CResult SkfUKey::OpenNamedContainer(std::string& name, const char* function) {
+    CResult result;
+    if (m_hContainer) {
+        m_skf.SKF_CloseContainer(m_hContainer);
+        m_hContainer = nullptr;
+    }
+    if (name.empty()) {
+        ULONG rc = SAR_OK;
+        std::vector<std::string> names = ListContainers(rc);
+        if (rc != SAR_OK) {
+            TESSAL_FAIL(result, 16, function);
+            return result;
+        }
+        std::string first = names.empty() ? std::string() : names.front();
+        HCONTAINER probe = nullptr;
+        if (m_skf.SKF_OpenContainer(m_hApp, Text(first), &probe) != SAR_OK) {
+            TESSAL_FAIL(result, 15, function);
+            return result;
+        }
+        m_skf.SKF_CloseContainer(probe);
+        name = first;
+    }
+    if (m_skf.SKF_OpenContainer(m_hApp, Text(name), &m_hContainer) != SAR_OK) {
+        m_hContainer = nullptr;
+        TESSAL_FAIL(result, 15, function);
+    }
+    return result;
+}
+
+CResult SkfUKey::GetCertData() {
+    CResult result;
+    if (!m_opened) {
+        TESSAL_FAIL(result, 25, "SkfUKey::GetCertData");
+        return result;
+    }
+    std::vector<unsigned char> buffer(kCertBufferSize);
+    for (const std::string& name : m_containerNames) {
+        if (m_skf.SKF_OpenContainer(m_hApp, Text(name), &m_hContainer) != SAR_OK) continue;
+        ULONG length = kCertBufferSize;
+        ULONG rc = m_skf.SKF_ExportCertificate(m_hContainer, TRUE, buffer.data(), &length);
+        if (rc == SAR_OK) {
+            if (m_signCert) X509_free(m_signCert);
+            const unsigned char* p = buffer.data();
+            m_signCert = d2i_X509(nullptr, &p, static_cast<long>(length));
+            break;
+        }
+        TLOG_ERROR("SKF_ExportCertificate fail,error is:" << std::hex << rc);
+        m_skf.SKF_CloseContainer(m_hContainer);
+        m_hContainer = nullptr;
+    }
+    if (!m_signCert) {
+        TESSAL_FAIL(result, 57, "SkfUKey::GetCertData");
+        return result;
+    }
+    if (!m_signCertInfo) m_signCertInfo = new CertInfo(m_signCert);
+    m_isSM2 = m_signCertInfo->getCertAlg() == "SM2" ? 1 : 0;
+    m_issuerCN = m_signCertInfo->getIssuerCN();
+    return result;
+}
 
 std::string SkfUKey::GetIssuerCN() {
     if (GetCertData() != 0) return std::string();
     return m_issuerCN;
+}
+
+CResult SkfUKey::GetEncCertData(ByteArray& out) {
+    CResult result;
+    if (!m_opened) {
+        TESSAL_FAIL(result, 25, "SkfUKey::GetEncCertData");
+        return result;
+    }
+    result = EnsureContainerOpen(15, "SkfUKey::GetEncCertData");
+    if (result != 0) return result;
+    std::vector<unsigned char> buffer(kCertBufferSize);
+    ULONG length = kCertBufferSize;
+    if (m_skf.SKF_ExportCertificate(m_hContainer, FALSE, buffer.data(), &length) != SAR_OK) {
+        TESSAL_FAIL(result, 29, "SkfUKey::GetEncCertData");
+        return result;
+    }
+    out = ByteArray(buffer.data(), static_cast<unsigned long>(length));
+    return result;
+}
+
+CResult SkfUKey::CreateContainer(const char* name) {
+    CResult result;
+    if (!m_opened) {
+        TESSAL_FAIL(result, 25, "SkfUKey::CreateContainer");
+        return result;
+    }
+    std::string containerName = name ? name : "";
+    if (m_skf.SKF_OpenContainer(m_hApp, Text(containerName), &m_hContainer) == SAR_OK) {
+        TESSAL_FAIL(result, 30, "SkfUKey::CreateContainer");
+        return result;
+    }
+    m_hContainer = nullptr;
+    if (m_skf.SKF_CreateContainer(m_hApp, Text(containerName), &m_hContainer) != SAR_OK) {
+        m_hContainer = nullptr;
+        TESSAL_FAIL(result, 9, "SkfUKey::CreateContainer");
+        return result;
+    }
+    m_containerName = containerName;
+    return result;
+}
+
+CResult SkfUKey::DeleteContainer(const std::string& name) {
+    CResult result;
+    if (!m_opened) {
+        TESSAL_FAIL(result, 25, "SkfUKey::DeleteContainer");
+        return result;
+    }
+    ULONG rc = SAR_OK;
+    ListContainers(rc);
+    if (rc != SAR_OK) {
+        TESSAL_FAIL(result, 16, "SkfUKey::DeleteContainer");
+        return result;
+    }
+    if (m_skf.SKF_DeleteContainer(m_hApp, Text(name)) != SAR_OK) {
+        TESSAL_FAIL(result, 28, "SkfUKey::DeleteContainer");
+        return result;
+    }
+    return result;
+}
+
+CResult SkfUKey::DeleteEmptyContainer() {
+    CResult result;
+    if (!m_opened) {
+        TESSAL_FAIL(result, 25, "SkfUKey::DeleteEmptyContainer");
+        return result;
+    }
+    ULONG rc = SAR_OK;
+    std::vector<std::string> names = ListContainers(rc);
+    if (rc != SAR_OK) {
+        TESSAL_FAIL(result, 16, "SkfUKey::DeleteEmptyContainer");
+        return result;
+    }
+    std::vector<unsigned char> buffer(kCertBufferSize);
+    for (const std::string& name : names) {
+        if (m_skf.SKF_OpenContainer(m_hApp, Text(name), &m_hContainer) != SAR_OK) {
+            m_hContainer = nullptr;
+            TESSAL_FAIL(result, 28, "SkfUKey::DeleteEmptyContainer");
+            return result;
+        }
+        ULONG length = kCertBufferSize;
+        if (m_skf.SKF_ExportCertificate(m_hContainer, TRUE, buffer.data(), &length) == SAR_OK) {
+            if (name == kSm2RequestContainer) {
+                TESSAL_FAIL(result, 58, "SkfUKey::DeleteEmptyContainer");
+                return result;
+            }
+            continue;  // keep it open and go on
+        }
+        ULONG closed = m_skf.SKF_CloseContainer(m_hContainer);
+        m_hContainer = nullptr;
+        if (closed != SAR_OK || m_skf.SKF_DeleteContainer(m_hApp, Text(name)) != SAR_OK) {
+            TESSAL_FAIL(result, 28, "SkfUKey::DeleteEmptyContainer");
+            return result;
+        }
+    }
+    return result;
+}
+
+CResult SkfUKey::GenKeyPair(int bits, RSAPUBLICKEYBLOB* pub) {
+    CResult result;
+    if (bits != 1024 && bits != 2048 && bits != 4096) {
+        TESSAL_FAIL(result, 4, "SkfUKey::GenKeyPair");
+        return result;
+    }
+    if (m_skf.SKF_GenRSAKeyPair(m_hContainer, static_cast<ULONG>(bits), pub) != SAR_OK) {
+        TESSAL_FAIL(result, 2, "SkfUKey::GenKeyPair");
+        return result;
+    }
+    return result;
+}
+
+CResult SkfUKey::GenSM2KeyPair(int bits, ECCPUBLICKEYBLOB* pub) {
+    CResult result;
+    if (bits != 256) {
+        TESSAL_FAIL(result, 4, "SkfUKey::GenSM2KeyPair");
+        return result;
+    }
+    if (m_skf.SKF_GenECCKeyPair(m_hContainer, SGD_SM2_1, pub) != SAR_OK) {
+        TESSAL_FAIL(result, 2, "SkfUKey::GenSM2KeyPair");
+        return result;
+    }
+    return result;
+}
+
+CResult SkfUKey::ImportCertWithCntName(ByteArray cert, std::string& containerName) {
+    CResult result;
+    if (!m_opened) {
+        TESSAL_FAIL(result, 25, "SkfUKey::ImportCertWithCntName");
+        return result;
+    }
+    result = OpenNamedContainer(containerName, "SkfUKey::ImportCertWithCntName");
+    if (result != 0) return result;
+    if (m_skf.SKF_ImportCertificate(m_hContainer, TRUE, const_cast<BYTE*>(cert.data()),
+                                    static_cast<ULONG>(cert.length())) != SAR_OK) {
+        TESSAL_FAIL(result, 3, "SkfUKey::ImportCertWithCntName");
+        return result;
+    }
+    return result;
+}
+
+CResult SkfUKey::ImportDoubleCert(ByteArray signCert, ByteArray encCert, ByteArray envelopedKey) {
+    CResult result;
+    if (!m_opened) {
+        TESSAL_FAIL(result, 25, "SkfUKey::ImportDoubleCert");
+        return result;
+    }
+    result = EnsureContainerOpen(15, "SkfUKey::ImportDoubleCert");
+    if (result != 0) return result;
+    if (m_skf.SKF_ImportCertificate(m_hContainer, TRUE, const_cast<BYTE*>(signCert.data()),
+                                    static_cast<ULONG>(signCert.length())) != SAR_OK) {
+        TESSAL_FAIL(result, 47, "SkfUKey::ImportDoubleCert");
+        return result;
+    }
+    // The envelope must at least hold its fixed part; the cipher bytes follow it.
+    if (static_cast<size_t>(envelopedKey.length()) < sizeof(ENVELOPEDKEYBLOB) - 1 ||
+        m_skf.SKF_ImportECCKeyPair(m_hContainer, reinterpret_cast<PENVELOPEDKEYBLOB>(
+                                                     const_cast<unsigned char*>(envelopedKey.data()))) != SAR_OK) {
+        TESSAL_FAIL(result, 48, "SkfUKey::ImportDoubleCert");
+        return result;
+    }
+    if (m_skf.SKF_ImportCertificate(m_hContainer, FALSE, const_cast<BYTE*>(encCert.data()),
+                                    static_cast<ULONG>(encCert.length())) != SAR_OK) {
+        TESSAL_FAIL(result, 49, "SkfUKey::ImportDoubleCert");
+        return result;
+    }
+    return result;
+}
+
+CResult SkfUKey::ImportDoubleCertWithCntName(ByteArray signCert, ByteArray encCert, ByteArray encKey,
+                                             std::string& containerName) {
+    CResult result;
+    if (!m_opened) {
+        TESSAL_FAIL(result, 25, "SkfUKey::ImportDoubleCertWithCntName");
+        return result;
+    }
+    result = OpenNamedContainer(containerName, "SkfUKey::ImportDoubleCertWithCntName");
+    if (result != 0) return result;
+    if (m_skf.SKF_ImportCertificate(m_hContainer, TRUE, const_cast<BYTE*>(signCert.data()),
+                                    static_cast<ULONG>(signCert.length())) != SAR_OK) {
+        TESSAL_FAIL(result, 3, "SkfUKey::ImportDoubleCertWithCntName");
+        return result;
+    }
+    const int wrappedLength = 256;
+    if (encKey.length() <= wrappedLength ||
+        m_skf.SKF_ImportRSAKeyPair(m_hContainer, SGD_SM4_ECB, const_cast<BYTE*>(encKey.data()), wrappedLength,
+                                   const_cast<BYTE*>(encKey.data()) + wrappedLength,
+                                   static_cast<ULONG>(encKey.length() - wrappedLength)) != SAR_OK) {
+        TESSAL_FAIL(result, 48, "SkfUKey::ImportDoubleCertWithCntName");
+        return result;
+    }
+    if (m_skf.SKF_ImportCertificate(m_hContainer, FALSE, const_cast<BYTE*>(encCert.data()),
+                                    static_cast<ULONG>(encCert.length())) != SAR_OK) {
+        TESSAL_FAIL(result, 49, "SkfUKey::ImportDoubleCertWithCntName");
+        return result;
+    }
+    return result;
 }

@@ -136,6 +136,13 @@ std::vector<std::string> SkfUKey::ListApplications(ULONG& rc) {
     return apps;
 }
 
+std::vector<std::string> SkfUKey::ListContainers(ULONG& rc) {
+    std::vector<std::string> containers;
+    auto enumContainers = [this](char* buffer, ULONG* size) { return m_skf.SKF_EnumContainer(m_hApp, buffer, size); };
+    rc = ListNames(enumContainers, kContainerListSize, "SKF_EnumContainer", containers);
+    return containers;
+}
+
 CResult SkfUKey::OpenApp() {
     CResult result;
     ULONG rc = SAR_OK;
@@ -158,9 +165,9 @@ CResult SkfUKey::OpenContainer() {
     CResult result;
     if (m_hContainer) return result;
     TLOG_DEBUG("enum container");
-    std::vector<std::string> containers;
-    auto enumContainers = [this](char* buffer, ULONG* size) { return m_skf.SKF_EnumContainer(m_hApp, buffer, size); };
-    if (ListNames(enumContainers, kContainerListSize, "SKF_EnumContainer", containers) != SAR_OK) {
+    ULONG listed = SAR_OK;
+    std::vector<std::string> containers = ListContainers(listed);
+    if (listed != SAR_OK) {
         TESSAL_FAIL(result, 16, "SkfUKey::OpenContainer");
         return result;
     }

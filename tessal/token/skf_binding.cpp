@@ -6,6 +6,7 @@
 #include "api/log.h"
 #include "devices/device_catalogue.h"
 #include "platform/module_loader.h"
+#include "tessal/cert_info.h"
 #include "token/skf_ukey.h"
 
 namespace {
@@ -101,7 +102,8 @@ void SkfUKey::Close() {
 }
 
 void SkfUKey::ReleaseKey() {
-    // m_signCertInfo is only ever created together with certificate reading, which frees it.
+    delete m_signCertInfo;
+    m_signCertInfo = nullptr;
     if (m_signCert) X509_free(m_signCert);
     m_signCert = nullptr;
     m_opened = false;

@@ -38,8 +38,21 @@ public:
     std::string GetIssuerCN() override;
     const std::vector<std::string>& GetContainerNames() const { return m_containerNames; }
 
-    // Certificates, signing, seals and decryption.
+    // Containers, key pairs and certificates.
     CResult GetCertData() override;
+    CResult GetEncCertData(ByteArray& out);
+    CResult CreateContainer(const char* name);
+    CResult DeleteContainer(const std::string& name);
+    CResult DeleteEmptyContainer();
+    CResult GenKeyPair(int bits, RSAPUBLICKEYBLOB* pub);
+    CResult GenSM2KeyPair(int bits, ECCPUBLICKEYBLOB* pub);
+    CResult ImportCertWithCntName(ByteArray cert, std::string& containerName);
+    CResult ImportDoubleCert(ByteArray signCert, ByteArray encCert, ByteArray envelopedKey);
+    CResult ImportDoubleCertWithCntName(ByteArray signCert, ByteArray encCert, ByteArray encKey,
+                                        std::string& containerName);
+    CertInfo* GetSignCertInfo() { return m_signCertInfo; }
+
+    // Signing, seals and decryption.
     CResult GetStampImg(ByteArray& image, int& width, int& height, std::string& name,
                         std::string& sealInfo) override;
     CResult EncryptDataByPrivKey(ByteArray& in, ByteArray& out) override;
@@ -56,8 +69,15 @@ public:
 private:
     void Close();
     void InitSealMap();
-    // The key's application names; `rc` receives the driver's answer.
+    // The key's application and container names; `rc` receives the driver's answer.
     std::vector<std::string> ListApplications(ULONG& rc);
+    std::vector<std::string> ListContainers(ULONG& rc);
+    // Opens the first container into m_hContainer unless one is open; failures are code 16
+    // (listing) or `openFailure`, reported at `function`.
+    CResult EnsureContainerOpen(int openFailure, const char* function);
+    // Closes the container in use and opens `name`, or the first container when `name` is
+    // empty (then `name` receives it).
+    CResult OpenNamedContainer(std::string& name, const char* function);
     // Milliseconds to pause before enumerating devices with this library.
     int OpenDelayMs() const;
 

@@ -2,6 +2,9 @@
 #pragma once
 
 #include "tessal/byte_array.h"
+#include "tessal/ca_list.h"
+#include "tessal/cert_info.h"
+#include "tessal/certificates.h"
 #include "tessal/devices.h"
 #include "tessal/logger.h"
 #include "tessal/result.h"

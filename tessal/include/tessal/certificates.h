@@ -1,0 +1,19 @@
+// Exports that read and describe certificates.
+#pragma once
+
+#include <string>
+
+#include "tessal/export.h"
+
+// Base64 (DER) of the current key's signing certificate; no PIN needed.
+TESSAL_API bool ZYKGetCertData(std::string& certificate);
+// Base64 (DER) of the encryption certificate of the key's container in use.
+TESSAL_API bool ZYKGetEncCertData(std::string& certificate);
+TESSAL_API bool ZYKGetCertInfo(std::string& deviceId, std::string& subjectCN, std::string& subjectC,
+                               std::string& subjectO, std::string& serialNumber, std::string& validStart,
+                               std::string& validEnd, std::string& algorithm, std::string& issuerCN,
+                               std::string& issuerC, std::string& issuerL, std::string& issuerST,
+                               std::string& issuerO, std::string& issuerOU, std::string& issuerEmail,
+                               std::string unused1, std::string unused2);
+// One item of a Base64 certificate (1 to 14, 17); other items throw std::out_of_range.
+TESSAL_API std::string ZYKGetCertDetail(const std::string& certificate, int item);
