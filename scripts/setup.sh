@@ -14,6 +14,7 @@ PACKAGES=(
   libtinyxml2-dev
   libudev-dev
   tzdata
+  libcpp-httplib-dev
 )
 
 missing=()

@@ -6,5 +6,7 @@
 #include "tessal/cert_info.h"
 #include "tessal/certificates.h"
 #include "tessal/devices.h"
+#include "tessal/http.h"
 #include "tessal/logger.h"
 #include "tessal/result.h"
+#include "tessal/time_stamp.h"

@@ -1,0 +1,181 @@
+// cloudsim: the maker's cloud and the CA side on loopback HTTPS, for tests and demos.
+//   cloudsim --state DIR [--port N] [--port-file FILE]
+#include <httplib.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+#include <openssl/evp.h>
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "behaviour.h"
+#include "pki.h"
+#include "time_service.h"
+
+namespace {
+
+std::atomic<bool> g_stopping{false};
+httplib::SSLServer* g_server = nullptr;
+
+void OnSignal(int) {
+    g_stopping = true;
+    if (g_server) g_server->stop();
+}
+
+std::string Base64(const std::string& data) {
+    std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
+    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
+                            reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+// What the request looked like on arrival, for tests of the client.
+std::string Echo(const httplib::Request& req) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
+    w.StartObject();
+    w.Key("method");
+    w.String(req.method.c_str());
+    w.Key("path");
+    w.String(req.path.c_str());
+    w.Key("headers");
+    w.StartArray();
+    for (const auto& h : req.headers) w.String((h.first + ": " + h.second).c_str());
+    w.EndArray();
+    w.Key("body");
+    w.String(Base64(req.body).c_str());
+    w.Key("fields");
+    w.StartObject();
+    for (const auto& f : req.files) {
+        w.Key(f.first.c_str());
+        w.String(f.second.content.c_str());
+    }
+    w.EndObject();
+    w.EndObject();
+    return buffer.GetString();
+}
+
+void Hang() {
+    for (int i = 0; i < 300 && !g_stopping; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+// Applies the answer a test asked for; true when the request was answered here.
+bool Misbehave(Behaviour& behaviour, httplib::Response& res) {
+    switch (behaviour.Next()) {
+        case Answer::Normal: return false;
+        case Answer::Garbage: res.set_content("this is not DER at all", "application/octet-stream"); return true;
+        case Answer::Reject: res.set_content(TimeService::Rejection(), "application/timestamp-reply"); return true;
+        case Answer::Hang: Hang(); res.status = 504; return true;
+    }
+    return false;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: cloudsim --state DIR [--port N] [--port-file FILE]\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string state, portFile;
+    int port = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (i + 1 >= argc) return Usage();
+        if (arg == "--state") state = argv[++i];
+        else if (arg == "--port") port = std::atoi(argv[++i]);
+        else if (arg == "--port-file") portFile = argv[++i];
+        else return Usage();
+    }
+    if (state.empty() || port < 0 || port > 65535) return Usage();
+    mkdir(state.c_str(), 0700);
+    Pki pki;
+    try {
+        pki = LoadOrCreatePki(state);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "cloudsim: %s\n", e.what());
+        return 1;
+    }
+    httplib::SSLServer server(pki.serverCertPath.c_str(), pki.serverKeyPath.c_str());
+    if (!server.is_valid()) {
+        std::fprintf(stderr, "cloudsim: cannot set up TLS\n");
+        return 1;
+    }
+    g_server = &server;
+    signal(SIGTERM, OnSignal);
+    signal(SIGINT, OnSignal);
+
+    Behaviour behaviour;
+    TimeService timeService(pki);
+    std::mutex lastMutex;
+    std::string lastServicePath;  // for tests: which service the last request reached
+
+    auto timestamp = [&](const httplib::Request& req, httplib::Response& res) {
+        {
+            std::lock_guard<std::mutex> lock(lastMutex);
+            lastServicePath = req.path;
+        }
+        if (!ValidTimestampToken(req.get_header_value("x-zyk-timestamp"),
+                                 req.get_header_value("x-zyk-timestamp-token"))) {
+            res.status = 401;
+            res.set_content("{\"code\":401,\"message\":\"bad timestamp token\"}", "application/json");
+            return;
+        }
+        if (Misbehave(behaviour, res)) return;
+        res.set_content(timeService.Respond(req.body), "application/timestamp-reply");
+    };
+    server.Post("/timestamp/get", timestamp);
+    server.Post("/timestamp/sm2time", timestamp);
+
+    auto echo = [](const httplib::Request& req, httplib::Response& res) { res.set_content(Echo(req), "application/json"); };
+    server.Get("/echo", echo);
+    server.Post("/echo", echo);
+    server.Get(R"(/status/(\d+))", [](const httplib::Request& req, httplib::Response& res) {
+        res.status = std::atoi(req.matches[1].str().c_str());
+        res.set_content("<html><body>error page</body></html>", "text/html");
+    });
+    server.Post("/hang", [](const httplib::Request&, httplib::Response& res) {
+        Hang();
+        res.status = 504;
+    });
+    server.Get("/_last", [&](const httplib::Request&, httplib::Response& res) {
+        std::lock_guard<std::mutex> lock(lastMutex);
+        res.set_content(lastServicePath, "text/plain");
+    });
+    // Test control: the next `count` service requests answer `mode`.
+    server.Post("/_control", [&](const httplib::Request& req, httplib::Response& res) {
+        Answer answer;
+        if (!ParseAnswer(req.get_param_value("mode"), answer)) {
+            res.status = 400;
+            res.set_content("mode must be normal, garbage, reject or hang\n", "text/plain");
+            return;
+        }
+        int count = req.has_param("count") ? std::atoi(req.get_param_value("count").c_str()) : 1;
+        behaviour.Set(answer, count);
+        res.set_content("ok\n", "text/plain");
+    });
+
+    int bound = port == 0 ? server.bind_to_any_port("127.0.0.1") : (server.bind_to_port("127.0.0.1", port) ? port : -1);
+    if (bound <= 0) {
+        std::fprintf(stderr, "cloudsim: cannot listen on 127.0.0.1:%d\n", port);
+        return 1;
+    }
+    if (!portFile.empty()) {
+        std::string tmp = portFile + ".tmp";
+        std::ofstream(tmp) << bound << "\n";
+        std::rename(tmp.c_str(), portFile.c_str());
+    }
+    std::printf("cloudsim listening on 127.0.0.1:%d (state %s)\n", bound, state.c_str());
+    std::fflush(stdout);
+    server.listen_after_bind();
+    return 0;
+}

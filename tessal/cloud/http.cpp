@@ -1,0 +1,137 @@
+// CHttp: one libcurl easy transfer per request, with fixed options per method.
+#include "tessal/http.h"
+
+#include <cstdio>
+#include <functional>
+
+#include "cloud/transport_settings.h"
+
+namespace {
+
+size_t WriteToString(char* data, size_t size, size_t nmemb, void* target) {
+    if (!data || !target) return static_cast<size_t>(-1);
+    static_cast<std::string*>(target)->append(data, size * nmemb);
+    return size * nmemb;
+}
+
+size_t WriteToBytes(char* data, size_t size, size_t nmemb, void* target) {
+    if (!data || !target) return static_cast<size_t>(-1);
+    static_cast<ByteArray*>(target)->append(reinterpret_cast<const unsigned char*>(data),
+                                            static_cast<int>(size * nmemb));
+    return size * nmemb;
+}
+
+int DebugToStdout(CURL*, curl_infotype type, char* data, size_t size, void*) {
+    static const char* const kTags[] = {"[TEXT]", "[HEADER_IN]", "[HEADER_OUT]", "[DATA_IN]", "[DATA_OUT]"};
+    if (type > CURLINFO_DATA_OUT) return 0;
+    std::fputs(kTags[type], stdout);
+    std::fwrite(data, 1, size, stdout);
+    std::fputc('\n', stdout);
+    return 0;
+}
+
+struct Transfer {
+    const std::string& url;
+    const std::vector<std::string>& headers;
+    curl_write_callback writer;
+    void* target;
+    bool setsTls;        // the method takes a CA file argument
+    const char* caFile;  // for those methods
+    long connectTimeout;
+    long totalTimeout;
+};
+
+// The common request procedure; `body` sets the method's body options.
+int Perform(bool verbose, const Transfer& t, const std::function<void(CURL*)>& body) {
+    cloud::EnsureCurlGlobal();
+    CURL* curl = curl_easy_init();
+    if (!curl) return CURLE_FAILED_INIT;
+    if (verbose) {
+        curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+        curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, DebugToStdout);
+    }
+    curl_easy_setopt(curl, CURLOPT_URL, t.url.c_str());
+    struct curl_slist* headerList = nullptr;
+    for (const std::string& line : t.headers) headerList = curl_slist_append(headerList, line.c_str());
+    if (headerList) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList);
+    if (body) body(curl);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, t.writer);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, t.target);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    cloud::ApplyTlsPolicy(curl, t.setsTls ? t.caFile : nullptr);
+    struct curl_slist* connectTo = cloud::ApplyConnectTo(curl);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, t.connectTimeout);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, t.totalTimeout);
+    CURLcode rc = curl_easy_perform(curl);
+    curl_easy_cleanup(curl);
+    curl_slist_free_all(headerList);
+    curl_slist_free_all(connectTo);
+    return rc;
+}
+
+std::function<void(CURL*)> TextBody(const std::string& body) {
+    return [&body](CURL* curl) {
+        curl_easy_setopt(curl, CURLOPT_POST, 1L);
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());  // up to the first NUL
+    };
+}
+
+}  // namespace
+
+CHttp::CHttp() : m_verbose(false) {}
+
+CHttp& CHttp::operator=(const CHttp& other) {
+    m_verbose = other.m_verbose;
+    return *this;
+}
+
+CHttp::~CHttp() = default;
+
+int CHttp::Get(const std::string& url, const std::vector<std::string>& headers, std::string& response) {
+    return Perform(m_verbose, {url, headers, WriteToString, &response, false, nullptr, 8, 10}, nullptr);
+}
+
+CURLcode CHttp::Gets(const std::string& url, const std::vector<std::string>& headers, std::string& response,
+                     const char* caFile) {
+    return static_cast<CURLcode>(
+        Perform(m_verbose, {url, headers, WriteToString, &response, true, caFile, 8, 10}, nullptr));
+}
+
+int CHttp::Post(const std::string& url, const std::vector<std::string>& headers, const std::string& body,
+                std::string& response) {
+    return Perform(m_verbose, {url, headers, WriteToString, &response, false, nullptr, 8, 10}, TextBody(body));
+}
+
+int CHttp::Posts(const std::string& url, const std::vector<std::string>& headers, const std::string& body,
+                 std::string& response, const char* caFile) {
+    return Perform(m_verbose, {url, headers, WriteToString, &response, true, caFile, 60, 120}, TextBody(body));
+}
+
+int CHttp::Posts(const std::string& url, const std::vector<std::string>& headers,
+                 const std::unordered_map<std::string, std::string>& form, std::string& response,
+                 const char* caFile) {
+    curl_mime* mime = nullptr;
+    int rc = Perform(m_verbose, {url, headers, WriteToString, &response, true, caFile, 60, 120},
+                     [&](CURL* curl) {
+                         curl_easy_setopt(curl, CURLOPT_POST, 1L);
+                         mime = curl_mime_init(curl);
+                         for (const auto& field : form) {
+                             curl_mimepart* part = curl_mime_addpart(mime);
+                             curl_mime_name(part, field.first.c_str());
+                             curl_mime_data(part, field.second.data(), field.second.size());
+                         }
+                         curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime);
+                     });
+    curl_mime_free(mime);
+    return rc;
+}
+
+int CHttp::Posts(const std::string& url, const std::vector<std::string>& headers, const ByteArray& body,
+                 ByteArray& response, const char* caFile) {
+    return Perform(m_verbose, {url, headers, WriteToBytes, &response, true, caFile, 100000, 10}, [&](CURL* curl) {
+        curl_easy_setopt(curl, CURLOPT_POST, 1L);
+        static const unsigned char kEmpty[1] = {0};
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data() ? body.data() : kEmpty);
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.length()));
+    });
+}

@@ -1,0 +1,136 @@
+// Time-stamps from the simulated time service, checked by the openssl command line.
+#include <gtest/gtest.h>
+#include <openssl/ts.h>
+#include <stdlib.h>
+
+#include <set>
+
+#include "cloudsim_rig.h"
+#include "test_support.h"
+#include "tessal/http.h"
+#include "tessal/result.h"
+#include "tessal/time_stamp.h"
+
+using test_support::CloudSim;
+
+class TimeStampTestAccess {
+public:
+    static CResult Query(ByteArray& data, ByteArray& query, const std::string& alg) {
+        return TimeStamp::CreateTSAQuery(data, query, alg);
+    }
+    static CResult Token(ByteArray& response, ByteArray& token) { return TimeStamp::GetTSFromResp(response, token); }
+};
+
+namespace {
+
+const char kServiceMessage[] = "未能从配置的时间戳服务器地址上获取时间戳";
+
+TS_REQ* ParseQuery(const ByteArray& query) {
+    const unsigned char* p = query.data();
+    return d2i_TS_REQ(nullptr, &p, query.length());
+}
+
+class TimeStampTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = test_support::MakeTempDir("timestamp-");
+        m_sim.reset(new CloudSim(m_dir + "/state"));
+    }
+    // Writes the token and the data, then asks `openssl ts -verify` about them.
+    int OpenSslVerify(const ByteArray& token, const std::string& data) {
+        std::string tokenFile = m_dir + "/token.der", dataFile = m_dir + "/data.bin";
+        FILE* f = fopen(tokenFile.c_str(), "wb");
+        fwrite(token.data(), 1, static_cast<size_t>(token.length()), f);
+        fclose(f);
+        f = fopen(dataFile.c_str(), "wb");
+        fwrite(data.data(), 1, data.size(), f);
+        fclose(f);
+        std::string command = "openssl ts -verify -token_in -in " + tokenFile + " -data " + dataFile + " -CAfile " +
+                              m_sim->CaFile() + " -untrusted " + m_sim->TsaCertFile() + " > /dev/null 2>&1";
+        return system(command.c_str());
+    }
+    std::string m_dir;
+    std::unique_ptr<CloudSim> m_sim;
+};
+
+TEST_F(TimeStampTest, TokensForRsaAndSm2VerifyWithOpenSsl) {
+    std::string signature = "the signature value\x01\x02";
+    ByteArray data(signature.data(), static_cast<int>(signature.size()));
+    ByteArray token;
+    ASSERT_EQ(TimeStamp::GetTimeStamp(data, token, "RSA").ErrorCode(), 0) << ZYKGetLastError();
+    EXPECT_EQ(m_sim->LastServicePath(), "/timestamp/get");
+    EXPECT_EQ(OpenSslVerify(token, signature), 0);
+    EXPECT_NE(OpenSslVerify(token, signature + "x"), 0);
+
+    ByteArray sm2Token;
+    ASSERT_EQ(TimeStamp::GetTimeStamp(data, sm2Token, "SM2").ErrorCode(), 0) << ZYKGetLastError();
+    EXPECT_EQ(m_sim->LastServicePath(), "/timestamp/sm2time");
+    EXPECT_EQ(OpenSslVerify(sm2Token, signature), 0);
+
+    ByteArray lower;
+    ASSERT_EQ(TimeStamp::GetTimeStamp(data, lower, "sm2").ErrorCode(), 0);
+    EXPECT_EQ(m_sim->LastServicePath(), "/timestamp/get");
+}
+
+TEST_F(TimeStampTest, RequestsUseTheRightDigestAndEightByteNonces) {
+    ByteArray data("same data", 9);
+    std::set<std::string> nonces;
+    for (const char* alg : {"RSA", "SM2", "sm2"}) {
+        for (int i = 0; i < 20; ++i) {
+            ByteArray query;
+            ASSERT_EQ(TimeStampTestAccess::Query(data, query, alg).ErrorCode(), 0);
+            TS_REQ* req = ParseQuery(query);
+            ASSERT_NE(req, nullptr);
+            EXPECT_EQ(TS_REQ_get_version(req), 1);
+            EXPECT_EQ(TS_REQ_get_cert_req(req), 1);
+            EXPECT_EQ(TS_REQ_get_policy_id(req), nullptr);
+            X509_ALGOR* algo = TS_MSG_IMPRINT_get_algo(TS_REQ_get_msg_imprint(req));
+            int expected = std::string(alg) == "SM2" ? NID_sm3 : NID_sha1;
+            EXPECT_EQ(OBJ_obj2nid(algo->algorithm), expected) << alg;
+            ASSERT_NE(algo->parameter, nullptr);
+            EXPECT_EQ(algo->parameter->type, V_ASN1_NULL);
+            const ASN1_INTEGER* nonce = TS_REQ_get_nonce(req);
+            unsigned char* der = nullptr;
+            int len = i2d_ASN1_INTEGER(nonce, &der);
+            EXPECT_EQ(len, 10);
+            EXPECT_LT(der[2], 0x80);
+            EXPECT_NE(der[2], 0x00);
+            nonces.insert(std::string(reinterpret_cast<char*>(der), static_cast<size_t>(len)));
+            OPENSSL_free(der);
+            TS_REQ_free(req);
+        }
+    }
+    EXPECT_EQ(nonces.size(), 60u);  // the same data differs only in its nonces
+}
+
+TEST_F(TimeStampTest, GarbageRejectionsAndSilenceBecomeTheServiceMessage) {
+    ByteArray data("x", 1);
+    ByteArray token;
+    m_sim->Control("garbage");
+    CResult garbage = TimeStamp::GetTimeStamp(data, token, "RSA");
+    EXPECT_EQ(garbage.ErrorCode(), 999);
+    EXPECT_EQ(garbage.GetErrorMsg(), kServiceMessage);
+    EXPECT_EQ(ZYKGetLastError(), kServiceMessage);
+    EXPECT_TRUE(token.IsEmpty());
+
+    m_sim->Control("reject");
+    EXPECT_EQ(TimeStamp::GetTimeStamp(data, token, "SM2").ErrorCode(), 999);
+    EXPECT_TRUE(token.IsEmpty());
+
+    // The steps' own codes.
+    ByteArray notDer("not der", 7);
+    EXPECT_EQ(TimeStampTestAccess::Token(notDer, token).ErrorCode(), 43);
+    m_sim->Control("reject");
+    ByteArray query, response;
+    ASSERT_EQ(TimeStampTestAccess::Query(data, query, "RSA").ErrorCode(), 0);
+    ASSERT_EQ(CHttpClient::GetTimeStamp(query, response, "RSA").ErrorCode(), 0);
+    EXPECT_EQ(TimeStampTestAccess::Token(response, token).ErrorCode(), 44);
+
+    m_sim->Stop();
+    ByteArray none;
+    EXPECT_EQ(CHttpClient::GetTimeStamp(query, none, "RSA").ErrorCode(), 42);
+    EXPECT_EQ(ZYKGetLastError(), "获取时间戳失败");
+    EXPECT_EQ(TimeStamp::GetTimeStamp(data, token, "RSA").ErrorCode(), 999);
+}
+
+}  // namespace
