@@ -177,5 +177,7 @@ int main(int argc, char** argv) {
     std::printf("cloudsim listening on 127.0.0.1:%d (state %s)\n", bound, state.c_str());
     std::fflush(stdout);
     server.listen_after_bind();
+    g_server = nullptr;
+    FreePki(pki);
     return 0;
 }

@@ -83,6 +83,16 @@ X509* Issue(const char* cn, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey,
 
 }  // namespace
 
+void FreePki(Pki& pki) {
+    X509_free(pki.ca);
+    EVP_PKEY_free(pki.caKey);
+    X509_free(pki.server);
+    EVP_PKEY_free(pki.serverKey);
+    X509_free(pki.tsa);
+    EVP_PKEY_free(pki.tsaKey);
+    pki = Pki();
+}
+
 Pki LoadOrCreatePki(const std::string& dir) {
     Pki pki;
     std::string caCert = dir + "/ca.pem", caKey = dir + "/ca.key";

@@ -17,5 +17,8 @@ struct Pki {
     std::string serverCertPath, serverKeyPath;
 };
 
+// Frees what LoadOrCreatePki loaded.
+void FreePki(Pki& pki);
+
 // Loads the certificates of `stateDir`, creating what is missing. Throws on failure.
 Pki LoadOrCreatePki(const std::string& stateDir);

@@ -42,9 +42,10 @@ std::string UKeyManager::ParseVpid(const std::string& deviceId) {
     return vendor + "&" + product;
 }
 
-bool UKeyManager::IsKnownDeviceId(const std::string& deviceId) {
+bool UKeyManager::IsKnownDeviceId(const std::string& deviceId, const UsbKey* self) {
     std::lock_guard<std::recursive_mutex> lock(g_UKeyMutex);
-    return g_UKeyMap.count(deviceId) > 0;
+    auto it = g_UKeyMap.find(deviceId);
+    return it != g_UKeyMap.end() && it->second.get() != self;
 }
 
 std::unique_ptr<UsbKey> UKeyManager::OpenKeyForVpid(const std::string& vpid) {

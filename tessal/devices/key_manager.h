@@ -45,8 +45,9 @@ public:
 
     // "VID_xxxx&PID_yyyy" anywhere in an upper-cased device identifier gives "xxxx&yyyy".
     static std::string ParseVpid(const std::string& deviceId);
-    // Whether a device id is in the key set (read while opening a key, under g_UKeyMutex).
-    static bool IsKnownDeviceId(const std::string& deviceId);
+    // Whether a device id belongs to a key object of the set other than `self` (read while
+    // opening a key, so that a key reopening itself is not mistaken for another one's device).
+    static bool IsKnownDeviceId(const std::string& deviceId, const UsbKey* self = nullptr);
 
 private:
     UKeyManager();

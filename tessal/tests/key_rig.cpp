@@ -4,6 +4,9 @@
 
 #include <chrono>
 
+#include <openssl/pem.h>
+
+#include "api/encodings.h"
 #include "devices/device_catalogue.h"
 #include "test_support.h"
 
@@ -36,6 +39,28 @@ void KeyRigTest::InstallDriver(const std::string& libName) {
 void KeyRigTest::AddKey(const std::string& serial, const std::string& vpid, const std::string& extra) {
     Softkey("create --serial " + serial + " --vid " + vpid.substr(0, 4) + " --pid " + vpid.substr(5, 4) + " " + extra);
     Softkey("plug " + serial);
+}
+
+EVP_PKEY* KeyRigTest::ContainerPublicKey(const std::string& serial, const std::string& container, const char* usage) {
+    std::string path = m_dir + "/" + serial + "." + container + "." + usage + ".pub.pem";
+    Softkey("container pubkey " + serial + " " + container + " " + usage + " " + path);
+    BIO* bio = BIO_new_file(path.c_str(), "r");
+    EVP_PKEY* key = bio ? PEM_read_bio_PUBKEY(bio, nullptr, nullptr, nullptr) : nullptr;
+    BIO_free(bio);
+    return key;
+}
+
+std::string KeyRigTest::IssueOnKey(const std::string& serial, const std::string& container,
+                                   const test_support::CertSpec& spec, EVP_PKEY* caKey, const char* usage) {
+    EVP_PKEY* pub = ContainerPublicKey(serial, container);
+    X509* cert = test_support::MakeCertificate(spec, pub, caKey);
+    std::string pem = m_dir + "/" + serial + "." + container + "." + usage + ".cert.pem";
+    test_support::WriteText(pem, test_support::Pem(cert));
+    Softkey("cert import " + serial + " " + container + " " + usage + " " + pem);
+    std::string b64 = Base64Encode(test_support::Der(cert));
+    X509_free(cert);
+    EVP_PKEY_free(pub);
+    return b64;
 }
 
 std::string KeyRigTest::LogText() const { return test_support::ReadFile(m_dir + "/tessal.log"); }

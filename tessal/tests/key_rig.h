@@ -3,12 +3,15 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
 
 #include <condition_variable>
 #include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "cert_factory.h"
 
 class KeyRigTest : public ::testing::Test {
 protected:
@@ -21,6 +24,12 @@ protected:
     void InstallDriver(const std::string& libName);
     // Creates and plugs a key with the VID&PID of `vpid` ("1EA8&C109").
     void AddKey(const std::string& serial, const std::string& vpid, const std::string& extra = "");
+    // The public key of a container's key pair (usage "sign" or "enc"); the caller frees it.
+    EVP_PKEY* ContainerPublicKey(const std::string& serial, const std::string& container, const char* usage = "sign");
+    // Issues a certificate by `spec` for the container's signing key, signed with `caKey`, and
+    // stores it on the key as its `usage` certificate. Returns the certificate's Base64.
+    std::string IssueOnKey(const std::string& serial, const std::string& container, const test_support::CertSpec& spec,
+                           EVP_PKEY* caKey, const char* usage = "sign");
     std::string LogText() const;
     size_t LogCount(const std::string& text) const;
 

@@ -35,32 +35,19 @@ protected:
     }
     void TearDown() override { EVP_PKEY_free(m_ca); }
 
-    EVP_PKEY* PublicKeyOf(const std::string& serial, const std::string& container, const char* usage = "sign") {
-        std::string path = m_dir + "/" + container + ".pub.pem";
-        Softkey("container pubkey " + serial + " " + container + " " + usage + " " + path);
-        BIO* bio = BIO_new_file(path.c_str(), "r");
-        EVP_PKEY* key = PEM_read_bio_PUBKEY(bio, nullptr, nullptr, nullptr);
-        BIO_free(bio);
-        return key;
+    EVP_PKEY* PublicKeyOf(const std::string& serial, const std::string& container) {
+        return ContainerPublicKey(serial, container);
     }
     // Issues a certificate under "SHECA G2" for a container's signing key and stores it on the
     // key as its `usage` ("sign" or "enc") certificate.
     std::string IssueOnKey(const std::string& serial, const std::string& container, const std::string& cn,
                            const char* usage = "sign") {
-        EVP_PKEY* pub = PublicKeyOf(serial, container);
         CertSpec spec;
         spec.subjectCN = cn;
         spec.issuerC = "CN";
         spec.issuerO = "UniTrust";
         spec.issuerCN = "SHECA G2";
-        X509* cert = MakeCertificate(spec, pub, m_ca);
-        std::string pem = m_dir + "/" + container + "." + usage + ".pem";
-        WriteText(pem, Pem(cert));
-        Softkey("cert import " + serial + " " + container + " " + usage + " " + pem);
-        std::string b64 = Base64Encode(Der(cert));
-        X509_free(cert);
-        EVP_PKEY_free(pub);
-        return b64;
+        return KeyRigTest::IssueOnKey(serial, container, spec, m_ca, usage);
     }
     ByteArray IssueFor(EVP_PKEY* key, const std::string& cn) {
         CertSpec spec;

@@ -113,7 +113,7 @@ CResult SkfUKey::OpenDevice() {
         }
         m_devInfoValid = true;
         std::string serial(m_devInfo.SerialNumber, strnlen(m_devInfo.SerialNumber, sizeof m_devInfo.SerialNumber));
-        if (UKeyManager::IsKnownDeviceId(serial)) {
+        if (UKeyManager::IsKnownDeviceId(serial, this)) {
             // Another key object drives this device already.
             m_skf.SKF_DisConnectDev(m_hDev);
             m_hDev = nullptr;

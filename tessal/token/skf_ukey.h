@@ -62,6 +62,8 @@ public:
     CResult SM2SignWithFormat(ByteArray& data, ByteArray& sig) override;
     CResult SM2SignDigest(ByteArray& digest, ByteArray& sig) override;
     CResult SM2VerifyDigest(ByteArray& digest, ByteArray& sig) override;
+    CResult SM2Sign(ByteArray& data, ECCSIGNATUREBLOB* sig);
+    CResult SignSM2Digest(ByteArray digest, ByteArray& out);
     CResult SignSM2P7(ByteArray& data, ByteArray& out) override;
     CResult VerifySM2P7(ByteArray& p7, ByteArray& content) override;
     CResult DecryptRSAData(ByteArray& in, ByteArray& out, int flag) override;

@@ -9,4 +9,6 @@
 #include "tessal/http.h"
 #include "tessal/logger.h"
 #include "tessal/result.h"
+#include "tessal/signing.h"
+#include "tessal/engine.h"
 #include "tessal/time_stamp.h"

@@ -1,0 +1,410 @@
+// Signatures made with software keys, each checked by a verifier nobody here wrote (the
+// openssl command line or OpenSSL's own verification), with cloudsim as the time service.
+#include <gtest/gtest.h>
+#include <openssl/ecdsa.h>
+#include <openssl/engine.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "api/encodings.h"
+#include "cert_factory.h"
+#include "cloudsim_rig.h"
+#include "devices/key_manager.h"
+#include "gmcrypto/key_objects.h"
+#include "gmcrypto/sm2_message.h"
+#include "key_rig.h"
+#include "tessal/engine.h"
+#include "tessal/signing.h"
+#include "tessal/devices.h"
+#include "tessal/result.h"
+#include "token/skf_ukey.h"
+
+using namespace test_support;
+
+namespace {
+
+const std::string kBuiltin = TESSAL_BUILTIN_CERTS_DIR;
+const char kId[] = "1234567812345678";
+
+std::string Sha256(const std::string& s) {
+    unsigned char d[32];
+    unsigned len = 0;
+    EVP_Digest(s.data(), s.size(), d, &len, EVP_sha256(), nullptr);
+    return std::string(reinterpret_cast<char*>(d), 32);
+}
+
+std::string Sm3(const std::string& s) {
+    unsigned char d[32];
+    unsigned len = 0;
+    EVP_Digest(s.data(), s.size(), d, &len, EVP_sm3(), nullptr);
+    return std::string(reinterpret_cast<char*>(d), 32);
+}
+
+std::string B64(const std::string& s) { return Base64Encode(ByteArray(s.data(), static_cast<int>(s.size()))); }
+std::string Raw(const std::string& b64) {
+    ByteArray b = Base64Decode(b64);
+    return std::string(reinterpret_cast<const char*>(b.data()), static_cast<size_t>(b.length()));
+}
+
+int Shell(const std::string& command) { return system((command + " > /dev/null 2>&1").c_str()); }
+
+bool VerifySm2WithId(EVP_PKEY* key, const std::string& msg, const std::string& der) {
+    EVP_MD_CTX* md = EVP_MD_CTX_new();
+    EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new(key, nullptr);
+    EVP_PKEY_CTX_set1_id(pctx, kId, 16);
+    EVP_MD_CTX_set_pkey_ctx(md, pctx);
+    bool ok = EVP_DigestVerifyInit(md, nullptr, EVP_sm3(), nullptr, key) == 1 &&
+              EVP_DigestVerify(md, reinterpret_cast<const unsigned char*>(der.data()), der.size(),
+                               reinterpret_cast<const unsigned char*>(msg.data()), msg.size()) == 1;
+    EVP_MD_CTX_free(md);
+    EVP_PKEY_CTX_free(pctx);
+    return ok;
+}
+
+bool VerifySm2Plain(EVP_PKEY* key, const std::string& e, const std::string& der) {
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, nullptr);
+    bool ok = EVP_PKEY_verify_init(ctx) == 1 &&
+              EVP_PKEY_verify(ctx, reinterpret_cast<const unsigned char*>(der.data()), der.size(),
+                              reinterpret_cast<const unsigned char*>(e.data()), e.size()) == 1;
+    EVP_PKEY_CTX_free(ctx);
+    return ok;
+}
+
+class SigningTest : public KeyRigTest {
+protected:
+    void SetUp() override {
+        KeyRigTest::SetUp();
+        m_sim.reset(new CloudSim(m_dir + "/cloudsim"));
+        InstallDriver("SKF_APP.dll");
+        InstallDriver("gdca_dal_ecc27.dll");
+        m_rootPem = kBuiltin + "/dev-standin-uca-root-g2.pem";
+    }
+    // An RSA key whose certificate was issued under "SHECA G2", the PIN verified.
+    void UseRsaKey(const std::string& serial = "RSA1") {
+        AddKey(serial, "1D99&0001");
+        Softkey("container create " + serial + " CntRSA rsa2048");
+        EVP_PKEY* ca = LoadPemKey(kBuiltin + "/test-only-keys/dev-standin-sheca-g2.key");
+        CertSpec spec;
+        spec.subjectCN = "RSA signer";
+        spec.issuerC = "CN";
+        spec.issuerO = "UniTrust";
+        spec.issuerCN = "SHECA G2";
+        m_certB64 = IssueOnKey(serial, "CntRSA", spec, ca);
+        EVP_PKEY_free(ca);
+        ASSERT_EQ(ZYKVerifyPin("12345678", serial), -1);
+    }
+    // An SM2 key with a certificate of a test SM2 CA, the PIN verified.
+    void UseSm2Key(const std::string& serial = "SM21", const std::string& vpid = "1D99&0001") {
+        AddKey(serial, vpid);
+        Softkey("container create " + serial + " CntSM2 sm2");
+        EVP_PKEY* ca = NewSm2Key();
+        CertSpec spec;
+        spec.subjectCN = "SM2 signer";
+        spec.issuerCN = "Test SM2 CA";
+        m_certB64 = IssueOnKey(serial, "CntSM2", spec, ca);
+        EVP_PKEY_free(ca);
+        ASSERT_EQ(ZYKVerifyPin("12345678", serial), -1);
+    }
+    EVP_PKEY* CertKey() {
+        ByteArray der = Base64Decode(m_certB64);
+        const unsigned char* p = der.data();
+        X509* cert = d2i_X509(nullptr, &p, der.length());
+        EVP_PKEY* key = X509_get_pubkey(cert);
+        X509_free(cert);
+        return key;
+    }
+    std::string Write(const std::string& name, const std::string& bytes) {
+        std::string path = m_dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    SkfUKey* Current() { return dynamic_cast<SkfUKey*>(UKeyManager::GetInstance().GetCurrentUKey()); }
+
+    std::unique_ptr<CloudSim> m_sim;
+    std::string m_certB64, m_rootPem;
+};
+
+struct Pkcs7Deleter {
+    void operator()(PKCS7* p) const { PKCS7_free(p); }
+};
+
+std::unique_ptr<PKCS7, Pkcs7Deleter> ParsePkcs7(const std::string& der) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
+    return std::unique_ptr<PKCS7, Pkcs7Deleter>(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())));
+}
+
+TEST_F(SigningTest, RsaPkcs7VerifiesWithOpenSslCmsAndCarriesItsChainAndTimeStamp) {
+    UseRsaKey();
+    const std::string content = "合同正文 contract body\n";
+    std::string attached, detached;
+    ASSERT_TRUE(ZYKSignP7(B64(content), attached, 0)) << ZYKGetLastError();
+    ASSERT_TRUE(ZYKSignP7(B64(content), detached, 1)) << ZYKGetLastError();
+    std::string attachedFile = Write("attached.p7", Raw(attached)), detachedFile = Write("detached.p7", Raw(detached));
+    std::string contentFile = Write("content.txt", content);
+    EXPECT_EQ(Shell("openssl cms -verify -binary -inform DER -in " + attachedFile + " -CAfile " + m_rootPem +
+                  " -purpose any -out " + m_dir + "/out.txt"), 0);
+    std::ifstream out(m_dir + "/out.txt");
+    std::stringstream got;
+    got << out.rdbuf();
+    EXPECT_EQ(got.str(), content);
+    EXPECT_EQ(Shell("openssl cms -verify -binary -inform DER -in " + detachedFile + " -content " + contentFile + " -CAfile " +
+                  m_rootPem + " -purpose any"), 0);
+    EXPECT_NE(Shell("openssl cms -verify -binary -inform DER -in " + detachedFile + " -content " + Write("other.txt", "x") +
+                  " -CAfile " + m_rootPem + " -purpose any"), 0);
+
+    auto p7 = ParsePkcs7(Raw(detached));
+    ASSERT_TRUE(p7);
+    EXPECT_EQ(sk_X509_num(p7->d.sign->cert), 3);  // signer, SHECA G2, UCA Root G2
+    PKCS7_SIGNER_INFO* si = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7.get()), 0);
+    ASN1_TYPE* token = PKCS7_get_attribute(si, NID_id_smime_aa_timeStampToken);
+    ASSERT_NE(token, nullptr);
+    ASSERT_EQ(token->type, V_ASN1_SEQUENCE);
+    std::string tokenFile = Write("token.der", std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(token->value.sequence)),
+                                                           ASN1_STRING_length(token->value.sequence)));
+    std::string sigFile = Write("sig.bin", std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(si->enc_digest)),
+                                                       ASN1_STRING_length(si->enc_digest)));
+    EXPECT_EQ(Shell("openssl ts -verify -token_in -in " + tokenFile + " -data " + sigFile + " -CAfile " + m_sim->CaFile() +
+                  " -untrusted " + m_sim->TsaCertFile()), 0);
+
+    EXPECT_TRUE(ZYKVerifySignData(B64(content), detached, ""));
+    EXPECT_FALSE(ZYKVerifySignData("", detached, ""));
+    EXPECT_FALSE(ZYKVerifySignData(B64(content + "!"), detached, ""));
+    EXPECT_TRUE(ZYKVerifySignData("", attached, ""));
+    EXPECT_FALSE(ZYKVerifySignData("", B64("not a pkcs7"), ""));
+
+    // Without a time service the signature is still made, without unsigned attributes.
+    m_sim->Stop();
+    std::string plain;
+    ASSERT_TRUE(ZYKSignP7(B64(content), plain, 1));
+    auto p7b = ParsePkcs7(Raw(plain));
+    si = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7b.get()), 0);
+    EXPECT_EQ(si->unauth_attr, nullptr);
+    EXPECT_EQ(Shell("openssl cms -verify -binary -inform DER -in " + Write("plain.p7", Raw(plain)) + " -content " + contentFile +
+                  " -CAfile " + m_rootPem + " -purpose any"), 0);
+}
+
+TEST_F(SigningTest, RsaDigestSignatureAndRawSignature) {
+    UseRsaKey();
+    const std::string content = "digest me";
+    std::string digest = B64(Sha256(content)), p7;
+    ASSERT_TRUE(ZYKSignDigest(digest, p7)) << ZYKGetLastError();
+    EXPECT_EQ(Shell("openssl cms -verify -binary -inform DER -in " + Write("d.p7", Raw(p7)) + " -content " +
+                  Write("c.txt", content) + " -CAfile " + m_rootPem + " -purpose any"), 0);
+    EXPECT_TRUE(ZYKVerifySignData(B64(content), p7, ""));
+
+    std::string short20 = B64(std::string(20, 'x')), unchanged = "unchanged";
+    EXPECT_FALSE(ZYKSignDigest(short20, unchanged));
+    EXPECT_EQ(unchanged, "unchanged");
+    ByteArray out;
+    CResult r = Current()->SignDigest(ByteArray("12345678901234567890", 20), out);
+    EXPECT_EQ(r.ErrorCode(), 999);
+    EXPECT_EQ(r.GetErrorMsg(), "digest length is not properly");
+
+    std::string data = "raw bytes\x01\x02", sig;
+    ASSERT_TRUE(ZYKSignData(data, "12345678", sig));
+    EVP_PKEY* pub = CertKey();
+    EVP_MD_CTX* md = EVP_MD_CTX_new();
+    std::string rawSig = Raw(sig);
+    EXPECT_EQ(EVP_DigestVerifyInit(md, nullptr, EVP_sha256(), nullptr, pub), 1);
+    EXPECT_EQ(EVP_DigestVerify(md, reinterpret_cast<const unsigned char*>(rawSig.data()), rawSig.size(),
+                               reinterpret_cast<const unsigned char*>(data.data()), data.size()), 1);
+    EVP_MD_CTX_free(md);
+    EVP_PKEY_free(pub);
+    EXPECT_FALSE(ZYKSignData(data, "00000000", sig));
+    EXPECT_EQ(ZYKGetLastError(), "密码不正确");
+}
+
+TEST_F(SigningTest, SigningNeedsAVerifiedPin) {
+    UseRsaKey();
+    ZYKVerifyPin("bad-pin", "");
+    std::string out = "kept";
+    EXPECT_FALSE(ZYKSignP7(B64("x"), out, 0));
+    EXPECT_EQ(ZYKGetLastError(), "未验证Pin码");
+    EXPECT_FALSE(ZYKSignData(out, "12345678", out));
+    EXPECT_EQ(ZYKGetLastError(), "未验证Pin码");
+    EXPECT_FALSE(ZYKSignSeal(B64("x"), out));
+    EXPECT_EQ(out, "kept");
+    EXPECT_NE(LogText().find("start checknull"), std::string::npos);
+    EXPECT_NE(LogText().find("start checkpin"), std::string::npos);
+}
+
+TEST_F(SigningTest, Sm2SealAndDigestSignaturesVerifyWithOpenSsl) {
+    UseSm2Key();
+    EVP_PKEY* pub = CertKey();
+    const std::string seal = "印章数据 seal bytes";
+    std::string sig;
+    ASSERT_TRUE(ZYKSignSeal(B64(seal), sig)) << ZYKGetLastError();
+    std::string der = Raw(sig);
+    EXPECT_GE(der.size(), 70u);
+    EXPECT_LE(der.size(), 72u);
+    EXPECT_TRUE(VerifySm2WithId(pub, seal, der));
+    EXPECT_FALSE(VerifySm2WithId(pub, seal + "x", der));
+
+    SkfUKey* key = Current();
+    ASSERT_EQ(key->GetCertData().ErrorCode(), 0);
+    bool saw71 = false;
+    for (int i = 0; i < 64 && !saw71; ++i) {
+        std::string e = Sm3("value " + std::to_string(i));
+        ByteArray digest(e.data(), 32), out;
+        ASSERT_EQ(key->SM2SignDigest(digest, out).ErrorCode(), 0);
+        std::string s(reinterpret_cast<const char*>(out.data()), out.length());
+        EXPECT_TRUE(VerifySm2Plain(pub, e, s));  // no Z: the key signs the value itself
+        EXPECT_EQ(key->SM2VerifyDigest(digest, out).ErrorCode(), 0);
+        if (out.length() == 71) saw71 = true;
+        ByteArray other(Sm3("other").data(), 32);
+        EXPECT_EQ(key->SM2VerifyDigest(other, out).ErrorCode(), 50);
+    }
+    EXPECT_TRUE(saw71);  // a signature with one short value verifies too
+    EVP_PKEY_free(pub);
+}
+
+TEST_F(SigningTest, Sm2SignedMessagesRoundTripAndVerifyIndependently) {
+    UseSm2Key();
+    EVP_PKEY* pub = CertKey();
+    const std::string content = "SM2 signed content";
+    std::string digest = B64(content), message;
+    ASSERT_TRUE(ZYKSignDigest(digest, message)) << ZYKGetLastError();  // SM2 key: a signed message
+    std::string der = Raw(message);
+    std::string dump;
+    {
+        std::string file = Write("m.der", der);
+        FILE* pipe = popen(("openssl asn1parse -inform DER -in " + file).c_str(), "r");
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) dump.append(buf, n);
+        pclose(pipe);
+    }
+    EXPECT_NE(dump.find("1.2.156.10197.6.1.4.2.2"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("1.2.156.10197.6.1.4.2.1"), std::string::npos);
+    EXPECT_NE(dump.find("sm3"), std::string::npos);
+    EXPECT_NE(dump.find("SM2-with-SM3"), std::string::npos);
+
+    SkfUKey* key = Current();
+    ByteArray m(der.data(), static_cast<int>(der.size())), c(content.data(), static_cast<int>(content.size()));
+    EXPECT_EQ(key->VerifySM2P7(m, c).ErrorCode(), 0);
+    // The signature inside covers SM3 of the content, without Z.
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
+    SM2M* parsed = d2i_SM2M(nullptr, &p, static_cast<long>(der.size()));
+    ASSERT_NE(parsed, nullptr);
+    SM2M_SIGNER_INFO* si = sk_SM2M_SIGNER_INFO_value(SM2M_get_signer_info(parsed), 0);
+    std::string sig(reinterpret_cast<const char*>(ASN1_STRING_get0_data(si->enc_digest)), ASN1_STRING_length(si->enc_digest));
+    EXPECT_TRUE(VerifySm2Plain(pub, Sm3(content), sig));
+    SM2M_free(parsed);
+
+    // The verification removed the engine; signing registers it again.
+    ENGINE* engine = ENGINE_by_id("VUV");
+    EXPECT_EQ(engine, nullptr);
+    if (engine) ENGINE_free(engine);
+    ByteArray tampered(content.data(), static_cast<int>(content.size()) - 1);
+    EXPECT_EQ(key->VerifySM2P7(m, tampered).ErrorCode(), 38);
+    ASSERT_TRUE(ZYKSignDigest(digest, message)) << ZYKGetLastError();
+    EXPECT_EQ(key->VerifySM2P7(m, tampered).ErrorCode(), 59);
+    Engine::InitRsaEngine();
+    ByteArray junk("junk", 4);
+    EXPECT_EQ(key->VerifySM2P7(junk, c).ErrorCode(), 44);
+    EVP_PKEY_free(pub);
+}
+
+TEST_F(SigningTest, Sm2DigestMessagesVerifyAgainstTheirDigest) {
+    UseSm2Key();
+    EVP_PKEY* pub = CertKey();
+    std::string digest = B64(Sm3("the document")), message;
+    ASSERT_TRUE(ZYKSignSM2Digest(digest, message)) << ZYKGetLastError();
+    std::string cert, time;
+    ASSERT_TRUE(ZYKVerifySM2Digest(digest, message, cert, time));
+    EXPECT_EQ(cert, m_certB64);
+    EXPECT_FALSE(time.empty());  // the signer carries a time-stamp token
+    std::string other = B64(Sm3("another document"));
+    EXPECT_FALSE(ZYKVerifySM2Digest(other, message, cert, time));
+
+    // The signature inside covers the DER of the signed attributes, with Z.
+    std::string der = Raw(message);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
+    SM2M* parsed = d2i_SM2M(nullptr, &p, static_cast<long>(der.size()));
+    ASSERT_NE(parsed, nullptr);
+    SM2M_SIGNER_INFO* si = sk_SM2M_SIGNER_INFO_value(SM2M_get_signer_info(parsed), 0);
+    unsigned char* attrs = nullptr;
+    int len = ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(si->auth_attr), &attrs, ASN1_ITEM_rptr(SM2M_ATTR_SIGN));
+    std::string sig(reinterpret_cast<const char*>(ASN1_STRING_get0_data(si->enc_digest)), ASN1_STRING_length(si->enc_digest));
+    EXPECT_TRUE(VerifySm2WithId(pub, std::string(reinterpret_cast<char*>(attrs), len), sig));
+    OPENSSL_free(attrs);
+    SM2M_free(parsed);
+
+    // Without a time service: still valid, no signing time.
+    m_sim->Stop();
+    ASSERT_TRUE(ZYKSignSM2Digest(digest, message));
+    ASSERT_TRUE(ZYKVerifySM2Digest(digest, message, cert, time));
+    EXPECT_EQ(time, "");
+
+    std::string shortDigest = B64(std::string(20, 'a'));
+    EXPECT_FALSE(ZYKSignSM2Digest(shortDigest, message));
+    EVP_PKEY_free(pub);
+}
+
+TEST_F(SigningTest, OneRetryForTheLibraryThatNeedsIt) {
+    UseSm2Key("GD01", "163C&0423");
+    EXPECT_EQ(ZYKLibName(), "gdca_dal_ecc27.dll");
+    Softkey("fault GD01 SKF_ECCSignData 0x0A000001");
+    SkfUKey* key = Current();
+    ASSERT_EQ(key->GetCertData().ErrorCode(), 0);
+    std::string e = Sm3("retry");
+    ByteArray digest(e.data(), 32), out;
+    EXPECT_EQ(key->SM2SignDigest(digest, out).ErrorCode(), 0);
+    EXPECT_NE(LogText().find("Remove Ukey over"), std::string::npos);
+    EXPECT_NE(LogText().find("getCert over"), std::string::npos);
+}
+
+TEST_F(SigningTest, OtherLibrariesFailAtOnce) {
+    UseSm2Key();
+    Softkey("fault SM21 SKF_ECCSignData 0x0A000001");
+    SkfUKey* key = Current();
+    ASSERT_EQ(key->GetCertData().ErrorCode(), 0);
+    std::string e = Sm3("no retry");
+    ByteArray digest(e.data(), 32), out;
+    EXPECT_EQ(key->SM2SignDigest(digest, out).ErrorCode(), 50);
+    EXPECT_EQ(ZYKGetLastError(), "SM2签名失败");
+}
+
+TEST_F(SigningTest, TheKeyBackedMethodNeedsAnIdentifierForDigestSigning) {
+    UseSm2Key();
+    SkfUKey* key = Current();
+    ASSERT_EQ(key->GetCertData().ErrorCode(), 0);
+    EVP_PKEY* backed = nullptr;
+    {
+        ByteArray der = Base64Decode(m_certB64);
+        const unsigned char* p = der.data();
+        X509* cert = d2i_X509(nullptr, &p, der.length());
+        backed = KeyBackedSm2FromCertificate(cert);
+        X509_free(cert);
+    }
+    ASSERT_NE(backed, nullptr);
+    const std::string msg = "digest-signed through the engine";
+    unsigned char sig[80];
+    for (bool withId : {false, true}) {
+        EVP_MD_CTX* md = EVP_MD_CTX_new();
+        EVP_PKEY_CTX* pctx = nullptr;
+        ASSERT_EQ(EVP_DigestSignInit(md, &pctx, EVP_sm3(), nullptr, backed), 1);
+        if (withId) {
+            ASSERT_GT(EVP_PKEY_CTX_ctrl(pctx, -1, -1, 0x100B, 16, const_cast<char*>(kId)), 0);
+        }
+        size_t sigLen = sizeof sig;
+        int rc = EVP_DigestSignUpdate(md, msg.data(), msg.size()) == 1 ? EVP_DigestSignFinal(md, sig, &sigLen) : 0;
+        EVP_MD_CTX_free(md);
+        if (!withId) {
+            EXPECT_NE(rc, 1);
+            continue;
+        }
+        ASSERT_EQ(rc, 1);
+        EVP_PKEY* pub = CertKey();
+        EXPECT_TRUE(VerifySm2WithId(pub, msg, std::string(reinterpret_cast<char*>(sig), sigLen)));
+        EVP_PKEY_free(pub);
+    }
+    EVP_PKEY_free(backed);
+}
+
+}  // namespace
