@@ -1,12 +1,15 @@
-// A first look at the kit: a software key comes and goes while a host uses libtessal.
-//   tessal-demo SOFTKEY_TOOL SERIAL
-// The caller has created the key SERIAL (unplugged) and installed its driver library.
+// A first look at the kit: software keys come and go while a host uses libtessal to verify a
+// PIN, read a certificate and sign.
+//   tessal-demo SOFTKEY_TOOL OUTPUT_DIR
+// The caller has created the keys DEMO0001 (RSA) and DEMO0002 (SM2), unplugged, installed their
+// driver libraries, and started the time service.
 #include <tessal/tessal.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,11 +18,11 @@ namespace {
 
 std::mutex g_mutex;
 std::condition_variable g_cv;
-std::vector<std::pair<int, std::string>> g_events;
+size_t g_events = 0;
 
 bool WaitForEvents(size_t count) {
     std::unique_lock<std::mutex> lock(g_mutex);
-    return g_cv.wait_for(lock, std::chrono::seconds(30), [&] { return g_events.size() >= count; });
+    return g_cv.wait_for(lock, std::chrono::seconds(30), [&] { return g_events >= count; });
 }
 
 std::string Joined(const std::vector<std::string>& ids) {
@@ -30,27 +33,68 @@ std::string Joined(const std::vector<std::string>& ids) {
 
 bool Run(const std::string& command) { return std::system((command + " > /dev/null").c_str()) == 0; }
 
+void WriteBase64(const std::string& path, const std::string& base64) {
+    std::ofstream out(path, std::ios::binary);
+    static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    unsigned value = 0;
+    int bits = 0;
+    for (char c : base64) {
+        size_t pos = kAlphabet.find(c);
+        if (pos == std::string::npos) continue;
+        value = (value << 6) | static_cast<unsigned>(pos);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            out.put(static_cast<char>((value >> bits) & 0xFF));
+        }
+    }
+}
+
+std::string Base64(const std::string& bytes) {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+                     static_cast<unsigned char>(bytes[i + 2]);
+        for (int s = 18; s >= 0; s -= 6) out += kAlphabet[(v >> s) & 63];
+    }
+    if (bytes.size() - i == 1) {
+        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += "==";
+    } else if (bytes.size() - i == 2) {
+        unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8);
+        out += kAlphabet[(v >> 18) & 63];
+        out += kAlphabet[(v >> 12) & 63];
+        out += kAlphabet[(v >> 6) & 63];
+        out += '=';
+    }
+    return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: tessal-demo SOFTKEY_TOOL SERIAL\n");
+        std::fprintf(stderr, "usage: tessal-demo SOFTKEY_TOOL OUTPUT_DIR\n");
         return 2;
     }
-    const std::string tool = argv[1], serial = argv[2];
+    const std::string tool = argv[1], outDir = argv[2];
     std::printf("libtessal loaded; ZYKGetLastError() = \"%s\"\n", ZYKGetLastError().c_str());
 
     std::function<void(int, const std::string&)> callback = [](int event, const std::string& id) {
         std::printf("  callback: key %s %s\n", id.c_str(), event == 1 ? "arrived" : "left");
         std::lock_guard<std::mutex> lock(g_mutex);
-        g_events.emplace_back(event, id);
+        ++g_events;
         g_cv.notify_all();
     };
     ZYKRegister(callback);
     std::printf("keys attached: %s\n", Joined(ZYKGetDeviceIds()).c_str());
 
-    std::printf("plugging in the software key %s ...\n", serial.c_str());
-    if (!Run(tool + " plug " + serial) || !WaitForEvents(1)) {
+    std::printf("plugging in the software key DEMO0001 ...\n");
+    if (!Run(tool + " plug DEMO0001") || !WaitForEvents(1)) {
         std::fprintf(stderr, "the key did not arrive\n");
         return 1;
     }
@@ -60,27 +104,50 @@ int main(int argc, char** argv) {
     tries = ZYKVerifyPin("12345678", "");
     std::printf("ZYKVerifyPin with the right PIN: %d (verified: %s)\n", tries, ZYKIsPinVerified() ? "yes" : "no");
 
-    std::string id, cn, c, o, serial_, start, end, alg, icn, ic, il, ist, io, iou, iemail;
-    if (ZYKGetCertInfo(id, cn, c, o, serial_, start, end, alg, icn, ic, il, ist, io, iou, iemail, "", "")) {
+    std::string id, cn, c, o, serial, start, end, alg, icn, ic, il, ist, io, iou, iemail;
+    if (ZYKGetCertInfo(id, cn, c, o, serial, start, end, alg, icn, ic, il, ist, io, iou, iemail, "", "")) {
         std::printf("signing certificate on key %s:\n", id.c_str());
         std::printf("  subject   CN=%s, O=%s, C=%s\n", cn.c_str(), o.c_str(), c.c_str());
         std::printf("  issuer    CN=%s, O=%s, C=%s\n", icn.c_str(), io.c_str(), ic.c_str());
-        std::printf("  serial    %s, algorithm %s\n", serial_.c_str(), alg.c_str());
+        std::printf("  serial    %s, algorithm %s\n", serial.c_str(), alg.c_str());
         std::printf("  valid     %s to %s\n", start.c_str(), end.c_str());
     } else {
         std::printf("no certificate on the key: %s\n", ZYKGetLastError().c_str());
     }
 
-    std::printf("pulling the key out ...\n");
-    if (!Run(tool + " unplug " + serial) || !WaitForEvents(2)) {
-        std::fprintf(stderr, "the key did not leave\n");
+    const std::string document = "A contract signed on a software key.\n";
+    std::ofstream(outDir + "/document.txt", std::ios::binary) << document;
+    std::string p7;
+    if (ZYKSignP7(Base64(document), p7, 1)) {
+        WriteBase64(outDir + "/document.p7s", p7);
+        std::printf("ZYKSignP7: detached PKCS#7 with a time-stamp written to %s/document.p7s\n", outDir.c_str());
+    } else {
+        std::printf("ZYKSignP7 failed: %s\n", ZYKGetLastError().c_str());
+    }
+
+    std::printf("plugging in the SM2 key DEMO0002 ...\n");
+    if (!Run(tool + " plug DEMO0002") || !WaitForEvents(2)) {
+        std::fprintf(stderr, "the key did not arrive\n");
+        return 1;
+    }
+    const std::string seal = "seal image bytes";
+    std::ofstream(outDir + "/seal.txt", std::ios::binary) << seal;
+    std::string sealSignature;
+    if (ZYKVerifyPin("12345678", "DEMO0002") == -1 && ZYKSignSeal(Base64(seal), sealSignature)) {
+        WriteBase64(outDir + "/seal.sig", sealSignature);
+        std::printf("ZYKSignSeal on %s: SM2 signature (SM3 with the identity digest) written to %s/seal.sig\n",
+                    ZYKLibName().c_str(), outDir.c_str());
+    } else {
+        std::printf("ZYKSignSeal failed: %s\n", ZYKGetLastError().c_str());
+    }
+
+    std::printf("pulling the keys out ...\n");
+    if (!Run(tool + " unplug DEMO0001") || !Run(tool + " unplug DEMO0002") || !WaitForEvents(4)) {
+        std::fprintf(stderr, "the keys did not leave\n");
         return 1;
     }
     std::printf("keys attached: %s; ZYKIsPinVerified() now says \"%s\"\n", Joined(ZYKGetDeviceIds()).c_str(),
                 ZYKIsPinVerified() ? "verified" : ZYKGetLastError().c_str());
-
     ZYKWriteLog("tessal-demo: done");
-    const char* logFile = std::getenv("TESSAL_LOG_FILE");
-    std::printf("the library's log is %s\n", logFile ? logFile : "~/.zyk/ZYKUKeyDriver.log");
     return 0;
 }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the kit and runs the demo on a software key.
+# Installs what is needed, builds the kit and runs the demo on software keys and the local
+# time service, then checks its signatures with the openssl command line.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -7,27 +8,49 @@ cd "$(dirname "$0")/.."
 
 demo="${DEMO_DIR:-$PWD/build/demo}"
 rm -rf "$demo"
-mkdir -p "$demo/drivers"
+mkdir -p "$demo/drivers" "$demo/out"
 export SOFTKEY_STORE="$demo/store"
 export TESSAL_USB_SYSFS="$SOFTKEY_STORE/sys/bus/usb/devices"
 export TESSAL_DRIVER_DIR="$demo/drivers"
 export TESSAL_LOG_FILE="${TESSAL_LOG_FILE:-$demo/ZYKUKeyDriver.log}"
 softkey=./build/bin/softkey
-
-echo "== a software key on a virtual USB bus"
-"$softkey" create --serial DEMO0001 --vid 1EA8 --pid C109 --label "Demo key"
-"$softkey" container create DEMO0001 CntRSA rsa2048
-"$softkey" container pubkey DEMO0001 CntRSA sign "$demo/CntRSA.pub.pem"
-# A certificate for the key's own public key, issued under the development stand-in "SHECA G2".
 builtin=tessal/certs/builtin
-openssl x509 -new -force_pubkey "$demo/CntRSA.pub.pem" -subj "/C=CN/O=Demo Org/CN=Demo User" \
+
+echo "== the local time service"
+./build/bin/cloudsim --state "$demo/cloudsim" --port 0 --port-file "$demo/cloudsim.port" > "$demo/cloudsim.log" 2>&1 &
+cloudsim=$!
+trap 'kill $cloudsim 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s "$demo/cloudsim.port" ] && break; sleep 0.1; done
+export TESSAL_CONNECT_TO="::127.0.0.1:$(cat "$demo/cloudsim.port")"
+export TESSAL_CA_FILE="$demo/cloudsim/ca.pem"
+cat "$demo/cloudsim.log"
+
+echo "== software keys on a virtual USB bus"
+"$softkey" create --serial DEMO0001 --vid 1EA8 --pid C109 --label "Demo RSA key"
+"$softkey" container create DEMO0001 CntRSA rsa2048
+"$softkey" container pubkey DEMO0001 CntRSA sign "$demo/rsa.pub.pem"
+# A certificate for the key's own public key, issued under the development stand-in "SHECA G2".
+openssl x509 -new -force_pubkey "$demo/rsa.pub.pem" -subj "/C=CN/O=Demo Org/CN=Demo User" \
   -CA "$builtin/dev-standin-sheca-g2.pem" -CAkey "$builtin/test-only-keys/dev-standin-sheca-g2.key" \
-  -set_serial 0x0A10FF -days 365 -sha256 -out "$demo/CntRSA.cert.pem"
-"$softkey" cert import DEMO0001 CntRSA sign "$demo/CntRSA.cert.pem"
+  -set_serial 0x0A10FF -days 365 -sha256 -out "$demo/rsa.cert.pem"
+"$softkey" cert import DEMO0001 CntRSA sign "$demo/rsa.cert.pem"
 "$softkey" install-driver --root "$TESSAL_DRIVER_DIR" --name EsZYKEBankCspV2.dll
+
+"$softkey" create --serial DEMO0002 --vid 1D99 --pid 0001 --label "Demo SM2 key"
+"$softkey" container create DEMO0002 CntSM2 sm2
+"$softkey" container pubkey DEMO0002 CntSM2 sign "$demo/sm2.pub.pem"
+"$softkey" install-driver --root "$TESSAL_DRIVER_DIR" --name SKF_APP.dll --family "SDCA&HNCA"
 echo
 echo "== a host using libtessal"
-./build/bin/tessal-demo "$softkey" DEMO0001
+./build/bin/tessal-demo "$softkey" "$demo/out" | grep -v '^end initFunclist$\|^in VUV_rsa_priv_enc$\|^gNIDs'
+echo
+echo "== the signatures, checked by the openssl command line"
+openssl cms -verify -binary -inform DER -in "$demo/out/document.p7s" -content "$demo/out/document.txt" \
+  -CAfile "$builtin/dev-standin-uca-root-g2.pem" -purpose any -out /dev/null
+openssl cms -cmsout -print -inform DER -in "$demo/out/document.p7s" | grep -m1 -o 'id-smime-aa-timeStampToken' \
+  | sed 's/^/PKCS#7 carries a time-stamp token: /'
+openssl dgst -sm3 -verify "$demo/sm2.pub.pem" -sigopt distid:1234567812345678 \
+  -signature "$demo/out/seal.sig" "$demo/out/seal.txt"
 echo
 echo "last lines of $TESSAL_LOG_FILE:"
 tail -n 3 "$TESSAL_LOG_FILE"
