@@ -1,6 +1,7 @@
 // Containers, key pairs and certificates on the key.
 #include <openssl/x509.h>
 
+#include <functional>
 #include <vector>
 
 #include "api/failure.h"
@@ -236,6 +237,28 @@ CResult SkfUKey::ImportCertWithCntName(ByteArray cert, std::string& containerNam
     return result;
 }
 
+// The three writes of a double import: signing certificate (failing with `signFailure`), the
+// encryption key pair, then the encryption certificate.
+CResult SkfUKey::ImportCertificatesAndKey(ByteArray& signCert, ByteArray& encCert, int signFailure,
+                                          const std::function<bool()>& importKeyPair, const char* function) {
+    CResult result;
+    if (m_skf.SKF_ImportCertificate(m_hContainer, TRUE, const_cast<BYTE*>(signCert.data()),
+                                    static_cast<ULONG>(signCert.length())) != SAR_OK) {
+        TESSAL_FAIL(result, signFailure, function);
+        return result;
+    }
+    if (!importKeyPair()) {
+        TESSAL_FAIL(result, 48, function);
+        return result;
+    }
+    if (m_skf.SKF_ImportCertificate(m_hContainer, FALSE, const_cast<BYTE*>(encCert.data()),
+                                    static_cast<ULONG>(encCert.length())) != SAR_OK) {
+        TESSAL_FAIL(result, 49, function);
+        return result;
+    }
+    return result;
+}
+
 CResult SkfUKey::ImportDoubleCert(ByteArray signCert, ByteArray encCert, ByteArray envelopedKey) {
     CResult result;
     if (!m_opened) {
@@ -244,24 +267,12 @@ CResult SkfUKey::ImportDoubleCert(ByteArray signCert, ByteArray encCert, ByteArr
     }
     result = EnsureContainerOpen(15, "SkfUKey::ImportDoubleCert");
     if (result != 0) return result;
-    if (m_skf.SKF_ImportCertificate(m_hContainer, TRUE, const_cast<BYTE*>(signCert.data()),
-                                    static_cast<ULONG>(signCert.length())) != SAR_OK) {
-        TESSAL_FAIL(result, 47, "SkfUKey::ImportDoubleCert");
-        return result;
-    }
-    // The envelope must at least hold its fixed part; the cipher bytes follow it.
-    if (static_cast<size_t>(envelopedKey.length()) < sizeof(ENVELOPEDKEYBLOB) - 1 ||
-        m_skf.SKF_ImportECCKeyPair(m_hContainer, reinterpret_cast<PENVELOPEDKEYBLOB>(
-                                                     const_cast<unsigned char*>(envelopedKey.data()))) != SAR_OK) {
-        TESSAL_FAIL(result, 48, "SkfUKey::ImportDoubleCert");
-        return result;
-    }
-    if (m_skf.SKF_ImportCertificate(m_hContainer, FALSE, const_cast<BYTE*>(encCert.data()),
-                                    static_cast<ULONG>(encCert.length())) != SAR_OK) {
-        TESSAL_FAIL(result, 49, "SkfUKey::ImportDoubleCert");
-        return result;
-    }
-    return result;
+    return ImportCertificatesAndKey(signCert, encCert, 47, [&] {
+        // The envelope must at least hold its fixed part; the cipher bytes follow it.
+        return static_cast<size_t>(envelopedKey.length()) >= sizeof(ENVELOPEDKEYBLOB) - 1 &&
+               m_skf.SKF_ImportECCKeyPair(m_hContainer, reinterpret_cast<PENVELOPEDKEYBLOB>(const_cast<unsigned char*>(
+                                                            envelopedKey.data()))) == SAR_OK;
+    }, "SkfUKey::ImportDoubleCert");
 }
 
 CResult SkfUKey::ImportDoubleCertWithCntName(ByteArray signCert, ByteArray encCert, ByteArray encKey,
@@ -273,23 +284,11 @@ CResult SkfUKey::ImportDoubleCertWithCntName(ByteArray signCert, ByteArray encCe
     }
     result = OpenNamedContainer(containerName, "SkfUKey::ImportDoubleCertWithCntName");
     if (result != 0) return result;
-    if (m_skf.SKF_ImportCertificate(m_hContainer, TRUE, const_cast<BYTE*>(signCert.data()),
-                                    static_cast<ULONG>(signCert.length())) != SAR_OK) {
-        TESSAL_FAIL(result, 3, "SkfUKey::ImportDoubleCertWithCntName");
-        return result;
-    }
     const int wrappedLength = 256;
-    if (encKey.length() <= wrappedLength ||
-        m_skf.SKF_ImportRSAKeyPair(m_hContainer, SGD_SM4_ECB, const_cast<BYTE*>(encKey.data()), wrappedLength,
-                                   const_cast<BYTE*>(encKey.data()) + wrappedLength,
-                                   static_cast<ULONG>(encKey.length() - wrappedLength)) != SAR_OK) {
-        TESSAL_FAIL(result, 48, "SkfUKey::ImportDoubleCertWithCntName");
-        return result;
-    }
-    if (m_skf.SKF_ImportCertificate(m_hContainer, FALSE, const_cast<BYTE*>(encCert.data()),
-                                    static_cast<ULONG>(encCert.length())) != SAR_OK) {
-        TESSAL_FAIL(result, 49, "SkfUKey::ImportDoubleCertWithCntName");
-        return result;
-    }
-    return result;
+    return ImportCertificatesAndKey(signCert, encCert, 3, [&] {
+        return encKey.length() > wrappedLength &&
+               m_skf.SKF_ImportRSAKeyPair(m_hContainer, SGD_SM4_ECB, const_cast<BYTE*>(encKey.data()), wrappedLength,
+                                          const_cast<BYTE*>(encKey.data()) + wrappedLength,
+                                          static_cast<ULONG>(encKey.length() - wrappedLength)) == SAR_OK;
+    }, "SkfUKey::ImportDoubleCertWithCntName");
 }

@@ -1,6 +1,7 @@
 // A security key driven through its vendor's SKF library.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,8 @@ private:
     // Closes the container in use and opens `name`, or the first container when `name` is
     // empty (then `name` receives it).
     CResult OpenNamedContainer(std::string& name, const char* function);
+    CResult ImportCertificatesAndKey(ByteArray& signCert, ByteArray& encCert, int signFailure,
+                                     const std::function<bool()>& importKeyPair, const char* function);
     // Milliseconds to pause before enumerating devices with this library.
     int OpenDelayMs() const;
 
