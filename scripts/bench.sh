@@ -24,4 +24,4 @@ openssl x509 -new -force_pubkey "$work/rsa.pub.pem" -subj "/CN=Bench RSA" -CA "$
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/soft.key" -subj "/CN=Soft" -days 30 -out "$work/soft.cert.pem" 2>/dev/null
 echo "document" > "$work/document.txt"
 echo "machine: $(nproc) cores, $(uname -m), $(date -u +%Y-%m-%d)"
-./build/bin/sign_bench "$softkey" "$TESSAL_DRIVER_DIR/SDCA&HNCA/SKF_APP.dll" "$work" | grep -v '^in VUV_rsa_priv_enc$\|^end initFunclist$\|^gNIDs'
+${BENCH_WRAPPER:-} ./build/bin/sign_bench "$softkey" "$TESSAL_DRIVER_DIR/SDCA&HNCA/SKF_APP.dll" "$work" | grep -v '^in VUV_rsa_priv_enc$\|^end initFunclist$\|^gNIDs'

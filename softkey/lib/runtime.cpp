@@ -35,7 +35,7 @@ struct CachedToken {
     ino_t inode = 0;
     timespec mtime{};
     off_t size = 0;
-    Token token;
+    std::shared_ptr<const Token> token;  // an immutable snapshot, shared by readers
 };
 struct TokenCache {
     std::mutex mutex;
@@ -59,7 +59,7 @@ bool SameFile(const CachedToken& c, const struct stat& st) {
 }
 
 // Loads the token, from the cache when its file did not change. Caller holds the store lock.
-Token LoadCached(const Store& store, const std::string& serial) {
+std::shared_ptr<const Token> LoadCached(const Store& store, const std::string& serial) {
     std::string path = store.TokenPath(serial);
     struct stat st;
     if (stat(path.c_str(), &st) != 0) throw std::runtime_error("no key " + serial);
@@ -70,7 +70,7 @@ Token LoadCached(const Store& store, const std::string& serial) {
         auto it = cache.tokens.find(key);
         if (it != cache.tokens.end() && SameFile(it->second, st)) return it->second.token;
     }
-    Token token = store.Load(serial);
+    auto token = std::make_shared<const Token>(store.Load(serial));
     std::lock_guard<std::mutex> lock(cache.mutex);
     CachedToken& c = cache.tokens[key];
     c.inode = st.st_ino;
@@ -161,15 +161,15 @@ ULONG ReadToken(const std::string& serial, const std::function<ULONG(const Token
     Store store = CurrentStore();
     Store::Lock lock(store, false);
     if (!store.Exists(serial)) return SAR_DEVICE_REMOVED;
-    Token token = LoadCached(store, serial);
-    return op(token);
+    std::shared_ptr<const Token> token = LoadCached(store, serial);
+    return op(*token);
 }
 
 ULONG ChangeToken(const std::string& serial, const std::function<ULONG(Token&, bool& changed)>& op) {
     Store store = CurrentStore();
     Store::Lock lock(store, true);
     if (!store.Exists(serial)) return SAR_DEVICE_REMOVED;
-    Token token = LoadCached(store, serial);
+    Token token = *LoadCached(store, serial);
     bool changed = false;
     ULONG rc = op(token, changed);
     if (changed) {

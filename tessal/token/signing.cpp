@@ -34,13 +34,12 @@ struct PkeyFree {
 using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
 // A signedData with one SHA-256 signer for the certificate, and the certificate's chain.
-PKCS7_SIGNER_INFO* NewSignedData(PKCS7* p7, X509* cert, EVP_PKEY* key) {
+PKCS7_SIGNER_INFO* NewSignedData(PKCS7* p7, X509* cert, CertInfo& certInfo, EVP_PKEY* key) {
     if (PKCS7_set_type(p7, NID_pkcs7_signed) != 1) return nullptr;
     PKCS7_SIGNER_INFO* si = PKCS7_add_signature(p7, cert, key, EVP_sha256());
     if (!si) return nullptr;
     if (PKCS7_add_certificate(p7, cert) != 1) return nullptr;
-    CertInfo info(cert);
-    for (X509* ca : BuiltinChainFor(info))
+    for (X509* ca : BuiltinChainFor(certInfo))
         if (ca && PKCS7_add_certificate(p7, ca) != 1) return nullptr;
     return si;
 }
@@ -124,7 +123,7 @@ CResult SkfUKey::SignDigest(ByteArray digest, ByteArray& out) {
     }
     PkeyPtr key(KeyBackedRsaFromCertificate(m_signCert));
     Pkcs7Ptr p7(PKCS7_new());
-    PKCS7_SIGNER_INFO* si = key && p7 ? NewSignedData(p7.get(), m_signCert, key.get()) : nullptr;
+    PKCS7_SIGNER_INFO* si = key && p7 && m_signCertInfo ? NewSignedData(p7.get(), m_signCert, *m_signCertInfo, key.get()) : nullptr;
     ASN1_OCTET_STRING* md = ASN1_OCTET_STRING_new();
     bool built = si && md && PKCS7_content_new(p7.get(), NID_pkcs7_data) == 1 && PKCS7_set_detached(p7.get(), 1) == 1 &&
                  PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data)) == 1 &&
@@ -157,7 +156,7 @@ CResult SkfUKey::SignP7(ByteArray data, ByteArray& out, int detached) {
     }
     PkeyPtr key(KeyBackedRsaFromCertificate(m_signCert));
     Pkcs7Ptr p7(PKCS7_new());
-    PKCS7_SIGNER_INFO* si = key && p7 ? NewSignedData(p7.get(), m_signCert, key.get()) : nullptr;
+    PKCS7_SIGNER_INFO* si = key && p7 && m_signCertInfo ? NewSignedData(p7.get(), m_signCert, *m_signCertInfo, key.get()) : nullptr;
     bool built = si &&
                  PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data)) == 1 &&
                  PKCS7_content_new(p7.get(), NID_pkcs7_data) == 1 &&

@@ -39,14 +39,13 @@ bool EngineRegistered() {
 }
 
 // A detached signed message with one SM3 signer for `cert` and the certificate's chain.
-SM2M_SIGNER_INFO* NewSignedMessage(SM2M* message, X509* cert, EVP_PKEY* key) {
+SM2M_SIGNER_INFO* NewSignedMessage(SM2M* message, X509* cert, CertInfo& certInfo, EVP_PKEY* key) {
     if (!SM2M_set_type(message, kMsgSigned) || !SM2M_content_new(message, kMsgData) ||
         !SM2M_set_detached(message, 1))
         return nullptr;
     SM2M_SIGNER_INFO* si = SM2M_add_signature(message, cert, key, EVP_sm3());
     if (!si || !SM2M_add_certificate(message, cert)) return nullptr;
-    CertInfo info(cert);
-    for (X509* ca : BuiltinChainFor(info))
+    for (X509* ca : BuiltinChainFor(certInfo))
         if (ca && !SM2M_add_certificate(message, ca)) return nullptr;
     return si;
 }
@@ -83,7 +82,7 @@ CResult SkfUKey::SignSM2Digest(ByteArray digest, ByteArray& out) {
     }
     PkeyPtr key(KeyBackedSm2FromCertificate(m_signCert));
     MessagePtr message(SM2M_new());
-    SM2M_SIGNER_INFO* si = key && message ? NewSignedMessage(message.get(), m_signCert, key.get()) : nullptr;
+    SM2M_SIGNER_INFO* si = key && message && m_signCertInfo ? NewSignedMessage(message.get(), m_signCert, *m_signCertInfo, key.get()) : nullptr;
     ASN1_OCTET_STRING* md = ASN1_OCTET_STRING_new();
     ASN1_UTCTIME* now = X509_gmtime_adj(nullptr, 0);
     bool built = si && md && now &&
@@ -133,7 +132,7 @@ CResult SkfUKey::SignSM2P7(ByteArray& data, ByteArray& out) {
     }
     PkeyPtr key(KeyBackedSm2FromCertificate(m_signCert));
     MessagePtr message(SM2M_new());
-    SM2M_SIGNER_INFO* si = key && message ? NewSignedMessage(message.get(), m_signCert, key.get()) : nullptr;
+    SM2M_SIGNER_INFO* si = key && message && m_signCertInfo ? NewSignedMessage(message.get(), m_signCert, *m_signCertInfo, key.get()) : nullptr;
     BIO* chain = si ? SM2M_dataInit(message.get(), nullptr) : nullptr;
     if (!chain) {
         TESSAL_FAIL(result, 60, "SkfUKey::SignSM2P7");
