@@ -1,0 +1,212 @@
+#include "file_helpers.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "hresult.h"
+#include "log.h"
+#include "platform/compound_file.h"
+#include "text.h"
+
+namespace parlux {
+namespace {
+
+std::string DirectoryPart(const std::string& full) {
+    size_t slash = full.rfind('/');
+    if (slash == std::string::npos) return std::string();
+    return slash == 0 ? "/" : full.substr(0, slash);
+}
+
+std::string BaseName(const std::string& full) {
+    size_t slash = full.rfind('/');
+    return slash == std::string::npos ? full : full.substr(slash + 1);
+}
+
+std::string Join(const std::string& dir, const std::string& name) {
+    return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+// Another process has `path` open (its /proc entries name the same file).
+bool OpenedElsewhere(const struct stat& target) {
+    DIR* proc = opendir("/proc");
+    if (!proc) return false;
+    bool found = false;
+    pid_t self = getpid();
+    while (struct dirent* e = readdir(proc)) {
+        char* end = nullptr;
+        long pid = std::strtol(e->d_name, &end, 10);
+        if (*end != '\0' || pid <= 0 || pid == self) continue;
+        std::string fdDir = std::string("/proc/") + e->d_name + "/fd";
+        DIR* fds = opendir(fdDir.c_str());
+        if (!fds) continue;
+        while (struct dirent* f = readdir(fds)) {
+            struct stat st;
+            if (f->d_name[0] != '.' && stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 && st.st_dev == target.st_dev &&
+                st.st_ino == target.st_ino) {
+                found = true;
+                break;
+            }
+        }
+        closedir(fds);
+        if (found) break;
+    }
+    closedir(proc);
+    return found;
+}
+
+}  // namespace
+
+std::string fullPath(const std::string& path) {
+    std::string text = stripLongPathPrefix(path);
+    if (text.empty()) return path;
+    if (text[0] != '/') {
+        char cwd[PATH_MAX];
+        if (!getcwd(cwd, sizeof cwd)) return path;
+        text = std::string(cwd) + "/" + text;
+    }
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t slash = text.find('/', start);
+        std::string part = text.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    std::string out;
+    for (const std::string& part : parts) out += "/" + part;
+    return out.empty() ? "/" : out;
+}
+
+std::string stripLongPathPrefix(const std::string& p) {
+    if (p.compare(0, 8, "\\\\?\\UNC\\") == 0) return "\\\\" + p.substr(8);
+    if (p.compare(0, 4, "\\\\?\\") == 0) return p.substr(4);
+    return p;
+}
+
+std::string toLongPath(const std::string& path) { return fullPath(path); }
+
+std::string officePath(const std::string& path, size_t limit) {
+    std::string f = fullPath(path);
+    std::u16string units;
+    if (!Utf8ToUtf16(f, units) || units.size() > limit) return std::string();
+    return f;
+}
+
+bool samePath(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (stat(toLongPath(a).c_str(), &sa) == 0 && stat(toLongPath(b).c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return fullPath(a) == fullPath(b);
+}
+
+std::string uniqueToken() {
+    unsigned char bytes[16];
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        auto ticks = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now().time_since_epoch())
+                         .count();
+        return std::to_string(getpid()) + "." + std::to_string(ticks);
+    }
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
+    char text[40];
+    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
+                  bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10],
+                  bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+    return text;
+}
+
+bool makeTempOutputPath(const std::string& target, std::string& out) {
+    std::string d = DirectoryPart(fullPath(target));
+    if (d.empty()) d = fullPath(".");
+    struct stat st;
+    if (stat(toLongPath(d).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string token;
+        for (char c : uniqueToken())
+            if (c != '-') token += c;
+        std::string candidate = Join(d, "plx" + token.substr(0, 5) + ".pdf");
+        int fd = open(toLongPath(candidate).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) continue;
+        close(fd);
+        unlink(toLongPath(candidate).c_str());
+        out = candidate;
+        return true;
+    }
+    return false;
+}
+
+bool isValidPdf(const std::string& path) {
+    int fd = open(toLongPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    char head[5];
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 5 && read(fd, head, 5) == 5 &&
+              std::memcmp(head, "%PDF-", 5) == 0;
+    close(fd);
+    return ok;
+}
+
+ResultCode checkSourceAccess(const std::string& path) {
+    std::string file = toLongPath(path);
+    struct stat st;
+    if (stat(file.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return kSourceUnavailable;
+    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return kSourceUnavailable;
+    // A write lock of another process: a byte-range lock, or an exclusive whole-file lock.
+    struct flock probe = {};
+    probe.l_type = F_RDLCK;
+    probe.l_whence = SEEK_SET;
+    bool busy = fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+    if (!busy && flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) busy = true;
+    close(fd);
+    // LibreOffice marks documents it edits with a lock file beside them; it is live while the
+    // document is open in some process (a stale one after a crash does not count).
+    std::string lockFile = Join(DirectoryPart(file), ".~lock." + BaseName(file) + "#");
+    struct stat lockStat;
+    if (!busy && stat(lockFile.c_str(), &lockStat) == 0) busy = OpenedElsewhere(st) || OpenedElsewhere(lockStat);
+    return busy ? kSourceBusy : kSuccess;
+}
+
+bool isEncryptedPackage(const std::string& path) {
+    int error = 0;
+    platform::StorageProbe probe = platform::ProbeCompoundFile(path, &error);
+    if (probe == platform::StorageProbe::Unreadable) probe = platform::ProbeCompoundFile(toLongPath(path), &error);
+    int32_t hr = probe == platform::StorageProbe::Compound      ? kSOk
+                 : probe == platform::StorageProbe::NotCompound ? kSFalse
+                                                                : hresultFromWin32(win32FromErrno(error));
+    writeLog(kDebug, "encryption_probe path=" + path + " storage_type=" + formatHresult(hr));
+    if (hr != kSOk) return false;
+    std::vector<platform::StorageEntry> entries;
+    bool opened = platform::ListRootEntries(toLongPath(path), entries);
+    const int32_t kInvalidHeader = static_cast<int32_t>(0x800300FB);  // STG_E_INVALIDHEADER
+    writeLog(kDebug, "encryption_probe open_storage=" + formatHresult(opened ? kSOk : kInvalidHeader));
+    if (!opened) return false;
+    for (const platform::StorageEntry& entry : entries) {
+        std::string name;
+        if (entry.type == 2 && Utf16ToUtf8(entry.name, name) && AsciiLower(name) == "encryptedpackage") return true;
+    }
+    return false;
+}
+
+void deleteFileQuietly(const std::string& path) {
+    if (!path.empty()) unlink(toLongPath(path).c_str());
+}
+
+}  // namespace parlux

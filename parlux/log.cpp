@@ -1,0 +1,103 @@
+#include "log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/file_lock.h"
+#include "text.h"
+
+namespace parlux {
+namespace {
+
+// Creates every missing directory along `dir`; false when it is not a directory afterwards.
+bool MakeDirectories(const std::string& dir) {
+    for (size_t pos = 1; pos <= dir.size(); ++pos) {
+        if (pos == dir.size() || dir[pos] == '/') mkdir(dir.substr(0, pos).c_str(), 0755);
+    }
+    struct stat st;
+    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(dir.c_str(), W_OK) == 0;
+}
+
+std::string StateDirectory() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state && *state) return std::string(state) + "/parlux";
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : "/tmp") + "/.local/state/parlux";
+}
+
+void Rotate(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || st.st_size < kRotateBytes) return;
+    unlink((path + ".3").c_str());
+    rename((path + ".2").c_str(), (path + ".3").c_str());
+    rename((path + ".1").c_str(), (path + ".2").c_str());
+    rename(path.c_str(), (path + ".1").c_str());
+}
+
+std::string Line(LogLevel level, const std::string& message) {
+    auto now = std::chrono::system_clock::now();
+    std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    long millis = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+    struct tm local;
+    localtime_r(&seconds, &local);
+    char head[96];
+    std::snprintf(head, sizeof head, "[%04d-%02d-%02d %02d:%02d:%02d.%03ld] [%ld:%ld] %s - ", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, millis,
+                  static_cast<long>(getpid()), static_cast<long>(syscall(SYS_gettid)), levelText(level));
+    return head + message + "\r\n";
+}
+
+}  // namespace
+
+const char* levelText(int level) {
+    switch (level) {
+        case kTrace: return "TRACE";
+        case kDebug: return "DEBUG";
+        case kInfo: return "INFO ";
+        case kWarn: return "WARN ";
+        case kError: return "ERROR";
+        default: return "UNKWN";
+    }
+}
+
+std::string logFilePath() {
+    std::string program = platform::ProgramPath();
+    if (program.empty()) return "convertLog.txt";
+    std::string dir = program.substr(0, program.rfind('/')) + "/Logs";
+    if (!MakeDirectories(dir)) {
+        dir = StateDirectory() + "/Logs";
+        MakeDirectories(dir);
+    }
+    return dir + "/convertLog.txt";
+}
+
+void writeLogTo(const std::string& path, LogLevel level, const std::string& message) {
+    // Lines must be valid text: a message that is not is dropped, the caller goes on.
+    std::u16string check;
+    if (!Utf8ToUtf16(message, check)) return;
+    platform::FileLock lock(path + ".lock", kLogLockWaitMs);  // written after the wait either way
+    Rotate(path);
+    std::string line = Line(level, message);
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    size_t done = 0;
+    while (done < line.size()) {
+        ssize_t n = write(fd, line.data() + done, line.size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    fsync(fd);
+    close(fd);
+}
+
+void writeLog(LogLevel level, const std::string& message) { writeLogTo(logFilePath(), level, message); }
+
+}  // namespace parlux

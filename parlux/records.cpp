@@ -1,0 +1,93 @@
+#include "records.h"
+
+#include <cstring>
+
+#include "text.h"
+
+namespace parlux {
+
+const char* resultName(int32_t code) {
+    switch (code) {
+        case kInvalidArguments: return "invalid_arguments";
+        case kSuccess: return "success";
+        case kPasswordProtected: return "password_protected";
+        case kSourceBusy: return "source_busy";
+        case kUnsupportedFormat: return "unsupported_format";
+        case kSourceUnavailable: return "source_unavailable";
+        case kProviderUnavailable: return "provider_unavailable";
+        case kNoContent: return "no_content";
+        case kOpenFailed: return "open_failed";
+        case kExportFailed: return "export_failed";
+        case kTimeout: return "timeout";
+        case kCleanupFailed: return "cleanup_failed";
+        case kOutputFailed: return "output_failed";
+        case kInternalError: return "internal_error";
+        default: return "unknown";
+    }
+}
+
+ConversionResult NewResult() {
+    ConversionResult r;
+    std::memset(&r, 0, sizeof r);
+    r.size = sizeof r;
+    r.version = 1;
+    r.code = kInternalError;
+    return r;
+}
+
+ConversionProgress NewProgress() {
+    ConversionProgress p;
+    std::memset(&p, 0, sizeof p);
+    p.size = sizeof p;
+    p.version = 1;
+    return p;
+}
+
+static WorkerMessage EmptyMessage(uint32_t kind) {
+    WorkerMessage m;
+    std::memset(&m, 0, sizeof m);
+    std::memcpy(m.magic, "PLXW", 4);
+    m.size = sizeof m;
+    m.kind = kind;
+    return m;
+}
+
+WorkerMessage ProgressMessage(const ConversionProgress& progress) {
+    WorkerMessage m = EmptyMessage(kProgressMessage);
+    m.progress = progress;
+    return m;
+}
+
+WorkerMessage ResultMessage(const ConversionResult& result) {
+    WorkerMessage m = EmptyMessage(kResultMessage);
+    m.result = result;
+    return m;
+}
+
+bool IsWellFormed(const WorkerMessage& message) {
+    return std::memcmp(message.magic, "PLXW", 4) == 0 && message.size == sizeof(WorkerMessage);
+}
+
+void SetMessage(char16_t (&field)[kMessageUnits], const std::string& utf8) {
+    std::memset(field, 0, sizeof field);
+    std::u16string text;
+    if (!Utf8ToUtf16(utf8, text)) {
+        // Malformed input still leaves a readable message: its ASCII part.
+        for (char c : utf8)
+            if (static_cast<unsigned char>(c) < 0x80) text += static_cast<char16_t>(c);
+    }
+    size_t units = text.size() < kMessageUnits - 1 ? text.size() : kMessageUnits - 1;
+    // A surrogate pair is never cut in half.
+    if (units == kMessageUnits - 1 && units > 0 && text[units - 1] >= 0xD800 && text[units - 1] <= 0xDBFF) --units;
+    std::memcpy(field, text.data(), units * sizeof(char16_t));
+}
+
+std::string MessageText(const char16_t (&field)[kMessageUnits]) {
+    size_t units = 0;
+    while (units < kMessageUnits && field[units] != 0) ++units;
+    std::string out;
+    if (!Utf16ToUtf8(std::u16string(field, units), out)) out.clear();
+    return out;
+}
+
+}  // namespace parlux

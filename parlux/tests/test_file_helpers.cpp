@@ -1,0 +1,156 @@
+// Path forms and file checks, with real documents of the corpus.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+
+#include "file_helpers.h"
+
+using namespace parlux;
+
+namespace {
+
+const std::string kCorpus = PARLUX_CORPUS_DIR;
+
+class FileHelpersTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* base = getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/parlux-files-XXXXXX";
+        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+        m_dir = pattern;
+        setenv("XDG_STATE_HOME", (m_dir + "/state").c_str(), 1);
+    }
+    std::string Write(const std::string& name, const std::string& bytes) {
+        std::string path = m_dir + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    // Runs `hold` in a child that keeps the file as `hold` left it until killed.
+    pid_t HoldInChild(const std::string& path, int (*hold)(int)) {
+        int ready[2];
+        if (pipe(ready) != 0) return -1;
+        pid_t child = fork();
+        if (child == 0) {
+            int fd = open(path.c_str(), O_RDWR);
+            if (fd < 0 || hold(fd) != 0) _exit(1);
+            char one = 1;
+            if (write(ready[1], &one, 1) != 1) _exit(1);
+            pause();
+            _exit(0);
+        }
+        char byte;
+        if (read(ready[0], &byte, 1) != 1) return -1;
+        return child;
+    }
+    static void Stop(pid_t child) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    }
+    std::string m_dir;
+};
+
+TEST_F(FileHelpersTest, PathForms) {
+    EXPECT_EQ(fullPath("/a/./b//c/../d.docx"), "/a/b/d.docx");
+    EXPECT_EQ(fullPath("/../x"), "/x");
+    ASSERT_EQ(chdir(m_dir.c_str()), 0);
+    EXPECT_EQ(fullPath("sub/../r.docx"), m_dir + "/r.docx");
+    EXPECT_EQ(stripLongPathPrefix("\\\\?\\UNC\\server\\share\\a.docx"), "\\\\server\\share\\a.docx");
+    EXPECT_EQ(stripLongPathPrefix("\\\\?\\C:\\a.docx"), "C:\\a.docx");
+    EXPECT_EQ(toLongPath("/tmp/./x"), "/tmp/x");
+    std::string longName = "/" + std::string(258, 'n');
+    EXPECT_EQ(officePath(longName), longName);  // 259 characters
+    EXPECT_EQ(officePath(longName + "n"), "");
+    EXPECT_EQ(officePath("/数据/报告.docx"), "/数据/报告.docx");
+}
+
+TEST_F(FileHelpersTest, SamePathByIdentityOrText) {
+    std::string a = Write("a.docx", "x");
+    ASSERT_EQ(symlink(a.c_str(), (m_dir + "/link.docx").c_str()), 0);
+    ASSERT_EQ(link(a.c_str(), (m_dir + "/hard.docx").c_str()), 0);
+    EXPECT_TRUE(samePath(a, m_dir + "/link.docx"));
+    EXPECT_TRUE(samePath(a, m_dir + "/hard.docx"));
+    EXPECT_TRUE(samePath(a, m_dir + "/./sub/../a.docx"));
+    EXPECT_FALSE(samePath(a, Write("b.docx", "x")));
+    EXPECT_TRUE(samePath(m_dir + "/new.pdf", m_dir + "/x/../new.pdf"));
+    EXPECT_FALSE(samePath(m_dir + "/New.pdf", m_dir + "/new.pdf"));  // case counts here
+}
+
+TEST_F(FileHelpersTest, TemporaryOutputBesideTheTarget) {
+    std::string out;
+    ASSERT_TRUE(makeTempOutputPath(m_dir + "/report.pdf", out));
+    std::string name = out.substr(out.rfind('/') + 1);
+    EXPECT_EQ(out.substr(0, out.rfind('/')), m_dir);
+    EXPECT_EQ(name.size(), 12u);
+    EXPECT_EQ(name.substr(0, 3), "plx");
+    EXPECT_EQ(name.substr(8), ".pdf");
+    EXPECT_NE(access(out.c_str(), F_OK), 0);  // only the name is reserved
+    EXPECT_FALSE(makeTempOutputPath(m_dir + "/missing/report.pdf", out));
+    EXPECT_NE(access((m_dir + "/missing").c_str(), F_OK), 0);
+    EXPECT_FALSE(makeTempOutputPath(Write("file", "x") + "/report.pdf", out));
+    std::set<std::string> tokens;
+    for (int i = 0; i < 50; ++i) tokens.insert(uniqueToken());
+    EXPECT_EQ(tokens.size(), 50u);
+    EXPECT_EQ(uniqueToken().size(), 36u);
+}
+
+TEST_F(FileHelpersTest, PdfSignatureCheck) {
+    EXPECT_FALSE(isValidPdf(Write("empty.pdf", "")));
+    EXPECT_FALSE(isValidPdf(Write("four.pdf", "%PDF")));
+    EXPECT_FALSE(isValidPdf(Write("one.pdf", "%PDF1.7")));
+    EXPECT_TRUE(isValidPdf(Write("good.pdf", "%PDF-1.7\n...")));
+    EXPECT_FALSE(isValidPdf(m_dir + "/none.pdf"));
+    EXPECT_FALSE(isValidPdf(m_dir));
+}
+
+TEST_F(FileHelpersTest, SourceAccessMissingBusyAndFree) {
+    EXPECT_EQ(checkSourceAccess(m_dir + "/none.docx"), kSourceUnavailable);
+    EXPECT_EQ(checkSourceAccess(m_dir), kSourceUnavailable);
+    std::string doc = Write("doc.docx", "content");
+    EXPECT_EQ(checkSourceAccess(doc), kSuccess);
+
+    pid_t writer = HoldInChild(doc, [](int fd) {
+        struct flock lock = {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        return fcntl(fd, F_SETLK, &lock);
+    });
+    ASSERT_GT(writer, 0);
+    EXPECT_EQ(checkSourceAccess(doc), kSourceBusy);
+    Stop(writer);
+    pid_t exclusive = HoldInChild(doc, [](int fd) { return flock(fd, LOCK_EX); });
+    ASSERT_GT(exclusive, 0);
+    EXPECT_EQ(checkSourceAccess(doc), kSourceBusy);
+    Stop(exclusive);
+    EXPECT_EQ(checkSourceAccess(doc), kSuccess);
+
+    // A LibreOffice lock file counts while the document is open somewhere, not when stale.
+    Write(".~lock.doc.docx#", ",user,host,09.12.2026 08:00,file:///tmp;");
+    EXPECT_EQ(checkSourceAccess(doc), kSuccess);
+    pid_t editor = HoldInChild(doc, [](int) { return 0; });
+    ASSERT_GT(editor, 0);
+    EXPECT_EQ(checkSourceAccess(doc), kSourceBusy);
+    Stop(editor);
+}
+
+TEST_F(FileHelpersTest, EncryptedPackagesOfTheCorpus) {
+    EXPECT_TRUE(isEncryptedPackage(kCorpus + "/docx-encrypted-agile.docx"));
+    EXPECT_TRUE(isEncryptedPackage(kCorpus + "/docx-encrypted-standard.docx"));
+    EXPECT_TRUE(isEncryptedPackage(kCorpus + "/xlsx-encrypted-agile.xlsx"));
+    EXPECT_FALSE(isEncryptedPackage(kCorpus + "/docx-comments.docx"));  // a ZIP package
+    EXPECT_FALSE(isEncryptedPackage(kCorpus + "/doc-plain.doc"));      // compound, not encrypted
+    EXPECT_FALSE(isEncryptedPackage(kCorpus + "/doc-encrypted-rc4cryptoapi.doc"));  // caught at opening
+    EXPECT_FALSE(isEncryptedPackage(m_dir + "/none.docx"));
+    // Damaged compound files are refused, not trusted.
+    std::string header = std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(504, '\xFF');
+    EXPECT_FALSE(isEncryptedPackage(Write("damaged.docx", header)));
+    std::ifstream in(kCorpus + "/docx-encrypted-agile.docx", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_FALSE(isEncryptedPackage(Write("cut.docx", bytes.substr(0, 1024))));
+}
+
+}  // namespace
