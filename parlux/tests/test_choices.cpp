@@ -1,0 +1,85 @@
+// Formats, provider order, request ids, failure lines, time limits and argument quoting.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <regex>
+
+#include "providers.h"
+#include "supervision_text.h"
+
+using namespace parlux;
+
+namespace {
+
+using Order = std::vector<Provider>;
+
+TEST(Formats, ByExtensionOfTheLastComponent) {
+    EXPECT_TRUE(detectFormat("/d/REPORT.DOCX").supported);
+    EXPECT_EQ(detectFormat("/d/REPORT.DOCX").kind, DocumentKind::WordDocument);
+    EXPECT_EQ(detectFormat("/d/book.Xlt").kind, DocumentKind::Workbook);
+    EXPECT_TRUE(detectFormat("a.rtf").supported);
+    EXPECT_TRUE(detectFormat("/x/sheet.et").wpsOnly);
+    EXPECT_EQ(detectFormat("/x/sheet.ett").kind, DocumentKind::Workbook);
+    EXPECT_TRUE(detectFormat("/x/t.wpt").wpsOnly);
+    EXPECT_FALSE(detectFormat("/d/notes.txt").supported);
+    EXPECT_FALSE(detectFormat("/d/.docx").supported);         // a leading dot is no extension
+    EXPECT_FALSE(detectFormat("/d/report.").supported);
+    EXPECT_FALSE(detectFormat("/d.docx/readme").supported);   // only the last component counts
+    EXPECT_TRUE(detectFormat("/d/r.docx:stream").supported);  // from ":" on is ignored
+}
+
+TEST(Formats, ProviderOrder) {
+    FormatInfo word = detectFormat("a.docx"), wps = detectFormat("a.wps"), none = detectFormat("a.txt");
+    EXPECT_EQ(orderProviders(word, ""), (Order{Provider::Microsoft, Provider::Wps}));
+    EXPECT_EQ(orderProviders(word, "ms"), (Order{Provider::Microsoft}));
+    EXPECT_EQ(orderProviders(word, "wps"), (Order{Provider::Wps}));
+    EXPECT_EQ(orderProviders(wps, ""), (Order{Provider::Wps}));
+    EXPECT_TRUE(orderProviders(wps, "ms").empty());
+    EXPECT_TRUE(orderProviders(none, "").empty());
+    EXPECT_STREQ(progId(Provider::Wps, DocumentKind::Workbook), "KET.Application");
+    EXPECT_STREQ(imageName(Provider::Microsoft, DocumentKind::WordDocument), "winword.exe");
+}
+
+TEST(Requests, IdsAndFailureLines) {
+    std::regex guid(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\})");
+    EXPECT_TRUE(std::regex_match(newRequestId(), guid));
+    EXPECT_NE(newRequestId(), newRequestId());
+    ConversionResult r = NewResult();
+    r.code = kTimeout;
+    r.stage = 7;
+    r.hr = static_cast<int32_t>(0x80070102);
+    EXPECT_EQ(failureLine(r), "Parlux failed: timeout (10), stage=7, HRESULT=0x80070102\n");
+    SetMessage(r.message, "Conversion exceeded the configured timeout.");
+    EXPECT_EQ(failureLine(r),
+              "Parlux failed: timeout (10), stage=7, HRESULT=0x80070102, Conversion exceeded the configured timeout.\n");
+    r.code = kInvalidArguments;
+    EXPECT_EQ(failureLine(r).substr(0, 38), "Parlux failed: invalid_arguments (-1),");
+}
+
+TEST(Timeouts, OnlyWholeNumbersInRange) {
+    for (const char* bad : {"999", "3600001", "1e4", "5000 ", "", "abc", "-", "+", "99999999999999999999"})
+        EXPECT_EQ(parseTimeout(bad), 300000) << bad;
+    EXPECT_EQ(parseTimeout(nullptr), 300000);
+    EXPECT_EQ(parseTimeout("1000"), 1000);
+    EXPECT_EQ(parseTimeout("3600000"), 3600000);
+    EXPECT_EQ(parseTimeout(" +2500"), 2500);
+    EXPECT_EQ(parseTimeout(std::string(64, '1').c_str()), 300000);
+    setenv("PARLUX_TIMEOUT_MS", "4000", 1);
+    EXPECT_EQ(readTimeout(), 4000);
+    unsetenv("PARLUX_TIMEOUT_MS");
+    EXPECT_EQ(readTimeout(), 300000);
+}
+
+TEST(Quoting, ArgumentsComeBackUnchanged) {
+    EXPECT_EQ(quoteArgument("plain"), "\"plain\"");
+    EXPECT_EQ(quoteArgument("C:\\dir\\"), "\"C:\\dir\\\\\"");
+    EXPECT_EQ(quoteArgument("say \"hi\""), "\"say \\\"hi\\\"\"");
+    EXPECT_EQ(quoteArgument(""), "\"\"");
+    std::vector<std::string> args = {"/opt/parlux", "--parlux-worker", "ms", "1", "/数据/报 告.docx", "C:\\dir\\",
+                                     "a\\\"b", "", "tail\\\\"};
+    std::string line;
+    for (const std::string& a : args) line += (line.empty() ? "" : " ") + quoteArgument(a);
+    EXPECT_EQ(splitQuotedArguments(line), args);
+}
+
+}  // namespace
