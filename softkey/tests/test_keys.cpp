@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/fs_util.h"
+#include "envelopes.h"
 #include "softkey_fixture.h"
 
 using namespace softkey_test;
@@ -74,15 +75,6 @@ Bytes CipherBlob(const softkey::Sm2Cipher& c) {
     std::memcpy(&blob[offsetof(ECCCIPHERBLOB, CipherLen)], &len, sizeof len);
     std::memcpy(&blob[ECC_CIPHER_HEADER_LEN], c.cipher.data(), c.cipher.size());
     return blob;
-}
-
-Bytes BnField(EVP_PKEY* key, const char* name, size_t width) {
-    BIGNUM* bn = nullptr;
-    EVP_PKEY_get_bn_param(key, name, &bn);
-    Bytes out(width);
-    BN_bn2binpad(bn, out.data(), static_cast<int>(width));
-    BN_free(bn);
-    return out;
 }
 
 class KeyTest : public SoftkeyTest {
@@ -223,29 +215,8 @@ TEST_F(KeyTest, EnvelopedSm2KeyPairImportDecryptsAfterwards) {
     Bytes spki;
     Bytes pkcs8 = softkey::GenerateKeyPair(softkey::KeyAlg::Sm2, 256, spki);
     Pkey encKey = softkey::LoadPrivateKey(pkcs8);
-    uint8_t ex[32], ey[32];
-    ASSERT_TRUE(softkey::Sm2PublicPoint(encKey.get(), ex, ey));
-    Bytes scalar(64, 0);
-    Bytes d = BnField(encKey.get(), OSSL_PKEY_PARAM_PRIV_KEY, 32);
-    std::memcpy(scalar.data() + 32, d.data(), 32);
-    uint8_t session[16];
-    RAND_bytes(session, 16);
-    Bytes encryptedScalar;
-    ASSERT_TRUE(softkey::Sm4EcbEncrypt(session, scalar.data(), 64, encryptedScalar));
-    softkey::Sm2Cipher wrapped;
-    ASSERT_TRUE(softkey::Sm2Encrypt(EccKey(signPub).get(), session, 16, wrapped));
-
-    Bytes envelope(sizeof(ENVELOPEDKEYBLOB) + 16, 0);
+    Bytes envelope = Sm2Envelope(EccKey(signPub).get(), encKey.get());
     auto* env = reinterpret_cast<ENVELOPEDKEYBLOB*>(envelope.data());
-    env->Version = 1;
-    env->ulSymmAlgID = SGD_SM4_ECB;
-    env->ulBits = 256;
-    std::memcpy(env->cbEncryptedPriKey, encryptedScalar.data(), 64);
-    env->PubKey.BitLen = 256;
-    std::memcpy(env->PubKey.XCoordinate + 32, ex, 32);
-    std::memcpy(env->PubKey.YCoordinate + 32, ey, 32);
-    Bytes cipherBlob = CipherBlob(wrapped);
-    std::memcpy(&env->ECCCipherBlob, cipherBlob.data(), cipherBlob.size());
 
     // A public key that does not match the private key is refused.
     Bytes wrong = envelope;
@@ -278,23 +249,7 @@ TEST_F(KeyTest, EnvelopedRsaKeyPairImportDecryptsAfterwards) {
 
     Bytes spki;
     Pkey encKey = softkey::LoadPrivateKey(softkey::GenerateKeyPair(softkey::KeyAlg::Rsa, 2048, spki));
-    RSAPRIVATEKEYBLOB priv{};
-    priv.AlgID = SGD_RSA;
-    priv.BitLen = 2048;
-    auto put = [&](BYTE* field, size_t width, const char* name) {
-        Bytes v = BnField(encKey.get(), name, width);
-        std::memcpy(field, v.data(), width);
-    };
-    put(priv.Modulus, 256, OSSL_PKEY_PARAM_RSA_N);
-    put(priv.PublicExponent, 4, OSSL_PKEY_PARAM_RSA_E);
-    put(priv.PrivateExponent, 256, OSSL_PKEY_PARAM_RSA_D);
-    put(priv.Prime1, 128, OSSL_PKEY_PARAM_RSA_FACTOR1);
-    put(priv.Prime2, 128, OSSL_PKEY_PARAM_RSA_FACTOR2);
-    put(priv.Prime1Exponent, 128, OSSL_PKEY_PARAM_RSA_EXPONENT1);
-    put(priv.Prime2Exponent, 128, OSSL_PKEY_PARAM_RSA_EXPONENT2);
-    put(priv.Coefficient, 128, OSSL_PKEY_PARAM_RSA_COEFFICIENT1);
-    Bytes padded(reinterpret_cast<BYTE*>(&priv), reinterpret_cast<BYTE*>(&priv) + sizeof priv);
-    padded.resize((padded.size() + 15) / 16 * 16, 0);
+    Bytes padded = RsaPrivateKeyBlob(encKey.get());
     uint8_t session[16];
     RAND_bytes(session, 16);
     Bytes encrypted;

@@ -11,6 +11,7 @@
 #include "api/encodings.h"
 #include "cert_factory.h"
 #include "core/softcrypto.h"
+#include "envelopes.h"
 #include "key_rig.h"
 #include "tessal/cert_info.h"
 #include "tessal/certificates.h"
@@ -217,32 +218,7 @@ TEST_F(KeyCertificateTest, DoubleImportsLeaveAWorkingEncryptionKey) {
     EVP_PKEY* signPub = PublicKeyOf("E1", "SM2C");
     Bytes spki;
     softkey::Pkey enc = softkey::LoadPrivateKey(softkey::GenerateKeyPair(softkey::KeyAlg::Sm2, 256, spki));
-    uint8_t ex[32], ey[32], session[16];
-    ASSERT_TRUE(softkey::Sm2PublicPoint(enc.get(), ex, ey));
-    BIGNUM* d = nullptr;
-    EVP_PKEY_get_bn_param(enc.get(), OSSL_PKEY_PARAM_PRIV_KEY, &d);
-    Bytes scalar(64, 0);
-    BN_bn2binpad(d, scalar.data() + 32, 32);
-    BN_free(d);
-    RAND_bytes(session, 16);
-    Bytes encryptedScalar;
-    ASSERT_TRUE(softkey::Sm4EcbEncrypt(session, scalar.data(), 64, encryptedScalar));
-    softkey::Sm2Cipher wrapped;
-    ASSERT_TRUE(softkey::Sm2Encrypt(signPub, session, 16, wrapped));
-    Bytes envelope(sizeof(ENVELOPEDKEYBLOB) + 15, 0);
-    auto* env = reinterpret_cast<ENVELOPEDKEYBLOB*>(envelope.data());
-    env->Version = 1;
-    env->ulSymmAlgID = SGD_SM4_ECB;
-    env->ulBits = 256;
-    std::memcpy(env->cbEncryptedPriKey, encryptedScalar.data(), 64);
-    env->PubKey.BitLen = 256;
-    std::memcpy(env->PubKey.XCoordinate + 32, ex, 32);
-    std::memcpy(env->PubKey.YCoordinate + 32, ey, 32);
-    std::memcpy(env->ECCCipherBlob.XCoordinate + 32, wrapped.x, 32);
-    std::memcpy(env->ECCCipherBlob.YCoordinate + 32, wrapped.y, 32);
-    std::memcpy(env->ECCCipherBlob.HASH, wrapped.hash, 32);
-    env->ECCCipherBlob.CipherLen = 16;
-    std::memcpy(env->ECCCipherBlob.Cipher, wrapped.cipher.data(), 16);
+    Bytes envelope = softkey_test::Sm2Envelope(signPub, enc.get());
 
     EXPECT_EQ(key.ImportDoubleCert(IssueFor(signPub, "s"), IssueFor(enc.get(), "e"), ByteArray("short", 5)).ErrorCode(), 48);
     std::string sm2Name = "SM2C";
@@ -274,25 +250,9 @@ TEST_F(KeyCertificateTest, DoubleImportsLeaveAWorkingEncryptionKey) {
     // RSA: the session key wrapped for the signing key, the private key blob under SM4.
     EVP_PKEY* rsaSignPub = PublicKeyOf("E1", "RSAC");
     softkey::Pkey rsaEnc = softkey::LoadPrivateKey(softkey::GenerateKeyPair(softkey::KeyAlg::Rsa, 2048, spki));
-    RSAPRIVATEKEYBLOB priv{};
-    priv.AlgID = SGD_RSA;
-    priv.BitLen = 2048;
-    auto put = [&](BYTE* field, int width, const char* name) {
-        BIGNUM* bn = nullptr;
-        EVP_PKEY_get_bn_param(rsaEnc.get(), name, &bn);
-        BN_bn2binpad(bn, field, width);
-        BN_free(bn);
-    };
-    put(priv.Modulus, 256, OSSL_PKEY_PARAM_RSA_N);
-    put(priv.PublicExponent, 4, OSSL_PKEY_PARAM_RSA_E);
-    put(priv.PrivateExponent, 256, OSSL_PKEY_PARAM_RSA_D);
-    put(priv.Prime1, 128, OSSL_PKEY_PARAM_RSA_FACTOR1);
-    put(priv.Prime2, 128, OSSL_PKEY_PARAM_RSA_FACTOR2);
-    put(priv.Prime1Exponent, 128, OSSL_PKEY_PARAM_RSA_EXPONENT1);
-    put(priv.Prime2Exponent, 128, OSSL_PKEY_PARAM_RSA_EXPONENT2);
-    put(priv.Coefficient, 128, OSSL_PKEY_PARAM_RSA_COEFFICIENT1);
-    Bytes padded(reinterpret_cast<BYTE*>(&priv), reinterpret_cast<BYTE*>(&priv) + sizeof priv);
-    padded.resize((padded.size() + 15) / 16 * 16, 0);
+    Bytes padded = softkey_test::RsaPrivateKeyBlob(rsaEnc.get());
+    uint8_t session[16];
+    RAND_bytes(session, 16);
     Bytes encKey;
     ASSERT_TRUE(softkey::RsaEncrypt(rsaSignPub, session, 16, encKey));
     Bytes body;
