@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <unistd.h>
+
 #include <regex>
 
 #include "providers.h"
@@ -80,6 +82,39 @@ TEST(Quoting, ArgumentsComeBackUnchanged) {
     std::string line;
     for (const std::string& a : args) line += (line.empty() ? "" : " ") + quoteArgument(a);
     EXPECT_EQ(splitQuotedArguments(line), args);
+}
+
+}  // namespace
+
+#include "class_registry.h"
+
+namespace {
+
+TEST(ClassRegistry, ResolvesRegisteredProgIdsOnly) {
+    ClassRegistry registry = ClassRegistry::FromText(
+        "# test classes\n"
+        "Word.Application = fake  winword.exe\n"
+        "  KET.Application=fake et.exe   # WPS spreadsheet\n"
+        "broken line\n"
+        "Excel.Application = fake\n"
+        "Bad.Application = a b c\n");
+    parlux::ClassEntry entry;
+    ASSERT_EQ(registry.Resolve("Word.Application", entry), 0);
+    EXPECT_EQ(entry.backend, "fake");
+    EXPECT_EQ(entry.imageName, "winword.exe");
+    ASSERT_EQ(registry.Resolve("KET.Application", entry), 0);
+    EXPECT_EQ(entry.imageName, "et.exe");
+    for (const char* missing : {"Excel.Application", "Bad.Application", "word.application", "KWPS.Application"})
+        EXPECT_EQ(registry.Resolve(missing, entry), parlux::kRegdbClassNotRegistered) << missing;
+
+    char path[] = "/tmp/parlux-classes-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    setenv("PARLUX_CLASSES", path, 1);  // an empty file registers nothing
+    EXPECT_EQ(ClassRegistry::Load().Resolve("Word.Application", entry), parlux::kRegdbClassNotRegistered);
+    unsetenv("PARLUX_CLASSES");
+    unlink(path);
 }
 
 }  // namespace
