@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "automation/document_ops.h"
-#include "script_objects.h"
+#include "backends/fake/script_object.h"
 
 using namespace parlux;
-using parlux_test::ScriptObject;
+using parlux::fake::ScriptObject;
 
 namespace {
 

@@ -1,5 +1,5 @@
-// A scripted office object model for tests: properties, methods and failures by name, and a
-// record of every call received.
+// A scripted office object: properties, methods and failures by name, and a record of every
+// call it receives (the fake back end is built from these).
 #pragma once
 
 #include <functional>
@@ -10,7 +10,7 @@
 
 #include "automation/dispatch.h"
 
-namespace parlux_test {
+namespace parlux::fake {
 
 using parlux::Variant;
 
@@ -31,6 +31,10 @@ public:
                    parlux::ExceptionInfo& exception) override;
 
     std::shared_ptr<ScriptObject> Child(const std::string& property, const std::string& name);
+    const std::string& name() const { return m_name; }
+
+    // When set, every call is also appended as a line to this file.
+    std::string logFile;
 
 private:
     std::string m_name;
@@ -39,4 +43,4 @@ private:
 
 std::string Describe(const Variant& v);
 
-}  // namespace parlux_test
+}  // namespace parlux::fake

@@ -1,8 +1,9 @@
-#include "script_objects.h"
+#include "backends/fake/script_object.h"
 
+#include <fstream>
 #include <sstream>
 
-namespace parlux_test {
+namespace parlux::fake {
 
 std::string Describe(const Variant& v) {
     std::ostringstream out;
@@ -26,6 +27,10 @@ int32_t ScriptObject::Invoke(const std::string& name, parlux::InvokeKind kind, c
     for (size_t i = 0; i < args.size(); ++i) line += (i ? "," : "") + Describe(args[i]);
     if (kind != parlux::kPropertyPut && kind != parlux::kPropertyGet) line += ")";
     m_log->push_back(line);
+    if (!logFile.empty()) {
+        std::ofstream out(logFile, std::ios::app);
+        out << line << "\n";
+    }
     auto failure = failures.find(name);
     if (failure != failures.end()) {
         exception.description = failure->second.second;
@@ -48,8 +53,9 @@ int32_t ScriptObject::Invoke(const std::string& name, parlux::InvokeKind kind, c
 
 std::shared_ptr<ScriptObject> ScriptObject::Child(const std::string& property, const std::string& name) {
     auto child = std::make_shared<ScriptObject>(name, m_log);
+    child->logFile = logFile;
     properties[property] = Variant::Object(child);
     return child;
 }
 
-}  // namespace parlux_test
+}  // namespace parlux::fake

@@ -1,0 +1,16 @@
+// Office back ends: what creates an application object for a registered ProgID.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "automation/dispatch.h"
+#include "class_registry.h"
+
+namespace parlux {
+
+// Creates the application object of `progId` with the back end the registry names; an HRESULT.
+int32_t CreateApplication(const std::string& progId, const ClassEntry& entry, DispatchObject& app);
+
+}  // namespace parlux

@@ -1,0 +1,192 @@
+#include "backends/fake/fake_office.h"
+
+#include <rapidjson/document.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <set>
+#include <thread>
+
+#include "backends/fake/script_object.h"
+
+extern char** environ;
+
+namespace parlux::fake {
+namespace {
+
+using Obj = std::shared_ptr<ScriptObject>;
+using Log = std::shared_ptr<std::vector<std::string>>;
+
+// The office process of a scripted application: a copy of sleep under the suite's image name.
+pid_t StartOfficeProcess(const std::string& binDir, const std::string& image) {
+    mkdir(binDir.c_str(), 0755);
+    std::string program = binDir + "/" + image;
+    if (access(program.c_str(), X_OK) != 0) {
+        std::string tmp = program + ".tmp" + std::to_string(getpid());
+        std::ifstream in("/bin/sleep", std::ios::binary);
+        std::ofstream out(tmp, std::ios::binary);
+        out << in.rdbuf();
+        out.close();
+        chmod(tmp.c_str(), 0755);
+        rename(tmp.c_str(), program.c_str());
+    }
+    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("3600"), nullptr};
+    pid_t pid = 0;
+    return posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) == 0 ? pid : 0;
+}
+
+void StopOfficeProcess(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+}
+
+int32_t Succeed(const std::vector<Variant>&, Variant&) { return 0; }
+
+// "Object.Member" failures and hangs of the scenario, installed on the objects by name.
+struct Script {
+    std::map<std::string, std::pair<int32_t, std::string>> failures;
+    std::set<std::string> hangs;
+    void Apply(const Obj& object, const std::vector<std::string>& members) const {
+        for (const std::string& member : members) {
+            std::string key = object->name() + "." + member;
+            auto f = failures.find(key);
+            if (f != failures.end()) object->failures[member] = f->second;
+            if (hangs.count(key)) {
+                object->methods[member] = [](const std::vector<Variant>&, Variant&) {
+                    std::this_thread::sleep_for(std::chrono::seconds(120));
+                    return 0;
+                };
+            }
+        }
+    }
+};
+
+void WritePdf(const std::string& path) {
+    std::ofstream out(path, std::ios::binary);
+    out << "%PDF-1.4\n% written by the fake office suite\n%%EOF\n";
+}
+
+Obj MakeDocument(const Obj& app, const rapidjson::Value& spec, const Script& script) {
+    auto doc = std::make_shared<ScriptObject>("doc", std::make_shared<std::vector<std::string>>());
+    doc->logFile = app->logFile;
+    auto window = doc->Child("ActiveWindow", "window");
+    auto view = window->Child("View", "view");
+    view->Child("RevisionsFilter", "filter");
+    bool writes = !spec.HasMember("exportWritesPdf") || spec["exportWritesPdf"].GetBool();
+    doc->methods["ExportAsFixedFormat"] = [writes](const std::vector<Variant>& args, Variant&) {
+        if (writes && !args.empty()) WritePdf(args[0].bstr);
+        return 0;
+    };
+    doc->methods["Close"] = Succeed;
+    script.Apply(doc, {"ExportAsFixedFormat", "Close", "ActiveWindow"});
+    script.Apply(view, {"ShowRevisionsAndComments"});
+    return doc;
+}
+
+Obj MakeWorkbook(const Obj& app, const rapidjson::Value& spec, const Script& script) {
+    Log log = std::make_shared<std::vector<std::string>>();
+    auto book = std::make_shared<ScriptObject>("book", log);
+    book->logFile = app->logFile;
+    std::vector<Obj> sheets;
+    if (spec.HasMember("sheets")) {
+        for (const auto& s : spec["sheets"].GetArray()) {
+            auto sheet = std::make_shared<ScriptObject>("sheet" + std::to_string(sheets.size() + 1), log);
+            sheet->logFile = app->logFile;
+            sheet->properties["Type"] = Variant::Int(s.HasMember("type") ? s["type"].GetInt() : -4167);
+            sheet->Child("Shapes", sheet->name() + ".Shapes")->properties["Count"] =
+                Variant::Int(s.HasMember("shapes") ? s["shapes"].GetInt() : 0);
+            auto used = sheet->Child("UsedRange", sheet->name() + ".UsedRange");
+            used->properties["Formula"] =
+                s.HasMember("formula") && s["formula"].IsString() ? Variant::Text(s["formula"].GetString()) : Variant();
+            auto rows = used->Child("Rows", sheet->name() + ".Rows");
+            rows->properties["RowHeight"] = Variant::Real(s.HasMember("rowHeight") ? s["rowHeight"].GetDouble() : 15.0);
+            sheet->Child("PageSetup", sheet->name() + ".PageSetup");
+            script.Apply(sheet, {"UsedRange", "PageSetup"});
+            sheets.push_back(sheet);
+        }
+    }
+    for (const char* collection : {"Sheets", "Worksheets"}) {
+        auto list = book->Child(collection, collection);
+        list->properties["Count"] = Variant::Int(static_cast<int32_t>(sheets.size()));
+        list->methods["Item"] = [sheets](const std::vector<Variant>& args, Variant& out) {
+            size_t i = static_cast<size_t>(args.at(0).i4);
+            if (i < 1 || i > sheets.size()) return static_cast<int32_t>(0x8002000B);  // DISP_E_BADINDEX
+            out = Variant::Object(sheets[i - 1]);
+            return 0;
+        };
+    }
+    bool writes = !spec.HasMember("exportWritesPdf") || spec["exportWritesPdf"].GetBool();
+    book->methods["ExportAsFixedFormat"] = [writes](const std::vector<Variant>& args, Variant&) {
+        if (writes && args.size() > 1) WritePdf(args[1].bstr);
+        return 0;
+    };
+    book->methods["Close"] = Succeed;
+    script.Apply(book, {"ExportAsFixedFormat", "Close"});
+    return book;
+}
+
+}  // namespace
+
+int32_t CreateFakeApplication(const std::string& progId, DispatchObject& out) {
+    const char* path = std::getenv("PARLUX_FAKE_SCENARIO");
+    std::ifstream in(path ? path : "");
+    std::stringstream text;
+    text << in.rdbuf();
+    rapidjson::Document doc;
+    doc.Parse(text.str().c_str());
+    if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember("apps") || !doc["apps"].HasMember(progId.c_str()))
+        return static_cast<int32_t>(0x80080005);  // CO_E_SERVER_EXEC_FAILURE
+    const rapidjson::Value& spec = doc["apps"][progId.c_str()];
+    Script script;
+    if (spec.HasMember("failures")) {
+        for (const auto& f : spec["failures"].GetObject())
+            script.failures[f.name.GetString()] = {f.value[0].GetInt(), f.value[1].GetString()};
+    }
+    if (spec.HasMember("hangs"))
+        for (const auto& h : spec["hangs"].GetArray()) script.hangs.insert(h.GetString());
+
+    auto app = std::make_shared<ScriptObject>("app", std::make_shared<std::vector<std::string>>());
+    if (doc.HasMember("calls")) app->logFile = doc["calls"].GetString();
+    pid_t office = 0;
+    if (spec.HasMember("preexistingPid")) {
+        office = spec["preexistingPid"].GetInt();
+    } else {
+        std::string bin = doc.HasMember("bin") ? doc["bin"].GetString() : "/tmp";
+        office = StartOfficeProcess(bin, spec.HasMember("image") ? spec["image"].GetString() : "office.exe");
+    }
+    app->properties["Hwnd"] = Variant::Int(office);
+    bool ownsProcess = !spec.HasMember("preexistingPid");
+    bool quitFails = script.failures.count("app.Quit") > 0;
+    app->methods["Quit"] = [office, ownsProcess, quitFails](const std::vector<Variant>&, Variant&) {
+        if (ownsProcess && !quitFails) StopOfficeProcess(office);
+        return 0;
+    };
+    auto documents = app->Child("Documents", "Documents");
+    auto workbooks = app->Child("Workbooks", "Workbooks");
+    auto docSpec = std::make_shared<rapidjson::Document>();
+    docSpec->CopyFrom(spec, docSpec->GetAllocator());
+    std::weak_ptr<ScriptObject> weakApp = app;
+    documents->methods["Open"] = [docSpec, script, weakApp](const std::vector<Variant>&, Variant& result) {
+        result = Variant::Object(MakeDocument(weakApp.lock(), *docSpec, script));
+        return 0;
+    };
+    workbooks->methods["Open"] = [docSpec, script, weakApp](const std::vector<Variant>&, Variant& result) {
+        result = Variant::Object(MakeWorkbook(weakApp.lock(), *docSpec, script));
+        return 0;
+    };
+    script.Apply(app, {"Quit", "Visible", "DisplayAlerts", "AutomationSecurity", "AskToUpdateLinks"});
+    script.Apply(documents, {"Open"});
+    script.Apply(workbooks, {"Open"});
+    out = DispatchObject(app);
+    return 0;
+}
+
+}  // namespace parlux::fake

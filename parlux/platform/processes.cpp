@@ -1,0 +1,96 @@
+#include "platform/processes.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "text.h"
+
+namespace parlux::platform {
+
+uint64_t TicksNow() {
+    struct timespec ts;
+    clock_gettime(CLOCK_BOOTTIME, &ts);
+    long hz = sysconf(_SC_CLK_TCK);
+    return static_cast<uint64_t>(ts.tv_sec) * static_cast<uint64_t>(hz) +
+           static_cast<uint64_t>(ts.tv_nsec) * static_cast<uint64_t>(hz) / 1000000000ull;
+}
+
+namespace {
+
+// The fields of /proc/<pid>/stat after the command name.
+bool StatFields(pid_t pid, std::string& state, uint64_t& startTicks) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t close = text.rfind(')');
+    if (close == std::string::npos) return false;
+    std::istringstream rest(text.substr(close + 2));
+    std::string field;
+    rest >> state;
+    for (int i = 4; i < 22 && rest >> field; ++i) {
+    }
+    return static_cast<bool>(rest >> startTicks);
+}
+
+}  // namespace
+
+bool ProcessStartTicks(pid_t pid, uint64_t& ticks) {
+    std::string state;
+    return pid > 0 && StatFields(pid, state, ticks);
+}
+
+std::string ProcessImageName(pid_t pid) {
+    char path[4096];
+    ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), path, sizeof path - 1);
+    std::string name;
+    if (n > 0) {
+        std::string exe(path, static_cast<size_t>(n));
+        const std::string deleted = " (deleted)";
+        if (exe.size() > deleted.size() && exe.compare(exe.size() - deleted.size(), deleted.size(), deleted) == 0)
+            exe.resize(exe.size() - deleted.size());
+        name = exe.substr(exe.rfind('/') + 1);
+    } else {
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::getline(comm, name);
+    }
+    return AsciiLower(name);
+}
+
+std::set<uint32_t> ListProcessesByImage(const std::set<std::string>& names) {
+    std::set<uint32_t> pids;
+    DIR* proc = opendir("/proc");
+    if (!proc) return pids;
+    while (struct dirent* e = readdir(proc)) {
+        if (!std::isdigit(static_cast<unsigned char>(e->d_name[0]))) continue;
+        pid_t pid = static_cast<pid_t>(std::atol(e->d_name));
+        if (names.count(ProcessImageName(pid))) pids.insert(static_cast<uint32_t>(pid));
+    }
+    closedir(proc);
+    return pids;
+}
+
+bool ProcessAlive(pid_t pid) {
+    std::string state;
+    uint64_t ticks = 0;
+    if (pid <= 0 || !StatFields(pid, state, ticks)) return false;
+    return state != "Z" && state != "X";
+}
+
+bool WaitForProcessExit(pid_t pid, int timeoutMs) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (ProcessAlive(pid)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+}  // namespace parlux::platform

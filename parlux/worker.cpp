@@ -1,0 +1,255 @@
+#include "worker.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "automation/document_ops.h"
+#include "backend.h"
+#include "class_registry.h"
+#include "hresult.h"
+#include "platform/processes.h"
+
+namespace parlux {
+namespace {
+
+bool Cancelled(const ConversionRequest& request) {
+    if (request.cancelFd < 0) return false;
+    struct pollfd fd = {request.cancelFd, POLLIN, 0};
+    return poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN);
+}
+
+void reportProgress(const ConversionRequest& request, uint32_t stage, int32_t hr, const std::string& message,
+                    const ProcessIdentity& identity) {
+    if (!request.progressCallback) return;
+    ConversionProgress progress = NewProgress();
+    progress.stage = stage;
+    progress.hr = hr;
+    progress.pid = identity.pid;
+    progress.owned = identity.owned ? 1 : 0;
+    SetMessage(progress.message, message);
+    request.progressCallback(&progress, request.callbackContext);
+}
+
+void Fill(ConversionResult* result, int32_t code, uint32_t stage, int32_t hr, const ProcessIdentity& identity,
+          const std::string& message) {
+    if (!result) return;
+    *result = NewResult();
+    result->code = code;
+    result->stage = stage;
+    result->hr = hr;
+    result->pid = identity.pid;
+    result->owned = identity.owned ? 1 : 0;
+    SetMessage(result->message, message);
+}
+
+void WriteMessage(int fd, const WorkerMessage& message) {
+    if (fd <= 0) return;
+    ssize_t n;
+    do {
+        n = write(fd, &message, sizeof message);
+    } while (n < 0 && errno == EINTR);
+}
+
+void writeProgressMessage(const ConversionProgress* progress, void* context) {
+    if (!progress || !context) return;
+    WriteMessage(*static_cast<int*>(context), ProgressMessage(*progress));
+}
+
+bool ParseWhole(const char* text, long long& value) {
+    if (!text || !*text) return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoll(text, &end, 10);
+    return *end == '\0' && errno == 0;
+}
+
+}  // namespace
+
+ProcessIdentity verifyOwnedProcess(uint32_t pid, const std::set<std::string>& imageNames,
+                                   const std::set<uint32_t>& preexisting, uint64_t startTicks) {
+    ProcessIdentity identity;
+    identity.pid = pid;
+    if (pid == 0 || preexisting.count(pid)) return identity;
+    uint64_t started = 0;
+    if (!platform::ProcessStartTicks(static_cast<pid_t>(pid), started)) return identity;
+    identity.owned = imageNames.count(platform::ProcessImageName(static_cast<pid_t>(pid))) > 0 && started >= startTicks;
+    return identity;
+}
+
+ProcessIdentity identifyServerProcess(DispatchObject& app, const std::set<std::string>& imageNames,
+                                      const std::set<uint32_t>& preexisting, uint64_t startTicks) {
+    // The window handle names the serving process (on Linux the back end reports the pid).
+    Variant handle;
+    bool got = app.getProperty("Hwnd", {}, handle) >= 0 || app.getProperty("HWnd", {}, handle) >= 0;
+    if (!got) {
+        Variant window;
+        DispatchObject active;
+        if (app.getProperty("ActiveWindow", {}, window) >= 0 && DispatchObject::toDispatch(window, active) >= 0)
+            got = active.getProperty("Hwnd", {}, handle) >= 0 || active.getProperty("HWnd", {}, handle) >= 0;
+    }
+    int32_t value = 0;
+    if (got && VariantToInt32(handle, value) && value != 0)
+        return verifyOwnedProcess(static_cast<uint32_t>(value), imageNames, preexisting, startTicks);
+    ProcessIdentity found;
+    int owned = 0;
+    for (uint32_t pid : platform::ListProcessesByImage(imageNames)) {
+        if (preexisting.count(pid)) continue;
+        ProcessIdentity candidate = verifyOwnedProcess(pid, imageNames, preexisting, startTicks);
+        if (candidate.owned) {
+            found = candidate;
+            ++owned;
+        }
+    }
+    return owned == 1 ? found : ProcessIdentity();
+}
+
+int32_t convertInWorker(Provider provider, const ConversionRequest* request, ConversionResult* result) {
+    if (result) *result = NewResult();
+    ProcessIdentity none;
+    if (!request || !result || request->size < 32 || request->version != 1 || request->source.empty() ||
+        request->output.empty() || (request->kind != 1 && request->kind != 2)) {
+        Fill(result, kInvalidArguments, kStageValidation, kHrInvalidArgument, none, "Invalid conversion request.");
+        return kInvalidArguments;
+    }
+    const ConversionRequest& req = *request;
+    DocumentKind kind = static_cast<DocumentKind>(req.kind);
+    reportProgress(req, kStageComInit, 0, "Initializing COM.", none);
+    if (Cancelled(req)) {
+        Fill(result, kTimeout, kStageComInit, kHrCancelled, none, "Conversion was cancelled.");
+        return kTimeout;
+    }
+    ClassRegistry registry = ClassRegistry::Load();
+    ClassEntry entry;
+    std::string id = progId(provider, kind);
+    std::set<std::string> imageNames;
+    int32_t hr = registry.Resolve(id, entry);
+    imageNames.insert(hr >= 0 ? entry.imageName : imageName(provider, kind));
+    uint64_t startTicks = platform::TicksNow();
+    std::set<uint32_t> preexisting = platform::ListProcessesByImage(imageNames);
+    reportProgress(req, kStageCreate, 0, "Creating " + id + ".", none);
+    DispatchObject app;
+    if (hr >= 0) hr = CreateApplication(id, entry, app);
+    if (hr < 0) {
+        Fill(result, kProviderUnavailable, kStageCreate, hr, none, "Unable to create the requested Office application.");
+        return kProviderUnavailable;
+    }
+    ProcessIdentity identity = identifyServerProcess(app, imageNames, preexisting, startTicks);
+    reportProgress(req, kStageCreate, 0,
+                   identity.owned ? "Application created and process ownership verified."
+                                  : "Application created; process ownership could not be verified.",
+                   identity);
+
+    reportProgress(req, kStageSettings, 0, "Configuring non-interactive application settings.", identity);
+    int32_t firstFailure = 0;
+    auto setting = [&](const char* name, const Variant& value) {
+        int32_t r = app.putProperty(name, value);
+        if (r < 0 && firstFailure == 0) firstFailure = r;
+    };
+    setting("Visible", Variant::Flag(false));
+    setting("DisplayAlerts", Variant::Int(0));
+    setting("AutomationSecurity", Variant::Int(3));
+    if (kind == DocumentKind::Workbook) setting("AskToUpdateLinks", Variant::Flag(false));
+    if (firstFailure < 0)
+        reportProgress(req, kStageSettings, firstFailure, "One or more optional application settings are unavailable.",
+                       identity);
+
+    int32_t code = kSuccess;
+    uint32_t stage = 0;
+    int32_t outcomeHr = 0;
+    std::string message;
+    auto fail = [&](int32_t c, uint32_t s, int32_t h, const std::string& m) {
+        code = c, stage = s, outcomeHr = h, message = m;
+    };
+    DispatchObject document;
+    if (Cancelled(req)) {
+        fail(kTimeout, kStageOpen, kHrCancelled, "Conversion was cancelled before opening the document.");
+    } else {
+        reportProgress(req, kStageOpen, 0, "Opening source document.", identity);
+        std::string errorText;
+        int32_t r = kind == DocumentKind::WordDocument ? openWordDocument(app, req.source, document, errorText)
+                                                       : openWorkbook(app, req.source, document, errorText);
+        if (r < 0)
+            fail(isPasswordError(r, errorText) ? kPasswordProtected : kOpenFailed, kStageOpen, r,
+                 errorText.empty() ? "Unable to open the source document." : errorText);
+    }
+    if (code == kSuccess) {
+        if (Cancelled(req)) {
+            fail(kTimeout, kStagePrepare, kHrCancelled, "Conversion was cancelled after opening the document.");
+        } else {
+            reportProgress(req, kStagePrepare, 0, "Inspecting document content.", identity);
+            if (kind == DocumentKind::WordDocument) {
+                int32_t r = configureFinalRevisionView(provider, document);
+                if (r < 0) fail(kExportFailed, kStagePrepare, r, "Unable to configure the final revision view.");
+            } else {
+                bool has = false;
+                int32_t r = workbookHasContent(document, has);
+                if (r < 0) {
+                    fail(kInternalError, kStagePrepare, r, "Unable to inspect all workbook sheets.");
+                } else if (!has) {
+                    fail(kNoContent, kStagePrepare, 0, "The workbook contains no cell, drawing, or chart content.");
+                } else if ((r = applyPrintSafeLayout(provider, document)) < 0) {
+                    fail(kExportFailed, kStagePrepare, r, "Unable to configure a print-safe worksheet layout.");
+                }
+            }
+        }
+    }
+    if (code == kSuccess) {
+        if (Cancelled(req)) {
+            fail(kTimeout, kStageExport, kHrCancelled, "Conversion was cancelled before export.");
+        } else {
+            reportProgress(req, kStageExport, 0, "Exporting PDF.", identity);
+            int32_t r = kind == DocumentKind::WordDocument ? exportWordPdf(provider, document, req.output)
+                                                           : exportWorkbookPdf(document, req.output);
+            if (r < 0) fail(kExportFailed, kStageExport, r, "Office reported a PDF export failure.");
+        }
+    }
+    reportProgress(req, kStageClose, 0, "Closing source document.", identity);
+    int32_t closeHr = document.valid() ? document.callMethod("Close", {Variant::Flag(false)}) : 0;
+    document = DispatchObject();
+    reportProgress(req, kStageQuit, 0, "Quitting Office application.", identity);
+    int32_t quitHr = app.callMethod("Quit", {});
+    app = DispatchObject();
+    if (code == kSuccess) {
+        if (closeHr < 0 || quitHr < 0) {
+            Fill(result, kCleanupFailed, closeHr < 0 ? kStageClose : kStageQuit, closeHr < 0 ? closeHr : quitHr,
+                 identity, "PDF was exported but the Office application did not close cleanly.");
+            return kCleanupFailed;
+        }
+        reportProgress(req, kStageDone, 0, "Conversion completed.", identity);
+        Fill(result, kSuccess, kStageDone, 0, identity, "Conversion completed.");
+        return kSuccess;
+    }
+    Fill(result, code, stage, outcomeHr, identity, message);
+    return code;
+}
+
+int workerMain(int argc, char** argv) {
+    if (argc != 8) return kInvalidArguments;
+    std::string providerArg = argv[2];
+    if (providerArg != "ms" && providerArg != "wps") return kInvalidArguments;
+    long long kind = 0, pipeFd = 0, cancelFd = 0;
+    if (!ParseWhole(argv[3], kind) || argv[3][0] == '-' || argv[3][0] == '+' || (kind != 1 && kind != 2))
+        return kInvalidArguments;
+    if (!ParseWhole(argv[6], pipeFd) || !ParseWhole(argv[7], cancelFd)) return kInvalidArguments;
+    int pipeHandle = static_cast<int>(pipeFd);
+    ConversionRequest request;
+    request.source = argv[4];
+    request.output = argv[5];
+    request.kind = static_cast<int32_t>(kind);
+    request.cancelFd = static_cast<int>(cancelFd) > 0 ? static_cast<int>(cancelFd) : -1;
+    request.progressCallback = writeProgressMessage;
+    request.callbackContext = &pipeHandle;
+    ConversionResult result;
+    std::memset(&result, 0, sizeof result);
+    convertInWorker(providerArg == "ms" ? Provider::Microsoft : Provider::Wps, &request, &result);
+    if (pipeHandle != 0 && pipeHandle != -1) WriteMessage(pipeHandle, ResultMessage(result));
+    if (pipeHandle > 0) close(pipeHandle);
+    if (request.cancelFd > 0) close(request.cancelFd);
+    return result.code;
+}
+
+}  // namespace parlux

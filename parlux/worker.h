@@ -1,0 +1,46 @@
+// The conversion worker: one document, one office suite, reported through the parent's pipe.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+
+#include "automation/dispatch.h"
+#include "providers.h"
+#include "records.h"
+
+namespace parlux {
+
+enum ConversionStage : uint32_t {
+    kStageNone = 0, kStageValidation = 1, kStageComInit = 2, kStageCreate = 3, kStageSettings = 4, kStageOpen = 5,
+    kStagePrepare = 6, kStageExport = 7, kStageClose = 8, kStageQuit = 9, kStageDone = 10,
+};
+
+struct ProcessIdentity {
+    uint32_t pid = 0;
+    bool owned = false;
+};
+
+using ProgressCallback = void (*)(const ConversionProgress* progress, void* context);
+
+struct ConversionRequest {
+    uint32_t size = 32;
+    uint32_t version = 1;
+    std::string source;
+    std::string output;
+    int32_t kind = 1;
+    int cancelFd = -1;  // readable once the parent asks to cancel; -1 for none
+    ProgressCallback progressCallback = nullptr;
+    void* callbackContext = nullptr;
+};
+
+// argv: program, "--parlux-worker", ms|wps, kind, source, output, pipe fd, cancellation fd.
+int workerMain(int argc, char** argv);
+int32_t convertInWorker(Provider provider, const ConversionRequest* request, ConversionResult* result);
+
+ProcessIdentity identifyServerProcess(DispatchObject& app, const std::set<std::string>& imageNames,
+                                      const std::set<uint32_t>& preexisting, uint64_t startTicks);
+ProcessIdentity verifyOwnedProcess(uint32_t pid, const std::set<std::string>& imageNames,
+                                   const std::set<uint32_t>& preexisting, uint64_t startTicks);
+
+}  // namespace parlux
