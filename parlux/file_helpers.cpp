@@ -209,4 +209,24 @@ void deleteFileQuietly(const std::string& path) {
     if (!path.empty()) unlink(toLongPath(path).c_str());
 }
 
+bool commitOutput(const std::string& temp, const std::string& target) {
+    std::string from = toLongPath(temp), to = toLongPath(target);
+    int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool synced = fsync(fd) == 0;
+    int error = errno;
+    close(fd);
+    if (!synced) {
+        errno = error;
+        return false;
+    }
+    if (rename(from.c_str(), to.c_str()) != 0) return false;
+    int dir = open(DirectoryPart(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return true;
+}
+
 }  // namespace parlux

@@ -27,6 +27,8 @@ ResultCode checkSourceAccess(const std::string& path);
 // Whether the file is a compound file whose root holds an "EncryptedPackage" stream.
 bool isEncryptedPackage(const std::string& path);
 void deleteFileQuietly(const std::string& path);
+// Moves `temp` onto `target` (replacing it) with the data and the rename on disk; errno on failure.
+bool commitOutput(const std::string& temp, const std::string& target);
 // A random UUID in registry form, upper-case, without braces.
 std::string uniqueToken();
 

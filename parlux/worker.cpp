@@ -1,5 +1,6 @@
 #include "worker.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include "class_registry.h"
 #include "hresult.h"
 #include "platform/processes.h"
+#include "text.h"
 
 namespace parlux {
 namespace {
@@ -69,6 +71,13 @@ bool ParseWhole(const char* text, long long& value) {
 
 }  // namespace
 
+std::string officeImageName(Provider provider, DocumentKind kind) {
+    ClassEntry entry;
+    if (ClassRegistry::Load().Resolve(progId(provider, kind), entry) >= 0 && !entry.imageName.empty())
+        return AsciiLower(entry.imageName);
+    return imageName(provider, kind);
+}
+
 ProcessIdentity verifyOwnedProcess(uint32_t pid, const std::set<std::string>& imageNames,
                                    const std::set<uint32_t>& preexisting, uint64_t startTicks) {
     ProcessIdentity identity;
@@ -122,12 +131,10 @@ int32_t convertInWorker(Provider provider, const ConversionRequest* request, Con
         Fill(result, kTimeout, kStageComInit, kHrCancelled, none, "Conversion was cancelled.");
         return kTimeout;
     }
-    ClassRegistry registry = ClassRegistry::Load();
     ClassEntry entry;
     std::string id = progId(provider, kind);
-    std::set<std::string> imageNames;
-    int32_t hr = registry.Resolve(id, entry);
-    imageNames.insert(hr >= 0 ? entry.imageName : imageName(provider, kind));
+    int32_t hr = ClassRegistry::Load().Resolve(id, entry);
+    std::set<std::string> imageNames = {officeImageName(provider, kind)};
     uint64_t startTicks = platform::TicksNow();
     std::set<uint32_t> preexisting = platform::ListProcessesByImage(imageNames);
     reportProgress(req, kStageCreate, 0, "Creating " + id + ".", none);
@@ -236,6 +243,9 @@ int workerMain(int argc, char** argv) {
         return kInvalidArguments;
     if (!ParseWhole(argv[6], pipeFd) || !ParseWhole(argv[7], cancelFd)) return kInvalidArguments;
     int pipeHandle = static_cast<int>(pipeFd);
+    // The office processes this worker starts must not hold the parent's pipe or event.
+    if (pipeHandle > 0) fcntl(pipeHandle, F_SETFD, FD_CLOEXEC);
+    if (cancelFd > 0) fcntl(static_cast<int>(cancelFd), F_SETFD, FD_CLOEXEC);
     ConversionRequest request;
     request.source = argv[4];
     request.output = argv[5];

@@ -34,6 +34,9 @@ struct ConversionRequest {
     void* callbackContext = nullptr;
 };
 
+// The image name of the process serving (provider, kind): the registered one, else the suite's.
+std::string officeImageName(Provider provider, DocumentKind kind);
+
 // argv: program, "--parlux-worker", ms|wps, kind, source, output, pipe fd, cancellation fd.
 int workerMain(int argc, char** argv);
 int32_t convertInWorker(Provider provider, const ConversionRequest* request, ConversionResult* result);

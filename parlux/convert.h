@@ -1,0 +1,14 @@
+// One run of the converter: arguments, source checks, providers in order, the committed PDF.
+#pragma once
+
+#include <cstdint>
+
+namespace parlux {
+
+constexpr const char* kUsageLine = "Usage: Parlux.exe source_file target_pdf [ms|wps]";
+
+int32_t convertDocument(int argc, char** argv);
+// The program: a worker run when argv[1] is "--parlux-worker", else a conversion.
+int parluxMain(int argc, char** argv);
+
+}  // namespace parlux

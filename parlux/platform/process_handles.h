@@ -1,0 +1,26 @@
+// Handles on processes: starting the worker, waiting for it, and acting on a process by pidfd
+// so that a signal never reaches a process that took over a freed id.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace parlux::platform {
+
+// Starts `argv[0]` with these arguments, the parent's environment and inheritable descriptors;
+// 0 with errno set on failure.
+pid_t SpawnProcess(const std::vector<std::string>& argv);
+// Waits up to `timeoutMs` for a child to end; true once it has ended (and was reaped).
+// `exitCode` is its exit status, or 128 + signal when a signal ended it.
+bool WaitChild(pid_t pid, int timeoutMs, int& exitCode);
+
+// A pidfd for `pid`; -1 with errno set (ESRCH: no such process).
+int OpenProcessHandle(pid_t pid);
+// Waits up to `timeoutMs` on a pidfd; true when the process has ended.
+bool WaitProcessHandle(int handle, int timeoutMs);
+bool SignalProcessHandle(int handle, int signal);
+void CloseProcessHandle(int handle);
+
+}  // namespace parlux::platform
