@@ -50,10 +50,11 @@ void StopOfficeProcess(pid_t pid) {
 
 int32_t Succeed(const std::vector<Variant>&, Variant&) { return 0; }
 
-// "Object.Member" failures and hangs of the scenario, installed on the objects by name.
+// "Object.Member" failures, hangs and worker exits of the scenario, installed on the objects by name.
 struct Script {
     std::map<std::string, std::pair<int32_t, std::string>> failures;
     std::set<std::string> hangs;
+    std::map<std::string, int> exits;  // the worker dies with this status, sending no result
     void Apply(const Obj& object, const std::vector<std::string>& members) const {
         for (const std::string& member : members) {
             std::string key = object->name() + "." + member;
@@ -64,6 +65,11 @@ struct Script {
                     std::this_thread::sleep_for(std::chrono::seconds(120));
                     return 0;
                 };
+            }
+            auto e = exits.find(key);
+            if (e != exits.end()) {
+                int status = e->second;
+                object->methods[member] = [status](const std::vector<Variant>&, Variant&) -> int32_t { _exit(status); };
             }
         }
     }
@@ -152,6 +158,8 @@ int32_t CreateFakeApplication(const std::string& progId, DispatchObject& out) {
     }
     if (spec.HasMember("hangs"))
         for (const auto& h : spec["hangs"].GetArray()) script.hangs.insert(h.GetString());
+    if (spec.HasMember("exits"))
+        for (const auto& e : spec["exits"].GetObject()) script.exits[e.name.GetString()] = e.value.GetInt();
 
     auto app = std::make_shared<ScriptObject>("app", std::make_shared<std::vector<std::string>>());
     if (doc.HasMember("calls")) app->logFile = doc["calls"].GetString();

@@ -1,0 +1,341 @@
+// The parlux program end to end: arguments, source checks, providers, supervision and cleanup,
+// with the scripted office suite as the back end.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/processes.h"
+#include "supervisor.h"
+
+extern char** environ;
+
+namespace parlux {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteAll(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+// A process under an office image name that the test owns (a copy of sleep).
+pid_t StartNamedProcess(const std::string& dir, const std::string& image) {
+    std::string program = dir + "/" + image;
+    WriteAll(program, ReadAll("/bin/sleep"));
+    chmod(program.c_str(), 0755);
+    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("600"), nullptr};
+    pid_t pid = 0;
+    return posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) == 0 ? pid : 0;
+}
+
+void Stop(pid_t pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+struct Outcome {
+    int code = 0;
+    std::string err;
+};
+
+class ConverterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp ? tmp : "/tmp") + "/parlux-flow-XXXXXX";
+        mkdir(tmp ? tmp : "/tmp", 0755);
+        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+        m_dir = pattern;
+        // The log lives beside the program: each test runs its own link of it.
+        m_program = m_dir + "/parlux";
+        if (link(PARLUX_BINARY, m_program.c_str()) != 0) {
+            WriteAll(m_program, ReadAll(PARLUX_BINARY));
+            chmod(m_program.c_str(), 0755);
+        }
+        Register("Word.Application = fake winword.exe\nExcel.Application = fake excel.exe\n"
+                 "KWPS.Application = fake wps.exe\nKET.Application = fake et.exe\n");
+        Scenario(R"({"Word.Application": {"image": "winword.exe"}, "KWPS.Application": {"image": "wps.exe"},
+                     "Excel.Application": {"image": "excel.exe", "sheets": [{"formula": "=1"}]}})");
+        WriteAll(Path("report.docx"), ReadAll(std::string(PARLUX_CORPUS_DIR) + "/docx-comments.docx"));
+    }
+    void TearDown() override {
+        for (pid_t pid : m_started) Stop(pid);
+        std::string cmd = "rm -rf '" + m_dir + "'";
+        if (!HasFailure()) (void)!system(cmd.c_str());
+    }
+
+    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
+    void Register(const std::string& text) { WriteAll(Path("classes.conf"), text); }
+    void Scenario(const std::string& apps) {
+        WriteAll(Path("scenario.json"),
+                 R"({"calls": ")" + Path("calls.log") + R"(", "bin": ")" + Path("bin") + R"(", "apps": )" + apps + "}");
+    }
+    std::string Log() const { return ReadAll(Path("Logs/convertLog.txt")); }
+    std::string Calls() const { return ReadAll(Path("calls.log")); }
+
+    Outcome Convert(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {}) {
+        std::vector<std::string> env = {"PARLUX_CLASSES=" + Path("classes.conf"),
+                                        "PARLUX_FAKE_SCENARIO=" + Path("scenario.json")};
+        for (char** e = environ; *e; ++e)
+            if (std::string(*e).rfind("PARLUX_", 0) != 0) env.push_back(*e);
+        env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+        std::vector<std::string> argv = {m_program};
+        argv.insert(argv.end(), args.begin(), args.end());
+        std::vector<char*> a, e;
+        for (auto& s : argv) a.push_back(&s[0]);
+        a.push_back(nullptr);
+        for (auto& s : env) e.push_back(&s[0]);
+        e.push_back(nullptr);
+        std::string errPath = Path("stderr.txt");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addchdir_np(&actions, m_dir.c_str());
+        pid_t pid = 0;
+        Outcome run;
+        if (posix_spawn(&pid, m_program.c_str(), &actions, nullptr, a.data(), e.data()) != 0) {
+            ADD_FAILURE() << "cannot start parlux";
+            return run;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        run.code = WIFEXITED(status) ? static_cast<signed char>(WEXITSTATUS(status)) : -1000;
+        run.err = ReadAll(errPath);
+        return run;
+    }
+    // No temporary plx*.pdf left in the working directory.
+    bool TempFilesLeft() const {
+        std::string cmd = "ls '" + m_dir + "' | grep -q '^plx.*\\.pdf$'";
+        return system(cmd.c_str()) == 0;
+    }
+
+    std::string m_dir, m_program;
+    std::vector<pid_t> m_started;
+};
+
+size_t Count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// The office process the worker reported as its own.
+pid_t OfficePid(const std::string& log) {
+    size_t at = log.find(" owned=true ");
+    size_t start = log.rfind("pid=", at);
+    if (at == std::string::npos || start == std::string::npos) return 0;
+    return static_cast<pid_t>(std::atol(log.c_str() + start + 4));
+}
+
+TEST_F(ConverterTest, ArgumentErrorsPrintTheirLineAndLogOnlyTheClosingWarning) {
+    Outcome none = Convert({});
+    EXPECT_EQ(none.code, -1);
+    EXPECT_EQ(none.err, "Usage: Parlux.exe source_file target_pdf [ms|wps]\n");
+    Outcome five = Convert({"a.docx", "b.pdf", "ms", "extra"});
+    EXPECT_EQ(five.code, -1);
+    EXPECT_EQ(Count(Log(), "\n"), 2u);
+    EXPECT_EQ(Count(Log(), "WARN  - conversion rejected before or between providers result=invalid_arguments\r\n"), 2u);
+
+    Outcome word = Convert({"report.docx", "out.pdf", "office"});
+    EXPECT_EQ(word.code, -1);
+    EXPECT_EQ(word.err, "Provider must be 'ms' or 'wps'.\n");
+
+    Register("");  // nothing registered: WPS in capitals is accepted, then has no class
+    Outcome caps = Convert({"report.docx", "out.pdf", "WPS"});
+    EXPECT_EQ(caps.code, kProviderUnavailable);
+    EXPECT_EQ(caps.err, "");
+    EXPECT_NE(Log().find("explicit_provider=wps\r\n"), std::string::npos);
+    EXPECT_FALSE(Exists(Path("out.pdf")));
+}
+
+TEST_F(ConverterTest, SourcesRejectedBeforeAnyWorkerRuns) {
+    WriteAll(Path("notes.txt"), "text");
+    EXPECT_EQ(Convert({"notes.txt", "out.pdf"}).code, kUnsupportedFormat);
+    std::string log = Log();
+    EXPECT_EQ(Count(log, "\n"), 2u) << log;
+    EXPECT_NE(log.find("result=unsupported_format"), std::string::npos);
+
+    WriteAll(Path("sheet.et"), "x");
+    EXPECT_EQ(Convert({"sheet.et", "out.pdf", "ms"}).code, kUnsupportedFormat);
+    EXPECT_EQ(Convert({"report.docx", "./sub/../report.docx"}).code, kOutputFailed);
+    EXPECT_EQ(Convert({"missing.docx", "out.pdf"}).code, kSourceUnavailable);
+    WriteAll(Path("locked.docx"), ReadAll(Path("report.docx")));
+    WriteAll(Path(".~lock.locked.docx#"), "someone,host,someone,09.12.2026 10:00,file:///home/someone;");
+    int holder = open(Path(".~lock.locked.docx#").c_str(), O_RDONLY);  // the editing office keeps it open
+    EXPECT_EQ(Convert({"locked.docx", "out.pdf"}).code, kSourceBusy);
+    close(holder);
+    WriteAll(Path("secret.docx"), ReadAll(std::string(PARLUX_CORPUS_DIR) + "/docx-encrypted-agile.docx"));
+    Outcome secret = Convert({"secret.docx", "out.pdf"});
+    EXPECT_EQ(secret.code, kPasswordProtected);
+    EXPECT_EQ(secret.err, "");
+    EXPECT_EQ(Log().find("worker_pid="), std::string::npos);
+    EXPECT_FALSE(Exists(Path("calls.log")));
+    EXPECT_FALSE(Exists(Path("out.pdf")));
+}
+
+TEST_F(ConverterTest, ConvertsAndCommitsAValidPdfAndQuitsItsOffice) {
+    Outcome run = Convert({"report.docx", "out.pdf"});
+    ASSERT_EQ(run.code, kSuccess) << run.err << Log();
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(ReadAll(Path("out.pdf")).rfind("%PDF-", 0), 0u);
+    EXPECT_FALSE(TempFilesLeft());
+    std::string calls = Calls();
+    EXPECT_NE(calls.find("app.Visible=false\napp.DisplayAlerts=0\napp.AutomationSecurity=3\n"), std::string::npos);
+    EXPECT_NE(calls.find("Documents.Open(\"" + Path("report.docx") + "\",false,true,false"), std::string::npos);
+    EXPECT_NE(calls.find("doc.Close(false)"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("app.Quit()"), std::string::npos);
+    std::string log = Log();
+    EXPECT_NE(log.find("owned=true message=Application created and process ownership verified."), std::string::npos);
+    EXPECT_NE(log.find("completed provider=ms result=success"), std::string::npos);
+    EXPECT_EQ(log.find("conversion rejected"), std::string::npos);
+    EXPECT_FALSE(platform::ProcessAlive(OfficePid(log)));
+}
+
+TEST_F(ConverterTest, FallsBackOnOpenFailureButNotOnPassword) {
+    Scenario(R"({"Word.Application": {"image": "winword.exe",
+                                      "failures": {"Documents.Open": [-2146823114, "Word could not open the file."]}},
+                 "KWPS.Application": {"image": "wps.exe"}})");
+    Outcome run = Convert({"report.docx", "out.pdf"});
+    ASSERT_EQ(run.code, kSuccess) << run.err;
+    std::string log = Log();
+    EXPECT_NE(log.find("fallback_from=ms reason=open_failed"), std::string::npos);
+    EXPECT_NE(log.find("completed provider=wps result=success"), std::string::npos);
+
+    Scenario(R"({"Word.Application": {"image": "winword.exe",
+                                      "failures": {"Documents.Open": [-2146822880, "The password is incorrect."]}},
+                 "KWPS.Application": {"image": "wps.exe"}})");
+    Outcome secret = Convert({"report.docx", "other.pdf"});
+    EXPECT_EQ(secret.code, kPasswordProtected);
+    EXPECT_EQ(secret.err.rfind("Parlux failed: password_protected (2), stage=5, HRESULT=0x800A1520", 0), 0u)
+        << secret.err;
+    EXPECT_EQ(Count(Log(), "provider=wps worker_pid="), 1u);
+    EXPECT_FALSE(Exists(Path("other.pdf")));
+
+    Outcome explicitMs = Convert({"report.docx", "third.pdf", "ms"});
+    EXPECT_EQ(explicitMs.code, kPasswordProtected);
+    EXPECT_FALSE(TempFilesLeft());
+}
+
+TEST_F(ConverterTest, ASuccessWithoutAPdfNeverReachesTheTarget) {
+    Scenario(R"({"Word.Application": {"image": "winword.exe", "exportWritesPdf": false}})");
+    Register("Word.Application = fake winword.exe\n");
+    WriteAll(Path("out.pdf"), "the previous target");
+    Outcome run = Convert({"report.docx", "out.pdf"});
+    EXPECT_EQ(run.code, kOutputFailed);
+    EXPECT_NE(run.err.find("Parlux failed: output_failed (12), stage=10, HRESULT="), std::string::npos);
+    EXPECT_NE(run.err.find(", Generated PDF could not be validated or committed.\n"), std::string::npos);
+    EXPECT_EQ(ReadAll(Path("out.pdf")), "the previous target");
+    EXPECT_FALSE(TempFilesLeft());
+}
+
+TEST_F(ConverterTest, EmptyWorkbookEndsTheRunWithoutFallback) {
+    Scenario(R"({"Excel.Application": {"image": "excel.exe", "sheets": [{"formula": ""}]},
+                 "KET.Application": {"image": "et.exe", "sheets": [{"formula": "=1"}]}})");
+    WriteAll(Path("book.xlsx"), "PK");
+    Outcome run = Convert({"book.xlsx", "book.pdf"});
+    EXPECT_EQ(run.code, kNoContent) << run.err;
+    EXPECT_EQ(Log().find("provider=wps"), std::string::npos);
+    EXPECT_FALSE(Exists(Path("book.pdf")));
+}
+
+TEST_F(ConverterTest, WorkerExitingWithoutAResult) {
+    Register("Word.Application = fake winword.exe\n");
+    Scenario(R"({"Word.Application": {"image": "winword.exe", "exits": {"doc.ExportAsFixedFormat": 7}}})");
+    Outcome seven = Convert({"report.docx", "out.pdf"});
+    EXPECT_EQ(seven.code, kNoContent);
+    EXPECT_EQ(seven.err, "Parlux failed: no_content (7), stage=7, HRESULT=0x8007042B, "
+                         "Worker exited without a complete result message.\n");
+    Scenario(R"({"Word.Application": {"image": "winword.exe", "exits": {"doc.ExportAsFixedFormat": 42}}})");
+    Outcome other = Convert({"report.docx", "out.pdf"});
+    EXPECT_EQ(other.code, kInternalError);
+    EXPECT_FALSE(Exists(Path("out.pdf")));
+}
+
+TEST_F(ConverterTest, HangingWorkerIsCancelledTerminatedAndItsOfficeStopped) {
+    Register("Word.Application = fake winword.exe\n");
+    Scenario(R"({"Word.Application": {"image": "winword.exe", "hangs": ["doc.ExportAsFixedFormat"]}})");
+    Outcome run = Convert({"report.docx", "out.pdf"}, {"PARLUX_TIMEOUT_MS=1000"});
+    EXPECT_EQ(run.code, kTimeout);
+    EXPECT_EQ(run.err, "Parlux failed: timeout (10), stage=7, HRESULT=0x80070102, "
+                       "Conversion exceeded the configured timeout.\n");
+    std::string log = Log();
+    EXPECT_NE(log.find("provider=ms worker timeout; cancellation requested"), std::string::npos);
+    EXPECT_NE(log.find("timeout_ms=1000"), std::string::npos);
+    EXPECT_FALSE(platform::ProcessAlive(OfficePid(log)));
+    EXPECT_FALSE(Exists(Path("out.pdf")));
+    EXPECT_FALSE(TempFilesLeft());
+}
+
+TEST_F(ConverterTest, OfficeRefusingToQuitIsStoppedAfterRevalidation) {
+    Register("Word.Application = fake winword.exe\n");
+    Scenario(R"({"Word.Application": {"image": "winword.exe", "failures": {"app.Quit": [-2147417848, "gone"]}}})");
+    Outcome run = Convert({"report.docx", "out.pdf"});
+    EXPECT_EQ(run.code, kCleanupFailed);
+    EXPECT_NE(run.err.find("stage=9, HRESULT=0x80010108"), std::string::npos) << run.err;
+    // The scripted office survives its failed Quit; the supervisor closes it (SIGTERM ends sleep).
+    EXPECT_NE(Calls().find("app.Quit()"), std::string::npos);
+    EXPECT_FALSE(platform::ProcessAlive(OfficePid(Log())));
+    EXPECT_FALSE(Exists(Path("out.pdf")));
+}
+
+TEST_F(ConverterTest, AnOfficeThatWasAlreadyRunningIsNeverTouched) {
+    mkdir(Path("bin").c_str(), 0755);
+    pid_t running = StartNamedProcess(Path("bin"), "winword.exe");
+    ASSERT_GT(running, 0);
+    m_started.push_back(running);
+    Register("Word.Application = fake winword.exe\n");
+    Scenario(R"({"Word.Application": {"image": "winword.exe", "preexistingPid": )" + std::to_string(running) + "}}");
+    Outcome run = Convert({"report.docx", "out.pdf"});
+    EXPECT_EQ(run.code, kSuccess) << run.err;
+    EXPECT_NE(Log().find("pid=" + std::to_string(running) + " owned=false"), std::string::npos);
+    EXPECT_TRUE(platform::ProcessAlive(running));
+}
+
+// The supervisor's cleanup decides on a process it sees now, not on what the worker reported.
+TEST_F(ConverterTest, CleanupRevalidatesImageAndStartTime) {
+    setenv("PARLUX_CLASSES", Path("classes.conf").c_str(), 1);
+    mkdir(Path("bin").c_str(), 0755);
+    pid_t other = StartNamedProcess(Path("bin"), "notword");
+    pid_t older = StartNamedProcess(Path("bin"), "winword.exe");
+    m_started = {other, older};
+    ASSERT_TRUE(other > 0 && older > 0);
+    usleep(30000);
+    uint64_t notBefore = platform::TicksNow() + 1;
+
+    EXPECT_TRUE(cleanupOfficeProcess({static_cast<uint32_t>(older), false}, Provider::Microsoft,
+                                     DocumentKind::WordDocument, notBefore, "{R}"));
+    EXPECT_FALSE(cleanupOfficeProcess({static_cast<uint32_t>(other), true}, Provider::Microsoft,
+                                      DocumentKind::WordDocument, 0, "{R}"));
+    EXPECT_FALSE(cleanupOfficeProcess({static_cast<uint32_t>(older), true}, Provider::Microsoft,
+                                      DocumentKind::WordDocument, notBefore, "{R}"));
+    EXPECT_TRUE(platform::ProcessAlive(other));
+    EXPECT_TRUE(platform::ProcessAlive(older));
+
+    Stop(other);
+    EXPECT_TRUE(cleanupOfficeProcess({static_cast<uint32_t>(other), true}, Provider::Microsoft,
+                                     DocumentKind::WordDocument, 0, "{R}"));
+    // The same process once it is the expected one: closed by SIGTERM after the grace wait.
+    EXPECT_TRUE(cleanupOfficeProcess({static_cast<uint32_t>(older), true}, Provider::Microsoft,
+                                     DocumentKind::WordDocument, 0, "{R}"));
+    EXPECT_FALSE(platform::ProcessAlive(older));
+}
+
+}  // namespace
+}  // namespace parlux
