@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/pipes.h"
 #include "platform/processes.h"
 #include "supervisor.h"
 
@@ -306,6 +307,66 @@ TEST_F(ConverterTest, AnOfficeThatWasAlreadyRunningIsNeverTouched) {
     EXPECT_EQ(run.code, kSuccess) << run.err;
     EXPECT_NE(Log().find("pid=" + std::to_string(running) + " owned=false"), std::string::npos);
     EXPECT_TRUE(platform::ProcessAlive(running));
+}
+
+TEST_F(ConverterTest, AnOfficePidThatNowNamesAnotherImageIsLeftAloneAndFailsTheRun) {
+    Register("Word.Application = fake winword.exe\n");
+    Scenario(R"({"Word.Application": {"image": "winword.exe", "imageChangesOnQuit": true}})");
+    Outcome run = Convert({"report.docx", "out.pdf"});
+    std::string log = Log();
+    pid_t office = OfficePid(log);
+    ASSERT_GT(office, 0) << log;
+    m_started.push_back(office);
+    EXPECT_EQ(run.code, kCleanupFailed);
+    EXPECT_EQ(run.err, "Parlux failed: cleanup_failed (11), stage=9, HRESULT=0x80070005, "
+                       "Unable to safely clean up the verified conversion process.\n");
+    EXPECT_NE(log.find("cleanup skipped because process ownership could not be revalidated pid=" +
+                       std::to_string(office)),
+              std::string::npos);
+    EXPECT_TRUE(platform::ProcessAlive(office));
+    EXPECT_FALSE(Exists(Path("out.pdf")));
+    EXPECT_FALSE(TempFilesLeft());
+}
+
+// The messages a worker sends: malformed ones are dropped, a partial one waits for the rest.
+TEST(WorkerPipe, DrainSkipsBadMessagesAndKeepsPartialOnes) {
+    WorkerChannel channel;
+    int writeEnd = -1;
+    ASSERT_TRUE(platform::CreateWorkerPipe(channel.readEnd, writeEnd));
+    channel.requestId = "{TEST}";
+    ConversionProgress progress = NewProgress();
+    progress.stage = kStageOpen;
+    progress.pid = 77;
+    SetMessage(progress.message, "Opening source document.");
+    WorkerMessage badMagic = ProgressMessage(progress);
+    badMagic.magic[0] = 'X';
+    WorkerMessage badSize = ProgressMessage(progress);
+    badSize.size = 1087;
+    WorkerMessage otherKind = ProgressMessage(progress);
+    otherKind.kind = 3;
+    otherKind.progress.stage = kStageExport;
+    ConversionResult sent = NewResult();
+    sent.code = kExportFailed;
+    sent.stage = kStageExport;
+    WorkerMessage result = ResultMessage(sent);
+    for (const WorkerMessage& m : {badMagic, badSize, otherKind, ProgressMessage(progress)})
+        ASSERT_EQ(write(writeEnd, &m, sizeof m), static_cast<ssize_t>(sizeof m));
+    ASSERT_EQ(write(writeEnd, &result, 500), 500);
+
+    ConversionResult received = NewResult();
+    drainWorkerPipe(channel, received);
+    EXPECT_EQ(channel.lastProgress.stage, static_cast<uint32_t>(kStageOpen));
+    EXPECT_EQ(channel.lastProgress.pid, 77u);
+    EXPECT_FALSE(channel.resultReceived);
+    EXPECT_EQ(received.code, kInternalError);
+
+    ASSERT_EQ(write(writeEnd, reinterpret_cast<const char*>(&result) + 500, sizeof result - 500),
+              static_cast<ssize_t>(sizeof result - 500));
+    drainWorkerPipe(channel, received);
+    EXPECT_TRUE(channel.resultReceived);
+    EXPECT_EQ(received.code, kExportFailed);
+    close(writeEnd);
+    close(channel.readEnd);
 }
 
 // The supervisor's cleanup decides on a process it sees now, not on what the worker reported.

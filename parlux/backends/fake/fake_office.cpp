@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "backends/fake/script_object.h"
+#include "platform/processes.h"
 
 extern char** environ;
 
@@ -25,21 +26,32 @@ using Obj = std::shared_ptr<ScriptObject>;
 using Log = std::shared_ptr<std::vector<std::string>>;
 
 // The office process of a scripted application: a copy of sleep under the suite's image name.
-pid_t StartOfficeProcess(const std::string& binDir, const std::string& image) {
+// With a `trigger` path it is a copy of sh that, once the file exists, becomes /bin/sleep: the
+// same pid under another image name.
+pid_t StartOfficeProcess(const std::string& binDir, const std::string& image, const std::string& trigger) {
     mkdir(binDir.c_str(), 0755);
-    std::string program = binDir + "/" + image;
+    if (!trigger.empty()) mkdir((binDir + "/sh").c_str(), 0755);
+    std::string program = trigger.empty() ? binDir + "/" + image : binDir + "/sh/" + image;
     if (access(program.c_str(), X_OK) != 0) {
         std::string tmp = program + ".tmp" + std::to_string(getpid());
-        std::ifstream in("/bin/sleep", std::ios::binary);
+        std::ifstream in(trigger.empty() ? "/bin/sleep" : "/bin/sh", std::ios::binary);
         std::ofstream out(tmp, std::ios::binary);
         out << in.rdbuf();
         out.close();
         chmod(tmp.c_str(), 0755);
         rename(tmp.c_str(), program.c_str());
     }
-    char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("3600"), nullptr};
+    std::string script = "while [ ! -e '" + trigger + "' ]; do sleep 0.02; done; exec /bin/sleep 600";
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    if (trigger.empty()) {
+        argv.push_back(const_cast<char*>("3600"));
+    } else {
+        argv.push_back(const_cast<char*>("-c"));
+        argv.push_back(const_cast<char*>(script.c_str()));
+    }
+    argv.push_back(nullptr);
     pid_t pid = 0;
-    return posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) == 0 ? pid : 0;
+    return posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0 ? pid : 0;
 }
 
 void StopOfficeProcess(pid_t pid) {
@@ -164,16 +176,26 @@ int32_t CreateFakeApplication(const std::string& progId, DispatchObject& out) {
     auto app = std::make_shared<ScriptObject>("app", std::make_shared<std::vector<std::string>>());
     if (doc.HasMember("calls")) app->logFile = doc["calls"].GetString();
     pid_t office = 0;
+    std::string trigger;
     if (spec.HasMember("preexistingPid")) {
         office = spec["preexistingPid"].GetInt();
     } else {
         std::string bin = doc.HasMember("bin") ? doc["bin"].GetString() : "/tmp";
-        office = StartOfficeProcess(bin, spec.HasMember("image") ? spec["image"].GetString() : "office.exe");
+        trigger = spec.HasMember("imageChangesOnQuit") ? bin + "/changed." + std::to_string(getpid()) : "";
+        office = StartOfficeProcess(bin, spec.HasMember("image") ? spec["image"].GetString() : "office.exe", trigger);
     }
     app->properties["Hwnd"] = Variant::Int(office);
     bool ownsProcess = !spec.HasMember("preexistingPid");
     bool quitFails = script.failures.count("app.Quit") > 0;
-    app->methods["Quit"] = [office, ownsProcess, quitFails](const std::vector<Variant>&, Variant&) {
+    app->methods["Quit"] = [office, ownsProcess, quitFails, trigger](const std::vector<Variant>&, Variant&) {
+        if (!trigger.empty()) {
+            // Leaves the office running under another image name (a pid the supervisor must not trust).
+            std::string image = platform::ProcessImageName(office);
+            std::ofstream(trigger).put('1');
+            for (int i = 0; i < 200 && platform::ProcessImageName(office) == image; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            return 0;
+        }
         if (ownsProcess && !quitFails) StopOfficeProcess(office);
         return 0;
     };
