@@ -284,6 +284,23 @@ TEST_F(ConverterTest, HangingWorkerIsCancelledTerminatedAndItsOfficeStopped) {
     EXPECT_FALSE(TempFilesLeft());
 }
 
+// A worker that notices the cancellation in time quits its office itself and is not killed.
+TEST_F(ConverterTest, CancelledWorkerStopsAfterOpeningAndQuits) {
+    Register("Word.Application = fake winword.exe\n");
+    Scenario(R"({"Word.Application": {"image": "winword.exe", "hangs": ["Documents.Open"], "hangMs": 1800}})");
+    Outcome run = Convert({"report.docx", "out.pdf"}, {"PARLUX_TIMEOUT_MS=1000"});
+    EXPECT_EQ(run.code, kTimeout);
+    // The stage is the last one reported: the worker got as far as quitting.
+    EXPECT_NE(run.err.find("stage=9, HRESULT=0x80070102"), std::string::npos) << run.err;
+    std::string calls = Calls();
+    EXPECT_EQ(calls.find("ExportAsFixedFormat"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("doc.Close(false)"), std::string::npos);
+    EXPECT_NE(calls.find("app.Quit()"), std::string::npos);
+    EXPECT_EQ(Log().find("terminated verified conversion process"), std::string::npos);
+    EXPECT_FALSE(platform::ProcessAlive(OfficePid(Log())));
+    EXPECT_FALSE(Exists(Path("out.pdf")));
+}
+
 TEST_F(ConverterTest, OfficeRefusingToQuitIsStoppedAfterRevalidation) {
     Register("Word.Application = fake winword.exe\n");
     Scenario(R"({"Word.Application": {"image": "winword.exe", "failures": {"app.Quit": [-2147417848, "gone"]}}})");

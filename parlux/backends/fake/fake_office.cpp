@@ -66,6 +66,7 @@ int32_t Succeed(const std::vector<Variant>&, Variant&) { return 0; }
 struct Script {
     std::map<std::string, std::pair<int32_t, std::string>> failures;
     std::set<std::string> hangs;
+    int hangMs = 120000;  // how long a hanging call takes to return
     std::map<std::string, int> exits;  // the worker dies with this status, sending no result
     void Apply(const Obj& object, const std::vector<std::string>& members) const {
         for (const std::string& member : members) {
@@ -73,9 +74,11 @@ struct Script {
             auto f = failures.find(key);
             if (f != failures.end()) object->failures[member] = f->second;
             if (hangs.count(key)) {
-                object->methods[member] = [](const std::vector<Variant>&, Variant&) {
-                    std::this_thread::sleep_for(std::chrono::seconds(120));
-                    return 0;
+                int ms = hangMs;
+                auto original = object->methods[member];
+                object->methods[member] = [ms, original](const std::vector<Variant>& args, Variant& out) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+                    return original ? original(args, out) : 0;
                 };
             }
             auto e = exits.find(key);
@@ -170,6 +173,7 @@ int32_t CreateFakeApplication(const std::string& progId, DispatchObject& out) {
     }
     if (spec.HasMember("hangs"))
         for (const auto& h : spec["hangs"].GetArray()) script.hangs.insert(h.GetString());
+    if (spec.HasMember("hangMs")) script.hangMs = spec["hangMs"].GetInt();
     if (spec.HasMember("exits"))
         for (const auto& e : spec["exits"].GetObject()) script.exits[e.name.GetString()] = e.value.GetInt();
 
