@@ -1,11 +1,23 @@
 #include "backend.h"
 
 #include "backends/fake/fake_office.h"
+#ifdef PARLUX_HAVE_LIBREOFFICE
+#include "backends/libreoffice/office_objects.h"
+#endif
 
 namespace parlux {
 
-int32_t CreateApplication(const std::string& progId, const ClassEntry& entry, DispatchObject& app) {
+int32_t CreateApplication(const std::string& progId, const ClassEntry& entry, DispatchObject& app,
+                          std::string& error) {
     if (entry.backend == "fake") return fake::CreateFakeApplication(progId, app);
+#ifdef PARLUX_HAVE_LIBREOFFICE
+    if (entry.backend == "libreoffice") {
+        if (progId == "Word.Application" || progId == "KWPS.Application")
+            return libreoffice::CreateOfficeApplication(DocumentKind::WordDocument, app, error);
+        if (progId == "Excel.Application" || progId == "KET.Application")
+            return libreoffice::CreateOfficeApplication(DocumentKind::Workbook, app, error);
+    }
+#endif
     return kRegdbClassNotRegistered;  // a back end this build does not have
 }
 

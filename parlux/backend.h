@@ -11,6 +11,7 @@
 namespace parlux {
 
 // Creates the application object of `progId` with the back end the registry names; an HRESULT.
-int32_t CreateApplication(const std::string& progId, const ClassEntry& entry, DispatchObject& app);
+// `error` receives why an office could not be started.
+int32_t CreateApplication(const std::string& progId, const ClassEntry& entry, DispatchObject& app, std::string& error);
 
 }  // namespace parlux

@@ -12,6 +12,7 @@
 #include "backend.h"
 #include "class_registry.h"
 #include "hresult.h"
+#include "log.h"
 #include "platform/processes.h"
 #include "text.h"
 
@@ -139,7 +140,9 @@ int32_t convertInWorker(Provider provider, const ConversionRequest* request, Con
     std::set<uint32_t> preexisting = platform::ListProcessesByImage(imageNames);
     reportProgress(req, kStageCreate, 0, "Creating " + id + ".", none);
     DispatchObject app;
-    if (hr >= 0) hr = CreateApplication(id, entry, app);
+    std::string reason;
+    if (hr >= 0) hr = CreateApplication(id, entry, app, reason);
+    if (hr < 0 && !reason.empty()) writeLog(kWarn, "office back end " + entry.backend + " failed: " + reason);
     if (hr < 0) {
         Fill(result, kProviderUnavailable, kStageCreate, hr, none, "Unable to create the requested Office application.");
         return kProviderUnavailable;

@@ -15,6 +15,9 @@ PACKAGES=(
   libudev-dev
   tzdata
   libcpp-httplib-dev
+  libreoffice-writer libreoffice-calc libreoffice-dev libreoffice-dev-common
+  fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation2
+  poppler-utils
 )
 
 missing=()

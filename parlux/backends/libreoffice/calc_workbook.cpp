@@ -1,0 +1,225 @@
+// An Excel workbook on LibreOffice Calc: sheets, content, row heights, page fitting, PDF export.
+#include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XNameAccess.hpp>
+#include <com/sun/star/drawing/XDrawPageSupplier.hpp>
+#include <com/sun/star/sheet/XCellRangeFormula.hpp>
+#include <com/sun/star/sheet/XSpreadsheet.hpp>
+#include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/sheet/XUsedAreaCursor.hpp>
+#include <com/sun/star/style/XStyleFamiliesSupplier.hpp>
+#include <com/sun/star/table/XColumnRowRange.hpp>
+#include <com/sun/star/table/XTableRows.hpp>
+
+#include "backends/libreoffice/office_objects.h"
+#include "backends/libreoffice/uno_text.h"
+
+namespace parlux::libreoffice {
+namespace {
+
+using css::uno::Any;
+using css::uno::Reference;
+using css::uno::UNO_QUERY_THROW;
+
+constexpr int32_t kWorksheet = -4167;
+constexpr double kHundredthMmPerPoint = 2540.0 / 72.0;  // row heights are kept in 1/100 mm
+
+Variant Child(std::shared_ptr<DispatchTarget> object) { return Variant::Object(std::move(object)); }
+
+class Row : public OfficeObject {
+public:
+    explicit Row(Reference<css::beans::XPropertySet> row) {
+        m_get["RowHeight"] = [row](const std::vector<Variant>&, Variant& out) {
+            out = Variant::Real(row->getPropertyValue("Height").get<sal_Int32>() / kHundredthMmPerPoint);
+            return 0;
+        };
+        m_put["RowHeight"] = [row](const Variant& v) {
+            double points = 0;
+            if (!VariantToDouble(v, points)) return kDispETypeMismatch;
+            row->setPropertyValue("Height", Any(static_cast<sal_Int32>(points * kHundredthMmPerPoint + 0.5)));
+            return 0;
+        };
+    }
+};
+
+// The rows of a used range; their RowHeight is Null when the rows differ, as in Excel.
+class Rows : public OfficeObject {
+public:
+    explicit Rows(Reference<css::table::XTableRows> rows) {
+        auto row = [rows](int32_t i) {
+            return Reference<css::beans::XPropertySet>(rows->getByIndex(i), UNO_QUERY_THROW);
+        };
+        m_get["Count"] = [rows](const std::vector<Variant>&, Variant& out) {
+            out = Variant::Int(rows->getCount());
+            return 0;
+        };
+        m_get["Item"] = [rows, row](const std::vector<Variant>& args, Variant& out) {
+            int32_t i = 0;
+            if (args.empty() || !VariantToInt32(args[0], i) || i < 1 || i > rows->getCount()) return kDispEParamNotFound;
+            out = Child(std::make_shared<Row>(row(i - 1)));
+            return 0;
+        };
+        m_get["RowHeight"] = [rows, row](const std::vector<Variant>&, Variant& out) {
+            sal_Int32 first = row(0)->getPropertyValue("Height").get<sal_Int32>();
+            for (int32_t i = 1; i < rows->getCount(); ++i)
+                if (row(i)->getPropertyValue("Height").get<sal_Int32>() != first) {
+                    out = Variant::NullValue();
+                    return 0;
+                }
+            out = Variant::Real(first / kHundredthMmPerPoint);
+            return 0;
+        };
+        m_put["RowHeight"] = [rows, row](const Variant& v) {
+            double points = 0;
+            if (!VariantToDouble(v, points)) return kDispETypeMismatch;
+            for (int32_t i = 0; i < rows->getCount(); ++i)
+                row(i)->setPropertyValue("Height", Any(static_cast<sal_Int32>(points * kHundredthMmPerPoint + 0.5)));
+            return 0;
+        };
+    }
+};
+
+class UsedRange : public OfficeObject {
+public:
+    explicit UsedRange(Reference<css::sheet::XSpreadsheet> sheet) {
+        Reference<css::sheet::XSheetCellCursor> cursor = sheet->createCursor();
+        Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
+        used->gotoStartOfUsedArea(false);
+        used->gotoEndOfUsedArea(true);
+        Reference<css::sheet::XCellRangeFormula> formulas(cursor, UNO_QUERY_THROW);
+        Reference<css::table::XColumnRowRange> columnsRows(cursor, UNO_QUERY_THROW);
+        m_get["Formula"] = [formulas](const std::vector<Variant>&, Variant& out) {
+            auto table = formulas->getFormulaArray();
+            if (table.getLength() == 1 && table[0].getLength() == 1) {
+                out = Variant::Text(ToUtf8(table[0][0]));
+                return 0;
+            }
+            out = Variant();
+            out.type = VarType::Array;
+            out.elementType = VarType::Empty;
+            int32_t columns = table.getLength() ? table[0].getLength() : 0;
+            out.bounds = {{1, table.getLength()}, {1, columns}};
+            for (const auto& line : table)
+                for (const auto& cell : line) out.elements.push_back(Variant::Text(ToUtf8(cell)));
+            return 0;
+        };
+        m_get["Rows"] = [columnsRows](const std::vector<Variant>&, Variant& out) {
+            out = Child(std::make_shared<Rows>(columnsRows->getRows()));
+            return 0;
+        };
+    }
+};
+
+class PageSetup : public OfficeObject {
+public:
+    explicit PageSetup(Reference<css::beans::XPropertySet> style) {
+        m_put["Zoom"] = [](const Variant&) { return 0; };  // scaling is chosen by the fit settings
+        m_put["FitToPagesWide"] = [style](const Variant& v) {
+            int32_t n = 0;
+            if (!VariantToInt32(v, n)) return kDispETypeMismatch;
+            style->setPropertyValue("ScaleToPagesX", Any(static_cast<sal_Int16>(n)));
+            return 0;
+        };
+        m_put["FitToPagesTall"] = [style](const Variant& v) {
+            int32_t n = 0;  // false: as many pages tall as needed
+            if (!VariantToInt32(v, n)) return kDispETypeMismatch;
+            style->setPropertyValue("ScaleToPagesY", Any(static_cast<sal_Int16>(n < 0 ? 0 : n)));
+            return 0;
+        };
+    }
+};
+
+class Sheet : public OfficeObject {
+public:
+    Sheet(Reference<css::frame::XModel> model, Reference<css::sheet::XSpreadsheet> sheet) {
+        m_get["Type"] = [](const std::vector<Variant>&, Variant& out) {
+            out = Variant::Int(kWorksheet);
+            return 0;
+        };
+        m_get["Shapes"] = [sheet](const std::vector<Variant>&, Variant& out) {
+            auto shapes = std::make_shared<Counted>(
+                Reference<css::drawing::XDrawPageSupplier>(sheet, UNO_QUERY_THROW)->getDrawPage()->getCount());
+            out = Child(shapes);
+            return 0;
+        };
+        m_get["UsedRange"] = [sheet](const std::vector<Variant>&, Variant& out) {
+            out = Child(std::make_shared<UsedRange>(sheet));
+            return 0;
+        };
+        m_get["PageSetup"] = [model, sheet](const std::vector<Variant>&, Variant& out) {
+            OUString styleName = Reference<css::beans::XPropertySet>(sheet, UNO_QUERY_THROW)
+                                     ->getPropertyValue("PageStyle")
+                                     .get<OUString>();
+            Reference<css::container::XNameAccess> styles(
+                Reference<css::style::XStyleFamiliesSupplier>(model, UNO_QUERY_THROW)
+                    ->getStyleFamilies()
+                    ->getByName("PageStyles"),
+                UNO_QUERY_THROW);
+            out = Child(std::make_shared<PageSetup>(
+                Reference<css::beans::XPropertySet>(styles->getByName(styleName), UNO_QUERY_THROW)));
+            return 0;
+        };
+    }
+
+private:
+    struct Counted : OfficeObject {
+        explicit Counted(int32_t count) {
+            m_get["Count"] = [count](const std::vector<Variant>&, Variant& out) {
+                out = Variant::Int(count);
+                return 0;
+            };
+        }
+    };
+};
+
+class SheetList : public OfficeObject {
+public:
+    explicit SheetList(Reference<css::frame::XModel> model) {
+        Reference<css::container::XIndexAccess> sheets(
+            Reference<css::sheet::XSpreadsheetDocument>(model, UNO_QUERY_THROW)->getSheets(), UNO_QUERY_THROW);
+        m_get["Count"] = [sheets](const std::vector<Variant>&, Variant& out) {
+            out = Variant::Int(sheets->getCount());
+            return 0;
+        };
+        m_get["Item"] = [model, sheets](const std::vector<Variant>& args, Variant& out) {
+            int32_t i = 0;
+            if (args.empty() || !VariantToInt32(args[0], i) || i < 1 || i > sheets->getCount())
+                return static_cast<int32_t>(0x8002000B);  // DISP_E_BADINDEX
+            out = Child(std::make_shared<Sheet>(
+                model, Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(i - 1), UNO_QUERY_THROW)));
+            return 0;
+        };
+    }
+};
+
+class Workbook : public OfficeObject {
+public:
+    Workbook(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model)
+        : m_office(std::move(office)), m_model(std::move(model)) {
+        auto list = std::make_shared<SheetList>(m_model);
+        for (const char* name : {"Sheets", "Worksheets"})
+            m_get[name] = [list](const std::vector<Variant>&, Variant& out) {
+                out = Child(list);
+                return 0;
+            };
+        m_call["ExportAsFixedFormat"] = [this](const std::vector<Variant>& args, Variant&) {
+            if (args.size() < 2 || args[1].type != VarType::Bstr) return kDispEParamNotFound;
+            return ExportPdf(*m_office, m_model, "calc_pdf_Export", args[1].bstr, m_failure);
+        };
+        m_call["Close"] = [this](const std::vector<Variant>&, Variant&) { return CloseDocument(m_model); };
+    }
+    ~Workbook() override { CloseDocument(m_model); }
+
+private:
+    std::shared_ptr<OfficeInstance> m_office;
+    Reference<css::frame::XModel> m_model;
+};
+
+}  // namespace
+
+std::shared_ptr<DispatchTarget> NewWorkbook(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model,
+                                            const std::string&) {
+    return std::make_shared<Workbook>(std::move(office), std::move(model));
+}
+
+}  // namespace parlux::libreoffice

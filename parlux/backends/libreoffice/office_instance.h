@@ -1,0 +1,47 @@
+// A private LibreOffice process for one conversion: its own profile, its own pipe, and proof
+// that the connection reached the very process that was started.
+#pragma once
+
+#include <sys/types.h>
+
+#include <com/sun/star/frame/XDesktop2.hpp>
+#include <com/sun/star/uno/XComponentContext.hpp>
+#include <cstdint>
+#include <string>
+
+namespace parlux::libreoffice {
+
+namespace css = ::com::sun::star;
+
+constexpr const char* kOfficeProgram = "/usr/lib/libreoffice/program/soffice.bin";
+
+class OfficeInstance {
+public:
+    OfficeInstance() = default;
+    ~OfficeInstance();
+    OfficeInstance(const OfficeInstance&) = delete;
+    OfficeInstance& operator=(const OfficeInstance&) = delete;
+
+    // Starts and connects; an HRESULT, with the reason in `error`.
+    int32_t Start(std::string& error);
+    // Ends the office (terminate, then signals) and removes its private directory.
+    int32_t Quit();
+
+    pid_t pid() const { return m_pid; }
+    // A private directory for working copies and exports.
+    const std::string& workDir() const { return m_workDir; }
+    css::uno::Reference<css::frame::XDesktop2> desktop() const { return m_desktop; }
+    css::uno::Reference<css::uno::XComponentContext> context() const { return m_context; }
+
+private:
+    bool Connect(const std::string& pipeName, std::string& error);
+    bool ProveIdentity(const std::string& token);
+    void Stop();
+
+    pid_t m_pid = 0;
+    std::string m_dir, m_workDir;
+    css::uno::Reference<css::uno::XComponentContext> m_context;
+    css::uno::Reference<css::frame::XDesktop2> m_desktop;
+};
+
+}  // namespace parlux::libreoffice

@@ -1,0 +1,239 @@
+#include "backends/libreoffice/office_objects.h"
+
+#include <com/sun/star/beans/PropertyValue.hpp>
+#include <com/sun/star/document/MacroExecMode.hpp>
+#include <com/sun/star/document/UpdateDocMode.hpp>
+#include <com/sun/star/frame/XComponentLoader.hpp>
+#include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/task/PasswordRequest.hpp>
+#include <com/sun/star/task/XInteractionAbort.hpp>
+#include <com/sun/star/task/XInteractionHandler.hpp>
+#include <com/sun/star/util/XCloseable.hpp>
+#include <cppuhelper/implbase1.hxx>
+#include <filesystem>
+#include <osl/file.hxx>
+#include <rtl/ref.hxx>
+#include <system_error>
+
+#include "backends/libreoffice/uno_text.h"
+#include "file_helpers.h"
+
+namespace parlux::libreoffice {
+
+using css::uno::Any;
+using css::uno::Reference;
+using css::uno::Sequence;
+using css::uno::UNO_QUERY;
+using css::uno::UNO_QUERY_THROW;
+
+OUString FileUrl(const std::string& path) {
+    OUString url;
+    osl::FileBase::getFileURLFromSystemPath(FromUtf8(path), url);
+    return url;
+}
+
+namespace {
+
+css::beans::PropertyValue Property(const char* name, const Any& value) {
+    css::beans::PropertyValue p;
+    p.Name = OUString::createFromAscii(name);
+    p.Value = value;
+    return p;
+}
+
+Sequence<css::beans::PropertyValue> Properties(std::initializer_list<css::beans::PropertyValue> list) {
+    std::vector<css::beans::PropertyValue> v(list);
+    return Sequence<css::beans::PropertyValue>(v.data(), static_cast<sal_Int32>(v.size()));
+}
+
+// Answers every request without a dialog (abort) and remembers whether a password was asked.
+class SilentInteraction : public cppu::WeakImplHelper1<css::task::XInteractionHandler> {
+public:
+    bool passwordRequested = false;
+    void SAL_CALL handle(const Reference<css::task::XInteractionRequest>& request) override {
+        if (!request.is()) return;
+        if (cppu::UnoType<css::task::PasswordRequest>::get().isAssignableFrom(request->getRequest().getValueType()))
+            passwordRequested = true;
+        for (const auto& continuation : request->getContinuations()) {
+            Reference<css::task::XInteractionAbort> abort(continuation, UNO_QUERY);
+            if (abort.is()) {
+                abort->select();
+                return;
+            }
+        }
+    }
+};
+
+constexpr int32_t kNotFound = static_cast<int32_t>(0x800A13EC);  // the suites' "cannot open" error
+
+int32_t Failure(std::string& error, const std::string& text, int32_t hr = kDispEException) {
+    error = text;
+    return hr;
+}
+
+bool Accepted(const std::string& filter, const std::vector<std::string>& accepted) {
+    for (const std::string& prefix : accepted)
+        if (filter.rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
+std::string Extension(const std::string& path) {
+    size_t slash = path.rfind('/'), dot = path.rfind('.');
+    return dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(dot) : std::string();
+}
+
+}  // namespace
+
+int32_t OfficeObject::Invoke(const std::string& name, InvokeKind kind, const std::vector<Variant>& args,
+                             Variant& result, ExceptionInfo& exception) {
+    m_failure.clear();
+    int32_t hr = kDispEUnknownName;
+    try {
+        if (kind == kPropertyGet) {
+            auto g = m_get.find(name);
+            if (g != m_get.end()) hr = g->second(args, result);
+        } else if (kind == kPropertyPut) {
+            auto p = m_put.find(name);
+            if (p != m_put.end()) hr = args.empty() ? kDispEParamNotFound : p->second(args[0]);
+        } else {
+            auto c = m_call.find(name);
+            if (c != m_call.end()) hr = c->second(args, result);
+        }
+    } catch (const css::uno::Exception& e) {
+        m_failure = ToUtf8(e.Message);
+        if (m_failure.empty()) m_failure = "LibreOffice reported an error in " + name + ".";
+        hr = kDispEException;
+    }
+    if (hr < 0 && !m_failure.empty()) {
+        exception.description = m_failure;
+        exception.scode = hr;
+        return hr == kDispEException ? hr : kDispEException;
+    }
+    return hr;
+}
+
+int32_t LoadDocument(OfficeInstance& office, const std::string& path, bool readOnly,
+                     const std::vector<std::string>& acceptedFilters, Reference<css::frame::XModel>& model,
+                     std::string& error) {
+    // LibreOffice writes lock files beside what it opens: it opens a private copy.
+    std::string copy = office.workDir() + "/source" + Extension(path);
+    std::error_code ec;
+    std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec) return Failure(error, "Unable to read the source document: " + ec.message() + ".", kNotFound);
+    rtl::Reference<SilentInteraction> interaction(new SilentInteraction);
+    Sequence<css::beans::PropertyValue> args = Properties({
+        Property("Hidden", Any(true)),
+        Property("ReadOnly", Any(readOnly)),
+        Property("MacroExecutionMode", Any(css::document::MacroExecMode::NEVER_EXECUTE)),
+        Property("UpdateDocMode", Any(css::document::UpdateDocMode::NO_UPDATE)),
+        Property("InteractionHandler", Any(Reference<css::task::XInteractionHandler>(interaction.get()))),
+    });
+    Reference<css::lang::XComponent> component;
+    std::string reason;
+    try {
+        Reference<css::frame::XComponentLoader> loader(office.desktop(), UNO_QUERY_THROW);
+        component = loader->loadComponentFromURL(FileUrl(copy), "_blank", 0, args);
+    } catch (const css::uno::Exception& e) {
+        reason = ToUtf8(e.Message);
+    }
+    model.set(component, UNO_QUERY);
+    if (interaction->passwordRequested) {
+        CloseDocument(model);
+        return Failure(error, "The document is password protected.", kPasswordErrorHr);
+    }
+    if (!model.is())
+        return Failure(error, "LibreOffice could not open the document" + (reason.empty() ? "" : ": " + reason) + ".",
+                       kNotFound);
+    std::string filter;
+    for (const auto& p : model->getArgs())
+        if (p.Name == "FilterName") filter = ToUtf8(p.Value.get<OUString>());
+    if (!Accepted(filter, acceptedFilters)) {
+        CloseDocument(model);
+        return Failure(error, "The file is not a document of the expected kind (read as \"" + filter + "\").", kNotFound);
+    }
+    return 0;
+}
+
+int32_t ExportPdf(OfficeInstance& office, const Reference<css::frame::XModel>& model, const std::string& filter,
+                  const std::string& path, std::string& error) {
+    std::string exported = office.workDir() + "/export.pdf";
+    Reference<css::frame::XStorable> storable(model, UNO_QUERY);
+    if (!storable.is()) return Failure(error, "The document cannot be exported.");
+    Sequence<css::beans::PropertyValue> args =
+        Properties({Property("FilterName", Any(FromUtf8(filter))), Property("Overwrite", Any(true))});
+    storable->storeToURL(FileUrl(exported), args);
+    std::error_code ec;
+    std::filesystem::copy_file(exported, path, std::filesystem::copy_options::overwrite_existing, ec);
+    std::filesystem::remove(exported);
+    if (ec) return Failure(error, "Unable to write the PDF: " + ec.message() + ".");
+    return 0;
+}
+
+int32_t CloseDocument(Reference<css::frame::XModel>& model) {
+    if (!model.is()) return 0;
+    int32_t hr = 0;
+    try {
+        Reference<css::util::XCloseable> closeable(model, UNO_QUERY);
+        if (closeable.is()) closeable->close(true);
+    } catch (const css::uno::Exception&) {
+        hr = kEFail;
+    }
+    model.clear();
+    return hr;
+}
+
+namespace {
+
+const std::vector<std::string> kWordFilters = {"MS Word", "MS WinWord", "Rich Text Format", "Office Open XML Text",
+                                               "Word 20"};
+const std::vector<std::string> kExcelFilters = {"MS Excel", "Calc MS Excel", "Calc Office Open XML", "Excel 20"};
+
+class Documents : public OfficeObject {
+public:
+    Documents(DocumentKind kind, std::shared_ptr<OfficeInstance> office) {
+        m_call["Open"] = [this, kind, office](const std::vector<Variant>& args, Variant& out) {
+            if (args.empty() || args[0].type != VarType::Bstr) return kDispEParamNotFound;
+            Reference<css::frame::XModel> model;
+            bool word = kind == DocumentKind::WordDocument;
+            // Row heights are dropped in a read-only workbook: workbooks open the private copy writable.
+            int32_t hr = LoadDocument(*office, args[0].bstr, word, word ? kWordFilters : kExcelFilters, model, m_failure);
+            if (hr < 0) return hr;
+            out = Variant::Object(word ? NewWordDocument(office, model) : NewWorkbook(office, model, args[0].bstr));
+            return 0;
+        };
+    }
+};
+
+class Application : public OfficeObject {
+public:
+    Application(DocumentKind kind, std::shared_ptr<OfficeInstance> office) {
+        auto pid = [office](const std::vector<Variant>&, Variant& out) {
+            out = Variant::Int(static_cast<int32_t>(office->pid()));
+            return 0;
+        };
+        m_get["Hwnd"] = pid;
+        m_get["HWnd"] = pid;
+        // A headless office shows nothing, asks nothing, and its loads never run macros or update links.
+        for (const char* setting : {"Visible", "DisplayAlerts", "AutomationSecurity", "AskToUpdateLinks"})
+            m_put[setting] = [](const Variant&) { return 0; };
+        auto documents = std::make_shared<Documents>(kind, office);
+        m_get[kind == DocumentKind::WordDocument ? "Documents" : "Workbooks"] =
+            [documents](const std::vector<Variant>&, Variant& out) {
+                out = Variant::Object(documents);
+                return 0;
+            };
+        m_call["Quit"] = [office](const std::vector<Variant>&, Variant&) { return office->Quit(); };
+    }
+};
+
+}  // namespace
+
+int32_t CreateOfficeApplication(DocumentKind kind, DispatchObject& app, std::string& error) {
+    auto office = std::make_shared<OfficeInstance>();
+    int32_t hr = office->Start(error);
+    if (hr < 0) return hr;
+    app = DispatchObject(std::make_shared<Application>(kind, office));
+    return 0;
+}
+
+}  // namespace parlux::libreoffice

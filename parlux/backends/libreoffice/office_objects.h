@@ -1,0 +1,55 @@
+// The Word and Excel objects the converter calls, carried out on a private LibreOffice.
+#pragma once
+
+#include <com/sun/star/frame/XModel.hpp>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "automation/dispatch.h"
+#include "backends/libreoffice/office_instance.h"
+#include "backends/libreoffice/uno_text.h"
+#include "providers.h"
+
+namespace parlux::libreoffice {
+
+// An object answering by name from tables of getters, putters and methods; a UNO exception
+// becomes DISP_E_EXCEPTION with its message as the description.
+class OfficeObject : public DispatchTarget {
+public:
+    using Getter = std::function<int32_t(const std::vector<Variant>& args, Variant& value)>;
+    using Putter = std::function<int32_t(const Variant& value)>;
+    using Method = std::function<int32_t(const std::vector<Variant>& args, Variant& value)>;
+
+    int32_t Invoke(const std::string& name, InvokeKind kind, const std::vector<Variant>& args, Variant& result,
+                   ExceptionInfo& exception) override;
+
+protected:
+    std::map<std::string, Getter> m_get;
+    std::map<std::string, Putter> m_put;
+    std::map<std::string, Method> m_call;
+    // Set by a member that fails with its own description.
+    std::string m_failure;
+};
+
+// Loads `path` hidden, without macros, link updates or dialogs; a password request or an
+// import filter other than `acceptedFilters` is a failure with its description.
+int32_t LoadDocument(OfficeInstance& office, const std::string& path, bool readOnly,
+                     const std::vector<std::string>& acceptedFilters, css::uno::Reference<css::frame::XModel>& model,
+                     std::string& error);
+// Stores `model` as PDF with `filter` in the office's private directory, then copies it to `path`.
+int32_t ExportPdf(OfficeInstance& office, const css::uno::Reference<css::frame::XModel>& model,
+                  const std::string& filter, const std::string& path, std::string& error);
+int32_t CloseDocument(css::uno::Reference<css::frame::XModel>& model);
+
+std::shared_ptr<DispatchTarget> NewWordDocument(std::shared_ptr<OfficeInstance> office,
+                                                css::uno::Reference<css::frame::XModel> model);
+std::shared_ptr<DispatchTarget> NewWorkbook(std::shared_ptr<OfficeInstance> office,
+                                            css::uno::Reference<css::frame::XModel> model, const std::string& source);
+
+// The application object of `kind` on a freshly started office; an HRESULT.
+int32_t CreateOfficeApplication(DocumentKind kind, DispatchObject& app, std::string& error);
+
+}  // namespace parlux::libreoffice
