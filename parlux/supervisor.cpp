@@ -187,8 +187,10 @@ int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourc
         Synthesize(result, kTimeout, channel.lastProgress.stage, kHrTimedOut, identity,
                    "Conversion exceeded the configured timeout.");
     } else if (!channel.resultReceived) {
-        int32_t code = exitCode == -1 || exitCode == 255 || (exitCode >= 1 && exitCode <= 13) ? exitCode : kInternalError;
-        if (code == 255) code = kInvalidArguments;  // -1 as a process exit status
+        // Exit status 255 is -1; success needs a result message, so a bare exit status 1 is not one.
+        int32_t code = exitCode == 255 ? kInvalidArguments
+                       : exitCode > kSuccess && exitCode <= kInternalError ? exitCode
+                                                                            : kInternalError;
         Synthesize(result, code, channel.lastProgress.stage, kHrProcessAborted, identity,
                    "Worker exited without a complete result message.");
     }
