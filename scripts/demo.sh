@@ -54,3 +54,16 @@ openssl dgst -sm3 -verify "$demo/sm2.pub.pem" -sigopt distid:1234567812345678 \
 echo
 echo "last lines of $TESSAL_LOG_FILE:"
 tail -n 3 "$TESSAL_LOG_FILE"
+echo
+echo "== an office document converted to PDF for signing"
+mkdir -p "$demo/convert"
+cp demo/sample.rtf "$demo/convert/contract.rtf"
+# The converter's exit code is its result code: 1 is success.
+rc=0
+XDG_CACHE_HOME="$demo/cache" ./build/bin/parlux "$demo/convert/contract.rtf" "$demo/convert/contract.pdf" || rc=$?
+if [ "$rc" -eq 1 ]; then
+  echo "converted demo/sample.rtf to $demo/convert/contract.pdf ($(stat -c %s "$demo/convert/contract.pdf") bytes)"
+  command -v pdftotext > /dev/null && pdftotext "$demo/convert/contract.pdf" - | head -n 3
+else
+  echo "parlux could not convert the sample (exit $rc): see build/bin/Logs/convertLog.txt"
+fi
