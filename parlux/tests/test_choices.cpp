@@ -6,6 +6,7 @@
 
 #include <regex>
 
+#include "ooxml_sheets.h"
 #include "providers.h"
 #include "supervision_text.h"
 
@@ -118,3 +119,32 @@ TEST(ClassRegistry, ResolvesRegisteredProgIdsOnly) {
 }
 
 }  // namespace
+
+// The parts of the corpus's xlsx-chartsheet.xlsx, and a strict-namespace variant.
+TEST(ChartSheets, FlagsFollowTheWorkbookOrder) {
+    const std::string workbook =
+        R"(<workbook xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main" )"
+        R"(xmlns:r="http://schemas.openxmlformats.org/officeDocument/2006/relationships"><sheets>)"
+        R"(<sheet name="data" sheetId="1" r:id="rId1"/><sheet name="chart" sheetId="4" r:id="rId2"/>)"
+        R"(<sheet name="moredata" sheetId="2" r:id="rId3"/></sheets></workbook>)";
+    const std::string rels =
+        R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+        R"(<Relationship Id="rId3" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet2.xml"/>)"
+        R"(<Relationship Id="rId2" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/chartsheet" Target="chartsheets/sheet1.xml"/>)"
+        R"(<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet" Target="worksheets/sheet1.xml"/>)"
+        R"(</Relationships>)";
+    EXPECT_EQ(chartSheetFlags(workbook, rels), (std::vector<bool>{false, true, false}));
+
+    std::string prefixed = workbook;
+    for (auto [from, to] : {std::pair<std::string, std::string>{"<workbook ", "<x:workbook xmlns:x=\"s\" "},
+                            {"<sheets>", "<x:sheets>"}, {"</sheets></workbook>", "</x:sheets></x:workbook>"},
+                            {"r:id", "rel:id"}, {"xmlns:r=", "xmlns:rel="}}) {
+        for (size_t at = prefixed.find(from); at != std::string::npos; at = prefixed.find(from, at + to.size()))
+            prefixed.replace(at, from.size(), to);
+    }
+    for (size_t at = prefixed.find("<sheet "); at != std::string::npos; at = prefixed.find("<sheet ", at))
+        prefixed.replace(at, 7, "<x:sheet ");
+    EXPECT_EQ(chartSheetFlags(prefixed, rels), (std::vector<bool>{false, true, false}));
+    EXPECT_TRUE(chartSheetFlags("<workbook", rels).empty());
+    EXPECT_EQ(chartSheetFlags(workbook, "<Relationships/>"), (std::vector<bool>{false, false, false}));
+}

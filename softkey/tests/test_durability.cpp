@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -63,10 +64,15 @@ TEST_F(SoftkeyTest, WritersKilledAtRandomMomentsNeverDamageTheStore) {
         const softkey::FileEntry* journal = t.apps.at(0).FindFile("journal");
         ASSERT_NE(journal, nullptr);
         ASSERT_EQ(journal->data.size(), kRecord);
+        // A writer slow to start (a loaded machine) may be killed before its first record.
+        if (std::all_of(journal->data.begin(), journal->data.end(), [](BYTE b) { return b == 0; })) {
+            EXPECT_EQ(lastSeen, 0u) << "a written record was lost";
+            continue;
+        }
         unsigned n = 0;
         ASSERT_EQ(std::sscanf(reinterpret_cast<const char*>(journal->data.data()), "record %u", &n), 1);
         EXPECT_EQ(journal->data.back(), '#');
-        EXPECT_GE(n, 1u);
+        EXPECT_GE(n, lastSeen);
         lastSeen = n;
     }
     // The key still works for a new process after all the kills.
@@ -77,8 +83,12 @@ TEST_F(SoftkeyTest, WritersKilledAtRandomMomentsNeverDamageTheStore) {
     ULONG len = sizeof buf;
     ASSERT_EQ(SKF(lib, SKF_ReadFile)(app, Text("journal"), 0, kRecord, buf, &len), SAR_OK);
     unsigned n = 0;
-    EXPECT_EQ(std::sscanf(reinterpret_cast<char*>(buf), "record %u", &n), 1);
-    EXPECT_EQ(n, lastSeen);
+    if (lastSeen == 0) {
+        EXPECT_TRUE(std::all_of(buf, buf + kRecord, [](BYTE b) { return b == 0; }));
+    } else {
+        EXPECT_EQ(std::sscanf(reinterpret_cast<char*>(buf), "record %u", &n), 1);
+        EXPECT_EQ(n, lastSeen);
+    }
 }
 
 TEST_F(SoftkeyTest, ProcessesChangingOneKeyAtOnceLoseNothing) {

@@ -3,6 +3,8 @@
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/drawing/XDrawPageSupplier.hpp>
+#include <com/sun/star/io/XInputStream.hpp>
+#include <com/sun/star/packages/zip/ZipFileAccess.hpp>
 #include <com/sun/star/sheet/XCellRangeFormula.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
@@ -13,6 +15,7 @@
 
 #include "backends/libreoffice/office_objects.h"
 #include "backends/libreoffice/uno_text.h"
+#include "ooxml_sheets.h"
 
 namespace parlux::libreoffice {
 namespace {
@@ -22,6 +25,28 @@ using css::uno::Reference;
 using css::uno::UNO_QUERY_THROW;
 
 constexpr int32_t kWorksheet = -4167;
+constexpr int32_t kChart = -4109;
+
+// A part of a zip package read through the office, empty when it is missing.
+std::string PackagePart(const Reference<css::packages::zip::XZipFileAccess2>& zip, const char* name) {
+    std::string text;
+    if (!zip->hasByName(OUString::createFromAscii(name))) return text;
+    Reference<css::io::XInputStream> in(zip->getByName(OUString::createFromAscii(name)), UNO_QUERY_THROW);
+    css::uno::Sequence<sal_Int8> chunk;
+    while (in->readBytes(chunk, 65536) > 0) text.append(reinterpret_cast<const char*>(chunk.getConstArray()), chunk.getLength());
+    in->closeInput();
+    return text;
+}
+
+// LibreOffice turns an .xlsx chart sheet into a worksheet holding the chart: the package tells.
+std::vector<bool> ChartSheets(OfficeInstance& office, const std::string& source) {
+    try {
+        auto zip = css::packages::zip::ZipFileAccess::createWithURL(office.context(), FileUrl(source));
+        return chartSheetFlags(PackagePart(zip, "xl/workbook.xml"), PackagePart(zip, "xl/_rels/workbook.xml.rels"));
+    } catch (const css::uno::Exception&) {
+        return {};  // not a zip package (.xls): no chart sheets to tell apart
+    }
+}
 constexpr double kHundredthMmPerPoint = 2540.0 / 72.0;  // row heights are kept in 1/100 mm
 
 Variant Child(std::shared_ptr<DispatchTarget> object) { return Variant::Object(std::move(object)); }
@@ -131,9 +156,9 @@ public:
 
 class Sheet : public OfficeObject {
 public:
-    Sheet(Reference<css::frame::XModel> model, Reference<css::sheet::XSpreadsheet> sheet) {
-        m_get["Type"] = [](const std::vector<Variant>&, Variant& out) {
-            out = Variant::Int(kWorksheet);
+    Sheet(Reference<css::frame::XModel> model, Reference<css::sheet::XSpreadsheet> sheet, bool chart) {
+        m_get["Type"] = [chart](const std::vector<Variant>&, Variant& out) {
+            out = Variant::Int(chart ? kChart : kWorksheet);
             return 0;
         };
         m_get["Shapes"] = [sheet](const std::vector<Variant>&, Variant& out) {
@@ -174,19 +199,20 @@ private:
 
 class SheetList : public OfficeObject {
 public:
-    explicit SheetList(Reference<css::frame::XModel> model) {
+    SheetList(Reference<css::frame::XModel> model, std::vector<bool> charts) {
         Reference<css::container::XIndexAccess> sheets(
             Reference<css::sheet::XSpreadsheetDocument>(model, UNO_QUERY_THROW)->getSheets(), UNO_QUERY_THROW);
         m_get["Count"] = [sheets](const std::vector<Variant>&, Variant& out) {
             out = Variant::Int(sheets->getCount());
             return 0;
         };
-        m_get["Item"] = [model, sheets](const std::vector<Variant>& args, Variant& out) {
+        m_get["Item"] = [model, sheets, charts](const std::vector<Variant>& args, Variant& out) {
             int32_t i = 0;
             if (args.empty() || !VariantToInt32(args[0], i) || i < 1 || i > sheets->getCount())
                 return static_cast<int32_t>(0x8002000B);  // DISP_E_BADINDEX
+            bool chart = static_cast<size_t>(i) <= charts.size() && charts[static_cast<size_t>(i) - 1];
             out = Child(std::make_shared<Sheet>(
-                model, Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(i - 1), UNO_QUERY_THROW)));
+                model, Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(i - 1), UNO_QUERY_THROW), chart));
             return 0;
         };
     }
@@ -194,9 +220,9 @@ public:
 
 class Workbook : public OfficeObject {
 public:
-    Workbook(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model)
+    Workbook(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model, const std::string& source)
         : m_office(std::move(office)), m_model(std::move(model)) {
-        auto list = std::make_shared<SheetList>(m_model);
+        auto list = std::make_shared<SheetList>(m_model, ChartSheets(*m_office, source));
         for (const char* name : {"Sheets", "Worksheets"})
             m_get[name] = [list](const std::vector<Variant>&, Variant& out) {
                 out = Child(list);
@@ -218,8 +244,8 @@ private:
 }  // namespace
 
 std::shared_ptr<DispatchTarget> NewWorkbook(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model,
-                                            const std::string&) {
-    return std::make_shared<Workbook>(std::move(office), std::move(model));
+                                            const std::string& source) {
+    return std::make_shared<Workbook>(std::move(office), std::move(model), source);
 }
 
 }  // namespace parlux::libreoffice
