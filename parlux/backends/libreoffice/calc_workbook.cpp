@@ -51,19 +51,25 @@ constexpr double kHundredthMmPerPoint = 2540.0 / 72.0;  // row heights are kept 
 
 Variant Child(std::shared_ptr<DispatchTarget> object) { return Variant::Object(std::move(object)); }
 
+double HeightPoints(const Reference<css::beans::XPropertySet>& row) {
+    return row->getPropertyValue("Height").get<sal_Int32>() / kHundredthMmPerPoint;
+}
+
+int32_t SetHeightPoints(const Reference<css::beans::XPropertySet>& row, const Variant& value) {
+    double points = 0;
+    if (!VariantToDouble(value, points)) return kDispETypeMismatch;
+    row->setPropertyValue("Height", Any(static_cast<sal_Int32>(points * kHundredthMmPerPoint + 0.5)));
+    return 0;
+}
+
 class Row : public OfficeObject {
 public:
     explicit Row(Reference<css::beans::XPropertySet> row) {
         m_get["RowHeight"] = [row](const std::vector<Variant>&, Variant& out) {
-            out = Variant::Real(row->getPropertyValue("Height").get<sal_Int32>() / kHundredthMmPerPoint);
+            out = Variant::Real(HeightPoints(row));
             return 0;
         };
-        m_put["RowHeight"] = [row](const Variant& v) {
-            double points = 0;
-            if (!VariantToDouble(v, points)) return kDispETypeMismatch;
-            row->setPropertyValue("Height", Any(static_cast<sal_Int32>(points * kHundredthMmPerPoint + 0.5)));
-            return 0;
-        };
+        m_put["RowHeight"] = [row](const Variant& v) { return SetHeightPoints(row, v); };
     }
 };
 
@@ -85,20 +91,18 @@ public:
             return 0;
         };
         m_get["RowHeight"] = [rows, row](const std::vector<Variant>&, Variant& out) {
-            sal_Int32 first = row(0)->getPropertyValue("Height").get<sal_Int32>();
+            double first = HeightPoints(row(0));
             for (int32_t i = 1; i < rows->getCount(); ++i)
-                if (row(i)->getPropertyValue("Height").get<sal_Int32>() != first) {
+                if (HeightPoints(row(i)) != first) {
                     out = Variant::NullValue();
                     return 0;
                 }
-            out = Variant::Real(first / kHundredthMmPerPoint);
+            out = Variant::Real(first);
             return 0;
         };
         m_put["RowHeight"] = [rows, row](const Variant& v) {
-            double points = 0;
-            if (!VariantToDouble(v, points)) return kDispETypeMismatch;
             for (int32_t i = 0; i < rows->getCount(); ++i)
-                row(i)->setPropertyValue("Height", Any(static_cast<sal_Int32>(points * kHundredthMmPerPoint + 0.5)));
+                if (int32_t hr = SetHeightPoints(row(i), v); hr < 0) return hr;
             return 0;
         };
     }
