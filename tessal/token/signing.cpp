@@ -33,14 +33,17 @@ struct PkeyFree {
 };
 using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
-// A signedData with one SHA-256 signer for the certificate, and the certificate's chain.
-PKCS7_SIGNER_INFO* NewSignedData(PKCS7* p7, X509* cert, CertInfo& certInfo, EVP_PKEY* key) {
-    if (PKCS7_set_type(p7, NID_pkcs7_signed) != 1) return nullptr;
-    PKCS7_SIGNER_INFO* si = PKCS7_add_signature(p7, cert, key, EVP_sha256());
+// A signedData with one SHA-256 signer for the certificate, signing with the key on the token,
+// and the certificate's chain; `p7` and `key` receive what it builds. Null on failure.
+PKCS7_SIGNER_INFO* NewSignedData(Pkcs7Ptr& p7, PkeyPtr& key, X509* cert, CertInfo* certInfo) {
+    key.reset(KeyBackedRsaFromCertificate(cert));
+    p7.reset(PKCS7_new());
+    if (!key || !p7 || !certInfo || PKCS7_set_type(p7.get(), NID_pkcs7_signed) != 1) return nullptr;
+    PKCS7_SIGNER_INFO* si = PKCS7_add_signature(p7.get(), cert, key.get(), EVP_sha256());
     if (!si) return nullptr;
-    if (PKCS7_add_certificate(p7, cert) != 1) return nullptr;
-    for (X509* ca : BuiltinChainFor(certInfo))
-        if (ca && PKCS7_add_certificate(p7, ca) != 1) return nullptr;
+    if (PKCS7_add_certificate(p7.get(), cert) != 1) return nullptr;
+    for (X509* ca : BuiltinChainFor(*certInfo))
+        if (ca && PKCS7_add_certificate(p7.get(), ca) != 1) return nullptr;
     return si;
 }
 
@@ -121,9 +124,9 @@ CResult SkfUKey::SignDigest(ByteArray digest, ByteArray& out) {
         result = GetCertData();
         if (result != 0) return result;
     }
-    PkeyPtr key(KeyBackedRsaFromCertificate(m_signCert));
-    Pkcs7Ptr p7(PKCS7_new());
-    PKCS7_SIGNER_INFO* si = key && p7 && m_signCertInfo ? NewSignedData(p7.get(), m_signCert, *m_signCertInfo, key.get()) : nullptr;
+    PkeyPtr key;
+    Pkcs7Ptr p7;
+    PKCS7_SIGNER_INFO* si = NewSignedData(p7, key, m_signCert, m_signCertInfo);
     ASN1_OCTET_STRING* md = ASN1_OCTET_STRING_new();
     bool built = si && md && PKCS7_content_new(p7.get(), NID_pkcs7_data) == 1 && PKCS7_set_detached(p7.get(), 1) == 1 &&
                  PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data)) == 1 &&
@@ -154,9 +157,9 @@ CResult SkfUKey::SignP7(ByteArray data, ByteArray& out, int detached) {
         result = GetCertData();
         if (result != 0) return result;
     }
-    PkeyPtr key(KeyBackedRsaFromCertificate(m_signCert));
-    Pkcs7Ptr p7(PKCS7_new());
-    PKCS7_SIGNER_INFO* si = key && p7 && m_signCertInfo ? NewSignedData(p7.get(), m_signCert, *m_signCertInfo, key.get()) : nullptr;
+    PkeyPtr key;
+    Pkcs7Ptr p7;
+    PKCS7_SIGNER_INFO* si = NewSignedData(p7, key, m_signCert, m_signCertInfo);
     bool built = si &&
                  PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data)) == 1 &&
                  PKCS7_content_new(p7.get(), NID_pkcs7_data) == 1 &&
