@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -238,6 +239,9 @@ int32_t convertInWorker(Provider provider, const ConversionRequest* request, Con
 }
 
 int workerMain(int argc, char** argv) {
+    // The office's connection may close while references are still released over it: that
+    // must be an error on the write, not a signal that kills the worker before its result.
+    signal(SIGPIPE, SIG_IGN);
     if (argc != 8) return kInvalidArguments;
     std::string providerArg = argv[2];
     if (providerArg != "ms" && providerArg != "wps") return kInvalidArguments;
