@@ -46,6 +46,8 @@ std::string Echo(const httplib::Request& req) {
     w.String(req.method.c_str());
     w.Key("path");
     w.String(req.path.c_str());
+    w.Key("clientPort");  // the same port on two requests: one connection served both
+    w.Int(req.remote_port);
     w.Key("headers");
     w.StartArray();
     for (const auto& h : req.headers) w.String((h.first + ": " + h.second).c_str());

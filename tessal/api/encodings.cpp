@@ -106,27 +106,21 @@ std::string Utf16BeToUtf8(const unsigned char* data, int len) {
 std::string Base64Encode(const ByteArray& bytes) {
     const unsigned char* p = bytes.data();
     int n = bytes.length();
-    std::string out;
-    out.reserve(((n + 2) / 3) * 4);
+    std::string out(static_cast<size_t>((n + 2) / 3) * 4, '=');
+    char* o = &out[0];
     int i = 0;
-    for (; i + 2 < n; i += 3) {
+    for (; i + 2 < n; i += 3, o += 4) {
         unsigned v = (p[i] << 16) | (p[i + 1] << 8) | p[i + 2];
-        out += kBase64Alphabet[(v >> 18) & 63];
-        out += kBase64Alphabet[(v >> 12) & 63];
-        out += kBase64Alphabet[(v >> 6) & 63];
-        out += kBase64Alphabet[v & 63];
+        o[0] = kBase64Alphabet[(v >> 18) & 63];
+        o[1] = kBase64Alphabet[(v >> 12) & 63];
+        o[2] = kBase64Alphabet[(v >> 6) & 63];
+        o[3] = kBase64Alphabet[v & 63];
     }
-    if (n - i == 1) {
-        unsigned v = p[i] << 16;
-        out += kBase64Alphabet[(v >> 18) & 63];
-        out += kBase64Alphabet[(v >> 12) & 63];
-        out += "==";
-    } else if (n - i == 2) {
-        unsigned v = (p[i] << 16) | (p[i + 1] << 8);
-        out += kBase64Alphabet[(v >> 18) & 63];
-        out += kBase64Alphabet[(v >> 12) & 63];
-        out += kBase64Alphabet[(v >> 6) & 63];
-        out += '=';
+    if (i < n) {  // one or two bytes left; the padding is already in place
+        unsigned v = (p[i] << 16) | (n - i == 2 ? p[i + 1] << 8 : 0);
+        o[0] = kBase64Alphabet[(v >> 18) & 63];
+        o[1] = kBase64Alphabet[(v >> 12) & 63];
+        if (n - i == 2) o[2] = kBase64Alphabet[(v >> 6) & 63];
     }
     return out;
 }

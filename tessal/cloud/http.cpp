@@ -41,10 +41,30 @@ struct Transfer {
     long totalTimeout;
 };
 
+// Each thread keeps one easy handle: its options are reset before every request, while its
+// connection and name caches let consecutive requests to a service reuse a connection.
+class ThreadHandle {
+public:
+    ~ThreadHandle() {
+        if (m_curl) curl_easy_cleanup(m_curl);
+    }
+    CURL* Fresh() {
+        if (m_curl)
+            curl_easy_reset(m_curl);
+        else
+            m_curl = curl_easy_init();
+        return m_curl;
+    }
+
+private:
+    CURL* m_curl = nullptr;
+};
+
 // The common request procedure; `body` sets the method's body options.
 int Perform(bool verbose, const Transfer& t, const std::function<void(CURL*)>& body) {
     cloud::EnsureCurlGlobal();
-    CURL* curl = curl_easy_init();
+    thread_local ThreadHandle handle;
+    CURL* curl = handle.Fresh();
     if (!curl) return CURLE_FAILED_INIT;
     if (verbose) {
         curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
@@ -63,7 +83,6 @@ int Perform(bool verbose, const Transfer& t, const std::function<void(CURL*)>& b
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, t.connectTimeout);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, t.totalTimeout);
     CURLcode rc = curl_easy_perform(curl);
-    curl_easy_cleanup(curl);
     curl_slist_free_all(headerList);
     curl_slist_free_all(connectTo);
     return rc;

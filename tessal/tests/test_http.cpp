@@ -113,6 +113,27 @@ TEST_F(HttpTest, PeersAreVerifiedUnlessATestRigOptsOut) {
     unsetenv("TESSAL_TLS_INSECURE");
 }
 
+TEST_F(HttpTest, ConsecutiveRequestsShareAConnectionUntilItIsGone) {
+    CHttp http;
+    auto clientPort = [&](const std::string& path) {
+        std::string response;
+        EXPECT_EQ(http.Get("https://openapi.example.com" + path, {}, response), 0);
+        return Parse(response)["clientPort"].GetInt();
+    };
+    int first = clientPort("/echo");
+    EXPECT_EQ(clientPort("/echo?again"), first);
+    // A request with another trust setting never rides on a connection verified under the old one.
+    std::string response;
+    std::string otherCa = std::string(TESSAL_BUILTIN_CERTS_DIR) + "/dev-standin-uca-root-g2.pem";
+    EXPECT_EQ(http.Gets("https://openapi.example.com/echo", {}, response, otherCa.c_str()),
+              CURLE_PEER_FAILED_VERIFICATION);
+    // The service going away is reported, and a new one is reached afresh.
+    m_sim->Stop();
+    EXPECT_EQ(http.Get("https://openapi.example.com/echo", {}, response), CURLE_COULDNT_CONNECT);
+    m_sim.reset(new CloudSim(test_support::MakeTempDir("cloudsim-") + "/state"));
+    EXPECT_GT(clientPort("/echo"), 0);
+}
+
 TEST_F(HttpTest, ByteArrayPostsGiveUpAfterTenSeconds) {
     CHttp http;
     ByteArray response;
