@@ -45,14 +45,16 @@ EVP_PKEY* RsaWithMethod(BIGNUM* n, BIGNUM* e) {
 }  // namespace
 
 EVP_PKEY* KeyBackedRsaFromCertificate(X509* cert) {
+    // The legacy view of the certificate's key is made once and kept with the certificate.
     EVP_PKEY* pub = cert ? X509_get0_pubkey(cert) : nullptr;
-    BIGNUM *n = nullptr, *e = nullptr;
-    if (!pub || EVP_PKEY_get_bn_param(pub, OSSL_PKEY_PARAM_RSA_N, &n) != 1 ||
-        EVP_PKEY_get_bn_param(pub, OSSL_PKEY_PARAM_RSA_E, &e) != 1) {
-        BN_free(n);
+    const RSA* rsa = pub ? EVP_PKEY_get0_RSA(pub) : nullptr;
+    const BIGNUM *n = nullptr, *e = nullptr;
+    if (rsa) RSA_get0_key(rsa, &n, &e, nullptr);
+    if (!n || !e) {
+        ERR_clear_error();
         return nullptr;
     }
-    return RsaWithMethod(n, e);
+    return RsaWithMethod(BN_dup(n), BN_dup(e));
 }
 
 EVP_PKEY* KeyBackedRsaFromBlob(const RSAPUBLICKEYBLOB& blob) {
