@@ -6,7 +6,9 @@
 
 #include <fstream>
 #include <sstream>
+#include <vector>
 
+#include "gmcrypto/sm_objects.h"
 #include "tessal/cert_info.h"
 
 namespace {
@@ -43,6 +45,56 @@ TEST(CertCorpus, Sm2CertificatesOfSeveralSuites) {
     setenv("TZ", "UTC", 1);
     CertInfo late(LoadCertificate("sm2-leaf-2050.pem"));
     EXPECT_GE(std::stoi(late.getValidEnd().substr(0, 4)), 2050);
+}
+
+// Every certificate of a PEM file, in order (text before a block is skipped), each marked as
+// signed with the default SM2 user identifier.
+std::vector<X509*> LoadAll(const std::string& name) {
+    std::vector<X509*> out;
+    BIO* bio = BIO_new_file((kCerts + "/" + name).c_str(), "r");
+    while (X509* cert = bio ? PEM_read_bio_X509(bio, nullptr, nullptr, nullptr) : nullptr) {
+        ASN1_OCTET_STRING* id = ASN1_OCTET_STRING_new();
+        ASN1_OCTET_STRING_set(id, reinterpret_cast<const unsigned char*>("1234567812345678"), 16);
+        X509_set0_distinguishing_id(cert, id);
+        out.push_back(cert);
+    }
+    BIO_free(bio);
+    return out;
+}
+
+// Whether `leaf` verifies against `root` through `intermediates` (signatures and chain only).
+int VerifyChain(X509* leaf, X509* root, const std::vector<X509*>& intermediates) {
+    X509_STORE* store = X509_STORE_new();
+    X509_STORE_add_cert(store, root);
+    STACK_OF(X509)* untrusted = sk_X509_new_null();
+    for (X509* ca : intermediates) sk_X509_push(untrusted, ca);
+    X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+    X509_STORE_CTX_init(ctx, store, leaf, untrusted);
+    X509_VERIFY_PARAM_set_flags(X509_STORE_CTX_get0_param(ctx), X509_V_FLAG_NO_CHECK_TIME);
+    int rc = X509_verify_cert(ctx);
+    int error = X509_STORE_CTX_get_error(ctx);
+    X509_STORE_CTX_free(ctx);
+    sk_X509_free(untrusted);
+    X509_STORE_free(store);
+    return rc == 1 ? X509_V_OK : error;
+}
+
+TEST(CertCorpus, Sm2ChainsStillVerifyOnceTheSmObjectsAreRegistered) {
+    RegisterSmObjects();
+    std::vector<X509*> root = LoadAll("sm2-kona-root-ca.crt"), intermediate = LoadAll("sm2-kona-intermediate-ca.crt"),
+                       ee = LoadAll("sm2-kona-ee.crt"), tlcpCas = LoadAll("sm2-tlcp-chain-ca.crt"),
+                       tlcpLeaf = LoadAll("sm2-tlcp-server-sign.crt");
+    ASSERT_EQ(root.size(), 1u);
+    ASSERT_EQ(intermediate.size(), 1u);
+    ASSERT_EQ(ee.size(), 1u);
+    ASSERT_EQ(tlcpCas.size(), 2u);
+    ASSERT_EQ(tlcpLeaf.size(), 1u);
+    EXPECT_EQ(VerifyChain(ee[0], root[0], intermediate), X509_V_OK);
+    EXPECT_EQ(VerifyChain(tlcpLeaf[0], tlcpCas[0], {tlcpCas[1]}), X509_V_OK);
+    // A leaf under the wrong root does not verify: the check above can fail.
+    EXPECT_NE(VerifyChain(ee[0], tlcpCas[0], {tlcpCas[1]}), X509_V_OK);
+    for (auto* list : {&root, &intermediate, &ee, &tlcpCas, &tlcpLeaf})
+        for (X509* cert : *list) X509_free(cert);
 }
 
 TEST(CertCorpus, UnusualNamesAndSerials) {

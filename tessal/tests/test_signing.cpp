@@ -4,6 +4,7 @@
 #include <openssl/ecdsa.h>
 #include <openssl/engine.h>
 #include <openssl/pkcs7.h>
+#include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <stdlib.h>
 
@@ -405,6 +406,76 @@ TEST_F(SigningTest, TheKeyBackedMethodNeedsAnIdentifierForDigestSigning) {
         EVP_PKEY_free(pub);
     }
     EVP_PKEY_free(backed);
+}
+
+TEST_F(SigningTest, SignedDataOpenSslCannotBuildIsAFailureNotAnEmptySuccess) {
+    UseSm2Key();  // an SM2 certificate cannot carry an RSA signer
+    SkfUKey* key = Current();
+    ASSERT_EQ(key->GetCertData().ErrorCode(), 0);
+    std::string p7 = "kept";
+    EXPECT_FALSE(ZYKSignP7(B64("content"), p7, 1));
+    EXPECT_EQ(p7, "kept");
+    EXPECT_EQ(ZYKGetLastError(), "PKCS7运算失败");
+    ByteArray out;
+    EXPECT_EQ(key->SignP7(ByteArray("content", 7), out, 0).ErrorCode(), 73);
+    EXPECT_TRUE(out.IsEmpty());
+    std::string e = Sha256("content");
+    EXPECT_EQ(key->SignDigest(ByteArray(e.data(), 32), out).ErrorCode(), 73);
+    EXPECT_TRUE(out.IsEmpty());
+    EXPECT_EQ(LogCount("start PKCS7_SIGNER_INFO_sign"), 0u);  // nothing reached the key
+
+    key->ReleaseKey();
+    EXPECT_EQ(key->SignDigest(ByteArray(e.data(), 32), out).ErrorCode(), 25);
+}
+
+TEST_F(SigningTest, RawSigningFailsWhenTheKeyCannotHash) {
+    UseRsaKey();
+    std::string data = "to be hashed on the key", sig = "kept";
+    for (const char* function : {"SKF_DigestInit", "SKF_Digest"}) {
+        Softkey(std::string("fault RSA1 ") + function + " 0x0A000001");
+        EXPECT_FALSE(ZYKSignData(data, "12345678", sig)) << function;
+        EXPECT_EQ(sig, "kept");
+        EXPECT_EQ(ZYKGetLastError(), "私钥加密数据失败");
+    }
+    EXPECT_TRUE(ZYKSignData(data, "12345678", sig));  // the faults were used up
+}
+
+// A library that signs the block as given receives it padded by the engine; a padding the
+// engine cannot fill never reaches the key.
+TEST_F(KeyRigTest, TheEngineRefusesPaddingsItCannotFillForTheLibraryThatSignsAsGiven) {
+    InstallDriver("SafeEngine.dll");
+    AddKey("SAFE1", "1D99&0001");
+    Softkey("container create SAFE1 CntRSA rsa2048");
+    std::unique_ptr<UsbKey> owned(new SkfUKey("SafeEngine.dll"));
+    UsbKey* key = owned.get();
+    ASSERT_TRUE(key->IsOpened());
+    int retry = 0;
+    ASSERT_EQ(key->VerifyPin("12345678", retry).ErrorCode(), 0);
+    UKeyManager::GetInstance().AddKey(std::move(owned), false);
+    ASSERT_EQ(UKeyManager::GetInstance().GetCurrentUKey(), key);
+
+    // An RSA object carrying the engine's method, for the key's public key.
+    EVP_PKEY* pub = ContainerPublicKey("SAFE1", "CntRSA");
+    const RSA* plain = EVP_PKEY_get0_RSA(pub);
+    ASSERT_NE(plain, nullptr);
+    const BIGNUM *n = nullptr, *e = nullptr;
+    RSA_get0_key(plain, &n, &e, nullptr);
+    Engine::InitRsaEngine();
+    ENGINE* engine = ENGINE_by_id("VUV");
+    ASSERT_NE(engine, nullptr);
+    RSA* rsa = RSA_new_method(engine);
+    ENGINE_free(engine);
+    ASSERT_EQ(RSA_set0_key(rsa, BN_dup(n), BN_dup(e), nullptr), 1);
+
+    unsigned char from[51] = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+    unsigned char to[256];
+    RSA_private_encrypt(sizeof from, from, to, rsa, RSA_PKCS1_PADDING);
+    EXPECT_EQ(LogCount("start SKF_RSASignData"), 1u);
+    for (int padding : {RSA_PKCS1_OAEP_PADDING, RSA_PKCS1_PSS_PADDING, 42})
+        EXPECT_EQ(RSA_private_encrypt(sizeof from, from, to, rsa, padding), -1) << padding;
+    EXPECT_EQ(LogCount("start SKF_RSASignData"), 1u);
+    RSA_free(rsa);
+    EVP_PKEY_free(pub);
 }
 
 }  // namespace
