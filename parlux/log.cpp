@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "platform/file_lock.h"
+#include "platform/user_dirs.h"
 #include "text.h"
 
 namespace parlux {
@@ -23,13 +24,6 @@ bool MakeDirectories(const std::string& dir) {
     }
     struct stat st;
     return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(dir.c_str(), W_OK) == 0;
-}
-
-std::string StateDirectory() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state && *state) return std::string(state) + "/parlux";
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + "/.local/state/parlux";
 }
 
 void Rotate(const std::string& path) {
@@ -73,7 +67,7 @@ std::string logFilePath() {
     if (program.empty()) return "convertLog.txt";
     std::string dir = program.substr(0, program.rfind('/')) + "/Logs";
     if (!MakeDirectories(dir)) {
-        dir = StateDirectory() + "/Logs";
+        dir = platform::ParluxUserDirectory("XDG_STATE_HOME", ".local/state") + "/Logs";
         MakeDirectories(dir);
     }
     return dir + "/convertLog.txt";

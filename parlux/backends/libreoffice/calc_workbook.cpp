@@ -222,27 +222,17 @@ public:
     }
 };
 
-class Workbook : public OfficeObject {
+class Workbook : public OfficeDocument {
 public:
     Workbook(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model, const std::string& source)
-        : m_office(std::move(office)), m_model(std::move(model)) {
+        : OfficeDocument(std::move(office), std::move(model), "calc_pdf_Export", 1) {
         auto list = std::make_shared<SheetList>(m_model, ChartSheets(*m_office, source));
         for (const char* name : {"Sheets", "Worksheets"})
             m_get[name] = [list](const std::vector<Variant>&, Variant& out) {
                 out = Child(list);
                 return 0;
             };
-        m_call["ExportAsFixedFormat"] = [this](const std::vector<Variant>& args, Variant&) {
-            if (args.size() < 2 || args[1].type != VarType::Bstr) return kDispEParamNotFound;
-            return ExportPdf(*m_office, m_model, "calc_pdf_Export", args[1].bstr, m_failure);
-        };
-        m_call["Close"] = [this](const std::vector<Variant>&, Variant&) { return CloseDocument(m_model); };
     }
-    ~Workbook() override { CloseDocument(m_model); }
-
-private:
-    std::shared_ptr<OfficeInstance> m_office;
-    Reference<css::frame::XModel> m_model;
 };
 
 }  // namespace

@@ -182,6 +182,18 @@ int32_t CloseDocument(Reference<css::frame::XModel>& model) {
     return hr;
 }
 
+OfficeDocument::OfficeDocument(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model,
+                               const char* pdfFilter, size_t pathArgument)
+    : m_office(std::move(office)), m_model(std::move(model)) {
+    m_call["ExportAsFixedFormat"] = [this, pdfFilter, pathArgument](const std::vector<Variant>& args, Variant&) {
+        if (args.size() <= pathArgument || args[pathArgument].type != VarType::Bstr) return kDispEParamNotFound;
+        return ExportPdf(*m_office, m_model, pdfFilter, args[pathArgument].bstr, m_failure);
+    };
+    m_call["Close"] = [this](const std::vector<Variant>&, Variant&) { return CloseDocument(m_model); };
+}
+
+OfficeDocument::~OfficeDocument() { CloseDocument(m_model); }
+
 namespace {
 
 const std::vector<std::string> kWordFilters = {"MS Word", "MS WinWord", "Rich Text Format", "Office Open XML Text",

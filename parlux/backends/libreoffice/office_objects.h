@@ -34,6 +34,19 @@ protected:
     std::string m_failure;
 };
 
+// A loaded document: "ExportAsFixedFormat" stores it as PDF with `pdfFilter`, the target path
+// being argument `pathArgument`; "Close" and destruction close it.
+class OfficeDocument : public OfficeObject {
+public:
+    OfficeDocument(std::shared_ptr<OfficeInstance> office, css::uno::Reference<css::frame::XModel> model,
+                   const char* pdfFilter, size_t pathArgument);
+    ~OfficeDocument() override;
+
+protected:
+    std::shared_ptr<OfficeInstance> m_office;
+    css::uno::Reference<css::frame::XModel> m_model;
+};
+
 // Loads `path` hidden, without macros, link updates or dialogs; a password request or an
 // import filter other than `acceptedFilters` is a failure with its description.
 int32_t LoadDocument(OfficeInstance& office, const std::string& path, bool readOnly,

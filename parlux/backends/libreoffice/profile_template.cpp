@@ -11,19 +11,13 @@
 
 #include "backends/libreoffice/office_instance.h"
 #include "platform/process_handles.h"
+#include "platform/user_dirs.h"
 
 namespace parlux::libreoffice {
 namespace fs = std::filesystem;
 namespace {
 
 constexpr int kFirstStartMs = 90000;
-
-std::string CacheDir() {
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    if (cache && *cache) return std::string(cache) + "/parlux";
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + "/.cache/parlux";
-}
 
 // One start of the office on `profile` that only initialises it; its exit status, or -1.
 int InitialiseProfile(const std::string& profile) {
@@ -54,7 +48,7 @@ void RemoveTree(const std::string& path) {
 }
 
 std::string PreparedProfile(std::string& error) {
-    std::string dir = CacheDir(), ready = dir + "/lo-profile";
+    std::string dir = platform::ParluxUserDirectory("XDG_CACHE_HOME", ".cache"), ready = dir + "/lo-profile";
     if (fs::exists(ready + "/.prepared")) return ready;
     std::error_code ec;
     fs::create_directories(dir, ec);

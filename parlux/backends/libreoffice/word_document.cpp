@@ -30,10 +30,10 @@ public:
     }
 };
 
-class WordDocument : public OfficeObject {
+class WordDocument : public OfficeDocument {
 public:
     WordDocument(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model)
-        : m_office(std::move(office)), m_model(std::move(model)) {
+        : OfficeDocument(std::move(office), std::move(model), "writer_pdf_Export", 0) {
         auto showFinal = [this]() {
             Reference<css::beans::XPropertySet> props(m_model, css::uno::UNO_QUERY_THROW);
             props->setPropertyValue("RedlineDisplayType", css::uno::Any(css::document::RedlineDisplayType::INSERTED));
@@ -49,17 +49,7 @@ public:
             out = Variant::Object(window);
             return 0;
         };
-        m_call["ExportAsFixedFormat"] = [this](const std::vector<Variant>& args, Variant&) {
-            if (args.empty() || args[0].type != VarType::Bstr) return kDispEParamNotFound;
-            return ExportPdf(*m_office, m_model, "writer_pdf_Export", args[0].bstr, m_failure);
-        };
-        m_call["Close"] = [this](const std::vector<Variant>&, Variant&) { return CloseDocument(m_model); };
     }
-    ~WordDocument() override { CloseDocument(m_model); }
-
-private:
-    std::shared_ptr<OfficeInstance> m_office;
-    Reference<css::frame::XModel> m_model;
 };
 
 }  // namespace
