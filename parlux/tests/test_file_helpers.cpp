@@ -1,4 +1,4 @@
-// Path forms and file checks, with real documents of the corpus.
+// Path forms and file checks, with compound files made here and real documents of the corpus.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -8,13 +8,15 @@
 #include <fstream>
 #include <set>
 
+#include "compound_fixture.h"
 #include "file_helpers.h"
+#include "testing/corpus.h"
 
 using namespace parlux;
 
 namespace {
 
-const std::string kCorpus = PARLUX_CORPUS_DIR;
+const std::string kCorpus = kit_testing::CorpusDir("office");
 
 class FileHelpersTest : public ::testing::Test {
 protected:
@@ -137,7 +139,22 @@ TEST_F(FileHelpersTest, SourceAccessMissingBusyAndFree) {
     Stop(editor);
 }
 
+TEST_F(FileHelpersTest, EncryptedPackagesMadeHere) {
+    using parlux::testing::CompoundFileBytes;
+    std::string encrypted = CompoundFileBytes({"EncryptionInfo", "EncryptedPackage"});
+    EXPECT_TRUE(isEncryptedPackage(Write("secret.docx", encrypted)));
+    EXPECT_TRUE(isEncryptedPackage(Write("alone.xlsx", CompoundFileBytes({"EncryptedPackage"}))));
+    EXPECT_FALSE(isEncryptedPackage(Write("plain.doc", CompoundFileBytes({"1Table", "WordDocument"}))));
+    EXPECT_FALSE(isEncryptedPackage(Write("zip.docx", std::string("PK\x03\x04", 4) + std::string(600, '\0'))));
+    EXPECT_FALSE(isEncryptedPackage(Write("cut.docx", encrypted.substr(0, 1024))));  // the directory is cut off
+    // A directory whose sibling points at itself is refused, not walked forever.
+    std::string looped = encrypted;
+    looped[2 * 512 + 128 + 0x48] = 1;  // the first stream's right sibling (directory in sector 1): itself
+    EXPECT_FALSE(isEncryptedPackage(Write("looped.docx", looped)));
+}
+
 TEST_F(FileHelpersTest, EncryptedPackagesOfTheCorpus) {
+    SKIP_WITHOUT_CORPUS("office", "password-protected packages written by Office and other tools");
     EXPECT_TRUE(isEncryptedPackage(kCorpus + "/docx-encrypted-agile.docx"));
     EXPECT_TRUE(isEncryptedPackage(kCorpus + "/docx-encrypted-standard.docx"));
     EXPECT_TRUE(isEncryptedPackage(kCorpus + "/xlsx-encrypted-agile.xlsx"));

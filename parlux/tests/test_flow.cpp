@@ -1,5 +1,6 @@
 // The parlux program end to end: arguments, source checks, providers, supervision and cleanup,
 // with the scripted office suite as the back end.
+#include "compound_fixture.h"
 #include "converter_run.h"
 #include "platform/pipes.h"
 #include "platform/processes.h"
@@ -58,7 +59,7 @@ TEST_F(ConverterTest, SourcesRejectedBeforeAnyWorkerRuns) {
     int holder = open(Path(".~lock.locked.docx#").c_str(), O_RDONLY);  // the editing office keeps it open
     EXPECT_EQ(Convert({"locked.docx", "out.pdf"}).code, kSourceBusy);
     close(holder);
-    WriteAll(Path("secret.docx"), ReadAll(std::string(PARLUX_CORPUS_DIR) + "/docx-encrypted-agile.docx"));
+    WriteAll(Path("secret.docx"), CompoundFileBytes({"EncryptionInfo", "EncryptedPackage"}));
     Outcome secret = Convert({"secret.docx", "out.pdf"});
     EXPECT_EQ(secret.code, kPasswordProtected);
     EXPECT_EQ(secret.err, "");
@@ -68,6 +69,9 @@ TEST_F(ConverterTest, SourcesRejectedBeforeAnyWorkerRuns) {
 }
 
 TEST_F(ConverterTest, ConvertsAndCommitsAValidPdfAndQuitsItsOffice) {
+    // Without a home in the environment (a system service) it runs the same.
+    Outcome homeless = Convert({"report.docx", "first.pdf"}, {"HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME"});
+    EXPECT_EQ(homeless.code, kSuccess) << homeless.err << Log();
     Outcome run = Convert({"report.docx", "out.pdf"});
     ASSERT_EQ(run.code, kSuccess) << run.err << Log();
     EXPECT_EQ(run.err, "");

@@ -1,10 +1,12 @@
-// Real conversions on LibreOffice: real documents of the corpus, checked with poppler's tools.
+// Real conversions on LibreOffice, checked with poppler's tools: documents LibreOffice made for
+// the tests (OFFICE_FIXTURES_DIR) and real documents of the corpus when it is present.
 #include <cstdio>
 #include <set>
 
 #include "converter_run.h"
 #include "platform/processes.h"
 #include "records.h"
+#include "testing/corpus.h"
 
 namespace parlux {
 namespace {
@@ -29,6 +31,7 @@ int PdfPages(const std::string& pdf) {
 }
 
 std::string PdfText(const std::string& pdf) { return Output("pdftotext -layout '" + pdf + "' - 2>/dev/null"); }
+std::string FirstPageText(const std::string& pdf) { return Output("pdftotext -l 1 '" + pdf + "' - 2>/dev/null"); }
 
 // Every office process a run reported as its own.
 std::vector<pid_t> OfficePids(const std::string& log) {
@@ -49,7 +52,12 @@ protected:
         m_env = {"XDG_CACHE_HOME=" + std::string(tmp ? tmp : "/tmp") + "/lo-cache"};
     }
     void Corpus(const std::string& name, const std::string& as) {
-        WriteAll(Path(as), ReadAll(std::string(PARLUX_CORPUS_DIR) + "/" + name));
+        WriteAll(Path(as), ReadAll(kit_testing::CorpusDir("office") + "/" + name));
+    }
+    void Fixture(const std::string& name, const std::string& as) {
+        std::string bytes = ReadAll(std::string(OFFICE_FIXTURES_DIR) + "/" + name);
+        ASSERT_FALSE(bytes.empty()) << "the office fixtures were not made: " << name;
+        WriteAll(Path(as), bytes);
     }
     // Runs all conversions at once; their exit codes in order.
     std::vector<Outcome> ConvertAll(const std::vector<std::pair<std::string, std::string>>& jobs) {
@@ -72,7 +80,62 @@ protected:
     std::vector<std::string> m_env;
 };
 
+TEST_F(LibreOfficeTest, MadeDocumentsShowTheFinalTextAndFitOnePageWide) {
+    Fixture("tracked.docx", "tracked.docx");
+    Fixture("wide.xlsx", "wide.xlsx");
+    WriteAll(Path("sample.rtf"), ReadAll(SAMPLE_RTF));
+    auto runs = ConvertAll({{"tracked.docx", "tracked.pdf"}, {"wide.xlsx", "wide.pdf"}, {"sample.rtf", "sample.pdf"}});
+    for (const Outcome& run : runs) EXPECT_EQ(run.code, kSuccess) << run.err << Log();
+    std::string text = PdfText(Path("tracked.pdf"));
+    EXPECT_NE(text.find("Kept text."), std::string::npos) << text;
+    EXPECT_NE(text.find("Inserted words."), std::string::npos) << text;  // a tracked insertion is shown
+    EXPECT_EQ(text.find("Deleted words."), std::string::npos) << text;   // a tracked deletion is not
+    // Seven pages wide at full size: fitted, every column is on the first page.
+    std::string first = FirstPageText(Path("wide.pdf"));
+    EXPECT_NE(first.find("Column 1\n"), std::string::npos) << first;
+    EXPECT_NE(first.find("Column 64"), std::string::npos) << first;
+    EXPECT_LE(PdfPages(Path("wide.pdf")), 2);
+    EXPECT_FALSE(PdfText(Path("sample.pdf")).empty());
+    ExpectOnly({"tracked.docx", "tracked.pdf", "wide.xlsx", "wide.pdf", "sample.rtf", "sample.pdf"});
+}
+
+TEST_F(LibreOfficeTest, MadePasswordProtectedDocumentsFailWithTheirCode) {
+    Fixture("secret.doc", "secret.doc");
+    Fixture("secret.xls", "secret.xls");
+    WriteAll(Path("random.docx"), std::string("\x8f\x13 not a document \x01\x02\x03 at all \xfe", 30));
+    auto runs = ConvertAll({{"secret.doc", "a.pdf"}, {"secret.xls", "b.pdf"}, {"random.docx", "c.pdf"}});
+    EXPECT_EQ(runs[0].code, kPasswordProtected) << runs[0].err;
+    EXPECT_NE(runs[0].err.find("HRESULT=0x800A1520"), std::string::npos) << runs[0].err;
+    EXPECT_EQ(runs[1].code, kPasswordProtected) << runs[1].err;
+    EXPECT_EQ(runs[2].code, kOpenFailed) << runs[2].err;
+    ExpectOnly({"secret.doc", "secret.xls", "random.docx"});
+}
+
+// The prepared profile configures every later office (macro security, extensions): a cache
+// another user could have written is refused before any office starts.
+TEST_F(LibreOfficeTest, AProfileCacheOthersCouldChangeIsRefused) {
+    WriteAll(Path("sample.rtf"), ReadAll(SAMPLE_RTF));
+    std::string cache = Path("shared-cache");
+    mkdir(cache.c_str(), 0700);
+    mkdir((cache + "/parlux").c_str(), 0700);
+    chmod((cache + "/parlux").c_str(), 0777);
+    Outcome open = Convert({"sample.rtf", "a.pdf", "ms"}, {"XDG_CACHE_HOME=" + cache});
+    EXPECT_EQ(open.code, kInternalError) << open.err;
+    EXPECT_NE(Log().find("writable by other users"), std::string::npos) << Log();
+    EXPECT_TRUE(OfficePids(Log()).empty()) << Log();
+    EXPECT_FALSE(Exists(Path("a.pdf")));
+
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give the cache to another user";
+    chmod((cache + "/parlux").c_str(), 0700);
+    ASSERT_EQ(chown((cache + "/parlux").c_str(), 65534, 65534), 0);
+    Outcome theirs = Convert({"sample.rtf", "b.pdf", "ms"}, {"XDG_CACHE_HOME=" + cache});
+    EXPECT_EQ(theirs.code, kInternalError) << theirs.err;
+    EXPECT_NE(Log().find("belongs to another user"), std::string::npos) << Log();
+    EXPECT_FALSE(Exists(Path("b.pdf")));
+}
+
 TEST_F(LibreOfficeTest, WordDocumentsInParallelShowTheFinalText) {
+    SKIP_WITHOUT_CORPUS("office", "tracked changes in real Word documents and RTF written by Word");
     Corpus("docx-tracked-insert.docx", "insert.docx");
     Corpus("docx-tracked-comments-table.docx", "deleted.docx");
     Corpus("rtf-word-formatting.rtf", "plain.rtf");
@@ -87,6 +150,7 @@ TEST_F(LibreOfficeTest, WordDocumentsInParallelShowTheFinalText) {
 }
 
 TEST_F(LibreOfficeTest, WorkbooksFitOnePageWideAndEmptyOnesHaveNoContent) {
+    SKIP_WITHOUT_CORPUS("office", "real wide, multi-sheet and empty workbooks");
     Corpus("xlsx-wide-1024-columns.xlsx", "wide.xlsx");
     Corpus("xls-multisheet-names.xls", "sheets.xls");
     Corpus("xlsx-empty-sheets.xlsx", "empty.xlsx");
@@ -102,6 +166,7 @@ TEST_F(LibreOfficeTest, WorkbooksFitOnePageWideAndEmptyOnesHaveNoContent) {
 }
 
 TEST_F(LibreOfficeTest, PasswordsAndForeignBytesFailWithTheirCodes) {
+    SKIP_WITHOUT_CORPUS("office", "documents encrypted by Office");
     Corpus("xls-encrypted-rc4cryptoapi.xls", "secret.xls");
     Corpus("doc-encrypted-rc4cryptoapi.doc", "secret.doc");
     WriteAll(Path("random.docx"), std::string("\x8f\x13 not a document \x01\x02\x03 at all \xfe", 30));
