@@ -67,7 +67,9 @@ std::string logFilePath() {
     if (program.empty()) return "convertLog.txt";
     std::string dir = program.substr(0, program.rfind('/')) + "/Logs";
     if (!MakeDirectories(dir)) {
-        dir = platform::ParluxUserDirectory("XDG_STATE_HOME", ".local/state") + "/Logs";
+        std::string state = platform::ParluxUserDirectory("XDG_STATE_HOME", ".local/state");
+        if (state.empty()) return std::string();  // nowhere to log: lines are dropped
+        dir = state + "/Logs";
         MakeDirectories(dir);
     }
     return dir + "/convertLog.txt";
@@ -76,7 +78,7 @@ std::string logFilePath() {
 void writeLogTo(const std::string& path, LogLevel level, const std::string& message) {
     // Lines must be valid text: a message that is not is dropped, the caller goes on.
     std::u16string check;
-    if (!Utf8ToUtf16(message, check)) return;
+    if (path.empty() || !Utf8ToUtf16(message, check)) return;
     platform::FileLock lock(path + ".lock", kLogLockWaitMs);  // written after the wait either way
     Rotate(path);
     std::string line = Line(level, message);

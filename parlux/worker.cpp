@@ -144,6 +144,10 @@ int32_t convertInWorker(Provider provider, const ConversionRequest* request, Con
     std::string reason;
     if (hr >= 0) hr = CreateApplication(id, entry, app, reason);
     if (hr < 0 && !reason.empty()) writeLog(kWarn, "office back end " + entry.backend + " failed: " + reason);
+    if (hr == kHrAccessDenied) {  // the back end refused to run on files others could have changed
+        Fill(result, kInternalError, kStageCreate, hr, none, reason);
+        return kInternalError;
+    }
     if (hr < 0) {
         Fill(result, kProviderUnavailable, kStageCreate, hr, none, "Unable to create the requested Office application.");
         return kProviderUnavailable;

@@ -2,13 +2,15 @@
 
 #include <cstdlib>
 
+#include "kit/user_dirs.h"
+
 namespace parlux::platform {
 
 std::string ParluxUserDirectory(const char* xdgVariable, const char* homeFallback) {
     const char* base = std::getenv(xdgVariable);
     if (base && *base) return std::string(base) + "/parlux";
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + "/" + homeFallback + "/parlux";
+    std::string home = kit::HomeDirectory();
+    return home.empty() ? std::string() : home + "/" + homeFallback + "/parlux";
 }
 
 }  // namespace parlux::platform

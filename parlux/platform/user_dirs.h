@@ -5,8 +5,8 @@
 
 namespace parlux::platform {
 
-// "$<xdgVariable>/parlux" when that variable is set, otherwise "$HOME/<homeFallback>/parlux"
-// ("/tmp" standing in for an unset HOME). Nothing is created.
+// "$<xdgVariable>/parlux" when that variable is set, otherwise "<home>/<homeFallback>/parlux"
+// (the home from $HOME or the password database); empty when there is no home. Nothing is created.
 std::string ParluxUserDirectory(const char* xdgVariable, const char* homeFallback);
 
 }  // namespace parlux::platform

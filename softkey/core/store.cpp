@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "core/fs_util.h"
+#include "kit/user_dirs.h"
 #include "core/softcrypto.h"
 
 namespace softkey {
@@ -21,8 +22,8 @@ Store::Store(std::string root) : m_root(std::move(root)) {
 std::string Store::DefaultRoot() {
     const char* env = std::getenv("SOFTKEY_STORE");
     if (env && *env) return env;
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : "/tmp") + "/.softkey";
+    std::string home = kit::HomeDirectory();
+    return home.empty() ? std::string() : home + "/.softkey";
 }
 
 std::string Store::TokenPath(const std::string& serial) const {
@@ -34,6 +35,10 @@ std::string Store::DevicesDir() const { return m_root + "/sys/bus/usb/devices"; 
 std::string Store::FaultsPath() const { return m_root + "/faults.json"; }
 
 void Store::Prepare() const {
+    if (m_root.empty())
+        throw std::runtime_error("no key store: there is no home directory; set SOFTKEY_STORE to a private directory");
+    std::string error;
+    if (!kit::EnsurePrivateDirectory(m_root, error)) throw std::runtime_error("the key store is not private: " + error);
     MakeDirs(m_root + "/tokens");
     MakeDirs(DevicesDir());
 }

@@ -28,11 +28,14 @@ QLogger::QLogger() {
     log4cplus::initialize();
     // A missing log directory loses records silently, as on the original platform.
     log4cplus::helpers::LogLog::getLogLog()->setQuietMode(true);
-    log4cplus::SharedAppenderPtr appender(new log4cplus::RollingFileAppender(
-        platform::LogFilePath(), kMaxFileSize, kBackupFiles, true, false));
-    appender->setLayout(std::unique_ptr<log4cplus::Layout>(new log4cplus::PatternLayout(kPattern)));
     m_logger = log4cplus::Logger::getInstance(kLoggerName);
-    m_logger.addAppender(appender);
+    std::string path = platform::LogFilePath();
+    if (!path.empty()) {  // empty without a home: no log at all
+        log4cplus::SharedAppenderPtr appender(
+            new log4cplus::RollingFileAppender(path, kMaxFileSize, kBackupFiles, true, false));
+        appender->setLayout(std::unique_ptr<log4cplus::Layout>(new log4cplus::PatternLayout(kPattern)));
+        m_logger.addAppender(appender);
+    }
     m_logger.setLogLevel(log4cplus::TRACE_LOG_LEVEL);
 }
 

@@ -1,11 +1,12 @@
 #include "platform/program_paths.h"
 
 #include <limits.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <vector>
+
+#include "kit/user_dirs.h"
 
 namespace platform {
 namespace {
@@ -13,17 +14,6 @@ namespace {
 std::string EnvOrEmpty(const char* name) {
     const char* value = std::getenv(name);
     return value ? std::string(value) : std::string();
-}
-
-std::string HomeDirectory() {
-    std::string home = EnvOrEmpty("HOME");
-    if (!home.empty()) return home;
-    std::vector<char> buffer(16384);
-    struct passwd entry;
-    struct passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found)
-        return found->pw_dir;
-    return "/tmp";
 }
 
 }  // namespace
@@ -49,7 +39,9 @@ std::string DriverDirectory() {
 std::string LogFilePath() {
     std::string file = EnvOrEmpty("TESSAL_LOG_FILE");
     if (!file.empty()) return file;
-    return HomeDirectory() + "/.zyk/ZYKUKeyDriver.log";
+    // Without a home there is no log (records are dropped), never a shared directory.
+    std::string home = kit::HomeDirectory();
+    return home.empty() ? std::string() : home + "/.zyk/ZYKUKeyDriver.log";
 }
 
 }  // namespace platform

@@ -46,7 +46,9 @@ Reference<css::uno::XComponentContext> LocalContext() {
 OfficeInstance::~OfficeInstance() { Stop(); }
 
 int32_t OfficeInstance::Start(std::string& error) {
-    std::string profile = PreparedProfile(error);
+    std::string cache = ProfileCacheDirectory(error);
+    if (cache.empty()) return kHrAccessDenied;
+    std::string profile = PreparedProfile(cache, error);
     if (profile.empty()) return kServerExecFailure;
     std::string pattern = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/parlux-lo-XXXXXX";
     if (!mkdtemp(&pattern[0])) {

@@ -11,6 +11,7 @@
 
 #include "backends/libreoffice/office_instance.h"
 #include "platform/process_handles.h"
+#include "kit/user_dirs.h"
 #include "platform/user_dirs.h"
 
 namespace parlux::libreoffice {
@@ -47,11 +48,23 @@ void RemoveTree(const std::string& path) {
     if (!path.empty()) fs::remove_all(path, ec);
 }
 
-std::string PreparedProfile(std::string& error) {
+// Every conversion starts from the cached profile: it is used only when nobody else can have
+// changed it.
+std::string ProfileCacheDirectory(std::string& error) {
     std::string dir = platform::ParluxUserDirectory("XDG_CACHE_HOME", ".cache"), ready = dir + "/lo-profile";
+    std::string reason;
+    if (dir.empty()) reason = "there is no home directory; set XDG_CACHE_HOME";
+    else if (kit::EnsurePrivateDirectory(dir, reason) && fs::exists(fs::symlink_status(ready)))
+        kit::EnsurePrivateDirectory(ready, reason);
+    if (reason.empty()) return dir;
+    error = "Refusing the office profile cache: " + reason + ".";
+    return std::string();
+}
+
+std::string PreparedProfile(const std::string& dir, std::string& error) {
+    std::string ready = dir + "/lo-profile";
     if (fs::exists(ready + "/.prepared")) return ready;
     std::error_code ec;
-    fs::create_directories(dir, ec);
     int lock = open((dir + "/lo-profile.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lock < 0 || flock(lock, LOCK_EX) != 0) {
         if (lock >= 0) close(lock);

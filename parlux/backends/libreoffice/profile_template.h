@@ -6,9 +6,12 @@
 
 namespace parlux::libreoffice {
 
-// The template's directory, prepared once under ${XDG_CACHE_HOME:-$HOME/.cache}/parlux;
-// empty with `error` set when it cannot be made.
-std::string PreparedProfile(std::string& error);
+// ${XDG_CACHE_HOME:-$HOME/.cache}/parlux, made private if new; empty with `error` set when it
+// is not private (another owner, writable by others, a symbolic link) or there is no home.
+std::string ProfileCacheDirectory(std::string& error);
+// The template's directory, prepared once in the cache directory; empty with `error` set when it
+// cannot be made or is not private.
+std::string PreparedProfile(const std::string& cacheDir, std::string& error);
 // Copies a directory tree; false on any failure.
 bool CopyTree(const std::string& from, const std::string& to);
 void RemoveTree(const std::string& path);
