@@ -6,9 +6,21 @@ cd "$(dirname "$0")/.."
 
 ./scripts/setup.sh
 
-demo="${DEMO_DIR:-$PWD/build/demo}"
-rm -rf "$demo"
+# The run directory is the demo's own: a directory holding the marker file is one an earlier run
+# made and is emptied; an empty one is used; anything else is refused, never deleted.
+demo="${DEMO_DIR:-$PWD/build/demo-run}"
+marker=".tessal-demo-run"
+if [ -L "$demo" ] || { [ -e "$demo" ] && [ ! -d "$demo" ]; }; then
+  echo "demo: $demo is not a directory; choose another DEMO_DIR" >&2
+  exit 1
+elif [ -f "$demo/$marker" ]; then
+  rm -rf "$demo"
+elif [ -d "$demo" ] && [ -n "$(ls -A "$demo")" ]; then
+  echo "demo: $demo holds files the demo did not make; it is left alone. Choose an empty or new DEMO_DIR" >&2
+  exit 1
+fi
 mkdir -p "$demo/drivers" "$demo/out"
+touch "$demo/$marker"
 export SOFTKEY_STORE="$demo/store"
 export TESSAL_USB_SYSFS="$SOFTKEY_STORE/sys/bus/usb/devices"
 export TESSAL_DRIVER_DIR="$demo/drivers"

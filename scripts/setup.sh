@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(
   build-essential cmake pkg-config git
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev
   libssl-dev openssl
   libcurl4-openssl-dev
   liblog4cplus-dev
