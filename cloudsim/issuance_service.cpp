@@ -46,22 +46,25 @@ std::string Member(const rapidjson::Document& body, const char* name) {
 }
 
 std::vector<std::string> RequiredFor(const std::string& tenantType) {
-    if (tenantType == "PERSONAL") return {"tenantType", "name", "telephone", "docID", "p10", "deviceId", "validity"};
+    if (tenantType == "PERSONAL")
+        return {"tenantType", "name", "telephone", "docID", "p10", "deviceId", "validity"};
     return {"name", "tenantType", "telephone", "p10", "deviceId", "docID", "email", "validity"};
 }
 
 }  // namespace
 
-IssuanceService::IssuanceService(const std::string& stateDir, std::function<void(const httplib::Request&)> record)
+IssuanceService::IssuanceService(const std::string& stateDir,
+                                 std::function<void(const httplib::Request&)> record)
     : m_ca(stateDir), m_record(std::move(record)) {}
 
 void IssuanceService::Register(httplib::Server& server) {
-    auto route = [this](void (IssuanceService::*handler)(const httplib::Request&, httplib::Response&)) {
-        return [this, handler](const httplib::Request& req, httplib::Response& res) {
-            m_record(req);
-            (this->*handler)(req, res);
+    auto route =
+        [this](void (IssuanceService::*handler)(const httplib::Request&, httplib::Response&)) {
+            return [this, handler](const httplib::Request& req, httplib::Response& res) {
+                m_record(req);
+                (this->*handler)(req, res);
+            };
         };
-    };
     auto apply = [this](Application kind) {
         return [this, kind](const httplib::Request& req, httplib::Response& res) {
             m_record(req);
@@ -78,8 +81,8 @@ void IssuanceService::Register(httplib::Server& server) {
 
 bool IssuanceService::Control(const std::string& mode, int count) {
     static const std::map<std::string, Fault> kModes = {
-        {"normal", Fault::None},    {"refuse", Fault::Refuse}, {"lowercase", Fault::LowerCase},
-        {"nested", Fault::Nested},  {"broken", Fault::Broken}, {"noenckey", Fault::NoEncKey}};
+        {"normal", Fault::None},   {"refuse", Fault::Refuse}, {"lowercase", Fault::LowerCase},
+        {"nested", Fault::Nested}, {"broken", Fault::Broken}, {"noenckey", Fault::NoEncKey}};
     auto it = kModes.find(mode);
     if (it == kModes.end()) return false;
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -94,7 +97,8 @@ bool IssuanceService::Take(Fault fault) {
     return true;
 }
 
-std::string IssuanceService::Answer(int code, const std::string& message, const ResultWriter& result) {
+std::string IssuanceService::Answer(int code, const std::string& message,
+                                    const ResultWriter& result) {
     bool success = message == "SUCCESS";
     rapidjson::StringBuffer buffer;
     rapidjson::Writer<rapidjson::StringBuffer> w(buffer);
@@ -123,8 +127,8 @@ void IssuanceService::Apply(const httplib::Request& req, httplib::Response& res,
             optional = {"orderId", "caType", "platformName", "customerId"};
             break;
         case Application::Gateway:
-            required = {"deviceId", "docId", "name", "tenantType", "customerId", "caType",
-                        "validity", "p10",   "orderId", "contact", "ukeyOrderCertId"};
+            required = {"deviceId", "docId", "name",    "tenantType", "customerId",     "caType",
+                        "validity", "p10",   "orderId", "contact",    "ukeyOrderCertId"};
             break;
         case Application::Double:
             required = {"deviceId", "p10", "orderId"};
@@ -133,8 +137,8 @@ void IssuanceService::Apply(const httplib::Request& req, httplib::Response& res,
     std::string why;
     std::lock_guard<std::mutex> lock(m_mutex);
     std::string tenantType = Member(body, "tenantType");
-    if (CheckMembers(body, required, optional, why) && kind == Application::Direct && tenantType != "CORPORATE" &&
-        tenantType != "PERSONAL")
+    if (CheckMembers(body, required, optional, why) && kind == Application::Direct &&
+        tenantType != "CORPORATE" && tenantType != "PERSONAL")
         why = "unknown tenantType";
     if (!why.empty()) {
         res.set_content(Refusal(400, why), kJson);
@@ -149,9 +153,11 @@ void IssuanceService::Apply(const httplib::Request& req, httplib::Response& res,
         res.set_content(Refusal(400, why), kJson);
         return;
     }
-    res.set_content(Answer(200, "SUCCESS", [&](rapidjson::Writer<rapidjson::StringBuffer>& w) {
-                        w.String(orderId.c_str(), static_cast<rapidjson::SizeType>(orderId.size()));
-                    }),
+    res.set_content(Answer(200, "SUCCESS",
+                           [&](rapidjson::Writer<rapidjson::StringBuffer>& w) {
+                               w.String(orderId.c_str(),
+                                        static_cast<rapidjson::SizeType>(orderId.size()));
+                           }),
                     kJson);
 }
 
@@ -166,7 +172,8 @@ bool IssuanceService::Issue(Application kind, const std::string& p10, const std:
     if (!request) return false;
     std::string signing = m_ca.IssueSigning(request);
     std::string encCert, encKey;
-    bool ok = !signing.empty() && (kind != Application::Double || m_ca.IssueEncryption(request, encCert, encKey));
+    bool ok = !signing.empty() &&
+              (kind != Application::Double || m_ca.IssueEncryption(request, encCert, encKey));
     X509_REQ_free(request);
     if (!ok) {
         why = "the certificate could not be issued";
@@ -178,7 +185,8 @@ bool IssuanceService::Issue(Application kind, const std::string& p10, const std:
     return true;
 }
 
-const IssuanceService::Issued* IssuanceService::Find(const std::string& deviceId, const std::string& orderId,
+const IssuanceService::Issued* IssuanceService::Find(const std::string& deviceId,
+                                                     const std::string& orderId,
                                                      bool anyOrder) const {
     for (auto it = m_issued.rbegin(); it != m_issued.rend(); ++it)
         if (it->deviceId == deviceId && (anyOrder || it->orderId == orderId)) return &*it;
@@ -191,25 +199,27 @@ void IssuanceService::Download(const httplib::Request& req, httplib::Response& r
         res.set_content(Refusal(400, "missing deviceId"), kJson);
         return;
     }
-    const Issued* issued = Find(req.get_param_value("deviceId"), req.get_param_value("orderId"), !req.has_param("orderId"));
+    const Issued* issued = Find(req.get_param_value("deviceId"), req.get_param_value("orderId"),
+                                !req.has_param("orderId"));
     if (!issued) {
         res.set_content(Refusal(404, "no certificate for this device and order"), kJson);
         return;
     }
     std::string cert = issued->cert;
     bool nested = Take(Fault::Nested);
-    res.set_content(Answer(200, "SUCCESS", [&](rapidjson::Writer<rapidjson::StringBuffer>& w) {
-                        if (!nested) {
-                            w.String(cert.c_str());
-                            return;
-                        }
-                        w.StartObject();
-                        w.Key("code");
-                        w.String("issued");
-                        w.Key("result");
-                        w.String(cert.c_str());
-                        w.EndObject();
-                    }),
+    res.set_content(Answer(200, "SUCCESS",
+                           [&](rapidjson::Writer<rapidjson::StringBuffer>& w) {
+                               if (!nested) {
+                                   w.String(cert.c_str());
+                                   return;
+                               }
+                               w.StartObject();
+                               w.Key("code");
+                               w.String("issued");
+                               w.Key("result");
+                               w.String(cert.c_str());
+                               w.EndObject();
+                           }),
                     kJson);
 }
 
@@ -228,8 +238,10 @@ void IssuanceService::DownloadOnGateway(const httplib::Request& req, httplib::Re
         return;
     }
     std::string cert = issued->cert;
-    res.set_content(Answer(200, "SUCCESS", [&](rapidjson::Writer<rapidjson::StringBuffer>& w) { w.String(cert.c_str()); }),
-                    kJson);
+    res.set_content(
+        Answer(200, "SUCCESS",
+               [&](rapidjson::Writer<rapidjson::StringBuffer>& w) { w.String(cert.c_str()); }),
+        kJson);
 }
 
 void IssuanceService::DownloadDouble(const httplib::Request& req, httplib::Response& res) {
@@ -248,17 +260,18 @@ void IssuanceService::DownloadDouble(const httplib::Request& req, httplib::Respo
     }
     DoubleIssued issued = it->second;
     bool withoutKey = Take(Fault::NoEncKey);
-    res.set_content(Answer(200, "SUCCESS", [&](rapidjson::Writer<rapidjson::StringBuffer>& w) {
-                        w.StartObject();
-                        w.Key("pubCert");
-                        w.String(issued.pubCert.c_str());
-                        w.Key("encCert");
-                        w.String(issued.encCert.c_str());
-                        if (!withoutKey) {
-                            w.Key("encKey");
-                            w.String(issued.encKey.c_str());
-                        }
-                        w.EndObject();
-                    }),
+    res.set_content(Answer(200, "SUCCESS",
+                           [&](rapidjson::Writer<rapidjson::StringBuffer>& w) {
+                               w.StartObject();
+                               w.Key("pubCert");
+                               w.String(issued.pubCert.c_str());
+                               w.Key("encCert");
+                               w.String(issued.encCert.c_str());
+                               if (!withoutKey) {
+                                   w.Key("encKey");
+                                   w.String(issued.encKey.c_str());
+                               }
+                               w.EndObject();
+                           }),
                     kJson);
 }

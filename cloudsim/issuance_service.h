@@ -18,7 +18,8 @@
 class IssuanceService {
 public:
     // `record` is told of every request the service receives. Throws when the CAs cannot be set up.
-    IssuanceService(const std::string& stateDir, std::function<void(const httplib::Request&)> record);
+    IssuanceService(const std::string& stateDir,
+                    std::function<void(const httplib::Request&)> record);
 
     // The six paths: applications and downloads on the issuance host and the gateway.
     void Register(httplib::Server& server);
@@ -46,14 +47,17 @@ private:
     void DownloadDouble(const httplib::Request& req, httplib::Response& res);
 
     // Issues what an accepted application asks for; the reason in `why` when it cannot.
-    bool Issue(Application kind, const std::string& p10, const std::string& deviceId, const std::string& orderId,
-               std::string& why);
-    const Issued* Find(const std::string& deviceId, const std::string& orderId, bool anyOrder) const;
+    bool Issue(Application kind, const std::string& p10, const std::string& deviceId,
+               const std::string& orderId, std::string& why);
+    const Issued* Find(const std::string& deviceId, const std::string& orderId,
+                       bool anyOrder) const;
     // Consumes one counted fault when `fault` is the one set.
     bool Take(Fault fault);
     // {"code":..,"message":..,"result":..}, with the lower-case and broken faults applied.
     std::string Answer(int code, const std::string& message, const ResultWriter& result);
-    std::string Refusal(int code, const std::string& message) { return Answer(code, message, nullptr); }
+    std::string Refusal(int code, const std::string& message) {
+        return Answer(code, message, nullptr);
+    }
 
     IssuingCa m_ca;
     std::function<void(const httplib::Request&)> m_record;

@@ -19,7 +19,8 @@ EVP_PKEY* NewRsaKey() { return EVP_RSA_gen(2048); }
 std::string Der(X509* cert) {
     unsigned char* der = nullptr;
     int len = i2d_X509(cert, &der);
-    std::string out = len > 0 ? std::string(reinterpret_cast<char*>(der), static_cast<size_t>(len)) : std::string();
+    std::string out = len > 0 ? std::string(reinterpret_cast<char*>(der), static_cast<size_t>(len))
+                              : std::string();
     OPENSSL_free(der);
     return out;
 }
@@ -33,12 +34,18 @@ Extensions CaExtensions() {
 }  // namespace
 
 IssuingCa::IssuingCa(const std::string& dir) {
-    LoadOrCreate(dir + "/issuing-rsa-ca.pem", dir + "/issuing-rsa-ca.key", NewRsaKey, [](EVP_PKEY* key) {
-        return ::Issue("Cloudsim Issuing CA RSA", key, nullptr, key, CaExtensions());
-    }, m_rsaCa, m_rsaKey);
-    LoadOrCreate(dir + "/issuing-sm2-ca.pem", dir + "/issuing-sm2-ca.key", NewSm2Key, [](EVP_PKEY* key) {
-        return ::Issue("Cloudsim Issuing CA SM2", key, nullptr, key, CaExtensions());
-    }, m_sm2Ca, m_sm2Key);
+    LoadOrCreate(
+        dir + "/issuing-rsa-ca.pem", dir + "/issuing-rsa-ca.key", NewRsaKey,
+        [](EVP_PKEY* key) {
+            return ::Issue("Cloudsim Issuing CA RSA", key, nullptr, key, CaExtensions());
+        },
+        m_rsaCa, m_rsaKey);
+    LoadOrCreate(
+        dir + "/issuing-sm2-ca.pem", dir + "/issuing-sm2-ca.key", NewSm2Key,
+        [](EVP_PKEY* key) {
+            return ::Issue("Cloudsim Issuing CA SM2", key, nullptr, key, CaExtensions());
+        },
+        m_sm2Ca, m_sm2Key);
 }
 
 IssuingCa::~IssuingCa() {
@@ -59,7 +66,8 @@ X509_REQ* IssuingCa::VerifiedRequest(const std::string& der, std::string& why) c
     EVP_PKEY* key = X509_REQ_get0_pubkey(req);
     int alg = X509_REQ_get_signature_nid(req);
     bool sm2 = IsSm2(key);
-    if (sm2 ? alg != NID_SM2_with_SM3 : (!key || !EVP_PKEY_is_a(key, "RSA") || alg != NID_sha256WithRSAEncryption)) {
+    if (sm2 ? alg != NID_SM2_with_SM3
+            : (!key || !EVP_PKEY_is_a(key, "RSA") || alg != NID_sha256WithRSAEncryption)) {
         why = "p10 must be signed with SHA-256 and RSA or with SM3 and SM2";
     } else {
         if (sm2) {
@@ -77,8 +85,8 @@ X509_REQ* IssuingCa::VerifiedRequest(const std::string& der, std::string& why) c
 std::string IssuingCa::Issue(X509_REQ* request, EVP_PKEY* key, const char* keyUsage) const {
     bool sm2 = IsSm2(key);
     try {
-        X509* cert = IssueCertificate(X509_REQ_get_subject_name(request), key, sm2 ? m_sm2Ca : m_rsaCa,
-                                      sm2 ? m_sm2Key : m_rsaKey,
+        X509* cert = IssueCertificate(X509_REQ_get_subject_name(request), key,
+                                      sm2 ? m_sm2Ca : m_rsaCa, sm2 ? m_sm2Key : m_rsaKey,
                                       {{NID_basic_constraints, "critical,CA:FALSE"},
                                        {NID_key_usage, keyUsage},
                                        {NID_subject_key_identifier, "hash"},
@@ -92,17 +100,20 @@ std::string IssuingCa::Issue(X509_REQ* request, EVP_PKEY* key, const char* keyUs
 }
 
 std::string IssuingCa::IssueSigning(X509_REQ* request) const {
-    return Issue(request, X509_REQ_get0_pubkey(request), "critical,digitalSignature,nonRepudiation");
+    return Issue(request, X509_REQ_get0_pubkey(request),
+                 "critical,digitalSignature,nonRepudiation");
 }
 
-bool IssuingCa::IssueEncryption(X509_REQ* request, std::string& certDer, std::string& envelope) const {
+bool IssuingCa::IssueEncryption(X509_REQ* request, std::string& certDer,
+                                std::string& envelope) const {
     EVP_PKEY* signKey = X509_REQ_get0_pubkey(request);
     bool sm2 = IsSm2(signKey);
     EVP_PKEY* encKey = sm2 ? NewSm2Key() : NewRsaKey();
     if (!encKey) return false;
     softkey::Bytes wrapped;
     try {
-        wrapped = sm2 ? softkey::Sm2Envelope(signKey, encKey) : softkey::RsaEnvelope(signKey, encKey);
+        wrapped =
+            sm2 ? softkey::Sm2Envelope(signKey, encKey) : softkey::RsaEnvelope(signKey, encKey);
     } catch (const std::exception&) {
         wrapped.clear();
     }

@@ -5,11 +5,13 @@
 
 extern "C" {
 
-int SM2ConstructP10Info(const char* subject, const unsigned char* publicKeyX, const unsigned char* publicKeyY,
-                        unsigned char** requestInfo, int32_t* requestInfoLength) {
+int SM2ConstructP10Info(const char* subject, const unsigned char* publicKeyX,
+                        const unsigned char* publicKeyY, unsigned char** requestInfo,
+                        int32_t* requestInfoLength) {
     vornic::SubjectValues values;
-    if (subject == nullptr || publicKeyX == nullptr || publicKeyY == nullptr || requestInfo == nullptr ||
-        requestInfoLength == nullptr || !vornic::ParseSubject(subject, values))
+    if (subject == nullptr || publicKeyX == nullptr || publicKeyY == nullptr ||
+        requestInfo == nullptr || requestInfoLength == nullptr ||
+        !vornic::ParseSubject(subject, values))
         return -1;
     int32_t length = 0;
     unsigned char* info = vornic::EncodeRequestInfo(values, publicKeyX, publicKeyY, length);
@@ -20,10 +22,10 @@ int SM2ConstructP10Info(const char* subject, const unsigned char* publicKeyX, co
 }
 
 int SM2ConstructP10(unsigned char** requestInfo, int32_t requestInfoLength, int32_t /*reserved*/,
-                    const unsigned char* signatureR, const unsigned char* signatureS, unsigned char* request,
-                    uint32_t* requestLength) {
-    if (requestInfo == nullptr || *requestInfo == nullptr || requestInfoLength <= 0 || signatureR == nullptr ||
-        signatureS == nullptr || requestLength == nullptr)
+                    const unsigned char* signatureR, const unsigned char* signatureS,
+                    unsigned char* request, uint32_t* requestLength) {
+    if (requestInfo == nullptr || *requestInfo == nullptr || requestInfoLength <= 0 ||
+        signatureR == nullptr || signatureS == nullptr || requestLength == nullptr)
         return -1;
     vornic::Bytes rest = vornic::EncodeSignaturePart(signatureR, signatureS);
     if (rest.empty()) return -1;

@@ -31,7 +31,8 @@ bool AnsiToUtf8(const std::string& text, std::string& out) {
 }
 
 bool AddEntry(X509_NAME* name, int nid, int type, const std::string& value) {
-    return X509_NAME_add_entry_by_NID(name, nid, type, reinterpret_cast<const unsigned char*>(value.data()),
+    return X509_NAME_add_entry_by_NID(name, nid, type,
+                                      reinterpret_cast<const unsigned char*>(value.data()),
                                       static_cast<int>(value.size()), -1, 0) == 1;
 }
 
@@ -57,8 +58,8 @@ bool SetSm2PublicKey(X509_REQ* req, const unsigned char* x, const unsigned char*
     point[0] = 0x04;
     std::memcpy(point + 1, x, 32);
     std::memcpy(point + 33, y, 32);
-    if (X509_PUBKEY_set0_param(X509_REQ_get_X509_PUBKEY(req), OBJ_nid2obj(NID_X9_62_id_ecPublicKey), V_ASN1_OBJECT,
-                               OBJ_nid2obj(NID_sm2), point, 65) != 1) {
+    if (X509_PUBKEY_set0_param(X509_REQ_get_X509_PUBKEY(req), OBJ_nid2obj(NID_X9_62_id_ecPublicKey),
+                               V_ASN1_OBJECT, OBJ_nid2obj(NID_sm2), point, 65) != 1) {
         OPENSSL_free(point);
         return false;
     }
@@ -78,12 +79,12 @@ Bytes Der(const T* value) {
 
 }  // namespace
 
-unsigned char* EncodeRequestInfo(const SubjectValues& subject, const unsigned char* x, const unsigned char* y,
-                                 int32_t& length) {
+unsigned char* EncodeRequestInfo(const SubjectValues& subject, const unsigned char* x,
+                                 const unsigned char* y, int32_t& length) {
     NamePtr name = BuildName(subject);
     ReqPtr req(X509_REQ_new());
-    if (!name || !req || X509_REQ_set_version(req.get(), 0) != 1 || X509_REQ_set_subject_name(req.get(), name.get()) != 1 ||
-        !SetSm2PublicKey(req.get(), x, y))
+    if (!name || !req || X509_REQ_set_version(req.get(), 0) != 1 ||
+        X509_REQ_set_subject_name(req.get(), name.get()) != 1 || !SetSm2PublicKey(req.get(), x, y))
         return nullptr;
     unsigned char* info = nullptr;
     int len = i2d_re_X509_REQ_tbs(req.get(), &info);
@@ -129,8 +130,10 @@ size_t EncodedRequestSize(size_t infoLength, size_t restLength) {
     return size > 0 ? static_cast<size_t>(size) : 0;
 }
 
-void WriteRequest(const unsigned char* info, size_t infoLength, const Bytes& rest, unsigned char* out) {
-    ASN1_put_object(&out, 1, static_cast<int>(infoLength + rest.size()), V_ASN1_SEQUENCE, V_ASN1_UNIVERSAL);
+void WriteRequest(const unsigned char* info, size_t infoLength, const Bytes& rest,
+                  unsigned char* out) {
+    ASN1_put_object(&out, 1, static_cast<int>(infoLength + rest.size()), V_ASN1_SEQUENCE,
+                    V_ASN1_UNIVERSAL);
     std::memcpy(out, info, infoLength);
     std::memcpy(out + infoLength, rest.data(), rest.size());
 }

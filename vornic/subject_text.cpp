@@ -10,7 +10,8 @@ std::vector<std::string> SplitAtCommas(const std::string& text) {
     size_t start = 0;
     for (;;) {
         size_t comma = text.find(',', start);
-        parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        parts.push_back(
+            text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         if (comma == std::string::npos) return parts;
         start = comma + 1;
     }

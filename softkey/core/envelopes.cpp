@@ -45,7 +45,8 @@ Bytes Sm2Envelope(EVP_PKEY* signPub, EVP_PKEY* encKey) {
     uint8_t ex[32], ey[32], session[16];
     Bytes scalar(64, 0);
     BIGNUM* d = nullptr;
-    if (!Sm2PublicPoint(encKey, ex, ey) || EVP_PKEY_get_bn_param(encKey, OSSL_PKEY_PARAM_PRIV_KEY, &d) != 1)
+    if (!Sm2PublicPoint(encKey, ex, ey) ||
+        EVP_PKEY_get_bn_param(encKey, OSSL_PKEY_PARAM_PRIV_KEY, &d) != 1)
         throw std::runtime_error("not an SM2 private key");
     BN_bn2binpad(d, scalar.data() + 32, 32);
     BN_free(d);
@@ -76,7 +77,8 @@ Bytes RsaEnvelope(EVP_PKEY* signPub, EVP_PKEY* encKey) {
     Bytes padded = RsaPrivateKeyBlob(encKey);
     uint8_t session[16];
     Bytes envelope, body;
-    if (RAND_bytes(session, sizeof session) != 1 || !RsaEncrypt(signPub, session, sizeof session, envelope) ||
+    if (RAND_bytes(session, sizeof session) != 1 ||
+        !RsaEncrypt(signPub, session, sizeof session, envelope) ||
         !Sm4EcbEncrypt(session, padded.data(), padded.size(), body))
         return Bytes();
     envelope.insert(envelope.end(), body.begin(), body.end());

@@ -17,7 +17,7 @@ public:
         return true;
     }
     bool String(const char* text, rapidjson::SizeType length, bool) {
-        static const std::set<std::string> kStored = {"result", "message", "digest", "key",
+        static const std::set<std::string> kStored = {"result", "message", "digest",  "key",
                                                       "keys",   "pubCert", "encCert", "encKey"};
         if (kStored.count(m_name)) m_values[m_name].assign(text, length);
         return true;
@@ -63,8 +63,8 @@ std::string PercentEncode(const std::string& value) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string out;
     for (unsigned char c : value) {
-        bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-                          c == '_' || c == '.' || c == '~';
+        bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == '~';
         if (unreserved) {
             out += static_cast<char>(c);
         } else {

@@ -15,8 +15,8 @@
 #include "core/envelopes.h"
 #include "core/softcrypto.h"
 #include "skf/skf.h"
-#include "test_support.h"
 #include "tessal/http.h"
+#include "test_support.h"
 #include "vornic/vornic.h"
 
 using test_support::CloudSim;
@@ -31,14 +31,16 @@ std::string Base64Of(const unsigned char* data, size_t len) {
 
 std::string DerOf(const std::string& base64) {
     ByteArray der = Base64Decode(base64);
-    return std::string(reinterpret_cast<const char*>(der.data()), static_cast<size_t>(der.length()));
+    return std::string(reinterpret_cast<const char*>(der.data()),
+                       static_cast<size_t>(der.length()));
 }
 
 // A PKCS#10 request for an RSA key, signed with SHA-256, as Base64.
 std::string RsaRequest(EVP_PKEY* key, const char* cn) {
     X509_REQ* req = X509_REQ_new();
     X509_NAME* name = X509_REQ_get_subject_name(req);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
+                               reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
     X509_REQ_set_pubkey(req, key);
     EXPECT_GT(X509_REQ_sign(req, key, EVP_sha256()), 0);
     unsigned char* der = nullptr;
@@ -56,7 +58,8 @@ std::string Sm2Request(EVP_PKEY* key, const char* subject) {
     EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point, &pointLen);
     unsigned char* info = nullptr;
     int32_t infoLen = 0;
-    if (SM2ConstructP10Info(subject, point + 1, point + 33, &info, &infoLen) != 0) return std::string();
+    if (SM2ConstructP10Info(subject, point + 1, point + 33, &info, &infoLen) != 0)
+        return std::string();
     EVP_MD_CTX* md = EVP_MD_CTX_new();
     EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new(key, nullptr);
     EVP_PKEY_CTX_set1_id(pctx, kSm2Id, 16);
@@ -74,7 +77,8 @@ std::string Sm2Request(EVP_PKEY* key, const char* subject) {
     BN_bn2binpad(ECDSA_SIG_get0_s(ecdsa), s, 32);
     ECDSA_SIG_free(ecdsa);
     uint32_t requestLen = 0;
-    if (SM2ConstructP10(&info, infoLen, 0x20400, r, s, request, &requestLen) != 0) return std::string();
+    if (SM2ConstructP10(&info, infoLen, 0x20400, r, s, request, &requestLen) != 0)
+        return std::string();
     return Base64Of(request, requestLen);
 }
 
@@ -115,7 +119,8 @@ protected:
     }
     void TearDown() override { ZYKSetURL("com"); }
     // The certificate `base64` holds `key` and was issued by the CA in `caFile` of the state.
-    void ExpectIssued(const std::string& base64, EVP_PKEY* key, const std::string& caFile, const std::string& cn) {
+    void ExpectIssued(const std::string& base64, EVP_PKEY* key, const std::string& caFile,
+                      const std::string& cn) {
         X509* cert = ParseCert(base64);
         ASSERT_NE(cert, nullptr) << base64;
         EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(cert), key), 1);
@@ -134,7 +139,8 @@ protected:
     }
     void ExpectFailure(CResult result, int code, const std::string& location) {
         EXPECT_EQ(result.ErrorCode(), code);
-        EXPECT_NE(result.GetErrorLocation().find("[functionName]:" + location + "\r\n"), std::string::npos)
+        EXPECT_NE(result.GetErrorLocation().find("[functionName]:" + location + "\r\n"),
+                  std::string::npos)
             << result.GetErrorLocation();
         EXPECT_EQ(ZYKGetLastError(), result.GetErrorMsg());
     }
@@ -151,50 +157,71 @@ std::string IssuanceTest::s_state;
 EVP_PKEY* IssuanceTest::s_rsaKey = nullptr;
 
 TEST_F(IssuanceTest, ApplicationsSendTheirMembersInOrder) {
-    ASSERT_EQ(CHttpClient::RequestCert(m_p10, "D1", "Acme", "91310000", "138", "a@b.c", "12", "O1", "RSA", "web", "C9")
+    ASSERT_EQ(CHttpClient::RequestCert(m_p10, "D1", "Acme", "91310000", "138", "a@b.c", "12", "O1",
+                                       "RSA", "web", "C9")
                   .ErrorCode(),
               0);
     EXPECT_EQ(m_sim->LastServicePath(), "/cert/ukey/apply/signature");
-    EXPECT_EQ(m_sim->LastBody(), "{\"name\":\"Acme\",\"tenantType\":\"CORPORATE\",\"telephone\":\"138\",\"p10\":\"" + m_p10 +
-                                     "\",\"deviceId\":\"D1\",\"docID\":\"91310000\",\"email\":\"a@b.c\",\"validity\":\"12\","
-                                     "\"orderId\":\"O1\",\"caType\":\"RSA\",\"platformName\":\"web\",\"customerId\":\"C9\"}");
+    EXPECT_EQ(
+        m_sim->LastBody(),
+        "{\"name\":\"Acme\",\"tenantType\":\"CORPORATE\",\"telephone\":\"138\",\"p10\":\"" + m_p10 +
+            "\",\"deviceId\":\"D1\",\"docID\":\"91310000\",\"email\":\"a@b.c\",\"validity\":\"12\","
+            "\"orderId\":\"O1\",\"caType\":\"RSA\",\"platformName\":\"web\",\"customerId\":"
+            "\"C9\"}");
     // Empty optional members are left out entirely.
-    ASSERT_EQ(CHttpClient::RequestCert(m_p10, "D1", "Acme", "9131", "138", "a@b.c", "12", "", "", "", "").ErrorCode(), 0);
-    EXPECT_EQ(m_sim->LastBody(), "{\"name\":\"Acme\",\"tenantType\":\"CORPORATE\",\"telephone\":\"138\",\"p10\":\"" + m_p10 +
-                                     "\",\"deviceId\":\"D1\",\"docID\":\"9131\",\"email\":\"a@b.c\",\"validity\":\"12\"}");
-    ASSERT_EQ(CHttpClient::PersonalRequestCert(m_p10, "D2", "Li", "3101", "139", "x@y.z", "24", "", "SM2", "", "C1")
+    ASSERT_EQ(
+        CHttpClient::RequestCert(m_p10, "D1", "Acme", "9131", "138", "a@b.c", "12", "", "", "", "")
+            .ErrorCode(),
+        0);
+    EXPECT_EQ(
+        m_sim->LastBody(),
+        "{\"name\":\"Acme\",\"tenantType\":\"CORPORATE\",\"telephone\":\"138\",\"p10\":\"" + m_p10 +
+            "\",\"deviceId\":\"D1\",\"docID\":\"9131\",\"email\":\"a@b.c\",\"validity\":\"12\"}");
+    ASSERT_EQ(CHttpClient::PersonalRequestCert(m_p10, "D2", "Li", "3101", "139", "x@y.z", "24", "",
+                                               "SM2", "", "C1")
                   .ErrorCode(),
               0);
-    EXPECT_EQ(m_sim->LastBody(), "{\"tenantType\":\"PERSONAL\",\"name\":\"Li\",\"telephone\":\"139\",\"docID\":\"3101\","
-                                 "\"p10\":\"" + m_p10 + "\",\"deviceId\":\"D2\",\"validity\":\"24\",\"caType\":\"SM2\","
-                                 "\"customerId\":\"C1\"}");
+    EXPECT_EQ(
+        m_sim->LastBody(),
+        "{\"tenantType\":\"PERSONAL\",\"name\":\"Li\",\"telephone\":\"139\",\"docID\":\"3101\","
+        "\"p10\":\"" +
+            m_p10 +
+            "\",\"deviceId\":\"D2\",\"validity\":\"24\",\"caType\":\"SM2\","
+            "\"customerId\":\"C1\"}");
 
-    std::string name = "Acme", docId = "9131", tenant = "CORPORATE", customer = "", caType = "RSA", validity = "12",
-                order = "G1", contact = "", certId = "U7";
-    ASSERT_EQ(CHttpClient::RequestCertOnGW(m_p10, "D3", name, docId, tenant, customer, caType, validity, order, contact,
-                                           certId)
+    std::string name = "Acme", docId = "9131", tenant = "CORPORATE", customer = "", caType = "RSA",
+                validity = "12", order = "G1", contact = "", certId = "U7";
+    ASSERT_EQ(CHttpClient::RequestCertOnGW(m_p10, "D3", name, docId, tenant, customer, caType,
+                                           validity, order, contact, certId)
                   .ErrorCode(),
               0);
     EXPECT_EQ(m_sim->LastServicePath(), "/common/ukey/applyukeycert");
-    EXPECT_EQ(m_sim->LastBody(), "{\"deviceId\":\"D3\",\"docId\":\"9131\",\"name\":\"Acme\",\"tenantType\":\"CORPORATE\","
-                                 "\"customerId\":\"\",\"caType\":\"RSA\",\"validity\":\"12\",\"p10\":\"" + m_p10 +
-                                     "\",\"orderId\":\"G1\",\"contact\":\"\",\"ukeyOrderCertId\":\"U7\"}");
+    EXPECT_EQ(
+        m_sim->LastBody(),
+        "{\"deviceId\":\"D3\",\"docId\":\"9131\",\"name\":\"Acme\",\"tenantType\":\"CORPORATE\","
+        "\"customerId\":\"\",\"caType\":\"RSA\",\"validity\":\"12\",\"p10\":\"" +
+            m_p10 + "\",\"orderId\":\"G1\",\"contact\":\"\",\"ukeyOrderCertId\":\"U7\"}");
 
     std::string doubleOrder = "P1";
     ASSERT_EQ(CHttpClient::RequestDoubleCert(m_p10, "D4", doubleOrder).ErrorCode(), 0);
     EXPECT_EQ(m_sim->LastServicePath(), "/private/ukey/order/applycert");
-    EXPECT_EQ(m_sim->LastBody(), "{\"deviceId\":\"D4\",\"p10\":\"" + m_p10 + "\",\"orderId\":\"P1\"}");
+    EXPECT_EQ(m_sim->LastBody(),
+              "{\"deviceId\":\"D4\",\"p10\":\"" + m_p10 + "\",\"orderId\":\"P1\"}");
 }
 
 TEST_F(IssuanceTest, BodiesEscapeQuotesBackslashesAndControlCharacters) {
     std::string name = std::string("q\"b\\s/\b\f\n\r\t\x01\x1f\x7f ") + "\xE5\xBC\xA0";
     CHttpClient::RequestCert(m_p10, "D1", name, "1", "2", "3", "4", "", "", "", "");
-    std::string expected = "{\"name\":\"q\\\"b\\\\s/\\b\\f\\n\\r\\t\\u0001\\u001F\x7f \xE5\xBC\xA0\",";
+    std::string expected =
+        "{\"name\":\"q\\\"b\\\\s/\\b\\f\\n\\r\\t\\u0001\\u001F\x7f \xE5\xBC\xA0\",";
     EXPECT_EQ(m_sim->LastBody().substr(0, expected.size()), expected);
 }
 
 TEST_F(IssuanceTest, IssuedRsaCertificateDownloadsAndHoldsTheRequestKey) {
-    ASSERT_EQ(CHttpClient::RequestCert(m_p10, "DEV9", "Acme", "1", "2", "3", "12", "ORD9", "", "", "").ErrorCode(), 0);
+    ASSERT_EQ(
+        CHttpClient::RequestCert(m_p10, "DEV9", "Acme", "1", "2", "3", "12", "ORD9", "", "", "")
+            .ErrorCode(),
+        0);
     std::string cert = "old";
     ASSERT_EQ(CHttpClient::DnowLoadCert(cert, "DEV9", "ORD9", "SEAL1").ErrorCode(), 0);
     EXPECT_EQ(m_sim->LastServicePath(), "/cert/ukey/download");
@@ -202,22 +229,26 @@ TEST_F(IssuanceTest, IssuedRsaCertificateDownloadsAndHoldsTheRequestKey) {
     ExpectIssued(cert, m_rsaKey, "issuing-rsa-ca.pem", "rsa user");
 
     // The gateway pair of calls.
-    std::string name = "n", docId = "d", tenant = "PERSONAL", customer = "c", caType = "RSA", validity = "12",
-                order = "GW1", contact = "138", certId = "U1";
-    ASSERT_EQ(CHttpClient::RequestCertOnGW(m_p10, "DEVG", name, docId, tenant, customer, caType, validity, order,
-                                           contact, certId)
+    std::string name = "n", docId = "d", tenant = "PERSONAL", customer = "c", caType = "RSA",
+                validity = "12", order = "GW1", contact = "138", certId = "U1";
+    ASSERT_EQ(CHttpClient::RequestCertOnGW(m_p10, "DEVG", name, docId, tenant, customer, caType,
+                                           validity, order, contact, certId)
                   .ErrorCode(),
               0);
     std::string gwCert;
     ASSERT_EQ(CHttpClient::DnowLoadCertOnGW("DEVG", "GW1", contact, certId, gwCert).ErrorCode(), 0);
     EXPECT_EQ(m_sim->LastServicePath(), "/common/ukey/downloadukeycert");
     EXPECT_EQ(m_sim->LastBody(),
-              "{\"orderId\":\"GW1\",\"contact\":\"138\",\"ukeyOrderCertId\":\"U1\",\"deviceId\":\"DEVG\"}");
+              "{\"orderId\":\"GW1\",\"contact\":\"138\",\"ukeyOrderCertId\":\"U1\",\"deviceId\":"
+              "\"DEVG\"}");
     ExpectIssued(gwCert, m_rsaKey, "issuing-rsa-ca.pem", "rsa user");
 }
 
 TEST_F(IssuanceTest, DownloadQueryIsPercentEncodedAndSkipsEmptyOrder) {
-    ASSERT_EQ(CHttpClient::RequestCert(m_p10, "dev 1&x=#", "n", "1", "2", "3", "12", "o/\xC3\xA9", "", "", "").ErrorCode(), 0);
+    ASSERT_EQ(CHttpClient::RequestCert(m_p10, "dev 1&x=#", "n", "1", "2", "3", "12", "o/\xC3\xA9",
+                                       "", "", "")
+                  .ErrorCode(),
+              0);
     std::string cert;
     ASSERT_EQ(CHttpClient::DnowLoadCert(cert, "dev 1&x=#", "o/\xC3\xA9", "s~.-_9").ErrorCode(), 0);
     EXPECT_EQ(m_sim->LastTarget(),
@@ -236,22 +267,27 @@ TEST_F(IssuanceTest, RefusedAndUnreadableAnswersFailWithTheCallsLocation) {
     std::string der = DerOf(m_p10);
     der[der.size() - 5] ^= 0x01;
     std::string forged = Base64Of(reinterpret_cast<const unsigned char*>(der.data()), der.size());
-    ExpectFailure(CHttpClient::RequestCert(forged, "D1", "n", "1", "2", "3", "12", "", "", "", ""), 35,
-                  "CHttpClient::RequestCert");
+    ExpectFailure(CHttpClient::RequestCert(forged, "D1", "n", "1", "2", "3", "12", "", "", "", ""),
+                  35, "CHttpClient::RequestCert");
     std::string order = "O1";
-    ExpectFailure(CHttpClient::RequestDoubleCert(forged, "D1", order), 35, "CHttpClient::RequestDoubleCert");
+    ExpectFailure(CHttpClient::RequestDoubleCert(forged, "D1", order), 35,
+                  "CHttpClient::RequestDoubleCert");
 
     m_sim->ControlIssuance("refuse");
-    ExpectFailure(CHttpClient::PersonalRequestCert(m_p10, "D1", "n", "1", "2", "3", "12", "", "", "", ""), 35,
-                  "CHttpClient::PersonalRequestCert");
+    ExpectFailure(
+        CHttpClient::PersonalRequestCert(m_p10, "D1", "n", "1", "2", "3", "12", "", "", "", ""), 35,
+        "CHttpClient::PersonalRequestCert");
     m_sim->ControlIssuance("lowercase");
-    ExpectFailure(CHttpClient::RequestCert(m_p10, "D1", "n", "1", "2", "3", "12", "O1", "", "", ""), 35,
-                  "CHttpClient::RequestCert");
+    ExpectFailure(CHttpClient::RequestCert(m_p10, "D1", "n", "1", "2", "3", "12", "O1", "", "", ""),
+                  35, "CHttpClient::RequestCert");
 
     // Downloads: nothing issued, "success" in lower case; the output stays as it was.
     std::string cert = "keep";
-    ExpectFailure(CHttpClient::DnowLoadCert(cert, "NOBODY", "X", ""), 36, "CHttpClient::DnowLoadCert");
-    ASSERT_EQ(CHttpClient::RequestCert(m_p10, "D1", "n", "1", "2", "3", "12", "O1", "", "", "").ErrorCode(), 0);
+    ExpectFailure(CHttpClient::DnowLoadCert(cert, "NOBODY", "X", ""), 36,
+                  "CHttpClient::DnowLoadCert");
+    ASSERT_EQ(CHttpClient::RequestCert(m_p10, "D1", "n", "1", "2", "3", "12", "O1", "", "", "")
+                  .ErrorCode(),
+              0);
     m_sim->ControlIssuance("lowercase");
     ExpectFailure(CHttpClient::DnowLoadCert(cert, "D1", "O1", ""), 36, "CHttpClient::DnowLoadCert");
     EXPECT_EQ(cert, "keep");
@@ -260,7 +296,8 @@ TEST_F(IssuanceTest, RefusedAndUnreadableAnswersFailWithTheCallsLocation) {
                   "CHttpClient::DnowLoadCertOnGW");
     EXPECT_EQ(cert, "keep");
 
-    // "result" nested in an object yields the inner string; a syntax error after "SUCCESS" keeps what came before.
+    // "result" nested in an object yields the inner string; a syntax error after "SUCCESS" keeps
+    // what came before.
     m_sim->ControlIssuance("nested");
     ASSERT_EQ(CHttpClient::DnowLoadCert(cert, "D1", "O1", "").ErrorCode(), 0);
     ExpectIssued(cert, m_rsaKey, "issuing-rsa-ca.pem", "rsa user");
@@ -273,12 +310,15 @@ TEST_F(IssuanceTest, RefusedAndUnreadableAnswersFailWithTheCallsLocation) {
 TEST_F(IssuanceTest, TransportFailuresAndTheEnvironmentSuffix) {
     // The suffix names the host: cloudsim's certificate covers example.cn but not example.nosuch.
     ZYKSetURL("cn");
-    ASSERT_EQ(CHttpClient::RequestCert(m_p10, "D1", "n", "1", "2", "3", "12", "O1", "", "", "").ErrorCode(), 0);
+    ASSERT_EQ(CHttpClient::RequestCert(m_p10, "D1", "n", "1", "2", "3", "12", "O1", "", "", "")
+                  .ErrorCode(),
+              0);
     ZYKSetURL("nosuch");
-    ExpectFailure(CHttpClient::RequestCert(m_p10, "D1", "n", "1", "2", "3", "12", "O1", "", "", ""), 34,
-                  "CHttpClient::RequestCert");
+    ExpectFailure(CHttpClient::RequestCert(m_p10, "D1", "n", "1", "2", "3", "12", "O1", "", "", ""),
+                  34, "CHttpClient::RequestCert");
     std::string pub = "p", enc = "e", key = "k";
-    ExpectFailure(CHttpClient::DnowLoadDoubleCert("D1", pub, enc, key), 34, "CHttpClient::DnowLoadDoubleCert");
+    ExpectFailure(CHttpClient::DnowLoadDoubleCert("D1", pub, enc, key), 34,
+                  "CHttpClient::DnowLoadDoubleCert");
     EXPECT_EQ(pub + enc + key, "pek");
 }
 
@@ -292,7 +332,8 @@ softkey::Pkey OpenSm2Envelope(const std::string& envelope, EVP_PKEY* signKey) {
     std::memcpy(wrapped.y, env.ECCCipherBlob.YCoordinate + 32, 32);
     std::memcpy(wrapped.hash, env.ECCCipherBlob.HASH, 32);
     const unsigned char* cipher = reinterpret_cast<const unsigned char*>(envelope.data()) +
-                                  offsetof(ENVELOPEDKEYBLOB, ECCCipherBlob) + offsetof(ECCCIPHERBLOB, Cipher);
+                                  offsetof(ENVELOPEDKEYBLOB, ECCCipherBlob) +
+                                  offsetof(ECCCIPHERBLOB, Cipher);
     wrapped.cipher.assign(cipher, cipher + env.ECCCipherBlob.CipherLen);
     softkey::Bytes session, scalar;
     if (!softkey::Sm2Decrypt(signKey, wrapped, session) || session.size() != 16 ||
@@ -323,7 +364,8 @@ TEST_F(IssuanceTest, DoubleCertificatesForAnSm2RequestBuiltByVornic) {
     // Without "encKey" the call fails but hands out the two certificates it received.
     m_sim->ControlIssuance("noenckey");
     std::string pub2, enc2, key2 = "old";
-    ExpectFailure(CHttpClient::DnowLoadDoubleCert("SMDEV", pub2, enc2, key2), 36, "CHttpClient::DnowLoadDoubleCert");
+    ExpectFailure(CHttpClient::DnowLoadDoubleCert("SMDEV", pub2, enc2, key2), 36,
+                  "CHttpClient::DnowLoadDoubleCert");
     EXPECT_EQ(pub2, pub);
     EXPECT_EQ(enc2, enc);
     EXPECT_EQ(key2, "");
@@ -344,7 +386,9 @@ TEST_F(IssuanceTest, DoubleCertificatesForAnRsaRequestCarryTheRsaEnvelope) {
     EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
     unsigned char session[256];
     size_t sessionLen = sizeof session;
-    EXPECT_EQ(EVP_PKEY_decrypt(ctx, session, &sessionLen, reinterpret_cast<const unsigned char*>(envelope.data()), 256), 1);
+    EXPECT_EQ(EVP_PKEY_decrypt(ctx, session, &sessionLen,
+                               reinterpret_cast<const unsigned char*>(envelope.data()), 256),
+              1);
     EXPECT_EQ(sessionLen, 16u);
     EVP_PKEY_CTX_free(ctx);
     X509* encCert = ParseCert(enc);

@@ -23,7 +23,9 @@ struct Sm2Key {
     Sm2Key() : key(EVP_PKEY_Q_keygen(nullptr, nullptr, "SM2")) {
         unsigned char point[65];
         size_t len = 0;
-        EXPECT_EQ(EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point, &len), 1);
+        EXPECT_EQ(EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point,
+                                                  &len),
+                  1);
         EXPECT_EQ(len, 65u);
         x.assign(point + 1, point + 33);
         y.assign(point + 33, point + 65);
@@ -67,16 +69,20 @@ Built Build(const Sm2Key& key, const std::string& subject) {
     Built out;
     unsigned char* info = nullptr;
     int32_t infoLength = 0;
-    out.infoResult = SM2ConstructP10Info(subject.c_str(), key.x.data(), key.y.data(), &info, &infoLength);
+    out.infoResult =
+        SM2ConstructP10Info(subject.c_str(), key.x.data(), key.y.data(), &info, &infoLength);
     if (out.infoResult != 0) return out;
     out.info.assign(info, info + infoLength);
     Sign(key.key, info, static_cast<size_t>(infoLength), out.r, out.s);
     uint32_t size = 0;
-    EXPECT_EQ(SM2ConstructP10(&info, infoLength, 0x20400, out.r.data(), out.s.data(), nullptr, &size), 0);
+    EXPECT_EQ(
+        SM2ConstructP10(&info, infoLength, 0x20400, out.r.data(), out.s.data(), nullptr, &size), 0);
     EXPECT_NE(info, nullptr);  // a size query keeps the buffer
     out.request.assign(size, 0);
     uint32_t written = 0;
-    EXPECT_EQ(SM2ConstructP10(&info, infoLength, 0x20400, out.r.data(), out.s.data(), out.request.data(), &written), 0);
+    EXPECT_EQ(SM2ConstructP10(&info, infoLength, 0x20400, out.r.data(), out.s.data(),
+                              out.request.data(), &written),
+              0);
     EXPECT_EQ(written, size);
     EXPECT_EQ(info, nullptr);  // released after the request was written
     return out;
@@ -141,7 +147,8 @@ int InfoResult(const std::string& subject, unsigned char** info) {
 }
 
 bool Contains(const Bytes& haystack, const Bytes& needle) {
-    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+    return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) !=
+           haystack.end();
 }
 
 TEST(RequestBuilder, RequestVerifiesAndCarriesSubjectKeyAndAlgorithm) {
@@ -174,14 +181,16 @@ TEST(RequestBuilder, RequestVerifiesAndCarriesSubjectKeyAndAlgorithm) {
     X509_REQ_free(req);
 
     // The fixed public-key part, the point, and the empty attributes at the end.
-    Bytes spki = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x02, 0x01, 0x06, 0x08,
-                  0x2A, 0x81, 0x1C, 0xCF, 0x55, 0x01, 0x82, 0x2D, 0x03, 0x42, 0x00, 0x04};
+    Bytes spki = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2A, 0x86, 0x48,
+                  0xCE, 0x3D, 0x02, 0x01, 0x06, 0x08, 0x2A, 0x81, 0x1C,
+                  0xCF, 0x55, 0x01, 0x82, 0x2D, 0x03, 0x42, 0x00, 0x04};
     spki.insert(spki.end(), key.x.begin(), key.x.end());
     spki.insert(spki.end(), key.y.begin(), key.y.end());
     EXPECT_TRUE(Contains(built.info, spki));
     EXPECT_EQ(Bytes(built.info.end() - 2, built.info.end()), (Bytes{0xA0, 0x00}));
     // The request begins with the to-be-signed bytes, unchanged.
-    EXPECT_TRUE(Contains(Bytes(built.request.begin(), built.request.begin() + 4 + built.info.size()), built.info));
+    EXPECT_TRUE(Contains(
+        Bytes(built.request.begin(), built.request.begin() + 4 + built.info.size()), built.info));
 }
 
 TEST(RequestBuilder, SubjectPartsAndValues) {
@@ -213,8 +222,9 @@ TEST(RequestBuilder, SubjectPartsAndValues) {
 }
 
 TEST(RequestBuilder, BadSubjectsFailWithoutOutput) {
-    for (const char* subject : {"CN=user1, C=CN, O=org1", "C=CN,CN=user1,O=org1", "CN=user1,C=CN",
-                                "CN=user1,C=CN,O=org1,L=city", "CN=user1,C=CN,O=org1,", "cn=user1,C=CN,O=org1", ""}) {
+    for (const char* subject :
+         {"CN=user1, C=CN, O=org1", "C=CN,CN=user1,O=org1", "CN=user1,C=CN",
+          "CN=user1,C=CN,O=org1,L=city", "CN=user1,C=CN,O=org1,", "cn=user1,C=CN,O=org1", ""}) {
         unsigned char* info = nullptr;
         EXPECT_EQ(InfoResult(subject, &info), -1) << subject;
         EXPECT_EQ(info, nullptr) << subject;
@@ -238,7 +248,8 @@ TEST(RequestBuilder, MissingArgumentsFail) {
     EXPECT_EQ(SM2ConstructP10Info(nullptr, x.data(), y.data(), &info, &infoLength), -1);
     EXPECT_EQ(SM2ConstructP10Info("CN=u,C=CN,O=o", nullptr, y.data(), &info, &infoLength), -1);
     EXPECT_EQ(SM2ConstructP10(nullptr, 10, 0, r.data(), s.data(), nullptr, &size), -1);
-    EXPECT_EQ(SM2ConstructP10(&info, 10, 0, r.data(), s.data(), nullptr, &size), -1);  // points to null
+    EXPECT_EQ(SM2ConstructP10(&info, 10, 0, r.data(), s.data(), nullptr, &size),
+              -1);  // points to null
     ASSERT_EQ(SM2ConstructP10Info("CN=u,C=CN,O=o", x.data(), y.data(), &info, &infoLength), 0);
     EXPECT_EQ(SM2ConstructP10(&info, infoLength, 0, nullptr, s.data(), nullptr, &size), -1);
     Bytes request(1024);
@@ -297,7 +308,8 @@ TEST(RequestBuilder, OpensslCommandLineVerifiesTheRequest) {
     PEM_write_X509_REQ(f, req);
     std::fclose(f);
     X509_REQ_free(req);
-    std::string command = "openssl req -in '" + path + "' -noout -verify -vfyopt distid:" + kSm2Id + " 2>&1";
+    std::string command =
+        "openssl req -in '" + path + "' -noout -verify -vfyopt distid:" + kSm2Id + " 2>&1";
     FILE* out = popen(command.c_str(), "r");
     ASSERT_NE(out, nullptr);
     std::string text;

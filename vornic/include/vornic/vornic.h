@@ -31,9 +31,10 @@ VORNIC_API int SM2ConstructP10Info(const char* subject, const unsigned char* pub
 
 /* `signatureR`, `signatureS`: 32 bytes each, big-endian. `reserved` is not used. On return
  * `*requestLength` holds the size of the request; `request` must have room for that many bytes. */
-VORNIC_API int SM2ConstructP10(unsigned char** requestInfo, int32_t requestInfoLength, int32_t reserved,
-                               const unsigned char* signatureR, const unsigned char* signatureS,
-                               unsigned char* request, uint32_t* requestLength);
+VORNIC_API int SM2ConstructP10(unsigned char** requestInfo, int32_t requestInfoLength,
+                               int32_t reserved, const unsigned char* signatureR,
+                               const unsigned char* signatureS, unsigned char* request,
+                               uint32_t* requestLength);
 
 #ifdef __cplusplus
 }
