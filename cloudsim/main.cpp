@@ -12,10 +12,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <thread>
 
+#include "base64.h"
 #include "behaviour.h"
+#include "issuance_service.h"
 #include "pki.h"
 #include "time_service.h"
 
@@ -27,14 +30,6 @@ httplib::SSLServer* g_server = nullptr;
 void OnSignal(int) {
     g_stopping = true;
     if (g_server) g_server->stop();
-}
-
-std::string Base64(const std::string& data) {
-    std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
-                            reinterpret_cast<const unsigned char*>(data.data()), static_cast<int>(data.size()));
-    out.resize(static_cast<size_t>(n));
-    return out;
 }
 
 // What the request looked like on arrival, for tests of the client.
@@ -53,7 +48,7 @@ std::string Echo(const httplib::Request& req) {
     for (const auto& h : req.headers) w.String((h.first + ": " + h.second).c_str());
     w.EndArray();
     w.Key("body");
-    w.String(Base64(req.body).c_str());
+    w.String(Base64Encode(req.body).c_str());
     w.Key("fields");
     w.StartObject();
     for (const auto& f : req.files) {
@@ -100,9 +95,19 @@ int main(int argc, char** argv) {
     }
     if (state.empty() || port < 0 || port > 65535) return Usage();
     mkdir(state.c_str(), 0700);
+    std::mutex lastMutex;
+    std::string lastServicePath, lastTarget, lastBody;  // for tests: the last service request
+    auto recordLast = [&](const httplib::Request& req) {
+        std::lock_guard<std::mutex> lock(lastMutex);
+        lastServicePath = req.path;
+        lastTarget = req.target;
+        lastBody = req.body;
+    };
     Pki pki;
+    std::unique_ptr<IssuanceService> issuance;
     try {
         pki = LoadOrCreatePki(state);
+        issuance.reset(new IssuanceService(state, recordLast));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "cloudsim: %s\n", e.what());
         return 1;
@@ -118,14 +123,10 @@ int main(int argc, char** argv) {
 
     Behaviour behaviour;
     TimeService timeService(pki);
-    std::mutex lastMutex;
-    std::string lastServicePath;  // for tests: which service the last request reached
+    issuance->Register(server);
 
     auto timestamp = [&](const httplib::Request& req, httplib::Response& res) {
-        {
-            std::lock_guard<std::mutex> lock(lastMutex);
-            lastServicePath = req.path;
-        }
+        recordLast(req);
         if (!ValidTimestampToken(req.get_header_value("x-zyk-timestamp"),
                                  req.get_header_value("x-zyk-timestamp-token"))) {
             res.status = 401;
@@ -149,19 +150,26 @@ int main(int argc, char** argv) {
         Hang();
         res.status = 504;
     });
-    server.Get("/_last", [&](const httplib::Request&, httplib::Response& res) {
+    server.Get("/_last", [&](const httplib::Request& req, httplib::Response& res) {
         std::lock_guard<std::mutex> lock(lastMutex);
-        res.set_content(lastServicePath, "text/plain");
+        res.set_content(req.has_param("body") ? lastBody : req.has_param("target") ? lastTarget : lastServicePath,
+                        "text/plain");
     });
     // Test control: the next `count` service requests answer `mode`.
     server.Post("/_control", [&](const httplib::Request& req, httplib::Response& res) {
+        int count = req.has_param("count") ? std::atoi(req.get_param_value("count").c_str()) : 1;
+        if (req.has_param("issuance")) {
+            bool known = issuance->Control(req.get_param_value("issuance"), count);
+            res.status = known ? 200 : 400;
+            res.set_content(known ? "ok\n" : "unknown issuance mode\n", "text/plain");
+            return;
+        }
         Answer answer;
         if (!ParseAnswer(req.get_param_value("mode"), answer)) {
             res.status = 400;
             res.set_content("mode must be normal, garbage, reject or hang\n", "text/plain");
             return;
         }
-        int count = req.has_param("count") ? std::atoi(req.get_param_value("count").c_str()) : 1;
         behaviour.Set(answer, count);
         res.set_content("ok\n", "text/plain");
     });

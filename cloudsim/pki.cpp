@@ -57,8 +57,25 @@ void AddExt(X509* cert, X509* issuer, int nid, const char* value) {
     X509_EXTENSION_free(ext);
 }
 
-X509* Issue(const char* cn, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey,
-            const std::vector<std::pair<int, const char*>>& extensions) {
+void Sign(X509* cert, EVP_PKEY* key) {
+    if (!EVP_PKEY_is_a(key, "SM2")) {
+        if (X509_sign(cert, key, EVP_sha256()) <= 0) throw std::runtime_error("signing failed");
+        return;
+    }
+    EVP_MD_CTX* md = EVP_MD_CTX_new();
+    EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new(key, nullptr);
+    bool ok = md && pctx && EVP_PKEY_CTX_set1_id(pctx, "1234567812345678", 16) == 1;
+    if (ok) EVP_MD_CTX_set_pkey_ctx(md, pctx);
+    ok = ok && EVP_DigestSignInit(md, nullptr, EVP_sm3(), nullptr, key) == 1 && X509_sign_ctx(cert, md) > 0;
+    EVP_MD_CTX_free(md);
+    EVP_PKEY_CTX_free(pctx);
+    if (!ok) throw std::runtime_error("SM2 signing failed");
+}
+
+}  // namespace
+
+X509* IssueCertificate(const X509_NAME* subject, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey,
+                       const Extensions& extensions) {
     X509* cert = X509_new();
     X509_set_version(cert, 2);
     unsigned char serial[16];
@@ -69,19 +86,56 @@ X509* Issue(const char* cn, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey,
     BN_free(bn);
     X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
     X509_gmtime_adj(X509_getm_notAfter(cert), 10L * 365 * 24 * 3600);
-    X509_NAME* name = X509_get_subject_name(cert);
-    X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("CN"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Cloudsim"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
-    X509_set_issuer_name(cert, issuer ? X509_get_subject_name(issuer) : name);
+    X509_set_subject_name(cert, subject);
+    X509_set_issuer_name(cert, issuer ? X509_get_subject_name(issuer) : subject);
     X509_set_pubkey(cert, key);
     X509* signer = issuer ? issuer : cert;
-    for (const auto& ext : extensions) AddExt(cert, signer, ext.first, ext.second);
-    if (X509_sign(cert, issuerKey, EVP_sha256()) <= 0) throw std::runtime_error("signing failed");
+    try {
+        for (const auto& ext : extensions) AddExt(cert, signer, ext.first, ext.second);
+        Sign(cert, issuerKey);
+    } catch (...) {
+        X509_free(cert);
+        throw;
+    }
     return cert;
 }
 
-}  // namespace
+X509* Issue(const char* cn, EVP_PKEY* key, X509* issuer, EVP_PKEY* issuerKey, const Extensions& extensions) {
+    X509_NAME* name = X509_NAME_new();
+    X509_NAME_add_entry_by_txt(name, "C", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("CN"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("Cloudsim"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(cn), -1, -1, 0);
+    try {
+        X509* cert = IssueCertificate(name, key, issuer, issuerKey, extensions);
+        X509_NAME_free(name);
+        return cert;
+    } catch (...) {
+        X509_NAME_free(name);
+        throw;
+    }
+}
+
+void LoadOrCreate(const std::string& certPath, const std::string& keyPath, const std::function<EVP_PKEY*()>& newKey,
+                  const std::function<X509*(EVP_PKEY*)>& issue, X509*& cert, EVP_PKEY*& key) {
+    if (!Exists(certPath) || !Exists(keyPath)) {
+        EVP_PKEY* made = newKey();
+        if (!made) throw std::runtime_error("cannot make a key for " + certPath);
+        X509* issued = nullptr;
+        try {
+            issued = issue(made);
+            WriteKey(keyPath, made);
+            WriteCert(certPath, issued);
+        } catch (...) {
+            EVP_PKEY_free(made);
+            X509_free(issued);
+            throw;
+        }
+        EVP_PKEY_free(made);
+        X509_free(issued);
+    }
+    cert = ReadCert(certPath);
+    key = ReadKey(keyPath);
+}
 
 void FreePki(Pki& pki) {
     X509_free(pki.ca);
@@ -95,51 +149,29 @@ void FreePki(Pki& pki) {
 
 Pki LoadOrCreatePki(const std::string& dir) {
     Pki pki;
-    std::string caCert = dir + "/ca.pem", caKey = dir + "/ca.key";
     pki.serverCertPath = dir + "/server.pem";
     pki.serverKeyPath = dir + "/server.key";
-    std::string tsaCert = dir + "/tsa.pem", tsaKey = dir + "/tsa.key";
-    if (!Exists(caCert) || !Exists(caKey)) {
-        EVP_PKEY* key = EVP_RSA_gen(2048);
-        X509* cert = Issue("Cloudsim Test CA", key, nullptr, key,
-                           {{NID_basic_constraints, "critical,CA:TRUE"},
-                            {NID_key_usage, "critical,keyCertSign,cRLSign"},
-                            {NID_subject_key_identifier, "hash"}});
-        WriteKey(caKey, key);
-        WriteCert(caCert, cert);
-        EVP_PKEY_free(key);
-        X509_free(cert);
-    }
-    pki.ca = ReadCert(caCert);
-    pki.caKey = ReadKey(caKey);
-    if (!Exists(pki.serverCertPath) || !Exists(pki.serverKeyPath)) {
-        EVP_PKEY* key = EVP_RSA_gen(2048);
-        X509* cert = Issue("localhost", key, pki.ca, pki.caKey,
-                           {{NID_basic_constraints, "critical,CA:FALSE"},
-                            {NID_ext_key_usage, "serverAuth"},
-                            {NID_subject_alt_name,
-                             "DNS:localhost,IP:127.0.0.1,DNS:*.example.com,DNS:*.example.cn,DNS:*.example.test,"
-                             "DNS:*.example.net,DNS:*.example.org"}});
-        WriteKey(pki.serverKeyPath, key);
-        WriteCert(pki.serverCertPath, cert);
-        EVP_PKEY_free(key);
-        X509_free(cert);
-    }
-    pki.server = ReadCert(pki.serverCertPath);
-    pki.serverKey = ReadKey(pki.serverKeyPath);
-    if (!Exists(tsaCert) || !Exists(tsaKey)) {
-        EVP_PKEY* key = EVP_RSA_gen(2048);
-        X509* cert = Issue("Cloudsim Time-Stamping Authority", key, pki.ca, pki.caKey,
-                           {{NID_basic_constraints, "critical,CA:FALSE"},
-                            {NID_key_usage, "critical,digitalSignature,nonRepudiation"},
-                            {NID_ext_key_usage, "critical,timeStamping"},
-                            {NID_subject_key_identifier, "hash"}});
-        WriteKey(tsaKey, key);
-        WriteCert(tsaCert, cert);
-        EVP_PKEY_free(key);
-        X509_free(cert);
-    }
-    pki.tsa = ReadCert(tsaCert);
-    pki.tsaKey = ReadKey(tsaKey);
+    auto rsaKey = [] { return EVP_RSA_gen(2048); };
+    LoadOrCreate(dir + "/ca.pem", dir + "/ca.key", rsaKey, [](EVP_PKEY* key) {
+        return Issue("Cloudsim Test CA", key, nullptr, key,
+                     {{NID_basic_constraints, "critical,CA:TRUE"},
+                      {NID_key_usage, "critical,keyCertSign,cRLSign"},
+                      {NID_subject_key_identifier, "hash"}});
+    }, pki.ca, pki.caKey);
+    LoadOrCreate(pki.serverCertPath, pki.serverKeyPath, rsaKey, [&](EVP_PKEY* key) {
+        return Issue("localhost", key, pki.ca, pki.caKey,
+                     {{NID_basic_constraints, "critical,CA:FALSE"},
+                      {NID_ext_key_usage, "serverAuth"},
+                      {NID_subject_alt_name,
+                       "DNS:localhost,IP:127.0.0.1,DNS:*.example.com,DNS:*.example.cn,DNS:*.example.test,"
+                       "DNS:*.example.net,DNS:*.example.org"}});
+    }, pki.server, pki.serverKey);
+    LoadOrCreate(dir + "/tsa.pem", dir + "/tsa.key", rsaKey, [&](EVP_PKEY* key) {
+        return Issue("Cloudsim Time-Stamping Authority", key, pki.ca, pki.caKey,
+                     {{NID_basic_constraints, "critical,CA:FALSE"},
+                      {NID_key_usage, "critical,digitalSignature,nonRepudiation"},
+                      {NID_ext_key_usage, "critical,timeStamping"},
+                      {NID_subject_key_identifier, "hash"}});
+    }, pki.tsa, pki.tsaKey);
     return pki;
 }

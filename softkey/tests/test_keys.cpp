@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "core/fs_util.h"
-#include "envelopes.h"
+#include "core/envelopes.h"
 #include "softkey_fixture.h"
 
 using namespace softkey_test;
@@ -215,7 +215,7 @@ TEST_F(KeyTest, EnvelopedSm2KeyPairImportDecryptsAfterwards) {
     Bytes spki;
     Bytes pkcs8 = softkey::GenerateKeyPair(softkey::KeyAlg::Sm2, 256, spki);
     Pkey encKey = softkey::LoadPrivateKey(pkcs8);
-    Bytes envelope = Sm2Envelope(EccKey(signPub).get(), encKey.get());
+    Bytes envelope = softkey::Sm2Envelope(EccKey(signPub).get(), encKey.get());
     auto* env = reinterpret_cast<ENVELOPEDKEYBLOB*>(envelope.data());
 
     // A public key that does not match the private key is refused.
@@ -249,7 +249,7 @@ TEST_F(KeyTest, EnvelopedRsaKeyPairImportDecryptsAfterwards) {
 
     Bytes spki;
     Pkey encKey = softkey::LoadPrivateKey(softkey::GenerateKeyPair(softkey::KeyAlg::Rsa, 2048, spki));
-    Bytes padded = RsaPrivateKeyBlob(encKey.get());
+    Bytes padded = softkey::RsaPrivateKeyBlob(encKey.get());
     uint8_t session[16];
     RAND_bytes(session, 16);
     Bytes encrypted;

@@ -55,17 +55,28 @@ std::string CloudSim::Url(const std::string& path) const {
 }
 
 void CloudSim::Control(const std::string& mode, int count) {
+    PostControl("mode=" + mode + "&count=" + std::to_string(count));
+}
+
+void CloudSim::ControlIssuance(const std::string& mode, int count) {
+    PostControl("issuance=" + mode + "&count=" + std::to_string(count));
+}
+
+void CloudSim::PostControl(const std::string& query) {
     CHttp http;
     std::string response;
-    if (http.Post(Url("/_control?mode=" + mode + "&count=" + std::to_string(count)), {}, "", response) != 0 ||
-        response != "ok\n")
+    if (http.Post(Url("/_control?" + query), {}, "", response) != 0 || response != "ok\n")
         throw std::runtime_error("cloudsim control failed: " + response);
 }
 
-std::string CloudSim::LastServicePath() {
+std::string CloudSim::LastServicePath() { return GetLast(""); }
+std::string CloudSim::LastBody() { return GetLast("?body"); }
+std::string CloudSim::LastTarget() { return GetLast("?target"); }
+
+std::string CloudSim::GetLast(const std::string& query) {
     CHttp http;
     std::string response;
-    http.Get(Url("/_last"), {}, response);
+    http.Get(Url("/_last" + query), {}, response);
     return response;
 }
 

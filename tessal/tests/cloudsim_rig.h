@@ -23,11 +23,21 @@ public:
     std::string Url(const std::string& path) const;
     // Makes the next `count` service requests answer "garbage", "reject", "hang" or "normal".
     void Control(const std::string& mode, int count = 1);
-    // The path the last time-service request reached.
+    // Makes the next `count` issuance answers misbehave: "refuse", "lowercase", "nested",
+    // "broken", "noenckey", or "normal".
+    void ControlIssuance(const std::string& mode, int count = 1);
+    // The path the last service request reached.
     std::string LastServicePath();
+    // The body of the last service request.
+    std::string LastBody();
+    // The request target (path and query) of the last service request.
+    std::string LastTarget();
     void Stop();
 
 private:
+    void PostControl(const std::string& query);
+    std::string GetLast(const std::string& query);
+
     std::string m_state;
     pid_t m_pid = -1;
     int m_port = 0;

@@ -11,7 +11,7 @@
 #include "api/encodings.h"
 #include "cert_factory.h"
 #include "core/softcrypto.h"
-#include "envelopes.h"
+#include "core/envelopes.h"
 #include "key_rig.h"
 #include "tessal/cert_info.h"
 #include "tessal/certificates.h"
@@ -218,7 +218,7 @@ TEST_F(KeyCertificateTest, DoubleImportsLeaveAWorkingEncryptionKey) {
     EVP_PKEY* signPub = PublicKeyOf("E1", "SM2C");
     Bytes spki;
     softkey::Pkey enc = softkey::LoadPrivateKey(softkey::GenerateKeyPair(softkey::KeyAlg::Sm2, 256, spki));
-    Bytes envelope = softkey_test::Sm2Envelope(signPub, enc.get());
+    Bytes envelope = softkey::Sm2Envelope(signPub, enc.get());
 
     EXPECT_EQ(key.ImportDoubleCert(IssueFor(signPub, "s"), IssueFor(enc.get(), "e"), ByteArray("short", 5)).ErrorCode(), 48);
     std::string sm2Name = "SM2C";
@@ -250,14 +250,8 @@ TEST_F(KeyCertificateTest, DoubleImportsLeaveAWorkingEncryptionKey) {
     // RSA: the session key wrapped for the signing key, the private key blob under SM4.
     EVP_PKEY* rsaSignPub = PublicKeyOf("E1", "RSAC");
     softkey::Pkey rsaEnc = softkey::LoadPrivateKey(softkey::GenerateKeyPair(softkey::KeyAlg::Rsa, 2048, spki));
-    Bytes padded = softkey_test::RsaPrivateKeyBlob(rsaEnc.get());
-    uint8_t session[16];
-    RAND_bytes(session, 16);
-    Bytes encKey;
-    ASSERT_TRUE(softkey::RsaEncrypt(rsaSignPub, session, 16, encKey));
-    Bytes body;
-    ASSERT_TRUE(softkey::Sm4EcbEncrypt(session, padded.data(), padded.size(), body));
-    encKey.insert(encKey.end(), body.begin(), body.end());
+    Bytes encKey = softkey::RsaEnvelope(rsaSignPub, rsaEnc.get());
+    ASSERT_FALSE(encKey.empty());
 
     std::string rsaName = "RSAC";
     EXPECT_EQ(key.ImportDoubleCertWithCntName(IssueFor(rsaSignPub, "s"), IssueFor(rsaEnc.get(), "e"),

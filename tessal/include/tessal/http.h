@@ -41,6 +41,26 @@ public:
     // One exchange with the time service ("SM2" selects the SM2 service); the answer is appended.
     static CResult GetTimeStamp(ByteArray& query, ByteArray& response, const std::string& alg);
 
+    // Certificate applications (a PKCS#10 request as Base64) and downloads at the issuance
+    // service and, for the "OnGW" calls, at the gateway.
+    static CResult RequestCert(std::string& p10, std::string deviceId, std::string name, std::string docID,
+                               std::string telephone, std::string email, std::string validity, std::string orderId,
+                               std::string caType, std::string platformName, std::string customerId);
+    static CResult PersonalRequestCert(std::string& p10, std::string deviceId, std::string name, std::string docID,
+                                       std::string telephone, std::string email, std::string validity,
+                                       std::string orderId, std::string caType, std::string platformName,
+                                       std::string customerId);
+    static CResult RequestCertOnGW(std::string& p10, std::string deviceId, std::string& name, std::string& docId,
+                                   std::string& tenantType, std::string& customerId, std::string& caType,
+                                   std::string& validity, std::string& orderId, std::string& contact,
+                                   std::string& ukeyOrderCertId);
+    static CResult RequestDoubleCert(std::string& p10, std::string deviceId, std::string& orderId);
+    static CResult DnowLoadCert(std::string& cert, std::string deviceId, std::string orderId, std::string sealId);
+    static CResult DnowLoadCertOnGW(std::string deviceId, std::string orderId, std::string& contact,
+                                    std::string& ukeyOrderCertId, std::string& cert);
+    static CResult DnowLoadDoubleCert(std::string deviceId, std::string& pubCert, std::string& encCert,
+                                      std::string& encKey);
+
     static std::string m_url;
     static bool m_isInit;
     static std::string m_mobileUrl;

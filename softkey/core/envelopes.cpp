@@ -1,4 +1,4 @@
-#include "envelopes.h"
+#include "core/envelopes.h"
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -10,7 +10,7 @@
 #include "core/softcrypto.h"
 #include "skf/skf.h"
 
-namespace softkey_test {
+namespace softkey {
 namespace {
 
 void PutField(EVP_PKEY* key, const char* name, BYTE* field, int width) {
@@ -24,7 +24,7 @@ void PutField(EVP_PKEY* key, const char* name, BYTE* field, int width) {
 
 }  // namespace
 
-softkey::Bytes RsaPrivateKeyBlob(EVP_PKEY* key) {
+Bytes RsaPrivateKeyBlob(EVP_PKEY* key) {
     RSAPRIVATEKEYBLOB blob{};
     blob.AlgID = SGD_RSA;
     blob.BitLen = static_cast<ULONG>(EVP_PKEY_get_bits(key));
@@ -36,26 +36,27 @@ softkey::Bytes RsaPrivateKeyBlob(EVP_PKEY* key) {
     PutField(key, OSSL_PKEY_PARAM_RSA_EXPONENT1, blob.Prime1Exponent, 128);
     PutField(key, OSSL_PKEY_PARAM_RSA_EXPONENT2, blob.Prime2Exponent, 128);
     PutField(key, OSSL_PKEY_PARAM_RSA_COEFFICIENT1, blob.Coefficient, 128);
-    softkey::Bytes padded(reinterpret_cast<BYTE*>(&blob), reinterpret_cast<BYTE*>(&blob) + sizeof blob);
+    Bytes padded(reinterpret_cast<BYTE*>(&blob), reinterpret_cast<BYTE*>(&blob) + sizeof blob);
     padded.resize((padded.size() + 15) / 16 * 16, 0);
     return padded;
 }
 
-softkey::Bytes Sm2Envelope(EVP_PKEY* signPub, EVP_PKEY* encKey) {
+Bytes Sm2Envelope(EVP_PKEY* signPub, EVP_PKEY* encKey) {
     uint8_t ex[32], ey[32], session[16];
-    softkey::Bytes scalar(64, 0);
+    Bytes scalar(64, 0);
     BIGNUM* d = nullptr;
-    if (!softkey::Sm2PublicPoint(encKey, ex, ey) || EVP_PKEY_get_bn_param(encKey, OSSL_PKEY_PARAM_PRIV_KEY, &d) != 1)
+    if (!Sm2PublicPoint(encKey, ex, ey) ||
+        EVP_PKEY_get_bn_param(encKey, OSSL_PKEY_PARAM_PRIV_KEY, &d) != 1)
         throw std::runtime_error("not an SM2 private key");
     BN_bn2binpad(d, scalar.data() + 32, 32);
     BN_free(d);
     RAND_bytes(session, sizeof session);
-    softkey::Bytes encryptedScalar;
-    softkey::Sm2Cipher wrapped;
-    if (!softkey::Sm4EcbEncrypt(session, scalar.data(), 64, encryptedScalar) ||
-        !softkey::Sm2Encrypt(signPub, session, sizeof session, wrapped))
+    Bytes encryptedScalar;
+    Sm2Cipher wrapped;
+    if (!Sm4EcbEncrypt(session, scalar.data(), 64, encryptedScalar) ||
+        !Sm2Encrypt(signPub, session, sizeof session, wrapped))
         throw std::runtime_error("wrapping failed");
-    softkey::Bytes envelope(sizeof(ENVELOPEDKEYBLOB) + 15, 0);
+    Bytes envelope(sizeof(ENVELOPEDKEYBLOB) + 15, 0);
     auto* env = reinterpret_cast<ENVELOPEDKEYBLOB*>(envelope.data());
     env->Version = 1;
     env->ulSymmAlgID = SGD_SM4_ECB;
@@ -72,4 +73,16 @@ softkey::Bytes Sm2Envelope(EVP_PKEY* signPub, EVP_PKEY* encKey) {
     return envelope;
 }
 
-}  // namespace softkey_test
+Bytes RsaEnvelope(EVP_PKEY* signPub, EVP_PKEY* encKey) {
+    Bytes padded = RsaPrivateKeyBlob(encKey);
+    uint8_t session[16];
+    Bytes envelope, body;
+    if (RAND_bytes(session, sizeof session) != 1 ||
+        !RsaEncrypt(signPub, session, sizeof session, envelope) ||
+        !Sm4EcbEncrypt(session, padded.data(), padded.size(), body))
+        return Bytes();
+    envelope.insert(envelope.end(), body.begin(), body.end());
+    return envelope;
+}
+
+}  // namespace softkey

@@ -1,0 +1,18 @@
+# Shared libraries of the kit: a linker version script names the exports, and the install puts
+# the library, its public headers (include/NAME) and a relocatable NAME.pc in place.
+
+function(kit_library_exports target exports_map)
+  target_link_options(${target} PRIVATE -Wl,--no-undefined -Wl,--version-script=${exports_map})
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${exports_map})
+  set_target_properties(${target} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+endfunction()
+
+# NAME.pc.in beside the caller's CMakeLists.txt; it uses @PC_TO_PREFIX@ for its prefix.
+function(kit_install_library target name)
+  install(TARGETS ${target} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/include/${name} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  # The .pc file finds its prefix from its own place, so the installed tree can move.
+  file(RELATIVE_PATH PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
+  configure_file(${CMAKE_CURRENT_SOURCE_DIR}/${name}.pc.in ${CMAKE_BINARY_DIR}/${name}.pc @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/${name}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endfunction()

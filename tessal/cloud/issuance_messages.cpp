@@ -1,0 +1,79 @@
+#include "cloud/issuance_messages.h"
+
+#include <rapidjson/reader.h>
+
+#include <set>
+
+namespace cloud {
+namespace {
+
+// Remembers the most recent member name and keeps the string values of the wanted names.
+class AnswerHandler : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, AnswerHandler> {
+public:
+    explicit AnswerHandler(std::map<std::string, std::string>& values) : m_values(values) {}
+
+    bool Key(const char* text, rapidjson::SizeType length, bool) {
+        m_name.assign(text, length);
+        return true;
+    }
+    bool String(const char* text, rapidjson::SizeType length, bool) {
+        static const std::set<std::string> kStored = {"result", "message", "digest",  "key",
+                                                      "keys",   "pubCert", "encCert", "encKey"};
+        if (kStored.count(m_name)) m_values[m_name].assign(text, length);
+        return true;
+    }
+
+private:
+    std::map<std::string, std::string>& m_values;
+    std::string m_name;
+};
+
+}  // namespace
+
+JsonBody::JsonBody() : m_writer(m_buffer) { m_writer.StartObject(); }
+
+JsonBody& JsonBody::Add(const char* name, const std::string& value) {
+    m_writer.Key(name);
+    m_writer.String(value.data(), static_cast<rapidjson::SizeType>(value.size()));
+    return *this;
+}
+
+JsonBody& JsonBody::AddIfPresent(const char* name, const std::string& value) {
+    return value.empty() ? *this : Add(name, value);
+}
+
+std::string JsonBody::Text() {
+    if (!m_writer.IsComplete()) m_writer.EndObject();
+    return std::string(m_buffer.GetString(), m_buffer.GetSize());
+}
+
+IssuanceAnswer::IssuanceAnswer(const std::string& body) {
+    AnswerHandler handler(m_values);
+    rapidjson::Reader reader;
+    rapidjson::StringStream stream(body.c_str());
+    reader.Parse(stream, handler);  // a syntax error keeps what was stored before it
+}
+
+std::string IssuanceAnswer::Get(const std::string& name) const {
+    auto it = m_values.find(name);
+    return it == m_values.end() ? std::string() : it->second;
+}
+
+std::string PercentEncode(const std::string& value) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : value) {
+        bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == '~';
+        if (unreserved) {
+            out += static_cast<char>(c);
+        } else {
+            out += '%';
+            out += kHex[c >> 4];
+            out += kHex[c & 0x0F];
+        }
+    }
+    return out;
+}
+
+}  // namespace cloud
