@@ -17,6 +17,7 @@
 
 #include "behaviour.h"
 #include "pki.h"
+#include "status_service.h"
 #include "time_service.h"
 
 namespace {
@@ -138,6 +139,9 @@ int main(int argc, char** argv) {
     server.Post("/timestamp/get", timestamp);
     server.Post("/timestamp/sm2time", timestamp);
 
+    StatusService statusService(pki, state);
+    statusService.Mount(server);
+
     auto echo = [](const httplib::Request& req, httplib::Response& res) { res.set_content(Echo(req), "application/json"); };
     server.Get("/echo", echo);
     server.Post("/echo", echo);
@@ -155,6 +159,7 @@ int main(int argc, char** argv) {
     });
     // Test control: the next `count` service requests answer `mode`.
     server.Post("/_control", [&](const httplib::Request& req, httplib::Response& res) {
+        if (statusService.Control(req, res)) return;
         Answer answer;
         if (!ParseAnswer(req.get_param_value("mode"), answer)) {
             res.status = 400;
