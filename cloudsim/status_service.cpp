@@ -23,6 +23,7 @@ using CertList = std::vector<std::unique_ptr<X509, decltype(&X509_free)>>;
 
 // SM2 signatures in the chain are made with the customary user identifier.
 void UseSm2Identifier(X509* cert) {
+    if (X509_get_signature_nid(cert) != NID_SM2_with_SM3) return;
     ASN1_OCTET_STRING* id = ASN1_OCTET_STRING_new();
     ASN1_OCTET_STRING_set(id, reinterpret_cast<const unsigned char*>("1234567812345678"), 16);
     X509_set0_distinguishing_id(cert, id);
@@ -146,6 +147,10 @@ void StatusService::Serve(const httplib::Request& req, httplib::Response& res) {
         res.set_content(ErrorAnswer(401, why), "application/json");
         return;
     }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lastRequest = req.body;
+    }
     std::string answer;
     int httpStatus = 200;
     if (!TakeForcedAnswer(answer)) answer = Answer(req.body, httpStatus);
@@ -229,6 +234,10 @@ bool StatusService::Control(const httplib::Request& req, httplib::Response& res)
         std::lock_guard<std::mutex> lock(m_mutex);
         m_forcedAnswer = req.body;
         m_forcedRemaining = req.has_param("count") ? std::atoi(req.get_param_value("count").c_str()) : 1;
+    } else if (what == "last") {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        res.set_content(m_lastRequest, "application/json");
+        return true;
     } else if (what == "secret") {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_secretOverride = req.get_param_value("value");
@@ -248,7 +257,7 @@ bool StatusService::Control(const httplib::Request& req, httplib::Response& res)
         else m_records.RecordRevoked(cert.get());
     } else {
         res.status = 400;
-        res.set_content("status must be answer, secret, register or revoke\n", "text/plain");
+        res.set_content("status must be answer, last, secret, register or revoke\n", "text/plain");
         return true;
     }
     res.set_content("ok\n", "text/plain");

@@ -38,4 +38,5 @@ private:
     std::string m_forcedAnswer;
     int m_forcedRemaining = 0;
     std::string m_secretOverride;
+    std::string m_lastRequest;  // body of the last well-signed request
 };
