@@ -20,6 +20,7 @@
 #include "behaviour.h"
 #include "issuance_service.h"
 #include "pki.h"
+#include "status_service.h"
 #include "time_service.h"
 
 namespace {
@@ -139,6 +140,9 @@ int main(int argc, char** argv) {
     server.Post("/timestamp/get", timestamp);
     server.Post("/timestamp/sm2time", timestamp);
 
+    StatusService statusService(pki, state);
+    statusService.Mount(server);
+
     auto echo = [](const httplib::Request& req, httplib::Response& res) { res.set_content(Echo(req), "application/json"); };
     server.Get("/echo", echo);
     server.Post("/echo", echo);
@@ -157,6 +161,7 @@ int main(int argc, char** argv) {
     });
     // Test control: the next `count` service requests answer `mode`.
     server.Post("/_control", [&](const httplib::Request& req, httplib::Response& res) {
+        if (statusService.Control(req, res)) return;
         int count = req.has_param("count") ? std::atoi(req.get_param_value("count").c_str()) : 1;
         if (req.has_param("issuance")) {
             bool known = issuance->Control(req.get_param_value("issuance"), count);

@@ -61,6 +61,23 @@ public:
     static CResult DnowLoadDoubleCert(std::string deviceId, std::string& pubCert, std::string& encCert,
                                       std::string& encKey);
 
+    // Application credentials: the gateway pair chosen by m_url, the mobile pair by m_mobileUrl.
+    static std::string getGWKey();
+    static std::string getGWSecert();
+    static std::string getMobileKey();
+    static std::string getMobileSecert();
+    // The four signed header lines for one request (a fresh nonce on every call).
+    static std::vector<std::string> getGWHeadInfo();
+    static std::vector<std::string> getMobileHeadInfo();
+
+    // The gateway's status check: 0 no verdict, 1 not issued by a known channel or trusted CA,
+    // 2 normal, 3 unknown, 4 revoked.
+    static int CheckCertValidity(const std::string& serialNo, const std::string& certBase64,
+                                 const std::string& algorithm);
+    // The gateway's detail text about the certificate, or "UNKNOWN".
+    static std::string GetCertStatusMsg(const std::string& serialNo, const std::string& certBase64,
+                                        const std::string& algorithm);
+
     static std::string m_url;
     static bool m_isInit;
     static std::string m_mobileUrl;
