@@ -16,7 +16,8 @@ constexpr int kNotRevoked = 0;
 constexpr int kUnknown = 1;
 constexpr int kRevoked = 2;
 
-// The first URI of a full name that starts with "http://" (exactly) and is longer than 6 characters.
+// The first URI of a full name that starts with "http://" (exactly) and is longer than 6
+// characters.
 const char* PlainHttpUri(const DIST_POINT* point) {
     if (!point->distpoint || point->distpoint->type != 0) return nullptr;
     GENERAL_NAMES* names = point->distpoint->name.fullname;
@@ -67,8 +68,8 @@ bool IsListed(X509_CRL* crl, X509* certificate) {
 }  // namespace
 
 X509CrlPtr fetchCrlFromDistributionPoints(X509* certificate) {
-    auto* points = static_cast<CRL_DIST_POINTS*>(
-        X509_get_ext_d2i(certificate, NID_crl_distribution_points, nullptr, nullptr));
+    auto* points =
+        static_cast<CRL_DIST_POINTS*>(X509_get_ext_d2i(certificate, NID_crl_distribution_points, nullptr, nullptr));
     X509CrlPtr answer;
     for (int i = 0; i < sk_DIST_POINT_num(points); ++i) {
         const char* url = PlainHttpUri(sk_DIST_POINT_value(points, i));
@@ -90,8 +91,8 @@ int checkCrlRevocation(const std::string& certificateText, const std::string& is
     crlBase64Out = Base64OfDer(DerOf(crl.get(), i2d_X509_CRL));
     X509Ptr issuer = CertificateFromBase64(issuerText);
     int result = !IsCrlOfIssuer(crl.get(), certificate.get(), issuer.get()) ? kUnknown
-                 : IsListed(crl.get(), certificate.get())                    ? kRevoked
-                                                                             : kNotRevoked;
+                 : IsListed(crl.get(), certificate.get())                   ? kRevoked
+                                                                            : kNotRevoked;
     ERR_clear_error();
     return result;
 }

@@ -46,8 +46,7 @@ bool Verify(const SignedParts& parts, EVP_PKEY* key) {
     EVP_MD_CTX* md = EVP_MD_CTX_new();
     EVP_PKEY_CTX* pctx = nullptr;
     bool ok = md && EVP_DigestVerifyInit(md, &pctx, digest, nullptr, key) == 1;
-    if (ok && EVP_PKEY_is_a(key, "SM2"))
-        ok = EVP_PKEY_CTX_set1_id(pctx, kDefaultSm2Id, sizeof kDefaultSm2Id - 1) == 1;
+    if (ok && EVP_PKEY_is_a(key, "SM2")) ok = EVP_PKEY_CTX_set1_id(pctx, kDefaultSm2Id, sizeof kDefaultSm2Id - 1) == 1;
     ok = ok && EVP_DigestVerify(md, ASN1_STRING_get0_data(parts.signature),
                                 static_cast<size_t>(ASN1_STRING_length(parts.signature)), parts.tbs,
                                 static_cast<size_t>(parts.tbsLength)) == 1;

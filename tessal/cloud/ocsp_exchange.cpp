@@ -16,7 +16,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits until the BIO chain can go on in the direction it asked for; false when the deadline passed.
+// Waits until the BIO chain can go on in the direction it asked for; false when the deadline
+// passed.
 bool WaitForSocket(BIO* chain, int fd, Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return false;
@@ -97,7 +98,8 @@ OCSP_RESPONSE* ExchangeWithResponder(const OcspResponder& responder, OCSP_REQUES
             return nullptr;
         }
         SSL_CTX_set_mode(tls, SSL_MODE_AUTO_RETRY);
-        SSL_CTX_set_verify(tls, SSL_VERIFY_NONE, nullptr);  // the answer's own signature is what is trusted
+        SSL_CTX_set_verify(tls, SSL_VERIFY_NONE,
+                           nullptr);  // the answer's own signature is what is trusted
         chain = BIO_push(secure, connection);
     }
 

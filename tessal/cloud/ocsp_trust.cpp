@@ -50,8 +50,8 @@ bool IsSignedByIssuerOrDelegate(OCSP_BASICRESP* answer, X509* issuer) {
 
 }  // namespace
 
-bool IsTrustedAnswer(OCSP_BASICRESP* answer, OCSP_REQUEST* request, X509* issuer,
-                     ASN1_GENERALIZEDTIME* thisUpdate, ASN1_GENERALIZEDTIME* nextUpdate) {
+bool IsTrustedAnswer(OCSP_BASICRESP* answer, OCSP_REQUEST* request, X509* issuer, ASN1_GENERALIZEDTIME* thisUpdate,
+                     ASN1_GENERALIZEDTIME* nextUpdate) {
     bool trusted = IsSignedByIssuerOrDelegate(answer, issuer);
     if (trusted && OCSP_check_nonce(request, answer) == 0) {
         TLOG_ERROR("OCSP response nonce differs from the request's");

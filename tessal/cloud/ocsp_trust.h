@@ -14,7 +14,7 @@ constexpr long kOcspClockSkewSeconds = 300;
 // nonce in the answer equals the one in `request` (an answer without a nonce is accepted);
 // and when the single response's thisUpdate/nextUpdate hold within the clock skew.
 // Otherwise false, after logging why.
-bool IsTrustedAnswer(OCSP_BASICRESP* answer, OCSP_REQUEST* request, X509* issuer,
-                     ASN1_GENERALIZEDTIME* thisUpdate, ASN1_GENERALIZEDTIME* nextUpdate);
+bool IsTrustedAnswer(OCSP_BASICRESP* answer, OCSP_REQUEST* request, X509* issuer, ASN1_GENERALIZEDTIME* thisUpdate,
+                     ASN1_GENERALIZEDTIME* nextUpdate);
 
 }  // namespace cloud

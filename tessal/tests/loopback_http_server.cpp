@@ -19,6 +19,27 @@ std::string StatusLine(int status) {
 
 }  // namespace
 
+int ListenOnLoopback(int backlog, int& port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, backlog) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (fd >= 0) close(fd);
+        throw std::runtime_error("cannot listen on loopback");
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+std::string UnusedLoopbackUrl(const std::string& path) {
+    int port = 0;
+    close(ListenOnLoopback(1, port));
+    return "http://127.0.0.1:" + std::to_string(port) + path;
+}
+
 LoopbackHttpServer::LoopbackHttpServer(const std::string& certFile, const std::string& keyFile) {
     if (!certFile.empty()) {
         m_tls = SSL_CTX_new(TLS_server_method());
@@ -26,15 +47,7 @@ LoopbackHttpServer::LoopbackHttpServer(const std::string& certFile, const std::s
             SSL_CTX_use_PrivateKey_file(m_tls, keyFile.c_str(), SSL_FILETYPE_PEM) != 1)
             throw std::runtime_error("cannot set up the TLS server");
     }
-    m_listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (m_listener < 0 || bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(m_listener, 16) != 0 || getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("cannot listen on loopback");
-    m_port = ntohs(address.sin_port);
+    m_listener = ListenOnLoopback(16, m_port);
     m_thread = std::thread([this] { Serve(); });
 }
 

@@ -12,6 +12,12 @@
 
 namespace test_support {
 
+// A socket listening on 127.0.0.1 with this backlog; `port` receives its port. Throws on failure.
+int ListenOnLoopback(int backlog, int& port);
+
+// An http URL on a loopback port where nobody listens.
+std::string UnusedLoopbackUrl(const std::string& path);
+
 class LoopbackHttpServer {
 public:
     struct Reply {

@@ -54,9 +54,9 @@ std::string TestCa::Crl(const std::string& name, const std::string& indexLines, 
 OcspResponderProcess::OcspResponderProcess(const std::string& index, const std::string& caFile,
                                            const std::string& signer, bool sm2) {
     std::string output = MakeTempDir("ocsp-responder-") + "/stdout";
-    std::vector<std::string> args = {"openssl", "ocsp",  "-index", index, "-port", "0", "-CA", caFile,
-                                     "-rsigner", signer + ".pem", "-rkey", signer + ".key", "-ignore_err",
-                                     "-rmd", sm2 ? "sm3" : "sha256"};
+    std::vector<std::string> args = {"openssl", "ocsp",          "-index",      index,      "-port",
+                                     "0",       "-CA",           caFile,        "-rsigner", signer + ".pem",
+                                     "-rkey",   signer + ".key", "-ignore_err", "-rmd",     sm2 ? "sm3" : "sha256"};
     if (sm2) args.insert(args.end(), {"-rsigopt", "distid:1234567812345678"});
     m_pid = fork();
     if (m_pid < 0) throw std::runtime_error("fork failed");

@@ -1,4 +1,5 @@
-// The status answers that need no cloud call: the maker's own CA, test and tamper-evidence certificates.
+// The status answers that need no cloud call: the maker's own CA, test and tamper-evidence
+// certificates.
 #include <gtest/gtest.h>
 
 #include "api/encodings.h"

@@ -28,12 +28,6 @@ std::vector<std::string> TwoPoints(const std::string& first, const std::string& 
             "fullname = URI:" + second};
 }
 
-// A loopback URL on which nobody listens.
-std::string UnreachableUrl() {
-    LoopbackHttpServer gone;
-    return gone.Url("/gone.crl");
-}
-
 class CrlTestBase {
 protected:
     explicit CrlTestBase(const char* algorithm) : m_ca(algorithm) {
@@ -42,7 +36,9 @@ protected:
     }
     int Check(const std::string& leaf, std::string& crl) { return checkCrlRevocation(leaf, m_ca.CertBase64(), crl); }
     std::string Log() { return test_support::ReadFile(m_log); }
-    std::string Base64(const std::string& der) { return Base64Encode(ByteArray(der.data(), static_cast<int>(der.size()))); }
+    std::string Base64(const std::string& der) {
+        return Base64Encode(ByteArray(der.data(), static_cast<int>(der.size())));
+    }
 
     TestCa m_ca;
     LoopbackHttpServer m_server;
@@ -63,7 +59,8 @@ TEST_P(CrlTest, AnIssuerSignedCrlDecides) {
     EXPECT_EQ(crl, Base64(empty));
 
     // The certificate is the third entry.
-    std::string listing = m_ca.Crl("listing.crl", IndexLine('R', "3001") + IndexLine('R', "3002") + IndexLine('R', "3003"));
+    std::string listing =
+        m_ca.Crl("listing.crl", IndexLine('R', "3001") + IndexLine('R', "3002") + IndexLine('R', "3003"));
     m_server.Set("/ca.crl", {200, listing, false});
     EXPECT_EQ(Check(leaf, crl), 2);
     EXPECT_EQ(crl, Base64(listing));
@@ -86,7 +83,8 @@ TEST_P(CrlTest, AForgedOrExpiredCrlCountsAsNone) {
     EXPECT_EQ(Check(leaf, crl), 1);
     EXPECT_NE(Log().find("CRL expired: its nextUpdate has passed"), std::string::npos);
 
-    // A CRL of the right issuer, checked against an issuer certificate that is not the certificate's.
+    // A CRL of the right issuer, checked against an issuer certificate that is not the
+    // certificate's.
     m_server.Set("/ca.crl", {200, m_ca.Crl("empty.crl", ""), false});
     TestCa other(GetParam());
     EXPECT_EQ(checkCrlRevocation(leaf, other.CertBase64(), crl), 1);
@@ -116,7 +114,9 @@ TEST_F(CrlPointTest, OnlyPlainHttpFullNamesAreUsed) {
 
 TEST_F(CrlPointTest, TheLastPlainHttpPointWins) {
     std::string crl;
-    EXPECT_EQ(Check(m_ca.Leaf("3003", TwoPoints(m_server.Url("/ca.crl"), UnreachableUrl())), crl), 1);
+    EXPECT_EQ(
+        Check(m_ca.Leaf("3003", TwoPoints(m_server.Url("/ca.crl"), test_support::UnusedLoopbackUrl("/gone.crl"))), crl),
+        1);
     EXPECT_EQ(m_server.Requests("/ca.crl"), 1);
 
     m_server.Set("/listing.crl", {200, m_ca.Crl("listing.crl", IndexLine('R', "3003")), false});
@@ -137,7 +137,7 @@ TEST_F(CrlPointTest, DownloadsSendTheirTwoHeaderLinesAndKeepErrorPages) {
     EXPECT_NE(head.find("\r\nContent-Type: application/x-www-form-urlencoded"), std::string::npos) << head;
     EXPECT_NE(head.find("\r\nCache-Control: no-cache"), std::string::npos) << head;
     data.clear();
-    EXPECT_FALSE(CHttpClient::GetCRLData(UnreachableUrl(), data));
+    EXPECT_FALSE(CHttpClient::GetCRLData(test_support::UnusedLoopbackUrl("/gone.crl"), data));
 }
 
 // ZYKCertValidity asks OCSP first and reads the CRL only when OCSP cannot tell.
@@ -148,16 +148,18 @@ TEST_F(CrlPointTest, CertValidityAsksOcspFirst) {
     m_server.Set("/listing.crl",
                  {200, m_ca.Crl("listing.crl", IndexLine('R', "1001") + IndexLine('R', "1003")), false});
     auto leaf = [&](const std::string& serial) {
-        return m_ca.Leaf(serial, {"authorityInfoAccess = OCSP;URI:" + responder.Url("/"),
-                                  CdpLine(m_server.Url("/listing.crl"))});
+        return m_ca.Leaf(
+            serial, {"authorityInfoAccess = OCSP;URI:" + responder.Url("/"), CdpLine(m_server.Url("/listing.crl"))});
     };
     std::string ocsp, crl = "untouched";
-    EXPECT_EQ(ZYKCertValidity(leaf("1001"), m_ca.CertBase64(), ocsp, crl), 0);  // OCSP good: the CRL is not read
+    EXPECT_EQ(ZYKCertValidity(leaf("1001"), m_ca.CertBase64(), ocsp, crl),
+              0);  // OCSP good: the CRL is not read
     EXPECT_FALSE(ocsp.empty());
     EXPECT_EQ(ZYKCertValidity(leaf("1002"), m_ca.CertBase64(), ocsp, crl), 2);
     EXPECT_EQ(m_server.Requests("/listing.crl"), 0);
     EXPECT_EQ(crl, "untouched");
-    EXPECT_EQ(ZYKCertValidity(leaf("1003"), m_ca.CertBase64(), ocsp, crl), 2);  // OCSP unknown, the CRL lists it
+    EXPECT_EQ(ZYKCertValidity(leaf("1003"), m_ca.CertBase64(), ocsp, crl),
+              2);  // OCSP unknown, the CRL lists it
     EXPECT_EQ(m_server.Requests("/listing.crl"), 1);
     EXPECT_NE(crl, "untouched");
     EXPECT_EQ(ZYKCertValidity(m_ca.Leaf("1004", {}), m_ca.CertBase64(), ocsp, crl), 1);

@@ -35,7 +35,8 @@ protected:
         setenv("TESSAL_LOG_FILE", m_log.c_str(), 1);
     }
     std::string Log() { return test_support::ReadFile(m_log); }
-    // A responder for `ca` signing with its file prefix `signer` ("ca", "signer", "noeku", "rogue").
+    // A responder for `ca` signing with its file prefix `signer` ("ca", "signer", "noeku",
+    // "rogue").
     std::unique_ptr<OcspResponderProcess> StartResponder(const TestCa& ca, const std::string& signer) {
         test_support::WriteText(ca.File("responder.index"), ResponderIndex());
         return std::make_unique<OcspResponderProcess>(ca.File("responder.index"), ca.File("ca.pem"), ca.File(signer),
@@ -113,8 +114,8 @@ protected:
         OCSP_BASICRESP* basic = OCSP_BASICRESP_new();
         ASN1_TIME* thisUpdate = X509_gmtime_adj(nullptr, thisUpdateOffset);
         ASN1_TIME* nextUpdate = X509_gmtime_adj(nullptr, nextUpdateOffset);
-        OCSP_basic_add1_status(basic, OCSP_cert_to_id(EVP_sha1(), leaf, issuer), V_OCSP_CERTSTATUS_GOOD, 0,
-                               nullptr, thisUpdate, nextUpdate);
+        OCSP_basic_add1_status(basic, OCSP_cert_to_id(EVP_sha1(), leaf, issuer), V_OCSP_CERTSTATUS_GOOD, 0, nullptr,
+                               thisUpdate, nextUpdate);
         EXPECT_EQ(OCSP_basic_sign(basic, issuer, key, EVP_sha256(), nullptr, 0), 1);
         OCSP_RESPONSE* response = OCSP_response_create(OCSP_RESPONSE_STATUS_SUCCESSFUL, basic);
         unsigned char* der = nullptr;
@@ -144,7 +145,8 @@ TEST_F(OcspAnswerTest, ANonceIsCheckedWhenTheAnswerCarriesOne) {
     std::string withNonce = FetchAnswer("1001", true);
     std::string withoutNonce = FetchAnswer("1001", false);
     std::string response;
-    EXPECT_EQ(QueryServed(withNonce, response), 1);  // a replayed answer: its nonce is another request's
+    EXPECT_EQ(QueryServed(withNonce, response),
+              1);  // a replayed answer: its nonce is another request's
     EXPECT_NE(Log().find("OCSP response nonce differs from the request's"), std::string::npos) << Log();
     EXPECT_EQ(QueryServed(withoutNonce, response), 0);
     EXPECT_EQ(Base64Decode(response).length(), static_cast<int>(withoutNonce.size()));
@@ -178,7 +180,7 @@ TEST_F(OcspAnswerTest, AResponderErrorStatusIsUnknownWithItsAnswerKept) {
     EXPECT_EQ(response, "as passed");
 }
 
-TEST_F(OcspAnswerTest, ACertificateWithoutResponderAskesNobody) {
+TEST_F(OcspAnswerTest, ACertificateWithoutResponderAsksNobody) {
     std::string response = "as passed";
     EXPECT_EQ(Query(m_ca, m_ca.Leaf("1001", {}), response), 1);
     EXPECT_EQ(response, "as passed");
@@ -211,21 +213,19 @@ TEST_F(OcspAnswerTest, AResponderThatNeverAnswersIsLeftAfterTheTimeLimit) {
 
 TEST_F(OcspAnswerTest, AConnectionThatNeverCompletesIsLeftAfterTheTimeLimit) {
     // A listener whose accept queue is full drops further connection attempts unanswered.
-    int listener = socket(AF_INET, SOCK_STREAM, 0);
+    int port = 0;
+    int listener = test_support::ListenOnLoopback(0, port);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listener, 0), 0);
-    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    address.sin_port = htons(static_cast<uint16_t>(port));
     std::vector<int> fillers;
     for (int i = 0; i < 3; ++i) {
         int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
         connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
         fillers.push_back(fd);
     }
-    std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/ocsp";
+    std::string url = "http://127.0.0.1:" + std::to_string(port) + "/ocsp";
     std::string response;
     EXPECT_EQ(Query(m_ca, m_ca.Leaf("1001", {AiaLine(url)}), response), 1);
     EXPECT_NE(Log().find("timed out after 10 s"), std::string::npos) << Log();
@@ -235,16 +235,7 @@ TEST_F(OcspAnswerTest, AConnectionThatNeverCompletesIsLeftAfterTheTimeLimit) {
 
 TEST_F(OcspAnswerTest, ConsoleLinesFollowTheConsoleSetting) {
     // A port nobody listens on: the connection is refused.
-    int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    close(probe);
-    std::string leaf =
-        m_ca.Leaf("1001", {AiaLine("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/")});
+    std::string leaf = m_ca.Leaf("1001", {AiaLine(test_support::UnusedLoopbackUrl("/"))});
     std::string response;
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(Query(m_ca, leaf, response), 1);
