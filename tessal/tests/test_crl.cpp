@@ -83,6 +83,11 @@ TEST_P(CrlTest, AForgedOrExpiredCrlCountsAsNone) {
     EXPECT_EQ(Check(leaf, crl), 1);
     EXPECT_NE(Log().find("CRL expired: its nextUpdate has passed"), std::string::npos);
 
+    if (m_ca.Sm2()) {  // SM2 signatures are checked with the standard identifier only
+        m_server.Set("/ca.crl", {200, m_ca.Crl("other-id.crl", "", "ca", "-sigopt distid:0000"), false});
+        EXPECT_EQ(Check(leaf, crl), 1);
+    }
+
     // A CRL of the right issuer, checked against an issuer certificate that is not the
     // certificate's.
     m_server.Set("/ca.crl", {200, m_ca.Crl("empty.crl", ""), false});
