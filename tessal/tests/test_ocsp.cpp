@@ -114,8 +114,9 @@ protected:
         OCSP_BASICRESP* basic = OCSP_BASICRESP_new();
         ASN1_TIME* thisUpdate = X509_gmtime_adj(nullptr, thisUpdateOffset);
         ASN1_TIME* nextUpdate = X509_gmtime_adj(nullptr, nextUpdateOffset);
-        OCSP_basic_add1_status(basic, OCSP_cert_to_id(EVP_sha1(), leaf, issuer), V_OCSP_CERTSTATUS_GOOD, 0, nullptr,
-                               thisUpdate, nextUpdate);
+        OCSP_CERTID* id = OCSP_cert_to_id(EVP_sha1(), leaf, issuer);
+        OCSP_basic_add1_status(basic, id, V_OCSP_CERTSTATUS_GOOD, 0, nullptr, thisUpdate, nextUpdate);  // copies id
+        OCSP_CERTID_free(id);
         EXPECT_EQ(OCSP_basic_sign(basic, issuer, key, EVP_sha256(), nullptr, 0), 1);
         OCSP_RESPONSE* response = OCSP_response_create(OCSP_RESPONSE_STATUS_SUCCESSFUL, basic);
         unsigned char* der = nullptr;
