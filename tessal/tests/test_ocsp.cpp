@@ -186,6 +186,8 @@ TEST_F(OcspAnswerTest, ACertificateWithoutResponderAsksNobody) {
     EXPECT_EQ(Query(m_ca, m_ca.Leaf("1001", {}), response), 1);
     EXPECT_EQ(response, "as passed");
     EXPECT_NE(Log().find("uri parse error"), std::string::npos);
+    EXPECT_EQ(Query(m_ca, m_ca.Leaf("1001", {AiaLine("ldap://127.0.0.1/cn=responder")}), response), 1);
+    EXPECT_NE(Log().find("Error parsing URL"), std::string::npos);
     EXPECT_EQ(OCSP::OCSP_Query("bm90IGEgY2VydA==", m_ca.CertBase64(), response), 1);
     EXPECT_NE(Log().find("X509 parse error"), std::string::npos);
     EXPECT_EQ(OCSP::OCSP_Query(m_ca.CertBase64(), "", response), 1);
