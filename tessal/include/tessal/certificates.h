@@ -17,3 +17,8 @@ TESSAL_API bool ZYKGetCertInfo(std::string& deviceId, std::string& subjectCN, st
                                std::string unused1, std::string unused2);
 // One item of a Base64 certificate (1 to 14, 17); other items throw std::out_of_range.
 TESSAL_API std::string ZYKGetCertDetail(const std::string& certificate, int item);
+// Revocation status of a Base64 certificate: 0 good, 1 not determined, 2 revoked. Asks the
+// certificate's OCSP responder first and reads its CRL only when OCSP leaves it undetermined;
+// `ocspResponse` and `crl` receive the Base64 answers obtained. Needs no key.
+TESSAL_API int ZYKCertValidity(const std::string& certificate, const std::string& issuerCertificate,
+                               std::string& ocspResponse, std::string& crl);

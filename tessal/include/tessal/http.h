@@ -40,6 +40,9 @@ public:
     static CResult InitCurl();
     // One exchange with the time service ("SM2" selects the SM2 service); the answer is appended.
     static CResult GetTimeStamp(ByteArray& query, ByteArray& response, const std::string& alg);
+    // Downloads a CRL from `url` (the body, DER or PEM, is appended to `data` unchanged);
+    // true when the transfer succeeded, whatever the HTTP status.
+    static bool GetCRLData(const std::string& url, std::string& data);
 
     // Certificate applications (a PKCS#10 request as Base64) and downloads at the issuance
     // service and, for the "OnGW" calls, at the gateway.
