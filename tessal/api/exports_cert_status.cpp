@@ -1,11 +1,28 @@
-// Exports that decide a certificate's revocation status.
+// Exports that decide a certificate's revocation status, locally or through the cloud.
+#include "api/encodings.h"
+#include "certs/cert_status_rules.h"
 #include "certs/crl_check.h"
 #include "cloud/ocsp.h"
+#include "tessal/cert_info.h"
 #include "tessal/certificates.h"
+#include "tessal/http.h"
 
 int ZYKCertValidity(const std::string& certificate, const std::string& issuerCertificate, std::string& ocspResponse,
                     std::string& crl) {
     int status = OCSP::OCSP_Query(certificate, issuerCertificate, ocspResponse);
     if (status != 1) return status;
     return checkCrlRevocation(certificate, issuerCertificate, crl);
+}
+
+int ZYKCheckValidityOnCloud(const std::string& certificate) {
+    CertInfo info(Base64Decode(certificate));
+    if (IsIssuedByOwnCa(info)) return kOwnCaValidity;  // the maker's own CA: the service is not asked
+    return CHttpClient::CheckCertValidity(info.getSN(), certificate, StatusAlgorithmText(info));
+}
+
+std::string ZYKGetCertStatusMagOnCloud(const std::string& certificate) {
+    CertInfo info(Base64Decode(certificate));
+    std::string local = LocalStatusText(info);
+    if (!local.empty()) return local;
+    return CHttpClient::GetCertStatusMsg(info.getSN(), certificate, StatusAlgorithmText(info));
 }

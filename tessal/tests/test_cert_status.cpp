@@ -9,6 +9,7 @@
 #include "cert_factory.h"
 #include "cloudsim_rig.h"
 #include "test_support.h"
+#include "tessal/certificates.h"
 #include "tessal/http.h"
 
 using test_support::CertSpec;
@@ -283,6 +284,36 @@ TEST_F(CertStatusTest, UnreadableAnswersAndTransportFailures) {
     EXPECT_EQ(v.validity, 0);
     EXPECT_EQ(v.message, "UNKNOWN");
     ExpectLogged("/cert/validity Posts Failed");
+}
+
+}  // namespace
+
+namespace {
+
+// The exports answer certificates of the maker's own CA and test certificates themselves, and
+// ask the gateway about the others.
+TEST_F(CertStatusTest, TheExportsAskTheCloudOnlyWhenTheyCannotTell) {
+    CertPtr channel(ChannelCertificate(0x30), X509_free);
+    ASSERT_EQ(Control("register", test_support::Pem(channel.get())), "ok\n");
+    std::string channelBase64 = Base64Encode(test_support::Der(channel.get()));
+    EXPECT_EQ(ZYKCheckValidityOnCloud(channelBase64), 2);
+    EXPECT_EQ(ZYKGetCertStatusMagOnCloud(channelBase64), "证书状态正常");
+    std::string lastAsked = Control("last");
+    EXPECT_NE(lastAsked.find(channelBase64.substr(0, 64)), std::string::npos) << lastAsked;
+
+    CertPtr own(Leaf("Holder", 0x31, m_otherCaKey.get(), "LanTrove SM2 CA"), X509_free);
+    std::string ownBase64 = Base64Encode(test_support::Der(own.get()));
+    EXPECT_EQ(ZYKCheckValidityOnCloud(ownBase64), 5);
+    EXPECT_EQ(ZYKGetCertStatusMagOnCloud(ownBase64), "【测试证书】");
+    CertPtr shecaTest(Leaf("测试用户", 0x32, m_otherCaKey.get(), "SHECA G2"), X509_free);
+    EXPECT_EQ(ZYKGetCertStatusMagOnCloud(Base64Encode(test_support::Der(shecaTest.get()))), "【测试证书】");
+    EXPECT_EQ(Control("last"), lastAsked);  // none of them reached the gateway
+
+    CertPtr sheca(Leaf("Zhang San", 0x33, m_otherCaKey.get(), "SHECA G2"), X509_free);
+    std::string shecaBase64 = Base64Encode(test_support::Der(sheca.get()));
+    ZYKGetCertStatusMagOnCloud(shecaBase64);
+    EXPECT_NE(Control("last").find(shecaBase64.substr(0, 64)), std::string::npos);
+    EXPECT_EQ(ZYKGetCertStatusMagOnCloud(""), "UNKNOWN");  // no certificate: the cloud knows nothing either
 }
 
 }  // namespace

@@ -22,3 +22,9 @@ TESSAL_API std::string ZYKGetCertDetail(const std::string& certificate, int item
 // `ocspResponse` and `crl` receive the Base64 answers obtained. Needs no key.
 TESSAL_API int ZYKCertValidity(const std::string& certificate, const std::string& issuerCertificate,
                                std::string& ocspResponse, std::string& crl);
+// The cloud status service's verdict on a Base64 certificate: 0 to 4 as the service answers
+// (0 no verdict), 5 for certificates of the maker's own CA (the service is not asked).
+TESSAL_API int ZYKCheckValidityOnCloud(const std::string& certificate);
+// The status text of a Base64 certificate: "【防篡改证书】" and "【测试证书】" for the
+// tamper-evidence CA's and test certificates, otherwise the cloud's detail text.
+TESSAL_API std::string ZYKGetCertStatusMagOnCloud(const std::string& certificate);
