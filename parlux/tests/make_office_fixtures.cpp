@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "backends/libreoffice/office_instance.h"
+#include "backends/libreoffice/office_objects.h"
 #include "backends/libreoffice/uno_text.h"
 
 using namespace parlux::libreoffice;
@@ -31,13 +32,6 @@ using css::uno::Sequence;
 using css::uno::UNO_QUERY_THROW;
 
 namespace {
-
-css::beans::PropertyValue Property(const char* name, const Any& value) {
-    css::beans::PropertyValue p;
-    p.Name = OUString::createFromAscii(name);
-    p.Value = value;
-    return p;
-}
 
 Reference<css::lang::XComponent> NewDocument(OfficeInstance& office, const char* factory) {
     Reference<css::frame::XComponentLoader> loader(office.desktop(), UNO_QUERY_THROW);

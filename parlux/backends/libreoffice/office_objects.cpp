@@ -32,14 +32,14 @@ OUString FileUrl(const std::string& path) {
     return url;
 }
 
-namespace {
-
 css::beans::PropertyValue Property(const char* name, const Any& value) {
     css::beans::PropertyValue p;
     p.Name = OUString::createFromAscii(name);
     p.Value = value;
     return p;
 }
+
+namespace {
 
 Sequence<css::beans::PropertyValue> Properties(std::initializer_list<css::beans::PropertyValue> list) {
     std::vector<css::beans::PropertyValue> v(list);

@@ -1,6 +1,7 @@
 // The Word and Excel objects the converter calls, carried out on a private LibreOffice.
 #pragma once
 
+#include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/frame/XModel.hpp>
 #include <functional>
 #include <map>
@@ -17,6 +18,9 @@ namespace parlux::libreoffice {
 
 // An object answering by name from tables of getters, putters and methods; a UNO exception
 // becomes DISP_E_EXCEPTION with its message as the description.
+// One named argument of a media descriptor or filter.
+css::beans::PropertyValue Property(const char* name, const css::uno::Any& value);
+
 class OfficeObject : public DispatchTarget {
 public:
     using Getter = std::function<int32_t(const std::vector<Variant>& args, Variant& value)>;
