@@ -11,6 +11,5 @@ namespace parlux::libreoffice {
 std::string PreparedProfile(std::string& error);
 // Copies a directory tree; false on any failure.
 bool CopyTree(const std::string& from, const std::string& to);
-void RemoveTree(const std::string& path);
 
 }  // namespace parlux::libreoffice
