@@ -81,8 +81,22 @@ int32_t SetHeightPoints(const Reference<css::beans::XPropertySet>& row, const Va
     return 0;
 }
 
-// The heights of all rows in 1/100 mm.
-std::vector<sal_Int32> ReadRowHeights(const Reference<css::table::XTableRows>& rows) {
+using Context = Reference<css::uno::XComponentContext>;
+
+// The heights of all rows in 1/100 mm: in one call through the office's row-height reader when
+// it loaded one, else row by row.
+std::vector<sal_Int32> ReadRowHeights(const Reference<css::table::XTableRows>& rows, const Context& context) {
+    Reference<css::container::XIndexAccess> reader;
+    try {
+        Any argument(rows);
+        reader.set(context->getServiceManager()->createInstanceWithArgumentsAndContext(
+                       "org.parlux.RowHeights", css::uno::Sequence<Any>(&argument, 1), context),
+                   css::uno::UNO_QUERY);
+    } catch (const css::uno::Exception&) {
+        // not loaded: read row by row
+    }
+    css::uno::Sequence<sal_Int32> all;
+    if (reader.is() && (reader->getByIndex(0) >>= all)) return std::vector<sal_Int32>(all.begin(), all.end());
     std::vector<sal_Int32> heights(static_cast<size_t>(rows->getCount()));
     for (size_t i = 0; i < heights.size(); ++i)
         heights[i] = Reference<css::beans::XPropertySet>(rows->getByIndex(static_cast<sal_Int32>(i)), UNO_QUERY_THROW)
@@ -107,10 +121,10 @@ public:
 // the whole range is one call.
 class Rows : public OfficeObject {
 public:
-    explicit Rows(Reference<css::table::XTableRows> rows) {
+    Rows(Reference<css::table::XTableRows> rows, Context context) {
         auto heights = std::make_shared<std::vector<sal_Int32>>();
-        auto read = [rows, heights]() -> const std::vector<sal_Int32>& {
-            if (heights->empty()) *heights = ReadRowHeights(rows);
+        auto read = [rows, heights, context]() -> const std::vector<sal_Int32>& {
+            if (heights->empty()) *heights = ReadRowHeights(rows, context);
             return *heights;
         };
         m_get["Count"] = [rows](const std::vector<Variant>&, Variant& out) {
@@ -139,7 +153,7 @@ public:
 
 class UsedRange : public OfficeObject {
 public:
-    explicit UsedRange(Reference<css::sheet::XSpreadsheet> sheet) {
+    UsedRange(Reference<css::sheet::XSpreadsheet> sheet, Context context) {
         Reference<css::sheet::XSheetCellCursor> cursor = sheet->createCursor();
         Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
         used->gotoStartOfUsedArea(false);
@@ -161,8 +175,8 @@ public:
                 for (const auto& cell : line) out.elements.push_back(Variant::Text(ToUtf8(cell)));
             return 0;
         };
-        m_get["Rows"] = [columnsRows](const std::vector<Variant>&, Variant& out) {
-            out = Child(std::make_shared<Rows>(columnsRows->getRows()));
+        m_get["Rows"] = [columnsRows, context](const std::vector<Variant>&, Variant& out) {
+            out = Child(std::make_shared<Rows>(columnsRows->getRows(), context));
             return 0;
         };
     }
@@ -189,7 +203,7 @@ public:
 
 class Sheet : public OfficeObject {
 public:
-    Sheet(Reference<css::frame::XModel> model, Reference<css::sheet::XSpreadsheet> sheet, bool chart) {
+    Sheet(Reference<css::frame::XModel> model, Reference<css::sheet::XSpreadsheet> sheet, bool chart, Context context) {
         m_get["Type"] = [chart](const std::vector<Variant>&, Variant& out) {
             out = Variant::Int(chart ? kChart : kWorksheet);
             return 0;
@@ -200,8 +214,8 @@ public:
             out = Child(shapes);
             return 0;
         };
-        m_get["UsedRange"] = [sheet](const std::vector<Variant>&, Variant& out) {
-            out = Child(std::make_shared<UsedRange>(sheet));
+        m_get["UsedRange"] = [sheet, context](const std::vector<Variant>&, Variant& out) {
+            out = Child(std::make_shared<UsedRange>(sheet, context));
             return 0;
         };
         m_get["PageSetup"] = [model, sheet](const std::vector<Variant>&, Variant& out) {
@@ -232,20 +246,21 @@ private:
 
 class SheetList : public OfficeObject {
 public:
-    SheetList(Reference<css::frame::XModel> model, std::vector<bool> charts) {
+    SheetList(Reference<css::frame::XModel> model, std::vector<bool> charts, Context context) {
         Reference<css::container::XIndexAccess> sheets(
             Reference<css::sheet::XSpreadsheetDocument>(model, UNO_QUERY_THROW)->getSheets(), UNO_QUERY_THROW);
         m_get["Count"] = [sheets](const std::vector<Variant>&, Variant& out) {
             out = Variant::Int(sheets->getCount());
             return 0;
         };
-        m_get["Item"] = [model, sheets, charts](const std::vector<Variant>& args, Variant& out) {
+        m_get["Item"] = [model, sheets, charts, context](const std::vector<Variant>& args, Variant& out) {
             int32_t i = 0;
             if (args.empty() || !VariantToInt32(args[0], i) || i < 1 || i > sheets->getCount())
                 return static_cast<int32_t>(0x8002000B);  // DISP_E_BADINDEX
             bool chart = static_cast<size_t>(i) <= charts.size() && charts[static_cast<size_t>(i) - 1];
             out = Child(std::make_shared<Sheet>(
-                model, Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(i - 1), UNO_QUERY_THROW), chart));
+                model, Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(i - 1), UNO_QUERY_THROW), chart,
+                context));
             return 0;
         };
     }
@@ -255,7 +270,7 @@ class Workbook : public OfficeDocument {
 public:
     Workbook(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model, std::vector<bool> charts)
         : OfficeDocument(std::move(office), std::move(model), "calc_pdf_Export", 1) {
-        auto list = std::make_shared<SheetList>(m_model, std::move(charts));
+        auto list = std::make_shared<SheetList>(m_model, std::move(charts), m_office->context());
         for (const char* name : {"Sheets", "Worksheets"})
             m_get[name] = [list](const std::vector<Variant>&, Variant& out) {
                 out = Child(list);

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -36,7 +38,8 @@ using css::uno::UNO_QUERY;
 namespace {
 
 constexpr int kConnectMs = 60000;
-constexpr size_t kSocketPathLimit = 107;  // sun_path holds 108 bytes with the terminating NUL
+constexpr size_t kSocketPathLimit = 107;
+constexpr const char* kOfficeServicesDir = "/usr/lib/libreoffice/program/services";  // the office's own  // sun_path holds 108 bytes with the terminating NUL
 constexpr int kQuitMs = 10000;
 constexpr int32_t kServerExecFailure = static_cast<int32_t>(0x80080005);  // CO_E_SERVER_EXEC_FAILURE
 
@@ -65,6 +68,29 @@ uint64_t OfficeMemoryLimitBytes() {
     }
     return static_cast<uint64_t>(megabytes) << 20;
 }
+
+namespace {
+
+// The description of the row-height reader for the office to load: the first that exists of
+// the built and the installed one, when its path needs no escaping in a URL; else empty.
+std::string RowHeightComponent() {
+#ifdef PARLUX_LO_COMPONENTS
+    std::string candidates = PARLUX_LO_COMPONENTS;
+    for (size_t start = 0; start < candidates.size();) {
+        size_t end = candidates.find(':', start);
+        std::string path = candidates.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        bool plain = std::all_of(path.begin(), path.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("/._-+", c) != nullptr;
+        });
+        if (plain && access(path.c_str(), R_OK) == 0) return path;
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+#endif
+    return std::string();
+}
+
+}  // namespace
 
 platform::SpawnOptions QuietOfficeOptions() {
     platform::SpawnOptions options;
@@ -102,6 +128,9 @@ int32_t OfficeInstance::Start(std::string& error) {
                                      "-env:ParluxInstance=" + token, "--headless", "--invisible", "--norestore",
                                      "--nologo", "--nodefault", "--nolockcheck",
                                      "--accept=pipe,name=" + pipeName + ";urp;"};
+    std::string component = RowHeightComponent();
+    if (!component.empty())
+        argv.push_back("-env:URE_MORE_SERVICES=<file://" + std::string(kOfficeServicesDir) + ">* file://" + component);
     // The office's named pipe is a socket file: in the private directory when its path fits a
     // socket address (both ends read the same bootstrap variable), else in the system's place.
     if (m_dir.size() + std::strlen("/OSL_PIPE_4294967295_") + pipeName.size() < kSocketPathLimit) {
