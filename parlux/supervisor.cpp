@@ -135,6 +135,19 @@ uint32_t RecordedOfficePid(const std::string& attemptDir) {
     return in >> pid && pid > 0 && pid <= INT32_MAX ? static_cast<uint32_t>(pid) : 0;
 }
 
+// Removes the socket files the attempt's office recorded, once no process listens on them any
+// more: only this user's sockets named like the office's pipes.
+void RemoveOfficeSockets(const std::string& attemptDir) {
+    std::ifstream in(attemptDir + "/" + kOfficeSocketsFile);
+    for (std::string path; std::getline(in, path);) {
+        struct stat st;
+        std::string name = path.substr(path.rfind('/') + 1);
+        if (name.rfind("OSL_PIPE_", 0) == 0 && lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) &&
+            st.st_uid == geteuid() && !platform::SocketPathInUse(path))
+            unlink(path.c_str());
+    }
+}
+
 std::vector<std::string> WorkerEnvironment(const std::string& attemptDir) {
     return {std::string(kAttemptDirVariable) + "=" + attemptDir,
             std::string(kParentPidVariable) + "=" + std::to_string(getpid()),
@@ -220,10 +233,11 @@ int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourc
     ProcessIdentity identity{channel.lastProgress.pid, channel.lastProgress.owned != 0};
     if (channel.resultReceived && result.pid != 0) identity = ProcessIdentity{result.pid, result.owned != 0};
     bool cleaned = cleanupOfficeProcess(identity, provider, kind, notBefore, requestId);
-    // An office the worker started but never reported: it is this attempt's own once the
-    // revalidation (image name, started after the worker) holds.
+    // An office the worker started but never reported: this attempt's own when its command line
+    // names the attempt's directory and the revalidation (image name, start time) holds.
     uint32_t recorded = RecordedOfficePid(attemptDir);
-    if (recorded != 0 && recorded != identity.pid)
+    if (recorded != 0 && recorded != identity.pid &&
+        platform::CommandLineContains(static_cast<pid_t>(recorded), attemptDir + "/"))
         cleaned = cleanupOfficeProcess(ProcessIdentity{recorded, true}, provider, kind, notBefore, requestId) && cleaned;
     if (!cleaned) {
         Synthesize(result, kCleanupFailed, kStageQuit, kHrAccessDenied, identity,
@@ -241,6 +255,7 @@ int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourc
         Synthesize(result, code, channel.lastProgress.stage, kHrProcessAborted, identity,
                    "Worker exited without a complete result message.");
     }
+    RemoveOfficeSockets(attemptDir);
     platform::RemoveTree(attemptDir);  // after the office's cleanup, whatever happened
     platform::CloseDescriptor(channel.readEnd);
     platform::CloseDescriptor(cancelSet);

@@ -41,6 +41,8 @@ constexpr const char* kParentPidVariable = "PARLUX_PARENT_PID";
 // Where the office back end records the pid of the office it started, inside the attempt
 // directory, so that the parent can clean it up even when the worker died before reporting it.
 constexpr const char* kOfficePidFile = "office.pid";
+// The socket files the office's named pipes use (one path a line), for the same reason.
+constexpr const char* kOfficeSocketsFile = "office.sockets";
 
 // The image name of the process serving (provider, kind): the registered one, else the suite's.
 std::string officeImageName(Provider provider, DocumentKind kind);

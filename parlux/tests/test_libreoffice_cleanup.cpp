@@ -2,7 +2,10 @@
 // planted link, hostile names. Each must leave no process and no file of the attempt behind.
 #include <dirent.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <ctime>
 #include <chrono>
 #include <set>
 #include <thread>
@@ -70,6 +73,21 @@ protected:
         mkdir(m_tmp.c_str(), 0700);
         m_env = {"XDG_CACHE_HOME=" + std::string(tmp ? tmp : "/tmp") + "/lo-cache", "TMPDIR=" + m_tmp};
         m_before = Tree(m_dir);
+        m_started = time(nullptr);
+    }
+    // Socket files of office pipes in /tmp made since the test began that nobody listens on.
+    std::vector<std::string> StaleOfficeSockets() const {
+        std::vector<std::string> stale;
+        DIR* tmp = opendir("/tmp");
+        while (struct dirent* e = tmp ? readdir(tmp) : nullptr) {
+            struct stat st;
+            std::string name = e->d_name, path = "/tmp/" + name;
+            if (name.rfind("OSL_PIPE_", 0) == 0 && lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) &&
+                st.st_mtime >= m_started && !platform::SocketPathInUse(path))
+                stale.push_back(path);
+        }
+        if (tmp) closedir(tmp);
+        return stale;
     }
     // Nothing of the attempt survives: no process, no file in the temporary directory, and the
     // test directory holds what it held plus `added`.
@@ -82,6 +100,8 @@ protected:
         EXPECT_TRUE(left.empty()) << "process left: " << left.front();
         for (pid_t pid : left) Stop(pid);
         EXPECT_TRUE(Tree(m_tmp).empty()) << "left in TMPDIR: " << *Tree(m_tmp).begin();
+        std::vector<std::string> sockets = StaleOfficeSockets();
+        EXPECT_TRUE(sockets.empty()) << "office pipe left: " << sockets.front();
         std::set<std::string> expected = m_before;
         expected.insert({"Logs", "Logs/convertLog.txt", "Logs/convertLog.txt.lock", "stderr.txt"});
         expected.insert(added.begin(), added.end());
@@ -104,6 +124,7 @@ protected:
     std::string m_tmp;
     std::vector<std::string> m_env;
     std::set<std::string> m_before;
+    time_t m_started = 0;
 };
 
 TEST_F(LibreOfficeCleanupTest, TimeOutsAndTheMemoryLimitLeaveNothingBehind) {

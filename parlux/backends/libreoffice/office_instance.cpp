@@ -27,6 +27,7 @@
 #include "hresult.h"
 #include "platform/private_dirs.h"
 #include "platform/process_handles.h"
+#include "platform/processes.h"
 #include "platform/worker_signals.h"
 #include "worker.h"
 
@@ -38,8 +39,7 @@ using css::uno::UNO_QUERY;
 namespace {
 
 constexpr int kConnectMs = 60000;
-constexpr size_t kSocketPathLimit = 107;
-constexpr const char* kOfficeServicesDir = "/usr/lib/libreoffice/program/services";  // the office's own  // sun_path holds 108 bytes with the terminating NUL
+constexpr const char* kOfficeServicesDir = "/usr/lib/libreoffice/program/services";  // the office's own
 constexpr int kQuitMs = 10000;
 constexpr int32_t kServerExecFailure = static_cast<int32_t>(0x80080005);  // CO_E_SERVER_EXEC_FAILURE
 
@@ -131,12 +131,11 @@ int32_t OfficeInstance::Start(std::string& error) {
     std::string component = RowHeightComponent();
     if (!component.empty())
         argv.push_back("-env:URE_MORE_SERVICES=<file://" + std::string(kOfficeServicesDir) + ">* file://" + component);
-    // The office's named pipe is a socket file: in the private directory when its path fits a
-    // socket address (both ends read the same bootstrap variable), else in the system's place.
-    if (m_dir.size() + std::strlen("/OSL_PIPE_4294967295_") + pipeName.size() < kSocketPathLimit) {
-        rtl::Bootstrap::set("OSL_SOCKET_PATH", FromUtf8(m_dir));
-        argv.push_back("-env:OSL_SOCKET_PATH=" + m_dir);
-    }
+    // The office's named pipes are socket files in /tmp (or /var/tmp) that a killed office
+    // leaves behind: recorded for the supervisor, which removes them after the attempt.
+    for (const char* dir : {"/tmp", "/var/tmp"})
+        m_sockets.insert(std::string(dir) + "/OSL_PIPE_" + std::to_string(geteuid()) + "_" + pipeName);
+    RecordSockets();
     platform::SpawnOptions options = QuietOfficeOptions();
     options.environment = {"TMPDIR=" + tmp};
     m_pid = platform::SpawnProcess(argv, options);
@@ -149,7 +148,9 @@ int32_t OfficeInstance::Start(std::string& error) {
         std::ofstream record(std::string(attemptDir) + "/" + kOfficePidFile);
         record << m_pid << "\n";
     }
-    if (!Connect(pipeName, error)) return kServerExecFailure;
+    bool connected = Connect(pipeName, error);
+    RecordSockets();
+    if (!connected) return kServerExecFailure;
     if (!ProveIdentity(token)) {
         error = "The office connection did not reach the started process.";
         return kServerExecFailure;
@@ -181,6 +182,7 @@ bool OfficeInstance::Connect(const std::string& pipeName, std::string& error) {
                 error = "The office exited during start-up (status " + std::to_string(status) + ").";
                 return false;
             }
+            RecordSockets();  // the single-instance pipe appears early in the start-up
             if (platform::StopRequested()) {
                 error = "The office start-up was cancelled.";
                 return false;
@@ -194,6 +196,18 @@ bool OfficeInstance::Connect(const std::string& pipeName, std::string& error) {
     }
     error = "The office did not accept a connection in time.";
     return false;
+}
+
+void OfficeInstance::RecordSockets() {
+    const char* attemptDir = std::getenv(kAttemptDirVariable);
+    if (!attemptDir || !*attemptDir) return;
+    size_t known = m_sockets.size();
+    if (m_pid != 0)
+        for (const std::string& path : platform::SocketPathsOf(m_pid)) m_sockets.insert(path);
+    if (m_socketsRecorded && known == m_sockets.size()) return;
+    std::ofstream record(std::string(attemptDir) + "/" + kOfficeSocketsFile, std::ios::trunc);
+    for (const std::string& path : m_sockets) record << path << "\n";
+    m_socketsRecorded = true;
 }
 
 bool OfficeInstance::ProveIdentity(const std::string& token) {

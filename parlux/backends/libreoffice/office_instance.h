@@ -7,6 +7,7 @@
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "platform/process_handles.h"
@@ -45,10 +46,14 @@ public:
 private:
     bool Connect(const std::string& pipeName, std::string& error);
     bool ProveIdentity(const std::string& token);
+    // Writes the socket files of the office known so far into the attempt directory.
+    void RecordSockets();
     void Stop();
 
     pid_t m_pid = 0;
     std::string m_dir, m_workDir;
+    std::set<std::string> m_sockets;
+    bool m_socketsRecorded = false;
     css::uno::Reference<css::uno::XComponentContext> m_context;
     css::uno::Reference<css::frame::XDesktop2> m_desktop;
 };
