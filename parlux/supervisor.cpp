@@ -11,6 +11,7 @@
 #include <fstream>
 #include <vector>
 
+#include "attempt_files.h"
 #include "hresult.h"
 #include "log.h"
 #include "platform/file_lock.h"
@@ -126,27 +127,6 @@ bool cleanupOfficeProcess(const ProcessIdentity& identity, Provider provider, Do
 }
 
 namespace {
-
-// The office the back end recorded in the attempt directory (0 when none): the worker may have
-// died before it could report it.
-uint32_t RecordedOfficePid(const std::string& attemptDir) {
-    std::ifstream in(attemptDir + "/" + kOfficePidFile);
-    long long pid = 0;
-    return in >> pid && pid > 0 && pid <= INT32_MAX ? static_cast<uint32_t>(pid) : 0;
-}
-
-// Removes the socket files the attempt's office recorded, once no process listens on them any
-// more: only this user's sockets named like the office's pipes.
-void RemoveOfficeSockets(const std::string& attemptDir) {
-    std::ifstream in(attemptDir + "/" + kOfficeSocketsFile);
-    for (std::string path; std::getline(in, path);) {
-        struct stat st;
-        std::string name = path.substr(path.rfind('/') + 1);
-        if (name.rfind("OSL_PIPE_", 0) == 0 && lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) &&
-            st.st_uid == geteuid() && !platform::SocketPathInUse(path))
-            unlink(path.c_str());
-    }
-}
 
 std::vector<std::string> WorkerEnvironment(const std::string& attemptDir) {
     return {std::string(kAttemptDirVariable) + "=" + attemptDir,

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "attempt_files.h"
 #include "automation/document_ops.h"
 #include "backend.h"
 #include "class_registry.h"
@@ -69,7 +70,9 @@ void CleanUpAfterParent(const std::string& output) {
     struct stat st;
     if (lstat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()) unlink(output.c_str());
     const char* attemptDir = std::getenv(kAttemptDirVariable);
-    if (attemptDir && *attemptDir) platform::RemoveTree(attemptDir);
+    if (!attemptDir || !*attemptDir) return;
+    RemoveOfficeSockets(attemptDir);
+    platform::RemoveTree(attemptDir);
 }
 
 void writeProgressMessage(const ConversionProgress* progress, void* context) {
