@@ -6,9 +6,7 @@
 
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 #include "attempt_files.h"

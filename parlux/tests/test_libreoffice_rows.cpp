@@ -8,6 +8,10 @@
 #include "automation/document_ops.h"
 #include "backend.h"
 
+// UNO keeps its type registry and string cache for the life of the process; a process that
+// bootstraps it never frees them.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libuno_cppu.so\nleak:libuno_sal.so\n"; }
+
 namespace parlux {
 namespace {
 
