@@ -9,6 +9,7 @@
 #include "file_helpers.h"
 #include "hresult.h"
 #include "log.h"
+#include "platform/interruption.h"
 #include "providers.h"
 #include "supervision_text.h"
 #include "supervisor.h"
@@ -61,24 +62,26 @@ int32_t convertDocument(int argc, char** argv) {
     int timeout = readTimeout();
 
     ConversionResult result = NewResult();
+    platform::InstallInterruptHandlers();  // a stopped run still cleans up its attempt
     for (size_t i = 0; i < providers.size(); ++i) {
         Provider provider = providers[i];
         std::string temp;
-        if (!makeTempOutputPath(target, temp)) return kOutputFailed;
+        int tempFd = -1;
+        if (!makeTempOutputPath(target, temp, tempFd)) return kOutputFailed;
         std::string src = officePath(source), out = officePath(temp);
         if (src.empty() || out.empty()) {
-            deleteFileQuietly(temp);
+            deleteTempOutput(temp, tempFd);
             return src.empty() ? kOpenFailed : kOutputFailed;
         }
         int32_t code = runWorker(provider, format.kind, src, out, timeout, requestId, result);
         if (code == kSuccess) {
-            if (isValidPdf(temp) && commitOutput(temp, target)) {
+            if (isOwnTempFile(temp, tempFd) && isValidPdf(tempFd) && commitOutput(temp, tempFd, target)) {
                 writeLog(kInfo, "request=" + requestId + " completed provider=" + providerText(provider) +
                                     " result=success");
                 return kSuccess;
             }
             int error = errno;
-            deleteFileQuietly(temp);
+            deleteTempOutput(temp, tempFd);
             result.code = kOutputFailed;
             result.stage = kStageDone;
             result.hr = hresultFromWin32(win32FromErrno(error));
@@ -87,8 +90,8 @@ int32_t convertDocument(int argc, char** argv) {
             printFailure(result);
             return kOutputFailed;
         }
-        deleteFileQuietly(temp);
-        if (providerArg.empty() && i + 1 < providers.size() && AllowsFallback(code)) {
+        deleteTempOutput(temp, tempFd);
+        if (providerArg.empty() && i + 1 < providers.size() && AllowsFallback(code) && !platform::InterruptSignal()) {
             writeLog(kWarn, "request=" + requestId + " fallback_from=" + providerText(provider) +
                                 " reason=" + resultName(code));
             continue;

@@ -90,7 +90,9 @@ std::string fullPath(const std::string& path) {
     }
     std::string out;
     for (const std::string& part : parts) out += "/" + part;
-    return out.empty() ? "/" : out;
+    if (out.empty()) return "/";
+    // "dir/" names a directory: the separator stays, so the path never names a file "dir".
+    return text.back() == '/' ? out + "/" : out;
 }
 
 std::string stripLongPathPrefix(const std::string& p) {
@@ -103,9 +105,7 @@ std::string toLongPath(const std::string& path) { return fullPath(path); }
 
 std::string officePath(const std::string& path, size_t limit) {
     std::string f = fullPath(path);
-    std::u16string units;
-    if (!Utf8ToUtf16(f, units) || units.size() > limit) return std::string();
-    return f;
+    return f.size() > limit ? std::string() : f;
 }
 
 bool samePath(const std::string& a, const std::string& b) {
@@ -132,33 +132,59 @@ std::string uniqueToken() {
     return text;
 }
 
-bool makeTempOutputPath(const std::string& target, std::string& out) {
-    std::string d = DirectoryPart(fullPath(target));
-    if (d.empty()) d = fullPath(".");
+bool makeTempOutputPath(const std::string& target, std::string& out, int& fd) {
+    std::string full = fullPath(target);
     struct stat st;
+    // A target naming a directory ("dir/", or an existing one) can never receive the PDF.
+    if (full.back() == '/' || (stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) return false;
+    std::string d = DirectoryPart(full);
+    if (d.empty()) d = fullPath(".");
     if (stat(toLongPath(d).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
     for (int attempt = 0; attempt < 8; ++attempt) {
         std::string token;
         for (char c : uniqueToken())
             if (c != '-') token += c;
         std::string candidate = Join(d, "plx" + token.substr(0, 5) + ".pdf");
-        int fd = open(toLongPath(candidate).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        // The file stays from here to the commit, so nothing can be planted under its name.
+        fd = open(toLongPath(candidate).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) continue;
-        close(fd);
-        unlink(toLongPath(candidate).c_str());
         out = candidate;
         return true;
     }
     return false;
 }
 
-bool isValidPdf(const std::string& path) {
-    int fd = open(toLongPath(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+int openTempOutputForWriting(const std::string& path) {
+    int fd = open(toLongPath(path).c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_nlink != 1 || st.st_uid != geteuid() ||
+        ftruncate(fd, 0) != 0) {
+        close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
+}
+
+bool isOwnTempFile(const std::string& path, int fd) {
+    struct stat named, opened;
+    return fd >= 0 && lstat(toLongPath(path).c_str(), &named) == 0 && fstat(fd, &opened) == 0 &&
+           S_ISREG(named.st_mode) && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino &&
+           named.st_nlink == 1 && named.st_uid == geteuid();
+}
+
+bool isValidPdf(int fd) {
     struct stat st;
     char head[5];
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 5 && read(fd, head, 5) == 5 &&
-              std::memcmp(head, "%PDF-", 5) == 0;
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 5 && pread(fd, head, 5, 0) == 5 &&
+           std::memcmp(head, "%PDF-", 5) == 0;
+}
+
+bool isValidPdf(const std::string& path) {
+    int fd = open(toLongPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = isValidPdf(fd);
     close(fd);
     return ok;
 }
@@ -166,9 +192,14 @@ bool isValidPdf(const std::string& path) {
 ResultCode checkSourceAccess(const std::string& path) {
     std::string file = toLongPath(path);
     struct stat st;
-    if (stat(file.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return kSourceUnavailable;
-    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file is a document: a FIFO or a device could block the open or the reads.
+    if (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kSourceUnavailable;
+    int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return kSourceUnavailable;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return kSourceUnavailable;
+    }
     // A write lock of another process: a byte-range lock, or an exclusive whole-file lock.
     struct flock probe = {};
     probe.l_type = F_RDLCK;
@@ -209,18 +240,26 @@ void deleteFileQuietly(const std::string& path) {
     if (!path.empty()) unlink(toLongPath(path).c_str());
 }
 
-bool commitOutput(const std::string& temp, const std::string& target) {
-    std::string from = toLongPath(temp), to = toLongPath(target);
-    int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    bool synced = fsync(fd) == 0;
-    int error = errno;
+void deleteTempOutput(const std::string& path, int& fd) {
+    if (fd < 0) return;
+    struct stat named, opened;
+    // Only the file this run created goes: whatever else took its name stays.
+    if (lstat(toLongPath(path).c_str(), &named) == 0 && fstat(fd, &opened) == 0 && named.st_dev == opened.st_dev &&
+        named.st_ino == opened.st_ino)
+        unlink(toLongPath(path).c_str());
     close(fd);
-    if (!synced) {
-        errno = error;
+    fd = -1;
+}
+
+bool commitOutput(const std::string& temp, int& fd, const std::string& target) {
+    std::string from = toLongPath(temp), to = toLongPath(target);
+    if (!isOwnTempFile(temp, fd)) {
+        errno = EPERM;
         return false;
     }
-    if (rename(from.c_str(), to.c_str()) != 0) return false;
+    if (fsync(fd) != 0 || rename(from.c_str(), to.c_str()) != 0) return false;
+    close(fd);
+    fd = -1;
     int dir = open(DirectoryPart(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         fsync(dir);

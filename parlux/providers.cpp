@@ -10,9 +10,10 @@ namespace parlux {
 namespace {
 
 // The extension: from the last "." of the last component (not in first position); a component
-// ending in "." has the extension "." (".." has none); anything from a ":" on is ignored.
+// ending in "." has the extension "." (".." has none); anything from a ":" on is ignored. On
+// Linux only "/" separates components: a backslash is part of a name.
 std::string Extension(const std::string& path) {
-    size_t slash = path.find_last_of("/\\");
+    size_t slash = path.rfind('/');
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     size_t colon = name.find(':');
     if (colon != std::string::npos) name.resize(colon);

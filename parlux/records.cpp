@@ -71,11 +71,7 @@ bool IsWellFormed(const WorkerMessage& message) {
 void SetMessage(char16_t (&field)[kMessageUnits], const std::string& utf8) {
     std::memset(field, 0, sizeof field);
     std::u16string text;
-    if (!Utf8ToUtf16(utf8, text)) {
-        // Malformed input still leaves a readable message: its ASCII part.
-        for (char c : utf8)
-            if (static_cast<unsigned char>(c) < 0x80) text += static_cast<char16_t>(c);
-    }
+    Utf8ToUtf16(ValidUtf8(utf8), text);  // malformed bytes (a Latin-1 file name) read as U+FFFD
     size_t units = text.size() < kMessageUnits - 1 ? text.size() : kMessageUnits - 1;
     // A surrogate pair is never cut in half.
     if (units == kMessageUnits - 1 && units > 0 && text[units - 1] >= 0xD800 && text[units - 1] <= 0xDBFF) --units;

@@ -1,17 +1,22 @@
 #include "supervisor.h"
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <vector>
 
+#include "attempt_files.h"
 #include "hresult.h"
 #include "log.h"
 #include "platform/file_lock.h"
+#include "platform/interruption.h"
 #include "platform/pipes.h"
 #include "platform/process_handles.h"
+#include "platform/private_dirs.h"
 #include "platform/processes.h"
 #include "supervision_text.h"
 
@@ -119,6 +124,16 @@ bool cleanupOfficeProcess(const ProcessIdentity& identity, Provider provider, Do
     return terminated;
 }
 
+namespace {
+
+std::vector<std::string> WorkerEnvironment(const std::string& attemptDir) {
+    return {std::string(kAttemptDirVariable) + "=" + attemptDir,
+            std::string(kParentPidVariable) + "=" + std::to_string(getpid()),
+            "TMPDIR=" + attemptDir + "/tmp"};  // what the worker and its office write goes here
+}
+
+}  // namespace
+
 int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourcePath, const std::string& outputPath,
                   int timeoutMs, const std::string& requestId, ConversionResult& result) {
     result = NewResult();
@@ -134,6 +149,14 @@ int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourc
         platform::CloseDescriptor(writeEnd);
         return FailedToStart(result, error, "Unable to create worker cancellation event.");
     }
+    // Everything the attempt writes besides the temporary PDF lives here, and goes with it.
+    std::string attemptDir = platform::MakePrivateDirectory("parlux");
+    if (attemptDir.empty() || mkdir((attemptDir + "/tmp").c_str(), 0700) != 0) {
+        int error = errno;
+        platform::RemoveTree(attemptDir);
+        for (int* fd : {&writeEnd, &channel.readEnd, &cancelSet, &cancelWait}) platform::CloseDescriptor(*fd);
+        return FailedToStart(result, error, "Unable to create the attempt's private directory.");
+    }
     // The worker parses this command line back into the same arguments.
     std::string commandLine;
     for (const std::string& argument :
@@ -141,13 +164,14 @@ int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourc
           std::to_string(static_cast<int>(kind)), sourcePath, outputPath, std::to_string(writeEnd),
           std::to_string(cancelWait)})
         commandLine += (commandLine.empty() ? "" : " ") + quoteArgument(argument);
-    pid_t worker = platform::SpawnProcess(splitQuotedArguments(commandLine));
+    platform::SpawnOptions options;
+    options.environment = WorkerEnvironment(attemptDir);
+    options.parentDeathSignal = SIGTERM;  // a worker without its parent stops and cleans up
+    pid_t worker = platform::SpawnProcess(splitQuotedArguments(commandLine), options);
     if (worker == 0) {
         int error = errno;
-        platform::CloseDescriptor(writeEnd);
-        platform::CloseDescriptor(channel.readEnd);
-        platform::CloseDescriptor(cancelSet);
-        platform::CloseDescriptor(cancelWait);
+        for (int* fd : {&writeEnd, &channel.readEnd, &cancelSet, &cancelWait}) platform::CloseDescriptor(*fd);
+        platform::RemoveTree(attemptDir);
         return FailedToStart(result, error, "Unable to start conversion worker.");
     }
     platform::CloseDescriptor(writeEnd);
@@ -158,15 +182,22 @@ int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourc
                         " timeout_ms=" + std::to_string(timeoutMs));
 
     auto start = std::chrono::steady_clock::now();
-    bool timedOut = false, ended = false;
+    bool timedOut = false, interrupted = false, ended = false;
     int exitCode = kInternalError;
     for (;;) {
         drainWorkerPipe(channel, result);
         if ((ended = platform::WaitChild(worker, kPollMs, exitCode))) break;
-        if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(timeoutMs)) continue;
-        timedOut = true;
+        interrupted = platform::InterruptSignal() != 0;
+        if (!interrupted && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(timeoutMs)) continue;
+        timedOut = !interrupted;
         platform::SignalCancellation(cancelSet);
-        writeLog(kWarn, Prefix(requestId, provider) + " worker timeout; cancellation requested");
+        if (interrupted) {
+            kill(worker, SIGTERM);  // stops its office at once
+            writeLog(kWarn, Prefix(requestId, provider) + " interrupted by signal " +
+                                std::to_string(platform::InterruptSignal()) + "; cancellation requested");
+        } else {
+            writeLog(kWarn, Prefix(requestId, provider) + " worker timeout; cancellation requested");
+        }
         if (!(ended = platform::WaitChild(worker, kCancelGraceMs, exitCode))) {
             kill(worker, SIGKILL);
             ended = platform::WaitChild(worker, kTerminateWaitMs, exitCode);
@@ -180,9 +211,17 @@ int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourc
     ProcessIdentity identity{channel.lastProgress.pid, channel.lastProgress.owned != 0};
     if (channel.resultReceived && result.pid != 0) identity = ProcessIdentity{result.pid, result.owned != 0};
     bool cleaned = cleanupOfficeProcess(identity, provider, kind, notBefore, requestId);
+    // An office the worker started but never reported: this attempt's own when its command line
+    // names the attempt's directory and the revalidation (image name, start time) holds.
+    uint32_t recorded = RecordedOfficePid(attemptDir);
+    if (recorded != 0 && recorded != identity.pid &&
+        platform::CommandLineContains(static_cast<pid_t>(recorded), attemptDir + "/"))
+        cleaned = cleanupOfficeProcess(ProcessIdentity{recorded, true}, provider, kind, notBefore, requestId) && cleaned;
     if (!cleaned) {
         Synthesize(result, kCleanupFailed, kStageQuit, kHrAccessDenied, identity,
                    "Unable to safely clean up the verified conversion process.");
+    } else if (interrupted) {
+        Synthesize(result, kTimeout, channel.lastProgress.stage, kHrCancelled, identity, "Conversion was cancelled.");
     } else if (timedOut) {
         Synthesize(result, kTimeout, channel.lastProgress.stage, kHrTimedOut, identity,
                    "Conversion exceeded the configured timeout.");
@@ -194,6 +233,8 @@ int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourc
         Synthesize(result, code, channel.lastProgress.stage, kHrProcessAborted, identity,
                    "Worker exited without a complete result message.");
     }
+    RemoveOfficeSockets(attemptDir);
+    platform::RemoveTree(attemptDir);  // after the office's cleanup, whatever happened
     platform::CloseDescriptor(channel.readEnd);
     platform::CloseDescriptor(cancelSet);
     writeLog(result.code == kSuccess ? kInfo : kWarn, Prefix(requestId, provider) + " result=" +

@@ -2,37 +2,44 @@
 
 namespace parlux {
 
+namespace {
+
+// The code point of the UTF-8 sequence at `in[i]` and its length; 0 when it is malformed.
+size_t DecodeUtf8(const std::string& in, size_t i, char32_t& cp) {
+    unsigned char c = static_cast<unsigned char>(in[i]);
+    int extra;
+    if (c < 0x80) {
+        cp = c, extra = 0;
+    } else if ((c & 0xE0) == 0xC0) {
+        cp = c & 0x1F, extra = 1;
+    } else if ((c & 0xF0) == 0xE0) {
+        cp = c & 0x0F, extra = 2;
+    } else if ((c & 0xF8) == 0xF0) {
+        cp = c & 0x07, extra = 3;
+    } else {
+        return 0;
+    }
+    for (int k = 1; k <= extra; ++k) {
+        if (i + k >= in.size() || (static_cast<unsigned char>(in[i + k]) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (static_cast<unsigned char>(in[i + k]) & 0x3F);
+    }
+    static const char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return static_cast<size_t>(extra) + 1;
+}
+
+}  // namespace
+
 bool Utf8ToUtf16(const std::string& in, std::u16string& out) {
     out.clear();
     for (size_t i = 0; i < in.size();) {
-        unsigned char c = static_cast<unsigned char>(in[i]);
-        char32_t cp;
-        int extra;
-        if (c < 0x80) {
-            cp = c, extra = 0;
-        } else if ((c & 0xE0) == 0xC0) {
-            cp = c & 0x1F, extra = 1;
-        } else if ((c & 0xF0) == 0xE0) {
-            cp = c & 0x0F, extra = 2;
-        } else if ((c & 0xF8) == 0xF0) {
-            cp = c & 0x07, extra = 3;
-        } else {
+        char32_t cp = 0;
+        size_t length = DecodeUtf8(in, i, cp);
+        if (length == 0) {
             out.clear();
             return false;
         }
-        ++i;
-        for (int k = 0; k < extra; ++k, ++i) {
-            if (i >= in.size() || (static_cast<unsigned char>(in[i]) & 0xC0) != 0x80) {
-                out.clear();
-                return false;
-            }
-            cp = (cp << 6) | (static_cast<unsigned char>(in[i]) & 0x3F);
-        }
-        static const char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            out.clear();
-            return false;
-        }
+        i += length;
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out += static_cast<char16_t>(0xD800 + (cp >> 10));
@@ -42,6 +49,36 @@ bool Utf8ToUtf16(const std::string& in, std::u16string& out) {
         }
     }
     return true;
+}
+
+std::string ValidUtf8(const std::string& in) {
+    std::string out;
+    for (size_t i = 0; i < in.size();) {
+        char32_t cp = 0;
+        size_t length = DecodeUtf8(in, i, cp);
+        if (length == 0) {
+            out += "\xEF\xBF\xBD";  // U+FFFD
+            ++i;
+        } else {
+            out.append(in, i, length);
+            i += length;
+        }
+    }
+    return out;
+}
+
+std::string EscapeForLog(const std::string& in) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : ValidUtf8(in)) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\t') out += "\\t";
+        else if (u < 0x20 || u == 0x7F) out += std::string("\\x") + kHex[u >> 4] + kHex[u & 15];
+        else out += c;
+    }
+    return out;
 }
 
 bool Utf16ToUtf8(const std::u16string& in, std::string& out) {

@@ -3,24 +3,29 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "attempt_files.h"
 #include "automation/document_ops.h"
 #include "backend.h"
 #include "class_registry.h"
 #include "hresult.h"
 #include "log.h"
+#include "platform/private_dirs.h"
 #include "platform/processes.h"
+#include "platform/worker_signals.h"
 #include "text.h"
 
 namespace parlux {
 namespace {
 
 bool Cancelled(const ConversionRequest& request) {
+    if (platform::StopRequested()) return true;
     if (request.cancelFd < 0) return false;
     struct pollfd fd = {request.cancelFd, POLLIN, 0};
     return poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN);
@@ -56,6 +61,18 @@ void WriteMessage(int fd, const WorkerMessage& message) {
     do {
         n = write(fd, &message, sizeof message);
     } while (n < 0 && errno == EINTR);
+    if (n < 0 && errno == EPIPE) platform::NoteParentUnreachable();  // nobody supervises any more
+}
+
+// Without a parent nobody removes what this attempt left: the temporary PDF and the private
+// directory go here (the office is stopped by then).
+void CleanUpAfterParent(const std::string& output) {
+    struct stat st;
+    if (lstat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()) unlink(output.c_str());
+    const char* attemptDir = std::getenv(kAttemptDirVariable);
+    if (!attemptDir || !*attemptDir) return;
+    RemoveOfficeSockets(attemptDir);
+    platform::RemoveTree(attemptDir);
 }
 
 void writeProgressMessage(const ConversionProgress* progress, void* context) {
@@ -262,6 +279,13 @@ int workerMain(int argc, char** argv) {
     request.output = argv[5];
     request.kind = static_cast<int32_t>(kind);
     request.cancelFd = static_cast<int>(cancelFd) > 0 ? static_cast<int>(cancelFd) : -1;
+    long long parent = 0;
+    const char* parentText = std::getenv(kParentPidVariable);
+    if (parentText && ParseWhole(parentText, parent) && parent > 0 &&
+        !platform::InstallWorkerSignals(static_cast<pid_t>(parent), request.cancelFd)) {
+        CleanUpAfterParent(request.output);  // started by a parent that is already gone
+        return kInternalError;
+    }
     request.progressCallback = writeProgressMessage;
     request.callbackContext = &pipeHandle;
     ConversionResult result;
@@ -270,6 +294,7 @@ int workerMain(int argc, char** argv) {
     if (pipeHandle != 0 && pipeHandle != -1) WriteMessage(pipeHandle, ResultMessage(result));
     if (pipeHandle > 0) close(pipeHandle);
     if (request.cancelFd > 0) close(request.cancelFd);
+    if (platform::ParentGone()) CleanUpAfterParent(request.output);
     return result.code;
 }
 

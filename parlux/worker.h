@@ -34,6 +34,16 @@ struct ConversionRequest {
     void* callbackContext = nullptr;
 };
 
+// Set by the supervisor for its worker: the attempt's private directory (removed by the
+// parent after the attempt) and the parent's pid.
+constexpr const char* kAttemptDirVariable = "PARLUX_ATTEMPT_DIR";
+constexpr const char* kParentPidVariable = "PARLUX_PARENT_PID";
+// Where the office back end records the pid of the office it started, inside the attempt
+// directory, so that the parent can clean it up even when the worker died before reporting it.
+constexpr const char* kOfficePidFile = "office.pid";
+// The socket files the office's named pipes use (one path a line), for the same reason.
+constexpr const char* kOfficeSocketsFile = "office.sockets";
+
 // The image name of the process serving (provider, kind): the registered one, else the suite's.
 std::string officeImageName(Provider provider, DocumentKind kind);
 

@@ -1,12 +1,16 @@
 #include "platform/process_handles.h"
 
+#include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <initializer_list>
 #include <chrono>
 #include <thread>
 
@@ -14,18 +18,89 @@ extern char** environ;
 
 namespace parlux::platform {
 
-pid_t SpawnProcess(const std::vector<std::string>& argv) {
+namespace {
+
+std::vector<std::string> MergedEnvironment(const std::vector<std::string>& overrides) {
+    std::vector<std::string> merged;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        std::string name = entry.substr(0, entry.find('=') + 1);
+        bool replaced = false;
+        for (const std::string& o : overrides) replaced = replaced || o.compare(0, name.size(), name) == 0;
+        if (!replaced) merged.push_back(entry);
+    }
+    merged.insert(merged.end(), overrides.begin(), overrides.end());
+    return merged;
+}
+
+// In the child between fork and exec: only async-signal-safe calls. Reports errno on `report`.
+[[noreturn]] void ExecChild(char** argv, char** envp, const SpawnOptions& options, pid_t parent, int report) {
+    int error = 0;
+    if (options.ownProcessGroup && setpgid(0, 0) != 0) error = errno;
+    if (!error && options.parentDeathSignal) {
+        if (prctl(PR_SET_PDEATHSIG, options.parentDeathSignal) != 0) error = errno;
+        else if (getppid() != parent) _exit(127);  // the parent is already gone
+    }
+    if (!error && options.nullStdio) {
+        int null = open("/dev/null", O_RDWR);
+        if (null < 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0) error = errno;
+        if (null > 2) close(null);
+    }
+    if (!error && options.addressSpaceBytes) {
+        struct rlimit limit = {options.addressSpaceBytes, options.addressSpaceBytes};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) error = errno;
+    }
+    // Dispositions and the mask of the caller are not the child's business.
+    struct sigaction deflt = {};
+    deflt.sa_handler = SIG_DFL;
+    for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &deflt, nullptr);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (!error) {
+        execve(argv[0], argv, envp);
+        error = errno;
+    }
+    while (write(report, &error, sizeof error) < 0 && errno == EINTR) {
+    }
+    _exit(127);
+}
+
+}  // namespace
+
+pid_t SpawnProcess(const std::vector<std::string>& argv, const SpawnOptions& options) {
     if (argv.empty() || argv[0].empty()) {
         errno = ENOENT;
         return 0;
     }
-    std::vector<char*> args;
+    std::vector<std::string> env = MergedEnvironment(options.environment);
+    std::vector<char*> args, envp;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-    pid_t pid = 0;
-    int rc = posix_spawn(&pid, argv[0].c_str(), nullptr, nullptr, args.data(), environ);
-    if (rc != 0) {
-        errno = rc;
+    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) return 0;
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0) {
+        int error = errno;
+        close(report[0]);
+        close(report[1]);
+        errno = error;
+        return 0;
+    }
+    if (pid == 0) ExecChild(args.data(), envp.data(), options, parent, report[1]);
+    close(report[1]);
+    int error = 0;
+    ssize_t n;
+    while ((n = read(report[0], &error, sizeof error)) < 0 && errno == EINTR) {
+    }
+    close(report[0]);
+    if (n == static_cast<ssize_t>(sizeof error)) {  // the exec failed: the child is reaped here
+        int status = 0;
+        waitpid(pid, &status, 0);
+        errno = error;
         return 0;
     }
     return pid;

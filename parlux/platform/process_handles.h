@@ -9,9 +9,18 @@
 
 namespace parlux::platform {
 
+// How a child is started besides its arguments.
+struct SpawnOptions {
+    std::vector<std::string> environment;  // "NAME=value" entries replacing the parent's ones
+    bool ownProcessGroup = false;          // a group of its own, apart from the caller's terminal
+    int parentDeathSignal = 0;             // sent to the child when the spawning thread ends
+    bool nullStdio = false;                // standard input, output and error on /dev/null
+    unsigned long long addressSpaceBytes = 0;  // RLIMIT_AS of the child; 0 for none
+};
+
 // Starts `argv[0]` with these arguments, the parent's environment and inheritable descriptors;
-// 0 with errno set on failure.
-pid_t SpawnProcess(const std::vector<std::string>& argv);
+// 0 with errno set on failure (also when the program could not be executed).
+pid_t SpawnProcess(const std::vector<std::string>& argv, const SpawnOptions& options = SpawnOptions());
 // Waits up to `timeoutMs` for a child to end; true once it has ended (and was reaped).
 // `exitCode` is its exit status, or 128 + signal when a signal ended it.
 bool WaitChild(pid_t pid, int timeoutMs, int& exitCode);

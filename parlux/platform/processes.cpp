@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "text.h"
 
@@ -75,6 +77,55 @@ std::set<uint32_t> ListProcessesByImage(const std::set<std::string>& names) {
     }
     closedir(proc);
     return pids;
+}
+
+bool CommandLineContains(pid_t pid, const std::string& text) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return !text.empty() && line.find(text) != std::string::npos;
+}
+
+namespace {
+
+// Bound Unix sockets of this network namespace: inode and path.
+std::vector<std::pair<std::string, std::string>> UnixSockets() {
+    std::vector<std::pair<std::string, std::string>> sockets;
+    std::ifstream in("/proc/net/unix");
+    std::string line;
+    std::getline(in, line);  // the header
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string field, inode, path;
+        for (int i = 0; i < 6 && fields >> field; ++i) {
+        }
+        if (fields >> inode >> path && !path.empty() && path[0] == '/') sockets.emplace_back(inode, path);
+    }
+    return sockets;
+}
+
+}  // namespace
+
+std::set<std::string> SocketPathsOf(pid_t pid) {
+    std::set<std::string> inodes, paths;
+    std::string fdDir = "/proc/" + std::to_string(pid) + "/fd";
+    if (DIR* fds = opendir(fdDir.c_str())) {
+        while (struct dirent* e = readdir(fds)) {
+            char target[64];
+            ssize_t n = readlink((fdDir + "/" + e->d_name).c_str(), target, sizeof target - 1);
+            std::string link(target, n > 0 ? static_cast<size_t>(n) : 0);
+            if (link.rfind("socket:[", 0) == 0) inodes.insert(link.substr(8, link.size() - 9));
+        }
+        closedir(fds);
+    }
+    for (const auto& socket : UnixSockets())
+        if (inodes.count(socket.first)) paths.insert(socket.second);
+    return paths;
+}
+
+bool SocketPathInUse(const std::string& path) {
+    for (const auto& socket : UnixSockets())
+        if (socket.second == path) return true;
+    return false;
 }
 
 bool ProcessAlive(pid_t pid) {

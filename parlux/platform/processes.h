@@ -17,6 +17,12 @@ bool ProcessStartTicks(pid_t pid, uint64_t& ticks);
 std::string ProcessImageName(pid_t pid);
 // Running processes whose image name is in `names` (lowered).
 std::set<uint32_t> ListProcessesByImage(const std::set<std::string>& names);
+// Whether the process's command line contains `text` (false when it is gone).
+bool CommandLineContains(pid_t pid, const std::string& text);
+// The paths of the named Unix sockets the process holds open.
+std::set<std::string> SocketPathsOf(pid_t pid);
+// Whether some process holds a Unix socket bound to `path` open.
+bool SocketPathInUse(const std::string& path);
 // Whether the process still runs (a zombie does not count).
 bool ProcessAlive(pid_t pid);
 // Polls until the process is gone or `timeoutMs` passed; true when it is gone.

@@ -29,6 +29,8 @@ TEST(Formats, ByExtensionOfTheLastComponent) {
     EXPECT_FALSE(detectFormat("/d/report.").supported);
     EXPECT_FALSE(detectFormat("/d.docx/readme").supported);   // only the last component counts
     EXPECT_TRUE(detectFormat("/d/r.docx:stream").supported);  // from ":" on is ignored
+    EXPECT_TRUE(detectFormat("/d/a\\.rtf").supported);         // a backslash is part of a Linux name
+    EXPECT_FALSE(detectFormat("/d/report.docx/").supported);   // a trailing "/" leaves an empty name
 }
 
 TEST(Formats, ProviderOrder) {

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "compound_fixture.h"
 #include "file_helpers.h"
@@ -17,6 +19,13 @@ using namespace parlux;
 namespace {
 
 const std::string kCorpus = kit_testing::CorpusDir("office");
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 class FileHelpersTest : public ::testing::Test {
 protected:
@@ -64,10 +73,15 @@ TEST_F(FileHelpersTest, PathForms) {
     EXPECT_EQ(stripLongPathPrefix("\\\\?\\UNC\\server\\share\\a.docx"), "\\\\server\\share\\a.docx");
     EXPECT_EQ(stripLongPathPrefix("\\\\?\\C:\\a.docx"), "C:\\a.docx");
     EXPECT_EQ(toLongPath("/tmp/./x"), "/tmp/x");
-    std::string longName = "/" + std::string(258, 'n');
-    EXPECT_EQ(officePath(longName), longName);  // 259 characters
-    EXPECT_EQ(officePath(longName + "n"), "");
+    // The office opens a private copy: any path the system takes is handed on, as bytes.
+    std::string longName = "/" + std::string(120, 'n') + "/" + std::string(200, 'm') + ".docx";
+    EXPECT_EQ(officePath(longName), longName);
+    EXPECT_EQ(officePath("/" + std::string(PATH_MAX, 'n')), "");
     EXPECT_EQ(officePath("/数据/报告.docx"), "/数据/报告.docx");
+    EXPECT_EQ(officePath("/d/r\xE9sum\xE9.docx"), "/d/r\xE9sum\xE9.docx");
+    EXPECT_EQ(fullPath("/d/newdir/"), "/d/newdir/");  // the separator of a directory stays
+    EXPECT_EQ(fullPath("/d/x/../"), "/d/");
+    EXPECT_EQ(fullPath("/"), "/");
 }
 
 TEST_F(FileHelpersTest, SamePathByIdentityOrText) {
@@ -84,20 +98,63 @@ TEST_F(FileHelpersTest, SamePathByIdentityOrText) {
 
 TEST_F(FileHelpersTest, TemporaryOutputBesideTheTarget) {
     std::string out;
-    ASSERT_TRUE(makeTempOutputPath(m_dir + "/report.pdf", out));
+    int fd = -1;
+    ASSERT_TRUE(makeTempOutputPath(m_dir + "/report.pdf", out, fd));
     std::string name = out.substr(out.rfind('/') + 1);
     EXPECT_EQ(out.substr(0, out.rfind('/')), m_dir);
     EXPECT_EQ(name.size(), 12u);
     EXPECT_EQ(name.substr(0, 3), "plx");
     EXPECT_EQ(name.substr(8), ".pdf");
-    EXPECT_NE(access(out.c_str(), F_OK), 0);  // only the name is reserved
-    EXPECT_FALSE(makeTempOutputPath(m_dir + "/missing/report.pdf", out));
+    // The name is held by an empty private file from its creation to the commit.
+    struct stat st;
+    ASSERT_EQ(lstat(out.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_TRUE(isOwnTempFile(out, fd));
+    deleteTempOutput(out, fd);
+    EXPECT_EQ(fd, -1);
+    EXPECT_NE(access(out.c_str(), F_OK), 0);
+    EXPECT_FALSE(makeTempOutputPath(m_dir + "/missing/report.pdf", out, fd));
     EXPECT_NE(access((m_dir + "/missing").c_str(), F_OK), 0);
-    EXPECT_FALSE(makeTempOutputPath(Write("file", "x") + "/report.pdf", out));
+    EXPECT_FALSE(makeTempOutputPath(Write("file", "x") + "/report.pdf", out, fd));
+    // A target naming a directory is refused before anything is created.
+    EXPECT_FALSE(makeTempOutputPath(m_dir + "/", out, fd));
+    EXPECT_FALSE(makeTempOutputPath(m_dir + "/newdir/", out, fd));
+    EXPECT_FALSE(makeTempOutputPath(m_dir, out, fd));
+    EXPECT_EQ(fd, -1);
     std::set<std::string> tokens;
     for (int i = 0; i < 50; ++i) tokens.insert(uniqueToken());
     EXPECT_EQ(tokens.size(), 50u);
     EXPECT_EQ(uniqueToken().size(), 36u);
+}
+
+// A link or a second name planted at the temporary name is never followed, committed or deleted.
+TEST_F(FileHelpersTest, CommitRefusesWhatIsNotTheOwnTemporaryFile) {
+    std::string victim = Write("victim.txt", "keep me"), target = m_dir + "/out.pdf", out;
+    int fd = -1;
+    ASSERT_TRUE(makeTempOutputPath(target, out, fd));
+    ASSERT_EQ(pwrite(fd, "%PDF-1.7\n", 9, 0), 9);
+    EXPECT_TRUE(isValidPdf(fd));
+    ASSERT_EQ(unlink(out.c_str()), 0);
+    ASSERT_EQ(symlink(victim.c_str(), out.c_str()), 0);
+    EXPECT_FALSE(isOwnTempFile(out, fd));
+    EXPECT_FALSE(isValidPdf(out));  // not followed
+    EXPECT_FALSE(commitOutput(out, fd, target));
+    EXPECT_NE(access(target.c_str(), F_OK), 0);
+    deleteTempOutput(out, fd);
+    struct stat st;
+    EXPECT_EQ(lstat(out.c_str(), &st), 0);  // the planted link is not this run's to delete
+    EXPECT_EQ(ReadAll(victim), "keep me");
+
+    ASSERT_TRUE(makeTempOutputPath(target, out, fd));
+    ASSERT_EQ(link(out.c_str(), (m_dir + "/second").c_str()), 0);
+    EXPECT_FALSE(commitOutput(out, fd, target));  // a second link could change it after the check
+    ASSERT_EQ(unlink((m_dir + "/second").c_str()), 0);
+    ASSERT_EQ(pwrite(fd, "%PDF-1.7\n", 9, 0), 9);
+    EXPECT_TRUE(commitOutput(out, fd, target));
+    EXPECT_EQ(fd, -1);
+    EXPECT_EQ(ReadAll(target), "%PDF-1.7\n");
+    EXPECT_NE(access(out.c_str(), F_OK), 0);
 }
 
 TEST_F(FileHelpersTest, PdfSignatureCheck) {
@@ -112,6 +169,10 @@ TEST_F(FileHelpersTest, PdfSignatureCheck) {
 TEST_F(FileHelpersTest, SourceAccessMissingBusyAndFree) {
     EXPECT_EQ(checkSourceAccess(m_dir + "/none.docx"), kSourceUnavailable);
     EXPECT_EQ(checkSourceAccess(m_dir), kSourceUnavailable);
+    // A FIFO with no writer would block an ordinary open for ever.
+    ASSERT_EQ(mkfifo((m_dir + "/fifo.docx").c_str(), 0600), 0);
+    EXPECT_EQ(checkSourceAccess(m_dir + "/fifo.docx"), kSourceUnavailable);
+    EXPECT_EQ(checkSourceAccess("/dev/null"), kSourceUnavailable);
     std::string doc = Write("doc.docx", "content");
     EXPECT_EQ(checkSourceAccess(doc), kSuccess);
 

@@ -59,6 +59,16 @@ TEST_F(ConverterTest, SourcesRejectedBeforeAnyWorkerRuns) {
     int holder = open(Path(".~lock.locked.docx#").c_str(), O_RDONLY);  // the editing office keeps it open
     EXPECT_EQ(Convert({"locked.docx", "out.pdf"}).code, kSourceBusy);
     close(holder);
+    // A FIFO named like a document is refused without blocking (no writer will ever come).
+    ASSERT_EQ(mkfifo(Path("pipe.docx").c_str(), 0600), 0);
+    EXPECT_EQ(Convert({"pipe.docx", "out.pdf"}).code, kSourceUnavailable);
+    // A target naming a directory, existing or not, never becomes a file of that name.
+    mkdir(Path("existing").c_str(), 0755);
+    EXPECT_EQ(Convert({"report.docx", "newdir/"}).code, kOutputFailed);
+    EXPECT_EQ(Convert({"report.docx", "existing/"}).code, kOutputFailed);
+    EXPECT_EQ(Convert({"report.docx", "existing"}).code, kOutputFailed);
+    EXPECT_FALSE(Exists(Path("newdir")));
+    EXPECT_EQ(Count(ReadAll(Path("stderr.txt")), "\n"), 0u);
     WriteAll(Path("secret.docx"), CompoundFileBytes({"EncryptionInfo", "EncryptedPackage"}));
     Outcome secret = Convert({"secret.docx", "out.pdf"});
     EXPECT_EQ(secret.code, kPasswordProtected);

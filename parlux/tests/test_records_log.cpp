@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -105,13 +106,19 @@ TEST_F(LogTest, LinesHaveTheFixedLayoutAndAreUtf8) {
     writeLogTo(m_path, kInfo, "request=ABC stage=open file=报告.docx");
     writeLogTo(m_path, kError, "request=ABC result=timeout");
     writeLogTo(m_path, static_cast<LogLevel>(9), "odd");
-    writeLogTo(m_path, kDebug, std::string("bad \xC3 text"));  // not valid text: nothing written
+    // File names are bytes and may hold line ends: one line, malformed bytes as U+FFFD.
+    writeLogTo(m_path, kDebug, std::string("source=/d/r\xE9sum\xE9.docx"));
+    writeLogTo(m_path, kWarn, "source=/d/a\n[2026-01-01 00:00:00.000] [1:1] INFO  - forged\r\t\x01.docx");
     std::string log = Read(m_path);
     std::regex line(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] \[\d+:\d+\] INFO  - request=ABC stage=open file=报告\.docx\r\n)");
     EXPECT_TRUE(std::regex_search(log, line)) << log;
     EXPECT_NE(log.find("] ERROR - request=ABC result=timeout\r\n"), std::string::npos);
     EXPECT_NE(log.find("] UNKWN - odd\r\n"), std::string::npos);
-    EXPECT_EQ(log.find("bad"), std::string::npos);
+    EXPECT_NE(log.find("DEBUG - source=/d/r\xEF\xBF\xBDsum\xEF\xBF\xBD.docx\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("WARN  - source=/d/a\\n[2026-01-01 00:00:00.000] [1:1] INFO  - forged\\r\\t\\x01.docx\r\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 5);
     EXPECT_NE(log.substr(0, 3), "\xEF\xBB\xBF");
 }
 

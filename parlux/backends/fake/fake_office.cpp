@@ -16,6 +16,7 @@
 
 #include "backends/fake/script_object.h"
 #include "platform/processes.h"
+#include "file_helpers.h"
 
 extern char** environ;
 
@@ -90,9 +91,14 @@ struct Script {
     }
 };
 
+// Writes into the temporary file the parent created, as the real back end does.
 void WritePdf(const std::string& path) {
-    std::ofstream out(path, std::ios::binary);
-    out << "%PDF-1.4\n% written by the fake office suite\n%%EOF\n";
+    int fd = openTempOutputForWriting(path);
+    if (fd < 0) return;
+    const char text[] = "%PDF-1.4\n% written by the fake office suite\n%%EOF\n";
+    ssize_t written = write(fd, text, sizeof text - 1);
+    (void)written;
+    close(fd);
 }
 
 Obj MakeDocument(const Obj& app, const rapidjson::Value& spec, const Script& script) {

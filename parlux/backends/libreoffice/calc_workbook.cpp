@@ -13,6 +13,8 @@
 #include <com/sun/star/table/XColumnRowRange.hpp>
 #include <com/sun/star/table/XTableRows.hpp>
 
+#include <algorithm>
+
 #include "backends/libreoffice/office_objects.h"
 #include "backends/libreoffice/uno_text.h"
 #include "ooxml_sheets.h"
@@ -27,26 +29,43 @@ using css::uno::UNO_QUERY_THROW;
 constexpr int32_t kWorksheet = -4167;
 constexpr int32_t kChart = -4109;
 
-// A part of a zip package read through the office, empty when it is missing.
-std::string PackagePart(const Reference<css::packages::zip::XZipFileAccess2>& zip, const char* name) {
-    std::string text;
-    if (!zip->hasByName(OUString::createFromAscii(name))) return text;
+// A part of a zip package read through the office (empty when it is missing), streamed and
+// bounded: false once it exceeds kMaxPackagePartBytes.
+bool PackagePart(const Reference<css::packages::zip::XZipFileAccess2>& zip, const char* name, std::string& text) {
+    text.clear();
+    if (!zip->hasByName(OUString::createFromAscii(name))) return true;
     Reference<css::io::XInputStream> in(zip->getByName(OUString::createFromAscii(name)), UNO_QUERY_THROW);
     css::uno::Sequence<sal_Int8> chunk;
-    while (in->readBytes(chunk, 65536) > 0) text.append(reinterpret_cast<const char*>(chunk.getConstArray()), chunk.getLength());
+    bool within = true;
+    while (within && in->readBytes(chunk, 65536) > 0) {
+        within = text.size() + static_cast<size_t>(chunk.getLength()) <= kMaxPackagePartBytes;
+        if (within) text.append(reinterpret_cast<const char*>(chunk.getConstArray()), chunk.getLength());
+    }
     in->closeInput();
-    return text;
+    if (!within) text.clear();
+    return within;
 }
 
+}  // namespace
+
 // LibreOffice turns an .xlsx chart sheet into a worksheet holding the chart: the package tells.
-std::vector<bool> ChartSheets(OfficeInstance& office, const std::string& source) {
+bool ChartSheets(OfficeInstance& office, const std::string& copy, std::vector<bool>& flags) {
+    flags.clear();
+    std::string workbook, relationships;
     try {
-        auto zip = css::packages::zip::ZipFileAccess::createWithURL(office.context(), FileUrl(source));
-        return chartSheetFlags(PackagePart(zip, "xl/workbook.xml"), PackagePart(zip, "xl/_rels/workbook.xml.rels"));
+        auto zip = css::packages::zip::ZipFileAccess::createWithURL(office.context(), FileUrl(copy));
+        if (!PackagePart(zip, "xl/workbook.xml", workbook) ||
+            !PackagePart(zip, "xl/_rels/workbook.xml.rels", relationships))
+            return false;
     } catch (const css::uno::Exception&) {
-        return {};  // not a zip package (.xls): no chart sheets to tell apart
+        return true;  // not a zip package (.xls): no chart sheets to tell apart
     }
+    flags = chartSheetFlags(workbook, relationships);
+    return true;
 }
+
+namespace {
+
 constexpr double kHundredthMmPerPoint = 2540.0 / 72.0;  // row heights are kept in 1/100 mm
 
 Variant Child(std::shared_ptr<DispatchTarget> object) { return Variant::Object(std::move(object)); }
@@ -62,6 +81,30 @@ int32_t SetHeightPoints(const Reference<css::beans::XPropertySet>& row, const Va
     return 0;
 }
 
+using Context = Reference<css::uno::XComponentContext>;
+
+// The heights of all rows in 1/100 mm: in one call through the office's row-height reader when
+// it loaded one, else row by row.
+std::vector<sal_Int32> ReadRowHeights(const Reference<css::table::XTableRows>& rows, const Context& context) {
+    Reference<css::container::XIndexAccess> reader;
+    try {
+        Any argument(rows);
+        reader.set(context->getServiceManager()->createInstanceWithArgumentsAndContext(
+                       "org.parlux.RowHeights", css::uno::Sequence<Any>(&argument, 1), context),
+                   css::uno::UNO_QUERY);
+    } catch (const css::uno::Exception&) {
+        // not loaded: read row by row
+    }
+    css::uno::Sequence<sal_Int32> all;
+    if (reader.is() && (reader->getByIndex(0) >>= all)) return std::vector<sal_Int32>(all.begin(), all.end());
+    std::vector<sal_Int32> heights(static_cast<size_t>(rows->getCount()));
+    for (size_t i = 0; i < heights.size(); ++i)
+        heights[i] = Reference<css::beans::XPropertySet>(rows->getByIndex(static_cast<sal_Int32>(i)), UNO_QUERY_THROW)
+                         ->getPropertyValue("Height")
+                         .get<sal_Int32>();
+    return heights;
+}
+
 class Row : public OfficeObject {
 public:
     explicit Row(Reference<css::beans::XPropertySet> row) {
@@ -73,44 +116,44 @@ public:
     }
 };
 
-// The rows of a used range; their RowHeight is Null when the rows differ, as in Excel.
+// The rows of a used range; their RowHeight is Null when the rows differ, as in Excel. The
+// heights are read once, with as few office calls as the office allows, and a height put on
+// the whole range is one call.
 class Rows : public OfficeObject {
 public:
-    explicit Rows(Reference<css::table::XTableRows> rows) {
-        auto row = [rows](int32_t i) {
-            return Reference<css::beans::XPropertySet>(rows->getByIndex(i), UNO_QUERY_THROW);
+    Rows(Reference<css::table::XTableRows> rows, Context context) {
+        auto heights = std::make_shared<std::vector<sal_Int32>>();
+        auto read = [rows, heights, context]() -> const std::vector<sal_Int32>& {
+            if (heights->empty()) *heights = ReadRowHeights(rows, context);
+            return *heights;
         };
         m_get["Count"] = [rows](const std::vector<Variant>&, Variant& out) {
             out = Variant::Int(rows->getCount());
             return 0;
         };
-        m_get["Item"] = [rows, row](const std::vector<Variant>& args, Variant& out) {
+        m_get["Item"] = [rows, heights](const std::vector<Variant>& args, Variant& out) {
             int32_t i = 0;
             if (args.empty() || !VariantToInt32(args[0], i) || i < 1 || i > rows->getCount()) return kDispEParamNotFound;
-            out = Child(std::make_shared<Row>(row(i - 1)));
+            heights->clear();  // a row may change through its own object
+            out = Child(std::make_shared<Row>(Reference<css::beans::XPropertySet>(rows->getByIndex(i - 1), UNO_QUERY_THROW)));
             return 0;
         };
-        m_get["RowHeight"] = [rows, row](const std::vector<Variant>&, Variant& out) {
-            double first = HeightPoints(row(0));
-            for (int32_t i = 1; i < rows->getCount(); ++i)
-                if (HeightPoints(row(i)) != first) {
-                    out = Variant::NullValue();
-                    return 0;
-                }
-            out = Variant::Real(first);
+        m_get["RowHeight"] = [read](const std::vector<Variant>&, Variant& out) {
+            const std::vector<sal_Int32>& all = read();
+            bool same = std::all_of(all.begin(), all.end(), [&all](sal_Int32 h) { return h == all.front(); });
+            out = all.empty() || !same ? Variant::NullValue() : Variant::Real(all.front() / kHundredthMmPerPoint);
             return 0;
         };
-        m_put["RowHeight"] = [rows, row](const Variant& v) {
-            for (int32_t i = 0; i < rows->getCount(); ++i)
-                if (int32_t hr = SetHeightPoints(row(i), v); hr < 0) return hr;
-            return 0;
+        m_put["RowHeight"] = [rows, heights](const Variant& v) {
+            heights->clear();
+            return SetHeightPoints(Reference<css::beans::XPropertySet>(rows, UNO_QUERY_THROW), v);
         };
     }
 };
 
 class UsedRange : public OfficeObject {
 public:
-    explicit UsedRange(Reference<css::sheet::XSpreadsheet> sheet) {
+    UsedRange(Reference<css::sheet::XSpreadsheet> sheet, Context context) {
         Reference<css::sheet::XSheetCellCursor> cursor = sheet->createCursor();
         Reference<css::sheet::XUsedAreaCursor> used(cursor, UNO_QUERY_THROW);
         used->gotoStartOfUsedArea(false);
@@ -132,8 +175,8 @@ public:
                 for (const auto& cell : line) out.elements.push_back(Variant::Text(ToUtf8(cell)));
             return 0;
         };
-        m_get["Rows"] = [columnsRows](const std::vector<Variant>&, Variant& out) {
-            out = Child(std::make_shared<Rows>(columnsRows->getRows()));
+        m_get["Rows"] = [columnsRows, context](const std::vector<Variant>&, Variant& out) {
+            out = Child(std::make_shared<Rows>(columnsRows->getRows(), context));
             return 0;
         };
     }
@@ -160,7 +203,7 @@ public:
 
 class Sheet : public OfficeObject {
 public:
-    Sheet(Reference<css::frame::XModel> model, Reference<css::sheet::XSpreadsheet> sheet, bool chart) {
+    Sheet(Reference<css::frame::XModel> model, Reference<css::sheet::XSpreadsheet> sheet, bool chart, Context context) {
         m_get["Type"] = [chart](const std::vector<Variant>&, Variant& out) {
             out = Variant::Int(chart ? kChart : kWorksheet);
             return 0;
@@ -171,8 +214,8 @@ public:
             out = Child(shapes);
             return 0;
         };
-        m_get["UsedRange"] = [sheet](const std::vector<Variant>&, Variant& out) {
-            out = Child(std::make_shared<UsedRange>(sheet));
+        m_get["UsedRange"] = [sheet, context](const std::vector<Variant>&, Variant& out) {
+            out = Child(std::make_shared<UsedRange>(sheet, context));
             return 0;
         };
         m_get["PageSetup"] = [model, sheet](const std::vector<Variant>&, Variant& out) {
@@ -203,20 +246,21 @@ private:
 
 class SheetList : public OfficeObject {
 public:
-    SheetList(Reference<css::frame::XModel> model, std::vector<bool> charts) {
+    SheetList(Reference<css::frame::XModel> model, std::vector<bool> charts, Context context) {
         Reference<css::container::XIndexAccess> sheets(
             Reference<css::sheet::XSpreadsheetDocument>(model, UNO_QUERY_THROW)->getSheets(), UNO_QUERY_THROW);
         m_get["Count"] = [sheets](const std::vector<Variant>&, Variant& out) {
             out = Variant::Int(sheets->getCount());
             return 0;
         };
-        m_get["Item"] = [model, sheets, charts](const std::vector<Variant>& args, Variant& out) {
+        m_get["Item"] = [model, sheets, charts, context](const std::vector<Variant>& args, Variant& out) {
             int32_t i = 0;
             if (args.empty() || !VariantToInt32(args[0], i) || i < 1 || i > sheets->getCount())
                 return static_cast<int32_t>(0x8002000B);  // DISP_E_BADINDEX
             bool chart = static_cast<size_t>(i) <= charts.size() && charts[static_cast<size_t>(i) - 1];
             out = Child(std::make_shared<Sheet>(
-                model, Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(i - 1), UNO_QUERY_THROW), chart));
+                model, Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(i - 1), UNO_QUERY_THROW), chart,
+                context));
             return 0;
         };
     }
@@ -224,9 +268,9 @@ public:
 
 class Workbook : public OfficeDocument {
 public:
-    Workbook(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model, const std::string& source)
+    Workbook(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model, std::vector<bool> charts)
         : OfficeDocument(std::move(office), std::move(model), "calc_pdf_Export", 1) {
-        auto list = std::make_shared<SheetList>(m_model, ChartSheets(*m_office, source));
+        auto list = std::make_shared<SheetList>(m_model, std::move(charts), m_office->context());
         for (const char* name : {"Sheets", "Worksheets"})
             m_get[name] = [list](const std::vector<Variant>&, Variant& out) {
                 out = Child(list);
@@ -238,8 +282,8 @@ public:
 }  // namespace
 
 std::shared_ptr<DispatchTarget> NewWorkbook(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model,
-                                            const std::string& source) {
-    return std::make_shared<Workbook>(std::move(office), std::move(model), source);
+                                            std::vector<bool> chartSheets) {
+    return std::make_shared<Workbook>(std::move(office), std::move(model), std::move(chartSheets));
 }
 
 }  // namespace parlux::libreoffice

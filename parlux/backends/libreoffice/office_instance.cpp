@@ -5,7 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <fstream>
+#include <vector>
 #include <com/sun/star/bridge/UnoUrlResolver.hpp>
 #include <com/sun/star/connection/NoConnectException.hpp>
 #include <com/sun/star/frame/Desktop.hpp>
@@ -19,7 +25,11 @@
 #include "file_helpers.h"
 #include "automation/dispatch.h"
 #include "hresult.h"
+#include "platform/private_dirs.h"
 #include "platform/process_handles.h"
+#include "platform/processes.h"
+#include "platform/worker_signals.h"
+#include "worker.h"
 
 namespace parlux::libreoffice {
 
@@ -29,6 +39,7 @@ using css::uno::UNO_QUERY;
 namespace {
 
 constexpr int kConnectMs = 60000;
+constexpr const char* kOfficeServicesDir = "/usr/lib/libreoffice/program/services";  // the office's own
 constexpr int kQuitMs = 10000;
 constexpr int32_t kServerExecFailure = static_cast<int32_t>(0x80080005);  // CO_E_SERVER_EXEC_FAILURE
 
@@ -45,32 +56,103 @@ Reference<css::uno::XComponentContext> LocalContext() {
 
 OfficeInstance::~OfficeInstance() { Stop(); }
 
+uint64_t OfficeMemoryLimitBytes() {
+    const char* text = std::getenv(kMemoryVariable);
+    long long megabytes = kDefaultMemoryMb;
+    if (text && *text) {
+        char* end = nullptr;
+        errno = 0;
+        long long value = std::strtoll(text, &end, 10);
+        if (errno == 0 && *end == '\0' && (value == 0 || (value >= kMinMemoryMb && value <= kMaxMemoryMb)))
+            megabytes = value;
+    }
+    return static_cast<uint64_t>(megabytes) << 20;
+}
+
+namespace {
+
+// The description of the row-height reader for the office to load: the first that exists of
+// the built and the installed one, when its path needs no escaping in a URL; else empty.
+std::string RowHeightComponent() {
+#ifdef PARLUX_LO_COMPONENTS
+    std::string candidates = PARLUX_LO_COMPONENTS;
+    for (size_t start = 0; start < candidates.size();) {
+        size_t end = candidates.find(':', start);
+        std::string path = candidates.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        bool plain = std::all_of(path.begin(), path.end(), [](char c) {
+            return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("/._-+", c) != nullptr;
+        });
+        if (plain && access(path.c_str(), R_OK) == 0) return path;
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+#endif
+    return std::string();
+}
+
+}  // namespace
+
+platform::SpawnOptions QuietOfficeOptions() {
+    platform::SpawnOptions options;
+    options.ownProcessGroup = true;       // apart from the caller's terminal and its signals
+    options.parentDeathSignal = SIGKILL;  // never outlives the worker
+    options.nullStdio = true;             // never holds the caller's output open
+    options.addressSpaceBytes = OfficeMemoryLimitBytes();
+    return options;
+}
+
 int32_t OfficeInstance::Start(std::string& error) {
     std::string cache = ProfileCacheDirectory(error);
     if (cache.empty()) return kHrAccessDenied;
     std::string profile = PreparedProfile(cache, error);
     if (profile.empty()) return kServerExecFailure;
-    std::string pattern = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/parlux-lo-XXXXXX";
-    if (!mkdtemp(&pattern[0])) {
+    // Inside the attempt's directory, which the supervisor removes whatever becomes of this
+    // process; a private one of its own otherwise.
+    const char* attemptDir = std::getenv(kAttemptDirVariable);
+    if (attemptDir && *attemptDir) {
+        m_dir = std::string(attemptDir) + "/office";
+        if (mkdir(m_dir.c_str(), 0700) != 0) m_dir.clear();
+    } else {
+        m_dir = platform::MakePrivateDirectory("parlux-lo");
+    }
+    if (m_dir.empty()) {
         error = "Unable to create a private office directory.";
         return kServerExecFailure;
     }
-    m_dir = pattern;
     m_workDir = m_dir + "/work";
-    if (!CopyTree(profile, m_dir + "/profile") || mkdir(m_workDir.c_str(), 0700) != 0) {
+    std::string tmp = m_dir + "/tmp";
+    if (!CopyTree(profile, m_dir + "/profile") || mkdir(m_workDir.c_str(), 0700) != 0 || mkdir(tmp.c_str(), 0700) != 0) {
         error = "Unable to copy the office profile.";
         return kServerExecFailure;
     }
-    std::string token = uniqueToken(), pipeName = "parlux-" + uniqueToken();
-    m_pid = platform::SpawnProcess({kOfficeProgram, "-env:UserInstallation=file://" + m_dir + "/profile",
-                                    "-env:ParluxInstance=" + token, "--headless", "--invisible", "--norestore",
-                                    "--nologo", "--nodefault", "--nolockcheck",
-                                    "--accept=pipe,name=" + pipeName + ";urp;"});
+    std::string token = uniqueToken(), pipeName = "plx" + uniqueToken().substr(0, 18);
+    std::vector<std::string> argv = {kOfficeProgram, "-env:UserInstallation=file://" + m_dir + "/profile",
+                                     "-env:ParluxInstance=" + token, "--headless", "--invisible", "--norestore",
+                                     "--nologo", "--nodefault", "--nolockcheck",
+                                     "--accept=pipe,name=" + pipeName + ";urp;"};
+    std::string component = RowHeightComponent();
+    if (!component.empty())
+        argv.push_back("-env:URE_MORE_SERVICES=<file://" + std::string(kOfficeServicesDir) + ">* file://" + component);
+    // The office's named pipes are socket files in /tmp (or /var/tmp) that a killed office
+    // leaves behind: recorded for the supervisor, which removes them after the attempt.
+    for (const char* dir : {"/tmp", "/var/tmp"})
+        m_sockets.insert(std::string(dir) + "/OSL_PIPE_" + std::to_string(geteuid()) + "_" + pipeName);
+    RecordSockets();
+    platform::SpawnOptions options = QuietOfficeOptions();
+    options.environment = {"TMPDIR=" + tmp};
+    m_pid = platform::SpawnProcess(argv, options);
     if (m_pid == 0) {
         error = "Unable to start " + std::string(kOfficeProgram) + ".";
         return kServerExecFailure;
     }
-    if (!Connect(pipeName, error)) return kServerExecFailure;
+    platform::SetOfficeGroup(m_pid);
+    if (attemptDir && *attemptDir) {
+        std::ofstream record(std::string(attemptDir) + "/" + kOfficePidFile);
+        record << m_pid << "\n";
+    }
+    bool connected = Connect(pipeName, error);
+    RecordSockets();
+    if (!connected) return kServerExecFailure;
     if (!ProveIdentity(token)) {
         error = "The office connection did not reach the started process.";
         return kServerExecFailure;
@@ -98,7 +180,13 @@ bool OfficeInstance::Connect(const std::string& pipeName, std::string& error) {
             int status = 0;
             if (platform::WaitChild(m_pid, 0, status)) {
                 m_pid = 0;
+                platform::SetOfficeGroup(0);
                 error = "The office exited during start-up (status " + std::to_string(status) + ").";
+                return false;
+            }
+            RecordSockets();  // the single-instance pipe appears early in the start-up
+            if (platform::StopRequested()) {
+                error = "The office start-up was cancelled.";
                 return false;
             }
             if (std::chrono::steady_clock::now() >= deadline) break;
@@ -110,6 +198,18 @@ bool OfficeInstance::Connect(const std::string& pipeName, std::string& error) {
     }
     error = "The office did not accept a connection in time.";
     return false;
+}
+
+void OfficeInstance::RecordSockets() {
+    const char* attemptDir = std::getenv(kAttemptDirVariable);
+    if (!attemptDir || !*attemptDir) return;
+    size_t known = m_sockets.size();
+    if (m_pid != 0)
+        for (const std::string& path : platform::SocketPathsOf(m_pid)) m_sockets.insert(path);
+    if (m_socketsRecorded && known == m_sockets.size()) return;
+    std::ofstream record(std::string(attemptDir) + "/" + kOfficeSocketsFile, std::ios::trunc);
+    for (const std::string& path : m_sockets) record << path << "\n";
+    m_socketsRecorded = true;
 }
 
 bool OfficeInstance::ProveIdentity(const std::string& token) {
@@ -134,24 +234,30 @@ int32_t OfficeInstance::Quit() {
     m_context.clear();
     int status = 0;
     bool ended = platform::WaitChild(m_pid, asked ? kQuitMs : 0, status);
-    if (!ended) Stop();
-    else m_pid = 0;
-    RemoveTree(m_dir);
+    if (!ended) {
+        Stop();
+    } else {
+        m_pid = 0;
+        platform::SetOfficeGroup(0);
+    }
+    platform::RemoveTree(m_dir);
     m_dir.clear();
     return asked ? 0 : kEFail;
 }
 
 void OfficeInstance::Stop() {
     if (m_pid != 0) {
+        // The office leads its own group until it is reaped here: the group is all its own.
         int status = 0;
-        kill(m_pid, SIGTERM);
+        kill(-m_pid, SIGTERM);
         if (!platform::WaitChild(m_pid, 3000, status)) {
-            kill(m_pid, SIGKILL);
+            kill(-m_pid, SIGKILL);
             platform::WaitChild(m_pid, 3000, status);
         }
         m_pid = 0;
+        platform::SetOfficeGroup(0);
     }
-    RemoveTree(m_dir);
+    platform::RemoveTree(m_dir);
     m_dir.clear();
 }
 

@@ -7,13 +7,23 @@
 #include <com/sun/star/frame/XDesktop2.hpp>
 #include <com/sun/star/uno/XComponentContext.hpp>
 #include <cstdint>
+#include <set>
 #include <string>
+
+#include "platform/process_handles.h"
 
 namespace parlux::libreoffice {
 
 namespace css = ::com::sun::star;
 
 constexpr const char* kOfficeProgram = "/usr/lib/libreoffice/program/soffice.bin";
+// The office's address-space limit in MB ("0": none); outside 256 to 1048576 the default holds.
+constexpr const char* kMemoryVariable = "PARLUX_MEMORY_MB";
+constexpr long long kDefaultMemoryMb = 4096, kMinMemoryMb = 256, kMaxMemoryMb = 1048576;
+uint64_t OfficeMemoryLimitBytes();
+// How every office process starts: its own process group, killed with the worker, no standard
+// input or output, and the memory limit.
+platform::SpawnOptions QuietOfficeOptions();
 
 class OfficeInstance {
 public:
@@ -36,10 +46,14 @@ public:
 private:
     bool Connect(const std::string& pipeName, std::string& error);
     bool ProveIdentity(const std::string& token);
+    // Writes the socket files of the office known so far into the attempt directory.
+    void RecordSockets();
     void Stop();
 
     pid_t m_pid = 0;
     std::string m_dir, m_workDir;
+    std::set<std::string> m_sockets;
+    bool m_socketsRecorded = false;
     css::uno::Reference<css::uno::XComponentContext> m_context;
     css::uno::Reference<css::frame::XDesktop2> m_desktop;
 };

@@ -10,6 +10,12 @@
 #include <com/sun/star/task/XInteractionHandler.hpp>
 #include <com/sun/star/util/XCloseable.hpp>
 #include <cppuhelper/implbase1.hxx>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <osl/file.hxx>
 #include <rtl/ref.hxx>
@@ -65,6 +71,7 @@ public:
 };
 
 constexpr int32_t kNotFound = static_cast<int32_t>(0x800A13EC);  // the suites' "cannot open" error
+constexpr size_t kOpenAndRepairArgument = 12;
 
 int32_t Failure(std::string& error, const std::string& text, int32_t hr = kDispEException) {
     error = text;
@@ -77,9 +84,46 @@ bool Accepted(const std::string& filter, const std::vector<std::string>& accepte
     return false;
 }
 
-std::string Extension(const std::string& path) {
-    size_t slash = path.rfind('/'), dot = path.rfind('.');
-    return dot != std::string::npos && (slash == std::string::npos || dot > slash) ? path.substr(dot) : std::string();
+// The extension of the last component when it is plain ASCII letters and digits (the private
+// copy's name stays ASCII whatever bytes the user's name holds); empty otherwise.
+std::string SafeExtension(const std::string& path) {
+    std::string name = path.substr(path.rfind('/') + 1);
+    size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size()) return std::string();
+    for (size_t i = dot + 1; i < name.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(name[i]))) return std::string();
+    return name.substr(dot);
+}
+
+// Copies the exported PDF into the temporary file the parent created (never replacing it or
+// following a link put in its place).
+int32_t CopyIntoTempOutput(const std::string& exported, const std::string& path, std::string& error) {
+    int in = open(exported.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return Failure(error, "LibreOffice wrote no PDF.");
+    int out = openTempOutputForWriting(path);
+    if (out < 0) {
+        close(in);
+        return Failure(error, "The temporary PDF is not the file this conversion created.");
+    }
+    char buffer[65536];
+    ssize_t n = 0;
+    bool ok = true;
+    while (ok && (n = read(in, buffer, sizeof buffer)) != 0) {
+        if (n < 0) {
+            ok = errno == EINTR;
+            continue;
+        }
+        for (ssize_t done = 0; ok && done < n;) {
+            ssize_t w = write(out, buffer + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            ok = w > 0;
+            done += w > 0 ? w : 0;
+        }
+    }
+    std::string reason = ok ? std::string() : std::strerror(errno);
+    close(in);
+    if (close(out) != 0 && ok) ok = false, reason = std::strerror(errno);
+    return ok ? 0 : Failure(error, "Unable to write the PDF: " + reason + ".");
 }
 
 }  // namespace
@@ -112,11 +156,15 @@ int32_t OfficeObject::Invoke(const std::string& name, InvokeKind kind, const std
     return hr;
 }
 
-int32_t LoadDocument(OfficeInstance& office, const std::string& path, bool readOnly,
+std::string PrivateCopyPath(const OfficeInstance& office, const std::string& path) {
+    return office.workDir() + "/source" + SafeExtension(path);
+}
+
+int32_t LoadDocument(OfficeInstance& office, const std::string& path, bool readOnly, bool repair,
                      const std::vector<std::string>& acceptedFilters, Reference<css::frame::XModel>& model,
                      std::string& error) {
     // LibreOffice writes lock files beside what it opens: it opens a private copy.
-    std::string copy = office.workDir() + "/source" + Extension(path);
+    std::string copy = PrivateCopyPath(office, path);
     std::error_code ec;
     std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing, ec);
     if (ec) return Failure(error, "Unable to read the source document: " + ec.message() + ".", kNotFound);
@@ -127,6 +175,7 @@ int32_t LoadDocument(OfficeInstance& office, const std::string& path, bool readO
         Property("MacroExecutionMode", Any(css::document::MacroExecMode::NEVER_EXECUTE)),
         Property("UpdateDocMode", Any(css::document::UpdateDocMode::NO_UPDATE)),
         Property("InteractionHandler", Any(Reference<css::task::XInteractionHandler>(interaction.get()))),
+        Property("RepairPackage", Any(repair)),
     });
     Reference<css::lang::XComponent> component;
     std::string reason;
@@ -155,18 +204,23 @@ int32_t LoadDocument(OfficeInstance& office, const std::string& path, bool readO
 }
 
 int32_t ExportPdf(OfficeInstance& office, const Reference<css::frame::XModel>& model, const std::string& filter,
-                  const std::string& path, std::string& error) {
+                  const Sequence<css::beans::PropertyValue>& filterData, const std::string& path, std::string& error) {
     std::string exported = office.workDir() + "/export.pdf";
     Reference<css::frame::XStorable> storable(model, UNO_QUERY);
     if (!storable.is()) return Failure(error, "The document cannot be exported.");
-    Sequence<css::beans::PropertyValue> args =
-        Properties({Property("FilterName", Any(FromUtf8(filter))), Property("Overwrite", Any(true))});
+    Sequence<css::beans::PropertyValue> args = Properties({Property("FilterName", Any(FromUtf8(filter))),
+                                                           Property("FilterData", Any(filterData)),
+                                                           Property("Overwrite", Any(true))});
     storable->storeToURL(FileUrl(exported), args);
-    std::error_code ec;
-    std::filesystem::copy_file(exported, path, std::filesystem::copy_options::overwrite_existing, ec);
-    std::filesystem::remove(exported);
-    if (ec) return Failure(error, "Unable to write the PDF: " + ec.message() + ".");
-    return 0;
+    int32_t hr = CopyIntoTempOutput(exported, path, error);
+    unlink(exported.c_str());
+    return hr;
+}
+
+Sequence<css::beans::PropertyValue> PdfFilterData(const std::vector<std::pair<const char*, Any>>& settings) {
+    Sequence<css::beans::PropertyValue> data(static_cast<sal_Int32>(settings.size()));
+    for (size_t i = 0; i < settings.size(); ++i) data.getArray()[i] = Property(settings[i].first, settings[i].second);
+    return data;
 }
 
 int32_t CloseDocument(Reference<css::frame::XModel>& model) {
@@ -183,11 +237,13 @@ int32_t CloseDocument(Reference<css::frame::XModel>& model) {
 }
 
 OfficeDocument::OfficeDocument(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model,
-                               const char* pdfFilter, size_t pathArgument)
+                               const char* pdfFilter, size_t pathArgument, ExportOptions options)
     : m_office(std::move(office)), m_model(std::move(model)) {
-    m_call["ExportAsFixedFormat"] = [this, pdfFilter, pathArgument](const std::vector<Variant>& args, Variant&) {
+    m_call["ExportAsFixedFormat"] = [this, pdfFilter, pathArgument, options](const std::vector<Variant>& args,
+                                                                            Variant&) {
         if (args.size() <= pathArgument || args[pathArgument].type != VarType::Bstr) return kDispEParamNotFound;
-        return ExportPdf(*m_office, m_model, pdfFilter, args[pathArgument].bstr, m_failure);
+        Sequence<css::beans::PropertyValue> filterData = options ? options(args) : PdfFilterData({});
+        return ExportPdf(*m_office, m_model, pdfFilter, filterData, args[pathArgument].bstr, m_failure);
     };
     m_call["Close"] = [this](const std::vector<Variant>&, Variant&) { return CloseDocument(m_model); };
 }
@@ -207,10 +263,24 @@ public:
             if (args.empty() || args[0].type != VarType::Bstr) return kDispEParamNotFound;
             Reference<css::frame::XModel> model;
             bool word = kind == DocumentKind::WordDocument;
+            // Word's OpenAndRepair is LibreOffice's RepairPackage.
+            int32_t repair = 0;
+            if (word && args.size() > kOpenAndRepairArgument) VariantToInt32(args[kOpenAndRepairArgument], repair);
             // Row heights are dropped in a read-only workbook: workbooks open the private copy writable.
-            int32_t hr = LoadDocument(*office, args[0].bstr, word, word ? kWordFilters : kExcelFilters, model, m_failure);
+            int32_t hr = LoadDocument(*office, args[0].bstr, word, repair != 0, word ? kWordFilters : kExcelFilters,
+                                      model, m_failure);
             if (hr < 0) return hr;
-            out = Variant::Object(word ? NewWordDocument(office, model) : NewWorkbook(office, model, args[0].bstr));
+            if (word) {
+                out = Variant::Object(NewWordDocument(office, model));
+                return 0;
+            }
+            std::vector<bool> chartSheets;
+            if (!ChartSheets(*office, PrivateCopyPath(*office, args[0].bstr), chartSheets)) {
+                CloseDocument(model);
+                return Failure(m_failure, "A part of the workbook package is larger than " +
+                                              std::to_string(kMaxPackagePartBytes >> 20) + " MB.", kNotFound);
+            }
+            out = Variant::Object(NewWorkbook(office, model, chartSheets));
             return 0;
         };
     }

@@ -38,12 +38,17 @@ protected:
     std::string m_failure;
 };
 
-// A loaded document: "ExportAsFixedFormat" stores it as PDF with `pdfFilter`, the target path
-// being argument `pathArgument`; "Close" and destruction close it.
+// The PDF filter's settings for the arguments of an "ExportAsFixedFormat" call.
+using ExportOptions = std::function<css::uno::Sequence<css::beans::PropertyValue>(const std::vector<Variant>& args)>;
+css::uno::Sequence<css::beans::PropertyValue> PdfFilterData(
+    const std::vector<std::pair<const char*, css::uno::Any>>& settings);
+
+// A loaded document: "ExportAsFixedFormat" stores it as PDF with `pdfFilter` and the settings
+// `options` gives, the target path being argument `pathArgument`; "Close" and destruction close it.
 class OfficeDocument : public OfficeObject {
 public:
     OfficeDocument(std::shared_ptr<OfficeInstance> office, css::uno::Reference<css::frame::XModel> model,
-                   const char* pdfFilter, size_t pathArgument);
+                   const char* pdfFilter, size_t pathArgument, ExportOptions options = nullptr);
     ~OfficeDocument() override;
 
 protected:
@@ -51,20 +56,31 @@ protected:
     css::uno::Reference<css::frame::XModel> m_model;
 };
 
-// Loads `path` hidden, without macros, link updates or dialogs; a password request or an
-// import filter other than `acceptedFilters` is a failure with its description.
-int32_t LoadDocument(OfficeInstance& office, const std::string& path, bool readOnly,
+// The private copy of `path` that the office opens, named "source" and an ASCII extension.
+std::string PrivateCopyPath(const OfficeInstance& office, const std::string& path);
+// Loads a private copy of `path` hidden, without macros, link updates or dialogs (`repair`:
+// LibreOffice's package repair); a password request or an import filter other than
+// `acceptedFilters` is a failure with its description.
+int32_t LoadDocument(OfficeInstance& office, const std::string& path, bool readOnly, bool repair,
                      const std::vector<std::string>& acceptedFilters, css::uno::Reference<css::frame::XModel>& model,
                      std::string& error);
-// Stores `model` as PDF with `filter` in the office's private directory, then copies it to `path`.
+// Stores `model` as PDF with `filter` in the office's private directory, then copies it into
+// the temporary file `path` that the parent created.
 int32_t ExportPdf(OfficeInstance& office, const css::uno::Reference<css::frame::XModel>& model,
-                  const std::string& filter, const std::string& path, std::string& error);
+                  const std::string& filter, const css::uno::Sequence<css::beans::PropertyValue>& filterData,
+                  const std::string& path, std::string& error);
 int32_t CloseDocument(css::uno::Reference<css::frame::XModel>& model);
 
 std::shared_ptr<DispatchTarget> NewWordDocument(std::shared_ptr<OfficeInstance> office,
                                                 css::uno::Reference<css::frame::XModel> model);
+// The largest package part the worker reads itself.
+constexpr size_t kMaxPackagePartBytes = 64u << 20;
+// Which sheets of the package `copy` are chart sheets (none for a file that is no package);
+// false when a part it reads exceeds kMaxPackagePartBytes.
+bool ChartSheets(OfficeInstance& office, const std::string& copy, std::vector<bool>& flags);
 std::shared_ptr<DispatchTarget> NewWorkbook(std::shared_ptr<OfficeInstance> office,
-                                            css::uno::Reference<css::frame::XModel> model, const std::string& source);
+                                            css::uno::Reference<css::frame::XModel> model,
+                                            std::vector<bool> chartSheets);
 
 // The application object of `kind` on a freshly started office; an HRESULT.
 int32_t CreateOfficeApplication(DocumentKind kind, DispatchObject& app, std::string& error);

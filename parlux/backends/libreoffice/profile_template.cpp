@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "backends/libreoffice/office_instance.h"
+#include "platform/private_dirs.h"
 #include "platform/process_handles.h"
 #include "kit/user_dirs.h"
 #include "platform/user_dirs.h"
@@ -24,7 +25,8 @@ constexpr int kFirstStartMs = 90000;
 int InitialiseProfile(const std::string& profile) {
     pid_t pid = platform::SpawnProcess({kOfficeProgram, "-env:UserInstallation=file://" + profile, "--headless",
                                         "--invisible", "--norestore", "--nologo", "--nodefault", "--nolockcheck",
-                                        "--terminate_after_init"});
+                                        "--terminate_after_init"},
+                                       QuietOfficeOptions());
     if (pid == 0) return -1;
     int status = -1;
     if (!platform::WaitChild(pid, kFirstStartMs, status)) {
@@ -41,11 +43,6 @@ bool CopyTree(const std::string& from, const std::string& to) {
     std::error_code ec;
     fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
     return !ec;
-}
-
-void RemoveTree(const std::string& path) {
-    std::error_code ec;
-    if (!path.empty()) fs::remove_all(path, ec);
 }
 
 // Every conversion starts from the cached profile: it is used only when nobody else can have
@@ -73,15 +70,15 @@ std::string PreparedProfile(const std::string& dir, std::string& error) {
     }
     if (!fs::exists(ready + "/.prepared")) {
         std::string work = dir + "/lo-profile.tmp" + std::to_string(getpid());
-        RemoveTree(work);
+        platform::RemoveTree(work);
         int status = InitialiseProfile(work);
         if (status == 81) status = InitialiseProfile(work);  // the first start restarts itself
         if (status == 0 && (close(open((work + "/.prepared").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600)), true)) {
-            RemoveTree(ready);
+            platform::RemoveTree(ready);
             fs::rename(work, ready, ec);
         } else {
             error = "The office could not initialise a profile (status " + std::to_string(status) + ").";
-            RemoveTree(work);
+            platform::RemoveTree(work);
         }
     }
     close(lock);

@@ -14,6 +14,5 @@ std::string ProfileCacheDirectory(std::string& error);
 std::string PreparedProfile(const std::string& cacheDir, std::string& error);
 // Copies a directory tree; false on any failure.
 bool CopyTree(const std::string& from, const std::string& to);
-void RemoveTree(const std::string& path);
 
 }  // namespace parlux::libreoffice

@@ -30,10 +30,23 @@ public:
     }
 };
 
+// Word's export arguments that LibreOffice's PDF filter has: CreateBookmarks (10) as the outline,
+// DocStructureTags (11) as a tagged PDF, UseISO19005_1 (13) as PDF/A-1. Document properties are
+// always exported; KeepIRM and BitmapMissingFonts have no counterpart.
+css::uno::Sequence<css::beans::PropertyValue> WordExportOptions(const std::vector<Variant>& args) {
+    auto flag = [&args](size_t i) {
+        int32_t n = 0;
+        return args.size() > i && VariantToInt32(args[i], n) && n != 0;
+    };
+    return PdfFilterData({{"ExportBookmarks", css::uno::Any(flag(10))},
+                          {"UseTaggedPDF", css::uno::Any(flag(11))},
+                          {"SelectPdfVersion", css::uno::Any(static_cast<sal_Int32>(flag(13) ? 1 : 0))}});
+}
+
 class WordDocument : public OfficeDocument {
 public:
     WordDocument(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model)
-        : OfficeDocument(std::move(office), std::move(model), "writer_pdf_Export", 0) {
+        : OfficeDocument(std::move(office), std::move(model), "writer_pdf_Export", 0, WordExportOptions) {
         auto showFinal = [this]() {
             Reference<css::beans::XPropertySet> props(m_model, css::uno::UNO_QUERY_THROW);
             props->setPropertyValue("RedlineDisplayType", css::uno::Any(css::document::RedlineDisplayType::INSERTED));

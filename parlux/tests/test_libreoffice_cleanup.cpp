@@ -1,0 +1,214 @@
+// Abnormal ends of real LibreOffice conversions: time-outs, a killed worker, a stopped parent, a
+// planted link, hostile names. Each must leave no process and no file of the attempt behind.
+#include <dirent.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "converter_run.h"
+#include "platform/processes.h"
+#include "records.h"
+
+namespace parlux {
+namespace {
+
+using namespace parlux::testing;
+
+// An RTF document of `pages` pages, each opened by a paragraph of outline level 1.
+std::string LongRtf(int pages) {
+    std::string text = "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Liberation Serif;}}\n";
+    for (int i = 1; i <= pages; ++i) {
+        text += "{\\pard\\outlinelevel0\\b Chapter " + std::to_string(i) + "\\par}\n";
+        text += "{\\pard The quick brown fox jumps over the lazy dog on page " + std::to_string(i) + ".\\par}\n";
+        if (i < pages) text += "\\page\n";
+    }
+    return text + "}\n";
+}
+
+// Every name below `dir`, relative to it.
+std::set<std::string> Tree(const std::string& dir, const std::string& prefix = "") {
+    std::set<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    if (!d) return names;
+    while (struct dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        names.insert(prefix + name);
+        if (e->d_type == DT_DIR)
+            for (const std::string& inner : Tree(dir + "/" + name, prefix + name + "/")) names.insert(inner);
+    }
+    closedir(d);
+    return names;
+}
+
+// Live processes whose command line mentions `text` (the test's directory).
+std::vector<pid_t> ProcessesMentioning(const std::string& text) {
+    std::vector<pid_t> found;
+    DIR* proc = opendir("/proc");
+    if (!proc) return found;
+    while (struct dirent* e = readdir(proc)) {
+        pid_t pid = static_cast<pid_t>(std::atol(e->d_name));
+        if (pid <= 0 || pid == getpid()) continue;
+        std::string cmdline = ReadAll("/proc/" + std::string(e->d_name) + "/cmdline");
+        std::replace(cmdline.begin(), cmdline.end(), '\0', ' ');
+        if (cmdline.find(text) != std::string::npos && platform::ProcessAlive(pid)) found.push_back(pid);
+    }
+    closedir(proc);
+    return found;
+}
+
+class LibreOfficeCleanupTest : public ConverterRun {
+protected:
+    void SetUp() override {
+        ConverterRun::SetUp();
+        Register("Word.Application = libreoffice soffice.bin\nExcel.Application = libreoffice soffice.bin\n");
+        const char* tmp = std::getenv("TMPDIR");
+        // The runs' own temporary directory: it must be empty again after every run.
+        m_tmp = Path("tmp");
+        mkdir(m_tmp.c_str(), 0700);
+        m_env = {"XDG_CACHE_HOME=" + std::string(tmp ? tmp : "/tmp") + "/lo-cache", "TMPDIR=" + m_tmp};
+        m_before = Tree(m_dir);
+        m_started = time(nullptr);
+    }
+    // Socket files of office pipes in /tmp made since the test began that nobody listens on.
+    std::vector<std::string> StaleOfficeSockets() const {
+        std::vector<std::string> stale;
+        DIR* tmp = opendir("/tmp");
+        while (struct dirent* e = tmp ? readdir(tmp) : nullptr) {
+            struct stat st;
+            std::string name = e->d_name, path = "/tmp/" + name;
+            if (name.rfind("OSL_PIPE_", 0) == 0 && lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) &&
+                st.st_mtime >= m_started && !platform::SocketPathInUse(path))
+                stale.push_back(path);
+        }
+        if (tmp) closedir(tmp);
+        return stale;
+    }
+    // Nothing of the attempt survives: no process, no file in the temporary directory, and the
+    // test directory holds what it held plus `added`.
+    void ExpectNothingLeft(const std::set<std::string>& added) {
+        std::vector<pid_t> left = ProcessesMentioning(m_dir);
+        for (int i = 0; i < 50 && !left.empty(); ++i) {  // a killed process may still be exiting
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            left = ProcessesMentioning(m_dir);
+        }
+        EXPECT_TRUE(left.empty()) << "process left: " << left.front();
+        for (pid_t pid : left) Stop(pid);
+        EXPECT_TRUE(Tree(m_tmp).empty()) << "left in TMPDIR: " << *Tree(m_tmp).begin();
+        std::vector<std::string> sockets = StaleOfficeSockets();
+        EXPECT_TRUE(sockets.empty()) << "office pipe left: " << sockets.front();
+        std::set<std::string> expected = m_before;
+        expected.insert({"Logs", "Logs/convertLog.txt", "Logs/convertLog.txt.lock", "stderr.txt"});
+        expected.insert(added.begin(), added.end());
+        for (const std::string& name : Tree(m_dir))
+            EXPECT_TRUE(expected.count(name)) << "left behind: " << name;
+    }
+    // Waits until the log shows `text`; false after a minute.
+    bool AwaitLog(const std::string& text) {
+        for (int i = 0; i < 3000; ++i) {
+            if (Log().find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+    pid_t WorkerPid() {
+        std::string log = Log();
+        size_t at = log.rfind("worker_pid=");
+        return at == std::string::npos ? 0 : static_cast<pid_t>(std::atol(log.c_str() + at + 11));
+    }
+    std::string m_tmp;
+    std::vector<std::string> m_env;
+    std::set<std::string> m_before;
+    time_t m_started = 0;
+};
+
+TEST_F(LibreOfficeCleanupTest, TimeOutsAndTheMemoryLimitLeaveNothingBehind) {
+    // The office needs some seconds to start: one second ends the attempt during its start-up.
+    std::vector<std::string> env = m_env;
+    env.push_back("PARLUX_TIMEOUT_MS=1000");
+    Outcome startup = Convert({"report.docx", "out.pdf", "ms"}, env);
+    EXPECT_EQ(startup.code, kTimeout) << startup.err << Log();
+    ExpectNothingLeft({});
+    // An office that cannot get the memory it needs fails its stage and is cleaned up.
+    env = m_env;
+    env.push_back("PARLUX_MEMORY_MB=256");
+    Outcome starved = Convert({"report.docx", "out.pdf", "ms"}, env);
+    EXPECT_NE(starved.code, kSuccess);
+    EXPECT_NE(starved.code, kCleanupFailed) << starved.err;
+    ExpectNothingLeft({});
+}
+
+TEST_F(LibreOfficeCleanupTest, KilledWorkerAndStoppedParentLeaveNothingBehind) {
+    WriteAll(Path("long.rtf"), LongRtf(300));  // its export takes long enough to be interrupted
+    m_before = Tree(m_dir);
+    pid_t run = Start({"long.rtf", "out.pdf", "ms"}, m_env);
+    ASSERT_TRUE(AwaitLog("stage=7")) << Log();
+    pid_t worker = WorkerPid();
+    ASSERT_GT(worker, 0);
+    kill(worker, SIGKILL);  // its office and its private files must go with it
+    Outcome killed = Wait(run);
+    EXPECT_EQ(killed.code, kInternalError) << killed.err;
+    ExpectNothingLeft({});
+
+    WriteAll(Path("Logs/convertLog.txt"), "");
+    run = Start({"long.rtf", "out.pdf", "ms"}, m_env);
+    ASSERT_TRUE(AwaitLog("stage=7")) << Log();
+    kill(run, SIGTERM);  // the parent cancels and cleans up before it exits
+    Outcome stopped = Wait(run);
+    EXPECT_EQ(stopped.code, kTimeout) << stopped.err;
+    EXPECT_NE(stopped.err.find("HRESULT=0x800704C7, Conversion was cancelled."), std::string::npos) << stopped.err;
+    ExpectNothingLeft({});
+}
+
+TEST_F(LibreOfficeCleanupTest, LinkPlantedAtTheTemporaryNameIsRefused) {
+    WriteAll(Path("victim.txt"), "not a pdf");
+    m_before = Tree(m_dir);
+    pid_t run = Start({"report.docx", "out.pdf", "ms"}, m_env);
+    std::string temp;
+    for (int i = 0; i < 3000 && temp.empty(); ++i) {
+        for (const std::string& name : Tree(m_dir))
+            if (name.rfind("plx", 0) == 0) temp = name;
+        if (temp.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_FALSE(temp.empty());
+    ASSERT_EQ(unlink(Path(temp).c_str()), 0);
+    ASSERT_EQ(symlink(Path("victim.txt").c_str(), Path(temp).c_str()), 0);
+    Outcome attacked = Wait(run);
+    EXPECT_EQ(attacked.code, kExportFailed) << attacked.err << Log();
+    EXPECT_EQ(ReadAll(Path("victim.txt")), "not a pdf");
+    struct stat st;
+    EXPECT_NE(lstat(Path("out.pdf").c_str(), &st), 0);
+    ExpectNothingLeft({temp});  // the planted link is not this run's to delete
+}
+
+TEST_F(LibreOfficeCleanupTest, LatinOneNamesAndLongPathsConvertWithTheAskedOptions) {
+    std::string latin = "r\xE9sum\xE9";  // a Latin-1 name: not UTF-8
+    std::string deep = "d" + std::string(120, 'x') + "/" + std::string(120, 'y');
+    ASSERT_EQ(mkdir(Path(deep.substr(0, 121)).c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(Path(deep).c_str(), 0755), 0);
+    std::string longSource = deep + "/" + std::string(60, 'z') + ".rtf";
+    ASSERT_GT(Path(longSource).size(), 300u);
+    WriteAll(Path(latin + ".rtf"), LongRtf(3));
+    WriteAll(Path(longSource), LongRtf(2));
+    m_before = Tree(m_dir);
+    pid_t first = Start({latin + ".rtf", latin + ".pdf", "ms"}, m_env, "err0");
+    pid_t second = Start({longSource, deep + "/out.pdf", "ms"}, m_env, "err1");
+    Outcome a = Wait(first, "err0"), b = Wait(second, "err1");
+    EXPECT_EQ(a.code, kSuccess) << a.err << Log();
+    EXPECT_EQ(b.code, kSuccess) << b.err << Log();
+    EXPECT_NE(Log().find("source=" + m_dir + "/r\xEF\xBF\xBDsum\xEF\xBF\xBD.rtf"), std::string::npos) << Log();
+    // Microsoft's export asks for no bookmarks and for document structure tags.
+    std::string pdf = ReadAll(Path(latin + ".pdf"));
+    EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
+    EXPECT_EQ(pdf.find("/Outlines"), std::string::npos);
+    EXPECT_NE(pdf.find("/Marked true"), std::string::npos);
+    ExpectNothingLeft({latin + ".pdf", deep + "/out.pdf", "err0", "err1"});
+}
+
+}  // namespace
+}  // namespace parlux
