@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <iostream>
 #include <set>
 
@@ -136,6 +137,16 @@ void ChangeKey(const Store& store, const std::string& serial, Change change) {
 
 void ExpectCount(const Args& a, size_t n, const char* usage) {
     if (a.positional.size() != n) throw UsageError(std::string("usage: softkey ") + usage);
+}
+
+// The present local time as "YYYY-MM-DD HH:MM:SS".
+std::string LocalTimeText() {
+    time_t now = time(nullptr);
+    struct tm parts {};
+    localtime_r(&now, &parts);
+    char text[32];
+    strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return text;
 }
 
 // Entry points of the seal libraries that faults may name.
@@ -361,7 +372,7 @@ int CmdSeal(const Store& store, const Args& a) {
     if (seal.name.empty() || seal.name.size() > 255) throw UsageError("seal name must have 1 to 255 characters");
     std::string image = ReadInput(a.At(3, "image path"));
     seal.image.assign(image.begin(), image.end());
-    seal.time = a.Option("--time");
+    seal.time = a.Has("--time") ? a.Option("--time") : LocalTimeText();
     try {
         seal.form = ParseSealForm(a.Option("--form", "ggzy"));
     } catch (const std::invalid_argument& e) {
