@@ -143,7 +143,7 @@ TEST_F(CliTest, BadInputFailsClearlyAndChangesNothing) {
     ExpectFailsAndChangesNothing("unplug SN3", "is not plugged");
     ExpectFailsAndChangesNothing("delete NOPE", "no key with serial NOPE");
     ExpectFailsAndChangesNothing("fault SN3 SKF_ConnectDev zero", "CODE must be a number");
-    ExpectFailsAndChangesNothing("fault SN3 ConnectDev 1", "FUNCTION must be an SKF function name");
+    ExpectFailsAndChangesNothing("fault SN3 ConnectDev 1", "FUNCTION must be an SKF function or a seal library entry point");
     ExpectFailsAndChangesNothing("container create SN3 C1 sm2", "exists already");
     ExpectFailsAndChangesNothing("container create SN3 C2 rsa3072", "key kind must be");
     ExpectFailsAndChangesNothing("container pubkey SN3 C1 enc " + m_dir + "/x.pem", "has no enc key");
