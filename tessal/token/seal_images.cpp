@@ -99,16 +99,9 @@ CResult SkfUKey::GetStampImg(ByteArray& image, int& width, int& height, std::str
     std::vector<std::string> files = ListFiles(rc);
     if (rc != SAR_OK) return result;
     for (const std::string& file : files) {
-        FILEATTRIBUTE attr{};
-        if (!m_skf.SKF_GetFileInfo || m_skf.SKF_GetFileInfo(m_hApp, Text(file), &attr) != SAR_OK) {
-            TESSAL_FAIL(result, 18, "SkfUKey::GetStampImg");
-            return result;
-        }
         ByteArray bytes;
-        if (ReadKeyFile(file, attr.FileSize, attr.FileSize, bytes) != SAR_OK) {
-            TESSAL_FAIL(result, 19, "SkfUKey::GetStampImg");
-            return result;
-        }
+        result = ReadWholeFile(file, bytes, "SkfUKey::GetStampImg");
+        if (result != 0) return result;
         image = bytes;
         SizeFromNameParts(file, width, height);
         name = file;
@@ -117,19 +110,21 @@ CResult SkfUKey::GetStampImg(ByteArray& image, int& width, int& height, std::str
     return result;
 }
 
-CResult SkfUKey::GetGmSeal(ByteArray& seal) {
+CResult SkfUKey::ReadWholeFile(const std::string& name, ByteArray& bytes, const char* function) {
     CResult result;
     FILEATTRIBUTE attr{};
-    if (!m_skf.SKF_GetFileInfo || m_skf.SKF_GetFileInfo(m_hApp, Text(kGmSealFile), &attr) != SAR_OK) {
-        TESSAL_FAIL(result, 18, "SkfUKey::GetGmSeal");
+    if (!m_skf.SKF_GetFileInfo || m_skf.SKF_GetFileInfo(m_hApp, Text(name), &attr) != SAR_OK) {
+        TESSAL_FAIL(result, 18, function);
         return result;
     }
+    if (ReadKeyFile(name, attr.FileSize, attr.FileSize, bytes) != SAR_OK) TESSAL_FAIL(result, 19, function);
+    return result;
+}
+
+CResult SkfUKey::GetGmSeal(ByteArray& seal) {
     ByteArray bytes;
-    if (ReadKeyFile(kGmSealFile, attr.FileSize, attr.FileSize, bytes) != SAR_OK) {
-        TESSAL_FAIL(result, 19, "SkfUKey::GetGmSeal");
-        return result;
-    }
-    seal = bytes;
+    CResult result = ReadWholeFile(kGmSealFile, bytes, "SkfUKey::GetGmSeal");
+    if (result == 0) seal = bytes;
     return result;
 }
 

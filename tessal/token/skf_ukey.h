@@ -96,6 +96,8 @@ private:
     // Reads `size` bytes of a file from offset 0 into a zeroed buffer of `room` bytes; `bytes`
     // receives what the driver reported read, never more than the buffer holds.
     ULONG ReadKeyFile(const std::string& name, ULONG size, size_t room, ByteArray& bytes);
+    // The whole file: code 18 when its size cannot be learnt, 19 when it cannot be read.
+    CResult ReadWholeFile(const std::string& name, ByteArray& bytes, const char* function);
     void UnloadSealLibrary();
     // Where a library of this key's family is loaded from.
     std::string ModulePath(const std::string& fileName) const;
