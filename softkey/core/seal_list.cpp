@@ -19,7 +19,8 @@ std::string SealListPath(const Store& store, const std::string& serial) {
 }
 
 std::string Member(const rapidjson::Value& v, const char* name) {
-    if (!v.IsObject() || !v.HasMember(name) || !v[name].IsString()) throw std::runtime_error("seal list is damaged");
+    if (!v.IsObject() || !v.HasMember(name) || !v[name].IsString())
+        throw std::runtime_error("seal list is damaged");
     return std::string(v[name].GetString(), v[name].GetStringLength());
 }
 
@@ -39,7 +40,8 @@ std::vector<SealEntry> LoadSeals(const Store& store, const std::string& serial) 
     if (!ReadWholeFile(SealListPath(store, serial), text)) return seals;
     rapidjson::Document doc;
     doc.Parse(text.c_str(), text.size());
-    if (doc.HasParseError() || !doc.IsArray()) throw std::runtime_error("seal list of " + serial + " is damaged");
+    if (doc.HasParseError() || !doc.IsArray())
+        throw std::runtime_error("seal list of " + serial + " is damaged");
     for (const auto& v : doc.GetArray()) {
         SealEntry e;
         e.name = Member(v, "name");

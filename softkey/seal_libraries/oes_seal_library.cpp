@@ -57,8 +57,8 @@ SEAL_EXPORT int OES_GetSeal(unsigned char* id, int idLength, unsigned char* seal
 
 // With a null buffer the image length; with a buffer the image, its width and height. The quirk
 // "overlong" reports more bytes than the buffer holds, as a faulty library does.
-SEAL_EXPORT int OES_GetSealImage(unsigned char* seal, int sealLength, int, unsigned char* image, int* imageLength,
-                                 int* width, int* height) {
+SEAL_EXPORT int OES_GetSealImage(unsigned char* seal, int sealLength, int, unsigned char* image,
+                                 int* imageLength, int* width, int* height) {
     const size_t tag = sizeof kSealTag - 1;
     if (!seal || sealLength < static_cast<int>(tag) || !imageLength) return 1;
     std::string data(reinterpret_cast<const char*>(seal), static_cast<size_t>(sealLength));

@@ -29,9 +29,11 @@ SEAL_EXPORT int ReadSealData(int, unsigned char* buffer, int* length) {
     if (!buffer || !length || *length < 0) return 1;
     std::vector<SealEntry> seals = ServedSeals(SealForm::Ggzy);
     if (seals.empty()) return 1;
-    if (uint32_t code = InjectedFault("ReadSealData", seals.front().name)) return static_cast<int>(code);
+    if (uint32_t code = InjectedFault("ReadSealData", seals.front().name))
+        return static_cast<int>(code);
     std::string document = SealDocument(seals.front());
-    std::memcpy(buffer, document.data(), std::min<size_t>(document.size(), static_cast<size_t>(*length)));
+    std::memcpy(buffer, document.data(),
+                std::min<size_t>(document.size(), static_cast<size_t>(*length)));
     *length = static_cast<int>(document.size());
     return 0;
 }

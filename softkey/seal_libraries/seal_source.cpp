@@ -99,9 +99,9 @@ std::string InjectedQuirk(const char* function, const std::string& arg) {
 }
 
 std::string SealDocument(const SealEntry& seal) {
-    return "<?xml version=\"1.0\" encoding=\"GBK\"?>\n<seals><sealinfo><sealname>" + Escaped(seal.name) +
-           "</sealname><sealdata>" + ToBase64(seal.image) + "</sealdata><sealtime>" + Escaped(seal.time) +
-           "</sealtime></sealinfo></seals>\n";
+    return "<?xml version=\"1.0\" encoding=\"GBK\"?>\n<seals><sealinfo><sealname>" +
+           Escaped(seal.name) + "</sealname><sealdata>" + ToBase64(seal.image) +
+           "</sealdata><sealtime>" + Escaped(seal.time) + "</sealtime></sealinfo></seals>\n";
 }
 
 void ImageSize(const Bytes& image, int& width, int& height) {

@@ -10,7 +10,8 @@ constexpr char kRawStampLibrary[] = "SxcaCsp11_3000GM.dll";
 
 }  // namespace
 
-bool ZYKGetUkeyStampImg(int& width, int& height, std::string& sealInfo, std::string& name, std::string& image) {
+bool ZYKGetUkeyStampImg(int& width, int& height, std::string& sealInfo, std::string& name,
+                        std::string& image) {
     ExportFrame frame;
     UsbKey* key = frame.Key();
     if (!key) return false;
@@ -18,7 +19,8 @@ bool ZYKGetUkeyStampImg(int& width, int& height, std::string& sealInfo, std::str
     std::string stampName;
     if (key->GetStampImg(bytes, width, height, stampName, sealInfo) != 0) return false;
     if (key->GetLibName() == kRawStampLibrary) {
-        image.assign(reinterpret_cast<const char*>(bytes.data()), static_cast<size_t>(bytes.length()));
+        image.assign(reinterpret_cast<const char*>(bytes.data()),
+                     static_cast<size_t>(bytes.length()));
         name = AnsiToUtf8(stampName);
     } else {
         image = Base64Encode(bytes);

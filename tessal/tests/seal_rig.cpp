@@ -12,20 +12,22 @@ int g_fileCounter = 0;
 
 }  // namespace
 
-void SealRigTest::PutFile(const std::string& serial, const std::string& name, const std::string& bytes) {
+void SealRigTest::PutFile(const std::string& serial, const std::string& name,
+                          const std::string& bytes) {
     std::string path = m_dir + "/input" + std::to_string(++g_fileCounter);
     test_support::WriteText(path, bytes);
     Softkey("file put " + serial + " '" + name + "' " + path);
 }
 
-void SealRigTest::AddSeal(const std::string& serial, const std::string& name, const std::string& bytes,
-                          const std::string& extra) {
+void SealRigTest::AddSeal(const std::string& serial, const std::string& name,
+                          const std::string& bytes, const std::string& extra) {
     std::string path = m_dir + "/input" + std::to_string(++g_fileCounter);
     test_support::WriteText(path, bytes);
     Softkey("seal add " + serial + " '" + name + "' " + path + " " + extra);
 }
 
-void SealRigTest::InstallSealLibrary(const std::string& sealLibrary, const std::string& skfLibrary) {
+void SealRigTest::InstallSealLibrary(const std::string& sealLibrary,
+                                     const std::string& skfLibrary) {
     std::string family = LibraryFamily(skfLibrary);
     Softkey("install-seal-library --root " + m_dir + "/drivers --name '" + sealLibrary + "'" +
             (family.empty() ? "" : " --family '" + family + "'"));
@@ -37,7 +39,8 @@ void SealRigTest::AddOwnKey(const std::string& serial) {
     Softkey("container create " + serial + " C1 sm2");
 }
 
-void SealRigTest::AddVendorKey(const std::string& serial, const std::string& vpid, const std::string& skfLibrary) {
+void SealRigTest::AddVendorKey(const std::string& serial, const std::string& vpid,
+                               const std::string& skfLibrary) {
     InstallDriver(skfLibrary);
     AddKey(serial, vpid, "--drivers " + skfLibrary);
     Softkey("container create " + serial + " C1 sm2");
@@ -63,6 +66,7 @@ const SealRecord* InspectableKey::Record(const std::string& name) const {
 std::string PngBytes(int width, int height, const std::string& tail) {
     std::string png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16);
     for (int value : {width, height})
-        for (int shift = 24; shift >= 0; shift -= 8) png += static_cast<char>((value >> shift) & 0xFF);
+        for (int shift = 24; shift >= 0; shift -= 8)
+            png += static_cast<char>((value >> shift) & 0xFF);
     return png + tail;
 }

@@ -18,7 +18,8 @@ protected:
     // A plugged key of the maker's own middleware (kind 0) with one container.
     void AddOwnKey(const std::string& serial);
     // A plugged key listed only by `skfLibrary` (installed), with one container.
-    void AddVendorKey(const std::string& serial, const std::string& vpid, const std::string& skfLibrary);
+    void AddVendorKey(const std::string& serial, const std::string& vpid,
+                      const std::string& skfLibrary);
     // The names of the key's files, one per line with their sizes.
     std::string FileList(const std::string& serial);
 };

@@ -67,12 +67,14 @@ TEST_F(ReadSealDataTest, EachSealBecomesARecordOfFortyTwoSquareAndTheLaterOfTwoN
         EXPECT_EQ(ab->height, 42);
         std::string form = lib->form;
         std::string log = LogText().substr(mark);
-        EXPECT_TRUE(InOrder(log, {"start ReadGGZYSealImg", "start readHCSealImg", "start read" + form + "SealData",
-                                        "read" + form + "SealData sealinfo data:", "start parseGGZYXML",
-                                        "SealData Parse Success", "XMLdata get sealname", "XMLdata get sealdata",
-                                        "XMLdata get sealtime", "end parseGGZYXML"}));
+        EXPECT_TRUE(InOrder(
+            log, {"start ReadGGZYSealImg", "start readHCSealImg", "start read" + form + "SealData",
+                  "read" + form + "SealData sealinfo data:", "start parseGGZYXML",
+                  "SealData Parse Success", "XMLdata get sealname", "XMLdata get sealdata",
+                  "XMLdata get sealtime", "end parseGGZYXML"}));
         EXPECT_EQ(Occurrences(log, "end parseGGZYXML"), 3u);
-        EXPECT_EQ(Occurrences(log, "LoadANCALibrary dll failed"), 0u);  // the seal library is loaded
+        EXPECT_EQ(Occurrences(log, "LoadANCALibrary dll failed"),
+                  0u);  // the seal library is loaded
         Softkey("delete V1");
     }
 }
@@ -101,21 +103,27 @@ TEST_F(ReadSealDataTest, SealsWithoutDataOrWithoutTheirDescriptionMakeNoRecord) 
     EXPECT_EQ(LogCount("parseGGZYXML error"), 1u);  // the empty seal's data element has no text
 
     std::string name = "n", data = "d", time = "t";
-    const char* broken[] = {
-        "<seal><sealinfo><sealname>x</sealname>",                                      // not well formed
-        "<seal><other/></seal>",                                                          // no sealinfo
-        "<seal><sealinfo><sealname>x</sealname><sealdata>y</sealdata></sealinfo></seal>",  // no sealtime
-        "<seal><sealinfo><sealname/><sealdata>y</sealdata><sealtime>z</sealtime></sealinfo></seal>",
-        "",
-    };
+    const char*
+        broken
+            [] =
+                {
+                    "<seal><sealinfo><sealname>x</sealname>",  // not well formed
+                    "<seal><other/></seal>",                   // no sealinfo
+                    "<seal><sealinfo><sealname>x</sealname><sealdata>y</sealdata></sealinfo></"
+                    "seal>",  // no sealtime
+                    "<seal><sealinfo><sealname/><sealdata>y</sealdata><sealtime>z</sealtime></"
+                    "sealinfo></seal>",
+                    "",
+                };
     for (const char* xml : broken) {
         EXPECT_FALSE(key.parseGGZYXML(xml, name, data, time)) << xml;
         EXPECT_EQ(name + data + time, "ndt") << xml;
     }
-    ASSERT_TRUE(key.parseGGZYXML("<r><sealinfo><sealname> a &amp; b </sealname><sealdata>\n d \n</sealdata>"
-                                 "<sealtime>&lt;t&gt;</sealtime></sealinfo><sealinfo><sealname>2nd</sealname>"
-                                 "</sealinfo></r>",
-                                 name, data, time));
+    ASSERT_TRUE(key.parseGGZYXML(
+        "<r><sealinfo><sealname> a &amp; b </sealname><sealdata>\n d \n</sealdata>"
+        "<sealtime>&lt;t&gt;</sealtime></sealinfo><sealinfo><sealname>2nd</sealname>"
+        "</sealinfo></r>",
+        name, data, time));
     EXPECT_EQ(name, " a & b ");
     EXPECT_EQ(data, "\n d \n");
     EXPECT_EQ(time, "<t>");
@@ -130,7 +138,8 @@ TEST_F(ReadSealDataTest, TheHNXAFormGivesOneRecordAndRefusesLengthsPastItsBuffer
         EXPECT_EQ(key.RecordCount(), 1u);
         ASSERT_NE(key.Record("One"), nullptr);
         EXPECT_EQ(key.Record("One")->width, 42);
-        EXPECT_TRUE(InOrder(LogText(), {"start readHCSealImg", "start readHNXASealData", "end parseGGZYXML"}));
+        EXPECT_TRUE(InOrder(LogText(),
+                            {"start readHCSealImg", "start readHNXASealData", "end parseGGZYXML"}));
     }
     // A seal whose description needs more than the buffer: the library reports the full length.
     Softkey("delete V1");

@@ -28,7 +28,8 @@ TEST(SealSize, NamesWithSizesAndTheFixedStampNames) {
             EXPECT_EQ(s.height, 40) << name;
         }
     }
-    Size one = RecordSize("VUVISignStamp1"), two = RecordSize("VUVISignStamp2"), eseal = RecordSize("ESEAL");
+    Size one = RecordSize("VUVISignStamp1"), two = RecordSize("VUVISignStamp2"),
+         eseal = RecordSize("ESEAL");
     EXPECT_EQ(one.width * 1000 + one.height, 40040);
     EXPECT_EQ(two.width * 1000 + two.height, 20020);
     EXPECT_EQ(eseal.width * 1000 + eseal.height, 45045);
@@ -40,8 +41,8 @@ TEST(SealSize, NamesWithSizesAndTheFixedStampNames) {
 }
 
 TEST(SealSize, NamesWithoutANumberOrOutOfRangeCarryNoSize) {
-    for (const char* name : {"a_b_c_d", "a_b_c", "logo", "seal_12_", "_", "a_99999999999_5", "a_5_-2147483649",
-                              "eseal", "ESEAL_1_2_3", "x_ _4"}) {
+    for (const char* name : {"a_b_c_d", "a_b_c", "logo", "seal_12_", "_", "a_99999999999_5",
+                             "a_5_-2147483649", "eseal", "ESEAL_1_2_3", "x_ _4"}) {
         Size s = RecordSize(name);
         EXPECT_FALSE(s.known) << name;
         EXPECT_EQ(s.width, -1) << name;

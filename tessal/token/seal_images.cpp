@@ -45,7 +45,8 @@ std::vector<std::string> SkfUKey::ListFiles(ULONG& rc) {
     rc = m_skf.SKF_EnumFiles(m_hApp, buffer.data(), &filled);
     if (rc != SAR_OK) return names;
     // Only the bytes the driver filled, and never past the buffer; a list cut short fails.
-    if (!EndedNameList(buffer.data(), std::min<size_t>(filled, buffer.size()), names)) rc = SAR_FAIL;
+    if (!EndedNameList(buffer.data(), std::min<size_t>(filled, buffer.size()), names))
+        rc = SAR_FAIL;
     return names;
 }
 
@@ -77,7 +78,8 @@ void SkfUKey::ReadSKFFile() {
 
 void SkfUKey::ReadSKFFileByName(std::string fileName, std::string& out) {
     FILEATTRIBUTE attr{};
-    ULONG rc = m_skf.SKF_GetFileInfo ? m_skf.SKF_GetFileInfo(m_hApp, Text(fileName), &attr) : SAR_NOTSUPPORTYETERR;
+    ULONG rc = m_skf.SKF_GetFileInfo ? m_skf.SKF_GetFileInfo(m_hApp, Text(fileName), &attr)
+                                     : SAR_NOTSUPPORTYETERR;
     if (rc != SAR_OK) {
         TLOG_ERROR("SKF_GetFileInfo fail,error is:" << std::hex << rc);
         return;
@@ -117,7 +119,8 @@ CResult SkfUKey::ReadWholeFile(const std::string& name, ByteArray& bytes, const 
         TESSAL_FAIL(result, 18, function);
         return result;
     }
-    if (ReadKeyFile(name, attr.FileSize, attr.FileSize, bytes) != SAR_OK) TESSAL_FAIL(result, 19, function);
+    if (ReadKeyFile(name, attr.FileSize, attr.FileSize, bytes) != SAR_OK)
+        TESSAL_FAIL(result, 19, function);
     return result;
 }
 
@@ -130,18 +133,21 @@ CResult SkfUKey::GetGmSeal(ByteArray& seal) {
 
 CResult SkfUKey::ImportSeal(ByteArray& image, std::string name) {
     CResult result;
-    if (!m_skf.SKF_GetFileInfo || !m_skf.SKF_DeleteFile || !m_skf.SKF_CreateFile || !m_skf.SKF_WriteFile) {
+    if (!m_skf.SKF_GetFileInfo || !m_skf.SKF_DeleteFile || !m_skf.SKF_CreateFile ||
+        !m_skf.SKF_WriteFile) {
         TESSAL_FAIL(result, 52, "SkfUKey::ImportSeal");
         return result;
     }
     FILEATTRIBUTE attr{};
-    if (m_skf.SKF_GetFileInfo(m_hApp, Text(name), &attr) == SAR_OK) m_skf.SKF_DeleteFile(m_hApp, Text(name));
+    if (m_skf.SKF_GetFileInfo(m_hApp, Text(name), &attr) == SAR_OK)
+        m_skf.SKF_DeleteFile(m_hApp, Text(name));
     ULONG size = static_cast<ULONG>(image.length());
     if (m_skf.SKF_CreateFile(m_hApp, Text(name), size, kAnyoneRights, kAnyoneRights) != SAR_OK) {
         TESSAL_FAIL(result, 52, "SkfUKey::ImportSeal");
         return result;
     }
-    if (m_skf.SKF_WriteFile(m_hApp, Text(name), 0, const_cast<BYTE*>(image.data()), size) != SAR_OK) {
+    if (m_skf.SKF_WriteFile(m_hApp, Text(name), 0, const_cast<BYTE*>(image.data()), size) !=
+        SAR_OK) {
         // No half-written seal stays behind under the name.
         m_skf.SKF_DeleteFile(m_hApp, Text(name));
         TESSAL_FAIL(result, 52, "SkfUKey::ImportSeal");
@@ -157,7 +163,8 @@ CResult SkfUKey::DeleteAllImg() {
     ULONG length = kDeleteListSize;
     if (m_skf.SKF_EnumFiles(m_hApp, buffer.data(), &length) != SAR_OK) return result;
     std::vector<std::string> files;
-    if (!EndedNameList(buffer.data(), std::min<size_t>(length, buffer.size()), files)) return result;
+    if (!EndedNameList(buffer.data(), std::min<size_t>(length, buffer.size()), files))
+        return result;
     for (const std::string& file : files) {
         if (m_skf.SKF_DeleteFile(m_hApp, Text(file)) != SAR_OK) {
             TESSAL_FAIL(result, 13, "SkfUKey::DeleteAllImg");

@@ -82,7 +82,8 @@ void SkfUKey::LoadSealLibrary() {
 }
 
 void SkfUKey::LoadANCALibrary() {
-    if (m_libName == kOesSkfLibrary) m_hSealModule = platform::LoadModule(ModulePath(kOesSealLibrary));
+    if (m_libName == kOesSkfLibrary)
+        m_hSealModule = platform::LoadModule(ModulePath(kOesSealLibrary));
     if (!m_hSealModule) {
         TLOG_DEBUG("LoadANCALibrary dll failed");
         return;
@@ -131,7 +132,8 @@ int SkfUKey::ReadGGZYSealImg() {
             TLOG_DEBUG("readHNXASealData return 0");
             return 0;
         }
-        constructGGZYSeal(std::string(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(length)));
+        constructGGZYSeal(
+            std::string(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(length)));
         return 1;
     }
     if (m_readSealDataGGZY || m_readSealDataGZ) {
@@ -165,7 +167,8 @@ void SkfUKey::constructGGZYSeal(const std::string& xml) {
     StoreSeal(name, data, kGGZYSealSize, kGGZYSealSize, time);
 }
 
-bool SkfUKey::parseGGZYXML(const std::string& xml, std::string& name, std::string& data, std::string& time) {
+bool SkfUKey::parseGGZYXML(const std::string& xml, std::string& name, std::string& data,
+                           std::string& time) {
     TLOG_DEBUG("start parseGGZYXML");
     tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
     if (doc.Parse(xml.data(), xml.size()) != tinyxml2::XML_SUCCESS) return false;
@@ -204,8 +207,8 @@ int SkfUKey::ReadOESSealImg() {
     for (std::string& id : ids) {
         std::vector<unsigned char> seal(kSealDataBufferSize, 0);
         int sealLength = kSealDataBufferSize;
-        rc = m_oesGetSeal(reinterpret_cast<unsigned char*>(&id[0]), static_cast<int>(id.size()), seal.data(),
-                          &sealLength);
+        rc = m_oesGetSeal(reinterpret_cast<unsigned char*>(&id[0]), static_cast<int>(id.size()),
+                          seal.data(), &sealLength);
         if (rc != 0 || sealLength < 0 || sealLength > kSealDataBufferSize) {
             TLOG_ERROR("oes_getSeal fail,error is:" << rc);
             continue;
@@ -224,7 +227,8 @@ int SkfUKey::ReadOESSealImg() {
             TLOG_ERROR("oes_getSealImage2 fail,error is:" << rc);
             continue;
         }
-        StoreSeal(id, Base64Encode(ByteArray(image.data(), static_cast<unsigned long>(written))), width, height, "");
+        StoreSeal(id, Base64Encode(ByteArray(image.data(), static_cast<unsigned long>(written))),
+                  width, height, "");
     }
     return static_cast<int>(m_sealMap.size());
 }

@@ -27,10 +27,12 @@ using ReadSealDataGZFunction = const char*(int index);
 // Seal identifiers, each NUL-terminated, the list ended by an empty one.
 using OesGetSealListFunction = int(unsigned char* list, int* length);
 // The seal of one identifier (`idLength` without the NUL).
-using OesGetSealFunction = int(unsigned char* id, int idLength, unsigned char* seal, int* sealLength);
+using OesGetSealFunction = int(unsigned char* id, int idLength, unsigned char* seal,
+                               int* sealLength);
 // With a null `image`: the image length; with a buffer: the image bytes, width and height.
-using OesGetSealImageFunction = int(unsigned char* seal, int sealLength, int flag, unsigned char* image,
-                                    int* imageLength, int* width, int* height);
+using OesGetSealImageFunction = int(unsigned char* seal, int sealLength, int flag,
+                                    unsigned char* image, int* imageLength, int* width,
+                                    int* height);
 
 // Buffer sizes the callers of these entry points use.
 constexpr int kSealDataBufferSize = 102400;

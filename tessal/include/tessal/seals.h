@@ -7,8 +7,8 @@
 
 // The seal image read from the key's files (the last file of the key), its size and name.
 // The image is Base64, except for keys driven by "SxcaCsp11_3000GM.dll": their raw bytes.
-TESSAL_API bool ZYKGetUkeyStampImg(int& width, int& height, std::string& sealInfo, std::string& name,
-                                   std::string& image);
+TESSAL_API bool ZYKGetUkeyStampImg(int& width, int& height, std::string& sealInfo,
+                                   std::string& name, std::string& image);
 // The names (UTF-8) of the seals read when the key was opened, joined with ";".
 TESSAL_API std::string ZYKGetUkeyStampImgNames();
 // The image text of the seal with this UTF-8 name; empty (and true) when there is none.
