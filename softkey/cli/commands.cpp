@@ -6,10 +6,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <iostream>
+#include <set>
 
 #include "core/faults.h"
 #include "core/fs_util.h"
+#include "core/seal_list.h"
 #include "core/softcrypto.h"
 #include "core/vbus.h"
 
@@ -136,6 +139,56 @@ void ExpectCount(const Args& a, size_t n, const char* usage) {
     if (a.positional.size() != n) throw UsageError(std::string("usage: softkey ") + usage);
 }
 
+// The present local time as "YYYY-MM-DD HH:MM:SS".
+std::string LocalTimeText() {
+    time_t now = time(nullptr);
+    struct tm parts {};
+    localtime_r(&now, &parts);
+    char text[32];
+    strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return text;
+}
+
+// Entry points of the seal libraries that faults may name.
+const std::set<std::string> kSealEntryPoints = {"IsUKIn",          "GetSealCount", "ReadSealData",
+                                                "OES_GetSealList", "OES_GetSeal",  "OES_GetSealImage"};
+// Misbehaviours a fault may ask for instead of a failure code.
+const std::set<std::string> kQuirks = {"unterminated", "overlong"};
+
+// The seal library built for each catalogue seal library name.
+const char* const kSealLibraryBuilds[][2] = {
+    {"XS_GetSealInfo.dll", "libsoftkey_seal_hnxa.so"},
+    {"SNCA_GetSeal180514.dll", "libsoftkey_seal_ggzy.so"},
+    {"SEAL_GZCA_KGseal.dll", "libsoftkey_seal_gz.so"},
+    {"ahca_oes.dll", "libsoftkey_seal_oes.so"},
+};
+
+// Copies a library (--from, else `built` beside the tool's lib directory) to ROOT/FAMILY/NAME.
+void InstallLibrary(const Args& a, const std::string& built) {
+    if (!a.Has("--root") || !a.Has("--name")) throw UsageError("the command needs --root and --name");
+    std::string name = a.Option("--name");
+    std::string family = a.Option("--family");
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
+        throw UsageError("--name must be a plain file name");
+    if (family.find("..") != std::string::npos) throw UsageError("--family must not contain ..");
+    std::string source = a.Option("--from");
+    if (source.empty()) {
+        char exe[4096];
+        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+        if (n <= 0) throw std::runtime_error("cannot find the program's own directory");
+        std::string dir(exe, static_cast<size_t>(n));
+        dir = dir.substr(0, dir.rfind('/'));
+        source = dir + "/../lib/" + built;
+    }
+    std::string library;
+    if (!ReadWholeFile(source, library)) throw std::runtime_error("cannot read the library " + source);
+    std::string dir = a.Option("--root") + (family.empty() ? "" : "/" + family);
+    MakeDirs(dir);
+    // A fresh file each time (renamed into place), so a process using the old copy keeps it.
+    WriteFileAtomic(dir + "/" + name, library, 0755);
+    std::printf("installed %s/%s\n", dir.c_str(), name.c_str());
+}
+
 }  // namespace
 
 const std::string& Args::At(size_t i, const char* what) const {
@@ -244,6 +297,7 @@ int CmdDelete(const Store& store, const Args& a) {
     if (!store.Exists(serial)) throw std::runtime_error("no key with serial " + serial);
     if (PluggedSession(store, serial)) Unplug(store, serial);
     ClearFaults(store, serial);
+    RemoveSeals(store, serial);
     store.Remove(serial);
     std::printf("deleted %s\n", serial.c_str());
     return 0;
@@ -260,42 +314,77 @@ int CmdFault(const Store& store, const Args& a) {
     f.serial = a.At(0, "serial");
     if (!store.Exists(f.serial)) throw std::runtime_error("no key with serial " + f.serial);
     f.function = a.At(1, "function");
-    if (f.function.compare(0, 4, "SKF_") != 0) throw UsageError("FUNCTION must be an SKF function name");
-    f.code = ParseNumber(a.At(2, "code"), "CODE");
-    if (f.code == 0) throw UsageError("CODE must not be 0");
+    if (f.function.compare(0, 4, "SKF_") != 0 && !kSealEntryPoints.count(f.function))
+        throw UsageError("FUNCTION must be an SKF function or a seal library entry point");
+    const std::string& code = a.At(2, "code");
+    if (kQuirks.count(code)) {
+        f.quirk = code;
+    } else {
+        f.code = ParseNumber(code, "CODE");
+        if (f.code == 0) throw UsageError("CODE must not be 0");
+    }
     f.count = ParseNumber(a.Option("--count", "1"), "--count");
     if (f.count == 0) throw UsageError("--count must be at least 1");
     f.arg = a.Option("--arg");
     AddFault(store, f);
-    std::printf("%s of %s fails with 0x%08X for %u call(s)\n", f.function.c_str(), f.serial.c_str(), f.code,
-                f.count);
+    if (!f.quirk.empty())
+        std::printf("%s of %s is %s for %u call(s)\n", f.function.c_str(), f.serial.c_str(), f.quirk.c_str(), f.count);
+    else
+        std::printf("%s of %s fails with 0x%08X for %u call(s)\n", f.function.c_str(), f.serial.c_str(), f.code,
+                    f.count);
     return 0;
 }
 
 int CmdInstallDriver(const Store&, const Args& a) {
-    ExpectCount(a, 0, "install-driver --root DIR --name LIBNAME [--family FAMILY]");
-    if (!a.Has("--root") || !a.Has("--name")) throw UsageError("install-driver needs --root and --name");
-    std::string name = a.Option("--name");
-    std::string family = a.Option("--family");
-    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
-        throw UsageError("--name must be a plain file name");
-    if (family.find("..") != std::string::npos) throw UsageError("--family must not contain ..");
-    std::string source = a.Option("--from");
-    if (source.empty()) {
-        char exe[4096];
-        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-        if (n <= 0) throw std::runtime_error("cannot find the program's own directory");
-        std::string dir(exe, static_cast<size_t>(n));
-        dir = dir.substr(0, dir.rfind('/'));
-        source = dir + "/../lib/libsoftkey.so";
+    ExpectCount(a, 0, "install-driver --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]");
+    InstallLibrary(a, "libsoftkey.so");
+    return 0;
+}
+
+int CmdInstallSealLibrary(const Store&, const Args& a) {
+    ExpectCount(a, 0, "install-seal-library --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]");
+    std::string built;
+    for (const auto& pair : kSealLibraryBuilds)
+        if (a.Option("--name") == pair[0]) built = pair[1];
+    if (built.empty() && !a.Has("--from"))
+        throw UsageError("--name must be a catalogue seal library name unless --from is given");
+    InstallLibrary(a, built);
+    return 0;
+}
+
+int CmdSeal(const Store& store, const Args& a) {
+    const std::string& verb = a.At(0, "seal command (add or list)");
+    if (verb == "list") {
+        ExpectCount(a, 2, "seal list SN");
+        const std::string& serial = a.At(1, "serial");
+        Store::Lock lock(store, false);
+        if (!store.Exists(serial)) throw std::runtime_error("no key with serial " + serial);
+        for (const SealEntry& e : LoadSeals(store, serial))
+            std::printf("%s %s %zu%s\n", e.name.c_str(), SealFormName(e.form), e.image.size(),
+                        e.time.empty() ? "" : (" " + e.time).c_str());
+        return 0;
     }
-    std::string library;
-    if (!ReadWholeFile(source, library)) throw std::runtime_error("cannot read the library " + source);
-    std::string dir = a.Option("--root") + (family.empty() ? "" : "/" + family);
-    MakeDirs(dir);
-    // A fresh file each time (renamed into place), so a process using the old copy keeps it.
-    WriteFileAtomic(dir + "/" + name, library, 0755);
-    std::printf("installed %s/%s\n", dir.c_str(), name.c_str());
+    if (verb != "add") throw UsageError("unknown seal command " + verb);
+    ExpectCount(a, 4, "seal add SN NAME IMAGE [--time T] [--form ggzy|oes]");
+    const std::string& serial = a.At(1, "serial");
+    SealEntry seal;
+    seal.name = a.At(2, "seal name");
+    if (seal.name.empty() || seal.name.size() > 255) throw UsageError("seal name must have 1 to 255 characters");
+    std::string image = ReadInput(a.At(3, "image path"));
+    seal.image.assign(image.begin(), image.end());
+    seal.time = a.Has("--time") ? a.Option("--time") : LocalTimeText();
+    try {
+        seal.form = ParseSealForm(a.Option("--form", "ggzy"));
+    } catch (const std::invalid_argument& e) {
+        throw UsageError(e.what());
+    }
+    Store::Lock lock(store, true);
+    if (!store.Exists(serial)) throw std::runtime_error("no key with serial " + serial);
+    std::vector<SealEntry> seals = LoadSeals(store, serial);
+    seals.push_back(seal);
+    SaveSeals(store, serial, seals);
+    std::printf("added %s seal %s (%zu bytes) to %s\n", SealFormName(seal.form), seal.name.c_str(), image.size(),
+                serial.c_str());
     return 0;
 }
 

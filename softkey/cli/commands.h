@@ -32,6 +32,8 @@ int CmdShow(const Store& store, const Args& a);
 int CmdDelete(const Store& store, const Args& a);
 int CmdFault(const Store& store, const Args& a);
 int CmdInstallDriver(const Store& store, const Args& a);
+int CmdInstallSealLibrary(const Store& store, const Args& a);
+int CmdSeal(const Store& store, const Args& a);
 int CmdFile(const Store& store, const Args& a);
 int CmdCert(const Store& store, const Args& a);
 int CmdContainer(const Store& store, const Args& a);

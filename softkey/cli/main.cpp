@@ -15,8 +15,10 @@ const char kUsage[] =
     "  create --serial SN --vid HEX4 --pid HEX4 [--label L] [--app NAME] [--user-pin P]\n"
     "         [--admin-pin P] [--retries N] [--drivers NAME[,NAME...]]\n"
     "  plug SN | unplug SN | list | show SN | delete SN\n"
-    "  fault SN FUNCTION CODE [--count N] [--arg TEXT] | fault SN clear\n"
+    "  fault SN FUNCTION (CODE|unterminated|overlong) [--count N] [--arg TEXT] | fault SN clear\n"
     "  install-driver --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]\n"
+    "  install-seal-library --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]\n"
+    "  seal add SN NAME IMAGE [--time T] [--form ggzy|oes] | seal list SN\n"
     "  file put SN NAME PATH | file get SN NAME PATH | file list SN\n"
     "  cert import SN CONTAINER (sign|enc) PATH | cert export SN CONTAINER (sign|enc) PATH\n"
     "  container list SN | container create SN NAME (rsa1024|rsa2048|rsa4096|sm2)\n"
@@ -27,7 +29,7 @@ const char kUsage[] =
 const std::set<std::string> kOptions = {"--store", "--serial", "--vid",     "--pid",   "--label",
                                         "--app",   "--user-pin", "--admin-pin", "--retries",
                                         "--drivers", "--count", "--arg",    "--root",  "--name",
-                                        "--family", "--from"};
+                                        "--family", "--from",  "--time",  "--form"};
 
 Args Parse(int argc, char** argv) {
     Args a;
@@ -61,6 +63,8 @@ int main(int argc, char** argv) {
         if (command == "delete") return CmdDelete(store, a);
         if (command == "fault") return CmdFault(store, a);
         if (command == "install-driver") return CmdInstallDriver(store, a);
+        if (command == "install-seal-library") return CmdInstallSealLibrary(store, a);
+        if (command == "seal") return CmdSeal(store, a);
         if (command == "file") return CmdFile(store, a);
         if (command == "cert") return CmdCert(store, a);
         if (command == "container") return CmdContainer(store, a);

@@ -52,6 +52,10 @@ std::vector<Fault> Read(const Store& store) {
         f.code = v["code"].GetUint();
         f.count = v["count"].GetUint();
         f.arg = v["arg"].GetString();
+        if (v.HasMember("quirk")) {
+            if (!v["quirk"].IsString()) throw std::runtime_error("faults file is damaged");
+            f.quirk = v["quirk"].GetString();
+        }
         faults.push_back(f);
     }
     return faults;
@@ -77,6 +81,10 @@ void Write(const Store& store, const std::vector<Fault>& faults) {
         w.Uint(f.count);
         w.Key("arg");
         w.String(f.arg.c_str());
+        if (!f.quirk.empty()) {
+            w.Key("quirk");
+            w.String(f.quirk.c_str());
+        }
         w.EndObject();
     }
     w.EndArray();
@@ -105,21 +113,38 @@ void ClearFaults(const Store& store, const std::string& serial) {
     Write(store, kept);
 }
 
-uint32_t TakeFault(const Store& store, const std::string& serial, const std::string& function,
-                   const std::string& arg) {
-    if (!PathExists(store.FaultsPath())) return 0;
+namespace {
+
+// Consumes the first fault of `serial` and `function` that matches `arg` and is a quirk or not.
+bool TakeMatching(const Store& store, const std::string& serial, const std::string& function,
+                  const std::string& arg, bool quirk, Fault& taken) {
+    if (!PathExists(store.FaultsPath())) return false;
     FaultLock lock(store);
     std::vector<Fault> faults = Read(store);
     for (size_t i = 0; i < faults.size(); ++i) {
         Fault& f = faults[i];
-        if (f.serial != serial || f.function != function) continue;
+        if (f.serial != serial || f.function != function || f.quirk.empty() == quirk) continue;
         if (!f.arg.empty() && f.arg != arg) continue;
-        uint32_t code = f.code;
+        taken = f;
         if (--f.count == 0) faults.erase(faults.begin() + static_cast<long>(i));
         Write(store, faults);
-        return code;
+        return true;
     }
-    return 0;
+    return false;
+}
+
+}  // namespace
+
+uint32_t TakeFault(const Store& store, const std::string& serial, const std::string& function,
+                   const std::string& arg) {
+    Fault f;
+    return TakeMatching(store, serial, function, arg, false, f) ? f.code : 0;
+}
+
+std::string TakeQuirk(const Store& store, const std::string& serial, const std::string& function,
+                      const std::string& arg) {
+    Fault f;
+    return TakeMatching(store, serial, function, arg, true, f) ? f.quirk : std::string();
 }
 
 }  // namespace softkey

@@ -15,6 +15,9 @@ struct Fault {
     uint32_t code = 0;
     uint32_t count = 1;
     std::string arg;  // when not empty, only calls naming this (container, file, ...) fail
+    // When not empty, the call misbehaves this way (for example "unterminated") instead of
+    // failing; what a quirk means is up to the function it names.
+    std::string quirk;
 };
 
 void AddFault(const Store& store, const Fault& fault);
@@ -24,5 +27,8 @@ void ClearFaults(const Store& store, const std::string& serial);
 // Consumes one matching fault and returns its code; 0 when none applies.
 uint32_t TakeFault(const Store& store, const std::string& serial, const std::string& function,
                    const std::string& arg);
+// Consumes one matching quirk and returns it; empty when none applies.
+std::string TakeQuirk(const Store& store, const std::string& serial, const std::string& function,
+                      const std::string& arg);
 
 }  // namespace softkey

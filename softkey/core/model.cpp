@@ -29,29 +29,6 @@ std::string Sha256Hex(const std::string& text) {
     return hex;
 }
 
-std::string ToBase64(const Bytes& bytes) {
-    if (bytes.empty()) return std::string();
-    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]), bytes.data(),
-                            static_cast<int>(bytes.size()));
-    out.resize(static_cast<size_t>(n));
-    return out;
-}
-
-Bytes FromBase64(const std::string& text) {
-    if (text.empty()) return Bytes();
-    if (text.size() % 4 != 0) throw std::runtime_error("bad base64 in token file");
-    Bytes out(3 * text.size() / 4);
-    int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
-                            static_cast<int>(text.size()));
-    if (n < 0) throw std::runtime_error("bad base64 in token file");
-    size_t pad = 0;
-    if (text[text.size() - 1] == '=') ++pad;
-    if (text[text.size() - 2] == '=') ++pad;
-    out.resize(static_cast<size_t>(n) - pad);
-    return out;
-}
-
 void Key(Writer& w, const char* name, const std::string& value) {
     w.Key(name);
     w.String(value.c_str(), static_cast<rapidjson::SizeType>(value.size()));
@@ -134,6 +111,29 @@ std::optional<KeyPair> ReadKeyPair(const Value& container, const char* name) {
 }
 
 }  // namespace
+
+std::string ToBase64(const Bytes& bytes) {
+    if (bytes.empty()) return std::string();
+    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]), bytes.data(),
+                            static_cast<int>(bytes.size()));
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+Bytes FromBase64(const std::string& text) {
+    if (text.empty()) return Bytes();
+    if (text.size() % 4 != 0) throw std::runtime_error("bad base64 in token file");
+    Bytes out(3 * text.size() / 4);
+    int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                            static_cast<int>(text.size()));
+    if (n < 0) throw std::runtime_error("bad base64 in token file");
+    size_t pad = 0;
+    if (text[text.size() - 1] == '=') ++pad;
+    if (text[text.size() - 2] == '=') ++pad;
+    out.resize(static_cast<size_t>(n) - pad);
+    return out;
+}
 
 template <typename Item>
 static Item* FindByName(std::vector<Item>& items, const std::string& wanted) {

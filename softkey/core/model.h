@@ -77,6 +77,10 @@ Pin MakePin(const std::string& pin, uint32_t retries);
 void SetPin(Pin& p, const std::string& pin);
 bool PinMatches(const Pin& p, const std::string& pin);
 
+std::string ToBase64(const Bytes& bytes);
+// Throws std::runtime_error on malformed text.
+Bytes FromBase64(const std::string& text);
+
 std::string EncodeToken(const Token& token);
 // Throws std::runtime_error on malformed text.
 Token DecodeToken(const std::string& text);

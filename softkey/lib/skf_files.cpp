@@ -1,6 +1,7 @@
 // Files of an application, with their read and write rights.
 #include <cstring>
 
+#include "core/faults.h"
 #include "lib/runtime.h"
 
 using namespace softkey;
@@ -27,6 +28,16 @@ size_t UsedSpace(const Token& t) {
     for (const Application& a : t.apps)
         for (const FileEntry& f : a.files) used += f.data.size();
     return used;
+}
+
+// A list as a faulty library writes it: the names without the NULs that end the list.
+ULONG WriteUnterminatedList(const std::vector<std::string>& names, LPSTR buffer, ULONG* size) {
+    std::string list;
+    for (const std::string& n : names) list += (list.empty() ? "" : std::string(1, '\0')) + n;
+    if (*size < list.size()) return SAR_BUFFER_TOO_SMALL;
+    std::memcpy(buffer, list.data(), list.size());
+    *size = static_cast<ULONG>(list.size());
+    return SAR_OK;
 }
 
 }  // namespace
@@ -88,6 +99,8 @@ SKF_EXPORT ULONG SKF_EnumFiles(HAPPLICATION hApplication, LPSTR szFileList, ULON
             if (!app) return SAR_APPLICATION_NOT_EXISTS;
             std::vector<std::string> names;
             for (const FileEntry& f : app->files) names.push_back(f.name);
+            if (szFileList && pulSize && TakeQuirk(CurrentStore(), h.serial, "SKF_EnumFiles", "") == "unterminated")
+                return WriteUnterminatedList(names, szFileList, pulSize);
             return WriteNameList(names, szFileList, pulSize);
         });
     });

@@ -143,7 +143,7 @@ TEST_F(CliTest, BadInputFailsClearlyAndChangesNothing) {
     ExpectFailsAndChangesNothing("unplug SN3", "is not plugged");
     ExpectFailsAndChangesNothing("delete NOPE", "no key with serial NOPE");
     ExpectFailsAndChangesNothing("fault SN3 SKF_ConnectDev zero", "CODE must be a number");
-    ExpectFailsAndChangesNothing("fault SN3 ConnectDev 1", "FUNCTION must be an SKF function name");
+    ExpectFailsAndChangesNothing("fault SN3 ConnectDev 1", "FUNCTION must be an SKF function or a seal library entry point");
     ExpectFailsAndChangesNothing("container create SN3 C1 sm2", "exists already");
     ExpectFailsAndChangesNothing("container create SN3 C2 rsa3072", "key kind must be");
     ExpectFailsAndChangesNothing("container pubkey SN3 C1 enc " + m_dir + "/x.pem", "has no enc key");
@@ -158,6 +158,37 @@ TEST_F(CliTest, BadInputFailsClearlyAndChangesNothing) {
     EXPECT_FALSE(softkey::PathExists(m_dir + "/x.pem"));
     EXPECT_FALSE(softkey::PathExists(m_dir + "/c.pem"));
     EXPECT_EQ(Cli("").status, 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CliTest, SealListsAndSealLibraries) {
+    ASSERT_EQ(Cli("create --serial SL --vid 5448 --pid 0004").status, 0);
+    std::string image = m_dir + "/img";
+    softkey::WriteFileAtomic(image, std::string("a\0b", 3));
+    ASSERT_EQ(Cli("seal add SL 'A b' " + image + " --time T1").status, 0);
+    ASSERT_EQ(Cli("seal add SL O " + image + " --form oes --time ''").status, 0);
+    ASSERT_EQ(Cli("seal add SL 'A b' " + image + " --time T2").status, 0);  // names may repeat
+    EXPECT_EQ(Cli("seal list SL").out, "A b ggzy 3 T1\nO oes 3\nA b ggzy 3 T2\n");
+    // Bad input changes nothing.
+    EXPECT_EQ(Cli("seal add SL X " + image + " --form pdf").status, 2);
+    EXPECT_EQ(Cli("seal add SL X " + m_dir + "/missing").status, 1);
+    EXPECT_EQ(Cli("seal add NOPE X " + image).status, 1);
+    EXPECT_EQ(Cli("seal list SL").out, "A b ggzy 3 T1\nO oes 3\nA b ggzy 3 T2\n");
+
+    ASSERT_EQ(Cli("install-seal-library --root " + m_dir + "/drv --name ahca_oes.dll --family AHCA").status, 0);
+    EXPECT_TRUE(softkey::PathExists(m_dir + "/drv/AHCA/ahca_oes.dll"));
+    EXPECT_EQ(Cli("install-seal-library --root " + m_dir + "/drv --name other.dll").status, 2);
+    EXPECT_FALSE(softkey::PathExists(m_dir + "/drv/other.dll"));
+
+    EXPECT_EQ(Cli("fault SL ReadSealData 5 --arg O").status, 0);
+    EXPECT_EQ(Cli("fault SL OES_GetSealImage overlong").status, 0);
+    EXPECT_EQ(Cli("fault SL Unknown 5").status, 2);
+    EXPECT_EQ(Cli("fault SL SKF_EnumFiles sometimes").status, 2);
+    ASSERT_EQ(Cli("delete SL").status, 0);
+    EXPECT_FALSE(softkey::PathExists(m_dir + "/store/seals/SL.json"));
 }
 
 }  // namespace

@@ -66,7 +66,7 @@ TEST_F(SoftkeyTest, FilesKeepTheirSizeRightsAndContent) {
 TEST_F(SoftkeyTest, InjectedFaultsFailTheNamedCallsAFixedNumberOfTimes) {
     AddKey("X1");
     SkfLibrary& lib = Lib();
-    softkey::AddFault(*m_store, {"X1", "SKF_ConnectDev", SAR_FAIL, 1, ""});
+    softkey::AddFault(*m_store, {"X1", "SKF_ConnectDev", SAR_FAIL, 1, "", ""});
     DEVHANDLE dev;
     EXPECT_EQ(SKF(lib, SKF_ConnectDev)(Text("X1"), &dev), static_cast<ULONG>(SAR_FAIL));
     HAPPLICATION app;
@@ -75,8 +75,8 @@ TEST_F(SoftkeyTest, InjectedFaultsFailTheNamedCallsAFixedNumberOfTimes) {
     HCONTAINER good, bad;
     ASSERT_EQ(SKF(lib, SKF_CreateContainer)(app, Text("good"), &good), SAR_OK);
     ASSERT_EQ(SKF(lib, SKF_CreateContainer)(app, Text("bad"), &bad), SAR_OK);
-    softkey::AddFault(*m_store, {"X1", "SKF_OpenContainer", SAR_FAIL, 3, "bad"});
-    softkey::AddFault(*m_store, {"X1", "SKF_ECCSignData", 0x0A10000F, 1, ""});
+    softkey::AddFault(*m_store, {"X1", "SKF_OpenContainer", SAR_FAIL, 3, "bad", ""});
+    softkey::AddFault(*m_store, {"X1", "SKF_ECCSignData", 0x0A10000F, 1, "", ""});
     HCONTAINER h;
     EXPECT_EQ(SKF(lib, SKF_OpenContainer)(app, Text("good"), &h), SAR_OK);
     EXPECT_EQ(SKF(lib, SKF_OpenContainer)(app, Text("bad"), &h), static_cast<ULONG>(SAR_FAIL));
@@ -91,12 +91,33 @@ TEST_F(SoftkeyTest, InjectedFaultsFailTheNamedCallsAFixedNumberOfTimes) {
 
     // Faults of one key never touch another.
     AddKey("X2");
-    softkey::AddFault(*m_store, {"X2", "SKF_EnumDev", SAR_FAIL, 1, ""});
+    softkey::AddFault(*m_store, {"X2", "SKF_EnumDev", SAR_FAIL, 1, "", ""});
     ULONG size = 0;
     EXPECT_EQ(SKF(lib, SKF_EnumDev)(TRUE, nullptr, &size), static_cast<ULONG>(SAR_FAIL));
     EXPECT_EQ(SKF(lib, SKF_EnumDev)(TRUE, nullptr, &size), SAR_OK);
     softkey::ClearFaults(*m_store, "X1");
     EXPECT_EQ(SKF(lib, SKF_OpenContainer)(app, Text("bad"), &h), SAR_OK);
+}
+
+TEST_F(SoftkeyTest, QuirksMisbehaveOnceWithoutFailing) {
+    AddKey("Q1");
+    SkfLibrary& lib = Lib();
+    DEVHANDLE dev;
+    HAPPLICATION app;
+    OpenLoggedIn(lib, "Q1", dev, app);
+    for (const char* name : {"ab", "c"}) ASSERT_EQ(SKF(lib, SKF_CreateFile)(app, Text(name), 1, 0xFF, 0xFF), SAR_OK);
+    softkey::AddFault(*m_store, {"Q1", "SKF_EnumFiles", 0, 1, "", "unterminated"});
+    EXPECT_EQ(softkey::TakeFault(*m_store, "Q1", "SKF_EnumFiles", ""), 0u);  // a quirk is no failure
+    char list[16];
+    std::memset(list, 'x', sizeof list);
+    ULONG size = sizeof list;
+    ASSERT_EQ(SKF(lib, SKF_EnumFiles)(app, list, &size), SAR_OK);
+    EXPECT_EQ(std::string(list, size), std::string("ab\0c", 4));
+    EXPECT_EQ(list[4], 'x');
+    size = sizeof list;
+    ASSERT_EQ(SKF(lib, SKF_EnumFiles)(app, list, &size), SAR_OK);  // used up: the list as it should be
+    EXPECT_EQ(std::string(list, size), std::string("ab\0c\0\0", 6));
+    EXPECT_EQ(softkey::TakeQuirk(*m_store, "Q1", "SKF_EnumFiles", ""), "");
 }
 
 TEST_F(SoftkeyTest, UnsupportedFunctionsSaySo) {

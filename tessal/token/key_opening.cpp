@@ -6,6 +6,7 @@
 #include "api/failure.h"
 #include "api/log.h"
 #include "devices/key_manager.h"
+#include "token/name_list.h"
 #include "token/skf_ukey.h"
 
 namespace {
@@ -22,18 +23,6 @@ constexpr size_t kMinPinLength = 6;
 const char* const kSlowLibraries[] = {"gdca_dal_ecc27.dll", "gdca_dal_szd3003_sm2.dll",
                                       "gdca_dal_szd3003_2.dll", "mtoken_gm3000_schca.dll",
                                       "mtoken_gm3000.dll"};
-
-// The names of a NUL-separated list, up to its first empty name or the end of the buffer.
-std::vector<std::string> NameList(const char* buffer, size_t size) {
-    std::vector<std::string> names;
-    size_t pos = 0;
-    while (pos < size && buffer[pos] != '\0') {
-        size_t len = strnlen(buffer + pos, size - pos);
-        names.emplace_back(buffer + pos, len);
-        pos += len + 1;
-    }
-    return names;
-}
 
 char* Text(const std::string& s) { return const_cast<char*>(s.c_str()); }
 
@@ -289,8 +278,4 @@ bool SkfUKey::IsDeviceConnected() {
     ULONG max = 0, remain = 0;
     BOOL isDefault = FALSE;
     return m_skf.SKF_GetPINInfo(m_hApp, USER_TYPE, &max, &remain, &isDefault) != SAR_DEVICE_REMOVED;
-}
-
-void SkfUKey::InitSealMap() {
-    // Seal images are read with the seal operations; a key opens without them.
 }

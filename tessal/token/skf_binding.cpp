@@ -55,8 +55,7 @@ CResult SkfUKey::InitFuncList() {
 
     std::string dir = LibraryDirectory(m_libName);
     TLOG_DEBUG(dir);
-    std::string path = dir == "/" ? dir + m_libName : dir + "/" + m_libName;
-    m_hSkfModule = platform::LoadModule(path);
+    m_hSkfModule = platform::LoadModule(ModulePath(m_libName));
     if (m_libName == kWatchDataLibrary) {
         // This vendor's library is always taken from its fixed installation path.
         platform::UnloadModule(m_hSkfModule);
@@ -79,9 +78,15 @@ CResult SkfUKey::InitFuncList() {
         return result;
     }
     TLOG_DEBUG(m_libName << " load success!");
-    // Seal libraries of the few vendors that ship one are bound with the seal operations.
+    LoadSealLibrary();
+    LoadANCALibrary();
     std::printf("end initFunclist\n");
     return result;
+}
+
+std::string SkfUKey::ModulePath(const std::string& fileName) const {
+    std::string dir = LibraryDirectory(m_libName);
+    return dir == "/" ? dir + fileName : dir + "/" + fileName;
 }
 
 void SkfUKey::Close() {
@@ -115,6 +120,5 @@ SkfUKey::~SkfUKey() {
     platform::UnloadModule(m_hSkfModule);
     m_hSkfModule = nullptr;
     m_skf = SkfFunctionList();
-    platform::UnloadModule(m_hSealModule);
-    m_hSealModule = nullptr;
+    UnloadSealLibrary();
 }

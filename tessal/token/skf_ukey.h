@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "skf/seal_library.h"
 #include "skf/skf.h"
 #include "token/skf_functions.h"
 #include "token/usb_key.h"
@@ -69,9 +70,37 @@ public:
     CResult VerifySM2P7(ByteArray& p7, ByteArray& content) override;
     CResult DecryptRSAData(ByteArray& in, ByteArray& out, int flag) override;
 
+    // Seal images: the vendor seal libraries, the seal map, the seal files on the key.
+    void LoadSealLibrary();
+    void LoadANCALibrary();
+    int ReadGGZYSealImg();
+    void constructGGZYSeal(const std::string& xml);
+    bool parseGGZYXML(const std::string& xml, std::string& name, std::string& data, std::string& time);
+    int ReadOESSealImg();
+    void ReadSKFFile();
+    void ReadSKFFileByName(std::string fileName, std::string& out);
+    CResult GetGmSeal(ByteArray& seal);
+    CResult ImportSeal(ByteArray& image, std::string name);
+    CResult DeleteAllImg();
+    CResult GetImgWithName(const std::string& name, std::string& image);
+    std::vector<std::string> GetStampImgNames();
+
 private:
     void Close();
     void InitSealMap();
+    // Stores a seal record under its name, replacing (and freeing) one stored before.
+    void StoreSeal(const std::string& name, const std::string& data, int width, int height,
+                   const std::string& time);
+    // The names of the application's files; `rc` receives the driver's answer.
+    std::vector<std::string> ListFiles(ULONG& rc);
+    // Reads `size` bytes of a file from offset 0 into a zeroed buffer of `room` bytes; `bytes`
+    // receives what the driver reported read, never more than the buffer holds.
+    ULONG ReadKeyFile(const std::string& name, ULONG size, size_t room, ByteArray& bytes);
+    // The whole file: code 18 when its size cannot be learnt, 19 when it cannot be read.
+    CResult ReadWholeFile(const std::string& name, ByteArray& bytes, const char* function);
+    void UnloadSealLibrary();
+    // Where a library of this key's family is loaded from.
+    std::string ModulePath(const std::string& fileName) const;
     // The key's application and container names; `rc` receives the driver's answer.
     std::vector<std::string> ListApplications(ULONG& rc);
     std::vector<std::string> ListContainers(ULONG& rc);
@@ -97,6 +126,14 @@ private:
     SkfFunctionList m_skf;
     void* m_hSkfModule = nullptr;
     void* m_hSealModule = nullptr;
+    SealIsUKInFunction* m_isUKIn = nullptr;
+    SealGetSealCountFunction* m_getSealCount = nullptr;
+    ReadSealDataHNXAFunction* m_readSealDataHNXA = nullptr;
+    ReadSealDataGGZYFunction* m_readSealDataGGZY = nullptr;
+    ReadSealDataGZFunction* m_readSealDataGZ = nullptr;
+    OesGetSealListFunction* m_oesGetSealList = nullptr;
+    OesGetSealFunction* m_oesGetSeal = nullptr;
+    OesGetSealImageFunction* m_oesGetSealImage = nullptr;
 };
 
 // Pause the driver binding makes around device changes: TESSAL_SETTLE_MS when set, else `fallback`.

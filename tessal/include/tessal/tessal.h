@@ -9,6 +9,7 @@
 #include "tessal/http.h"
 #include "tessal/logger.h"
 #include "tessal/result.h"
+#include "tessal/seals.h"
 #include "tessal/signing.h"
 #include "tessal/engine.h"
 #include "tessal/time_stamp.h"
