@@ -3,8 +3,10 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 #include "cloud/transport_settings.h"
+#include "devices/key_use.h"
 
 namespace {
 
@@ -41,31 +43,20 @@ struct Transfer {
     long totalTimeout;
 };
 
-// Each thread keeps one easy handle: its options are reset before every request, while its
-// connection and name caches let consecutive requests to a service reuse a connection.
-class ThreadHandle {
-public:
-    ~ThreadHandle() {
-        if (m_curl) curl_easy_cleanup(m_curl);
-    }
-    CURL* Fresh() {
-        if (m_curl)
-            curl_easy_reset(m_curl);
-        else
-            m_curl = curl_easy_init();
-        return m_curl;
-    }
-
-private:
-    CURL* m_curl = nullptr;
+struct EasyCleanup {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
 };
 
-// The common request procedure; `body` sets the method's body options.
+// The common request procedure; `body` sets the method's body options. Every request has an
+// easy handle of its own and a connection of its own, closed when it ends: nothing (connection,
+// session, cookie) is carried from one request to the next or kept in the host's threads.
 int Perform(bool verbose, const Transfer& t, const std::function<void(CURL*)>& body) {
     cloud::EnsureCurlGlobal();
-    thread_local ThreadHandle handle;
-    CURL* curl = handle.Fresh();
+    std::unique_ptr<CURL, EasyCleanup> handle(curl_easy_init());
+    CURL* curl = handle.get();
     if (!curl) return CURLE_FAILED_INIT;
+    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
     if (verbose) {
         curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
         curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, DebugToStdout);
@@ -82,7 +73,12 @@ int Perform(bool verbose, const Transfer& t, const std::function<void(CURL*)>& b
     struct curl_slist* connectTo = cloud::ApplyConnectTo(curl);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, t.connectTimeout);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, t.totalTimeout);
-    CURLcode rc = curl_easy_perform(curl);
+    CURLcode rc;
+    {
+        // A host call that holds a key does not hold it up for other threads while it waits here.
+        KeyLockReleased waiting;
+        rc = curl_easy_perform(curl);
+    }
     curl_slist_free_all(headerList);
     curl_slist_free_all(connectTo);
     return rc;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "devices/key_manager.h"
+#include "devices/key_use.h"
 #include "gmcrypto/sm2_method.h"
 #include "gmcrypto/sm_objects.h"
 
@@ -99,7 +100,8 @@ void Engine::finish() {
 
 int Engine::VUV_rsa_priv_enc(int flen, const unsigned char* from, unsigned char* to, RSA* rsa, int padding) {
     std::printf("in VUV_rsa_priv_enc\n");
-    UsbKey* key = UKeyManager::GetInstance().GetCurrentUKey();
+    KeyUse use(UKeyManager::GetInstance().KeyInUse());
+    UsbKey* key = use.get();
     if (!key || flen < 0) return -1;
     int n = RSA_size(rsa);
     std::vector<unsigned char> block(from, from + flen);

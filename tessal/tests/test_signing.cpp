@@ -124,7 +124,7 @@ protected:
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
-    SkfUKey* Current() { return dynamic_cast<SkfUKey*>(UKeyManager::GetInstance().GetCurrentUKey()); }
+    SkfUKey* Current() { return dynamic_cast<SkfUKey*>(UKeyManager::GetInstance().GetCurrentUKey().get()); }
 
     std::unique_ptr<CloudSim> m_sim;
     std::string m_certB64, m_rootPem;
@@ -452,7 +452,7 @@ TEST_F(KeyRigTest, TheEngineRefusesPaddingsItCannotFillForTheLibraryThatSignsAsG
     int retry = 0;
     ASSERT_EQ(key->VerifyPin("12345678", retry).ErrorCode(), 0);
     UKeyManager::GetInstance().AddKey(std::move(owned), false);
-    ASSERT_EQ(UKeyManager::GetInstance().GetCurrentUKey(), key);
+    ASSERT_EQ(UKeyManager::GetInstance().GetCurrentUKey().get(), key);
 
     // An RSA object carrying the engine's method, for the key's public key.
     EVP_PKEY* pub = ContainerPublicKey("SAFE1", "CntRSA");

@@ -164,6 +164,8 @@ CResult SkfUKey::OpenApp() {
 CResult SkfUKey::OpenContainer() {
     CResult result;
     if (m_hContainer) return result;
+    // A key opened again lists its containers afresh.
+    m_containerNames.clear();
     TLOG_DEBUG("enum container");
     ULONG listed = SAR_OK;
     std::vector<std::string> containers = ListContainers(listed);
@@ -227,6 +229,13 @@ CResult SkfUKey::ChangePin(std::string newPin, std::string oldPin) {
 
 CResult SkfUKey::UnBlockPin(std::string newPin) {
     CResult result;
+    // The administrator PIN is checked before the user PIN is touched: a key whose administrator
+    // PIN is not ours must not be left with its user PIN locked.
+    ULONG adminRetry = 0;
+    if (m_skf.SKF_VerifyPIN(m_hApp, ADMIN_TYPE, const_cast<char*>(kAdminPin), &adminRetry) != SAR_OK) {
+        TESSAL_FAIL(result, 55, "SkfUKey::UnBlockPin");
+        return result;
+    }
     ULONG max = 0, remain = 0;
     BOOL isDefault = FALSE;
     m_skf.SKF_GetPINInfo(m_hApp, USER_TYPE, &max, &remain, &isDefault);

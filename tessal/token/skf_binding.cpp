@@ -87,10 +87,7 @@ CResult SkfUKey::InitFuncList() {
 void SkfUKey::Close() {
     m_opened = false;
     m_devInfoValid = false;
-    if (m_hContainer) {
-        if (m_skf.SKF_CloseContainer) m_skf.SKF_CloseContainer(m_hContainer);
-        m_hContainer = nullptr;
-    }
+    CloseContainerHandle();
     if (m_hApp) {
         if (m_skf.SKF_CloseApplication) m_skf.SKF_CloseApplication(m_hApp);
         m_hApp = nullptr;
