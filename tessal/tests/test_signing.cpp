@@ -347,6 +347,29 @@ TEST_F(SigningTest, Sm2DigestMessagesVerifyAgainstTheirDigest) {
     EVP_PKEY_free(pub);
 }
 
+TEST_F(SigningTest, Sm2MessagesWithoutSignedAttributesVerifyOverTheirSm3Value) {
+    UseSm2Key();
+    // ZYKSignDigest on an SM2 key signs SM3 of the value it is given, with no attributes and no Z.
+    const std::string value = Sm3("the document");
+    std::string input = B64(value), message;
+    ASSERT_TRUE(ZYKSignDigest(input, message)) << ZYKGetLastError();
+    std::string cert, time;
+    EXPECT_TRUE(ZYKVerifySM2Digest(B64(Sm3(value)), message, cert, time));
+    EXPECT_EQ(cert, m_certB64);
+    EXPECT_EQ(time, "");
+    // Another digest, the value itself, or a tampered SM3 value are refused.
+    std::string tampered = Sm3(value);
+    tampered[5] ^= 0x01;
+    EXPECT_FALSE(ZYKVerifySM2Digest(B64(tampered), message, cert, time));
+    EXPECT_FALSE(ZYKVerifySM2Digest(B64(value), message, cert, time));
+    EXPECT_FALSE(ZYKVerifySM2Digest(B64(Sm3("another document")), message, cert, time));
+    // The other way: a message with signed attributes still verifies against its digest only.
+    std::string withAttributes;
+    ASSERT_TRUE(ZYKSignSM2Digest(B64(value), withAttributes)) << ZYKGetLastError();
+    EXPECT_TRUE(ZYKVerifySM2Digest(B64(value), withAttributes, cert, time));
+    EXPECT_FALSE(ZYKVerifySM2Digest(B64(Sm3(value)), withAttributes, cert, time));
+}
+
 TEST_F(SigningTest, OneRetryForTheLibraryThatNeedsIt) {
     UseSm2Key("GD01", "163C&0423");
     EXPECT_EQ(ZYKLibName(), "gdca_dal_ecc27.dll");
