@@ -1,8 +1,10 @@
 #include "key_rig.h"
 
+#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <chrono>
+#include <cstdint>
 
 #include <openssl/pem.h>
 
@@ -61,6 +63,19 @@ std::string KeyRigTest::IssueOnKey(const std::string& serial, const std::string&
     X509_free(cert);
     EVP_PKEY_free(pub);
     return b64;
+}
+
+long KeyRigTest::OpenHandles(const std::string& libName, unsigned kind) const {
+    std::string family = LibraryFamily(libName);
+    std::string path = m_dir + "/drivers/" + (family.empty() ? "" : family + "/") + libName;
+    // The very copy the library loaded: RTLD_NOLOAD finds it without loading another.
+    void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+    if (!lib) return -1;
+    using Count = uint32_t(uint32_t);
+    auto* count = reinterpret_cast<Count*>(dlsym(lib, "SOFTKEY_CountOpenHandles"));
+    long n = count ? static_cast<long>(count(kind)) : -1;
+    dlclose(lib);
+    return n;
 }
 
 std::string KeyRigTest::LogText() const { return test_support::ReadFile(m_dir + "/tessal.log"); }

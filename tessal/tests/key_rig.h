@@ -30,6 +30,9 @@ protected:
     // stores it on the key as its `usage` certificate. Returns the certificate's Base64.
     std::string IssueOnKey(const std::string& serial, const std::string& container, const test_support::CertSpec& spec,
                            EVP_PKEY* caKey, const char* usage = "sign");
+    // Handles the software key installed as `libName` has open in this process (kind 1 devices,
+    // 2 applications, 3 containers, 4 hash handles); -1 when the library is not loaded.
+    long OpenHandles(const std::string& libName, unsigned kind) const;
     std::string LogText() const;
     size_t LogCount(const std::string& text) const;
 

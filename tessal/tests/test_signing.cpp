@@ -8,6 +8,7 @@
 #include <openssl/x509.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -490,13 +491,45 @@ TEST_F(KeyRigTest, TheEngineRefusesPaddingsItCannotFillForTheLibraryThatSignsAsG
     ENGINE_free(engine);
     ASSERT_EQ(RSA_set0_key(rsa, BN_dup(n), BN_dup(e), nullptr), 1);
 
+    // What the key signed is recovered with the public key: the full 256-byte block it was given.
+    auto blockSigned = [&](const unsigned char* sig) {
+        std::vector<unsigned char> block(256);
+        int n = RSA_public_decrypt(256, sig, block.data(), const_cast<RSA*>(plain), RSA_NO_PADDING);
+        block.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        return block;
+    };
     unsigned char from[51] = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+    for (size_t i = 19; i < sizeof from; ++i) from[i] = static_cast<unsigned char>(i);
     unsigned char to[256];
-    RSA_private_encrypt(sizeof from, from, to, rsa, RSA_PKCS1_PADDING);
-    EXPECT_EQ(LogCount("start SKF_RSASignData"), 1u);
+    // PKCS#1 type 1: 00 01 FF.. 00 and the value; the result is the standard signature of it.
+    ASSERT_EQ(RSA_private_encrypt(sizeof from, from, to, rsa, RSA_PKCS1_PADDING), 256);
+    std::vector<unsigned char> block = blockSigned(to);
+    ASSERT_EQ(block.size(), 256u);
+    EXPECT_EQ(block[0], 0x00);
+    EXPECT_EQ(block[1], 0x01);
+    EXPECT_EQ(std::count(block.begin() + 2, block.end() - sizeof from - 1, 0xFF), 256 - 3 - static_cast<long>(sizeof from));
+    EXPECT_EQ(block[256 - sizeof from - 1], 0x00);
+    EXPECT_TRUE(std::equal(from, from + sizeof from, block.end() - sizeof from));
+    unsigned char recovered[256];
+    ASSERT_EQ(RSA_public_decrypt(256, to, recovered, const_cast<RSA*>(plain), RSA_PKCS1_PADDING), static_cast<int>(sizeof from));
+    EXPECT_TRUE(std::equal(from, from + sizeof from, recovered));
+    // No padding: the block is the value itself, which must fill the modulus.
+    unsigned char full[256];
+    for (size_t i = 0; i < sizeof full; ++i) full[i] = static_cast<unsigned char>(i == 0 ? 0 : i);
+    ASSERT_EQ(RSA_private_encrypt(sizeof full, full, to, rsa, RSA_NO_PADDING), 256);
+    block = blockSigned(to);
+    EXPECT_TRUE(block.size() == 256 && std::equal(full, full + 256, block.begin()));
+    EXPECT_EQ(RSA_private_encrypt(sizeof from, from, to, rsa, RSA_NO_PADDING), -1);  // too short to fill it
+    // X9.31: 6B BB.. BA, the value, CC.
+    unsigned char x931[20] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
+    ASSERT_EQ(RSA_private_encrypt(sizeof x931, x931, to, rsa, RSA_X931_PADDING), 256);
+    ASSERT_EQ(RSA_public_decrypt(256, to, recovered, const_cast<RSA*>(plain), RSA_X931_PADDING), static_cast<int>(sizeof x931));
+    EXPECT_TRUE(std::equal(x931, x931 + sizeof x931, recovered));
+    size_t calls = LogCount("start SKF_RSASignData");
+    EXPECT_EQ(calls, 3u);
     for (int padding : {RSA_PKCS1_OAEP_PADDING, RSA_PKCS1_PSS_PADDING, 42})
         EXPECT_EQ(RSA_private_encrypt(sizeof from, from, to, rsa, padding), -1) << padding;
-    EXPECT_EQ(LogCount("start SKF_RSASignData"), 1u);
+    EXPECT_EQ(LogCount("start SKF_RSASignData"), calls);
     RSA_free(rsa);
     EVP_PKEY_free(pub);
 }

@@ -265,7 +265,11 @@ CResult SkfUKey::ClearUkey() {
     }
     ULONG r = 0;
     ULONG adminCode = m_skf.SKF_VerifyPIN(m_hApp, ADMIN_TYPE, const_cast<char*>(kAdminPin), &r);
-    result = static_cast<int>(adminCode);
+    if (adminCode != SAR_OK) {
+        // Not the key's administrator: its application and everything in it stay as they are.
+        TESSAL_FAIL(result, static_cast<int>(adminCode), "SkfUKey::ClearUkey");
+        return result;
+    }
     std::string first = apps.empty() ? std::string() : apps.front();
     if (m_skf.SKF_DeleteApplication(m_hDev, Text(first)) != SAR_OK) {
         TESSAL_FAIL(result, 13, "SkfUKey::ClearUkey");
@@ -277,7 +281,8 @@ CResult SkfUKey::ClearUkey() {
         TESSAL_FAIL(result, 14, "SkfUKey::ClearUkey");
         return result;
     }
-    if (result != 0) TESSAL_FAIL(result, result.ErrorCode(), "SkfUKey::ClearUkey");
+    // The key set is rebuilt afterwards; this handle is not kept.
+    if (m_skf.SKF_CloseApplication) m_skf.SKF_CloseApplication(created);
     return result;
 }
 
