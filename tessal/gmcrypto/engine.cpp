@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "api/console.h"
 #include "devices/key_manager.h"
 #include "devices/key_use.h"
 #include "gmcrypto/sm2_method.h"
@@ -99,7 +100,7 @@ void Engine::finish() {
 }
 
 int Engine::VUV_rsa_priv_enc(int flen, const unsigned char* from, unsigned char* to, RSA* rsa, int padding) {
-    std::printf("in VUV_rsa_priv_enc\n");
+    ConsoleLine("in VUV_rsa_priv_enc\n");
     KeyUse use(UKeyManager::GetInstance().KeyInUse());
     UsbKey* key = use.get();
     if (!key || flen < 0) return -1;
@@ -127,12 +128,12 @@ int Engine::VUV_rsa_priv_enc(int flen, const unsigned char* from, unsigned char*
 int Engine::VUV_rsa_priv_dec(int, const unsigned char*, unsigned char*, RSA*, int) { return 1; }
 
 int Engine::VUV_rsa_pub_enc(int, const unsigned char*, unsigned char*, RSA*, int) {
-    std::printf("Not support public encrypt\n");
+    ConsoleLine("Not support public encrypt\n");
     return -1;
 }
 
 int Engine::VUV_rsa_pub_dec(int, const unsigned char*, unsigned char*, RSA*, int) {
-    std::printf("Not support public decrypt\n");
+    ConsoleLine("Not support public decrypt\n");
     return -1;
 }
 

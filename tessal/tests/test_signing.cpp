@@ -7,9 +7,12 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -20,6 +23,7 @@
 #include "gmcrypto/key_objects.h"
 #include "gmcrypto/sm2_message.h"
 #include "key_rig.h"
+#include "test_support.h"
 #include "tessal/engine.h"
 #include "tessal/signing.h"
 #include "tessal/devices.h"
@@ -188,6 +192,31 @@ TEST_F(SigningTest, RsaPkcs7VerifiesWithOpenSslCmsAndCarriesItsChainAndTimeStamp
     EXPECT_EQ(si->unauth_attr, nullptr);
     EXPECT_EQ(Shell("openssl cms -verify -binary -inform DER -in " + Write("plain.p7", Raw(plain)) + " -content " + contentFile +
                   " -CAfile " + m_rootPem + " -purpose any"), 0);
+}
+
+// What the library writes to standard output while a signature is made.
+std::string StdoutOf(const std::function<void()>& run) {
+    std::string path = MakeTempDir("stdout-") + "/out.txt";
+    std::fflush(stdout);
+    int saved = dup(1);
+    FILE* file = std::fopen(path.c_str(), "w");
+    dup2(fileno(file), 1);
+    run();
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    std::fclose(file);
+    return ReadFile(path);
+}
+
+TEST_F(SigningTest, TheConsoleLinesCanBeSwitchedOff) {
+    UseRsaKey();
+    std::string p7;
+    auto sign = [&] { ASSERT_TRUE(ZYKSignP7(B64("content"), p7, 1)) << ZYKGetLastError(); };
+    EXPECT_NE(StdoutOf(sign).find("in VUV_rsa_priv_enc\n"), std::string::npos);
+    setenv("TESSAL_CONSOLE", "0", 1);
+    EXPECT_EQ(StdoutOf(sign), "");
+    unsetenv("TESSAL_CONSOLE");
 }
 
 TEST_F(SigningTest, RsaDigestSignatureAndRawSignature) {

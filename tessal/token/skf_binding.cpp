@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "api/console.h"
 #include "api/failure.h"
 #include "api/log.h"
 #include "devices/device_catalogue.h"
@@ -80,7 +81,7 @@ CResult SkfUKey::InitFuncList() {
     }
     TLOG_DEBUG(m_libName << " load success!");
     // Seal libraries of the few vendors that ship one are bound with the seal operations.
-    std::printf("end initFunclist\n");
+    ConsoleLine("end initFunclist\n");
     return result;
 }
 
