@@ -187,6 +187,29 @@ TEST_F(KeySharingTest, Sm2SealSignaturesCloseTheirHashHandles) {
     EXPECT_EQ(OpenHandles("SKF_APP.dll", kHashes), 0);
 }
 
+TEST_F(KeySharingTest, ExitWhileAnotherThreadSignsEndsCleanly) {
+    // The exiting process is a fresh run of this test, with its listener thread and keys.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    UseRsaKey("EX1");
+    setenv("TESSAL_CONNECT_TO", "::127.0.0.1:9", 1);  // no time service: signatures come quickly
+    std::string p7;
+    ASSERT_TRUE(ZYKSignP7(Base64Encode(ByteArray("content", 7)), p7, 1)) << ZYKGetLastError();
+    EXPECT_EXIT(
+        {
+            std::thread([] {
+                for (;;) {
+                    std::string out, id;
+                    ZYKSignP7(Base64Encode(ByteArray("content", 7)), out, 1);
+                    ZYKCurrentCertIsSM2();
+                    ZYKGetCurrentDeviceId(id);
+                }
+            }).detach();
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(KeyRigTest, AKeyOpenedAgainListsEachContainerOnce) {
     InstallDriver("SxcaCsp11_3000GM.dll");
     AddKey("SX1", "096E&0309", "--drivers SxcaCsp11_3000GM.dll");
