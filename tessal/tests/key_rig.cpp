@@ -10,6 +10,7 @@
 
 #include "api/encodings.h"
 #include "devices/device_catalogue.h"
+#include "tessal/devices.h"
 #include "test_support.h"
 
 void KeyRigTest::SetUp() {
@@ -101,4 +102,13 @@ bool CallbackRecorder::WaitFor(size_t count) {
 std::vector<std::pair<int, std::string>> CallbackRecorder::Events() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_events;
+}
+
+void HotplugRigTest::SetUp() {
+    KeyRigTest::SetUp();
+    InstallDriver("SKF_APP.dll");
+    std::function<void(int, const std::string&)> callback = [this](int event, const std::string& id) {
+        m_events.Record(event, id);
+    };
+    ZYKRegister(callback);
 }

@@ -52,3 +52,11 @@ private:
     std::condition_variable m_cv;
     std::vector<std::pair<int, std::string>> m_events;
 };
+
+// A key rig with "SKF_APP.dll" installed and the host's callback recording into m_events (which
+// also starts the key manager and its listener).
+class HotplugRigTest : public KeyRigTest {
+protected:
+    void SetUp() override;
+    CallbackRecorder m_events;
+};

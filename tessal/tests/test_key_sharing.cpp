@@ -27,16 +27,8 @@ using Events = std::vector<std::pair<int, std::string>>;
 constexpr unsigned kDevices = 1, kContainers = 3, kHashes = 4;
 const std::string kBuiltin = TESSAL_BUILTIN_CERTS_DIR;
 
-class KeySharingTest : public KeyRigTest {
+class KeySharingTest : public HotplugRigTest {
 protected:
-    void SetUp() override {
-        KeyRigTest::SetUp();
-        InstallDriver("SKF_APP.dll");
-        std::function<void(int, const std::string&)> callback = [this](int event, const std::string& id) {
-            m_events.Record(event, id);
-        };
-        ZYKRegister(callback);
-    }
     // A plugged RSA key with a certificate under the built-in SHECA G2, the PIN verified.
     void UseRsaKey(const std::string& serial) {
         Softkey("create --serial " + serial + " --vid 1D99 --pid 0001");
@@ -62,7 +54,6 @@ protected:
         }
         return false;
     }
-    CallbackRecorder m_events;
 };
 
 // A loopback server that accepts connections and never answers until it is closed.
