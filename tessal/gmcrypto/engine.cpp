@@ -1,6 +1,7 @@
 // The engine "VUV": registered when the library loads, and again by signing calls that miss it.
 #include "tessal/engine.h"
 
+#include <openssl/crypto.h>
 #include <openssl/engine.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -39,7 +40,12 @@ RSA_METHOD* Engine::m_rsa = nullptr;
 __attribute__((init_priority(104))) CCrypto Engine::m_crypto;
 CCryptoEncryt Engine::m_cryptoEncrypt;
 
-CCrypto::CCrypto() { RegisterSmObjects(); }
+CCrypto::CCrypto() {
+    // OpenSSL is not torn down at exit (when the library is the first to start it): a signature
+    // still running on another thread while the process exits goes on using it.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+    RegisterSmObjects();
+}
 
 // Registered at load, before any host thread signs.
 __attribute__((init_priority(105))) static Engine g_engine;
