@@ -302,11 +302,11 @@ namespace {
 using PkeyInit = int (*)(EVP_PKEY_CTX*);
 using PkeyRun = int (*)(EVP_PKEY_CTX*, unsigned char*, size_t*, const unsigned char*, size_t);
 
-// One RSA operation with PKCS#1 v1.5 padding: size query, then the operation itself.
-bool RsaPkcs1(EVP_PKEY* key, PkeyInit init, PkeyRun run, const uint8_t* in, size_t len, Bytes& out) {
+// One RSA operation with `padding`: size query, then the operation itself.
+bool RsaRun(EVP_PKEY* key, PkeyInit init, PkeyRun run, int padding, const uint8_t* in, size_t len, Bytes& out) {
     PkeyCtx ctx = CtxFor(key);
     size_t outLen = 0;
-    if (!ctx || init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
+    if (!ctx || init(ctx.get()) != 1 || EVP_PKEY_CTX_set_rsa_padding(ctx.get(), padding) != 1 ||
         run(ctx.get(), nullptr, &outLen, in, len) != 1)
         return false;
     out.assign(outLen, 0);
@@ -315,10 +315,16 @@ bool RsaPkcs1(EVP_PKEY* key, PkeyInit init, PkeyRun run, const uint8_t* in, size
     return true;
 }
 
+bool RsaPkcs1(EVP_PKEY* key, PkeyInit init, PkeyRun run, const uint8_t* in, size_t len, Bytes& out) {
+    return RsaRun(key, init, run, RSA_PKCS1_PADDING, in, len, out);
+}
+
 }  // namespace
 
 bool RsaSignRaw(EVP_PKEY* key, const uint8_t* data, size_t len, Bytes& sig) {
-    return RsaPkcs1(key, EVP_PKEY_sign_init, EVP_PKEY_sign, data, len, sig);
+    // A block of the modulus size comes padded already: the private-key operation alone.
+    int padding = len == static_cast<size_t>(EVP_PKEY_get_size(key)) ? RSA_NO_PADDING : RSA_PKCS1_PADDING;
+    return RsaRun(key, EVP_PKEY_sign_init, EVP_PKEY_sign, padding, data, len, sig);
 }
 
 bool RsaVerifyRaw(EVP_PKEY* key, const uint8_t* data, size_t len, const uint8_t* sig,

@@ -137,6 +137,15 @@ ULONG CloseHandleOf(HANDLE h, HandleKind kind) {
     return SAR_OK;
 }
 
+size_t CountHandles(HandleKind kind) {
+    RuntimeState& s = State();
+    std::lock_guard<std::mutex> lock(s.handleMutex);
+    size_t count = 0;
+    for (const auto& entry : s.handles)
+        if (entry.second.kind == kind) ++count;
+    return count;
+}
+
 ULONG CheckPresent(const Store& store, const std::string& serial, const std::string& session) {
     auto current = PluggedSession(store, serial);
     if (!current || *current != session) return SAR_DEVICE_REMOVED;

@@ -36,6 +36,8 @@ HANDLE NewHandle(const Handle& handle);
 // SAR_OK and the record, or SAR_INVALIDHANDLEERR.
 ULONG LookupHandle(HANDLE h, HandleKind kind, Handle& out);
 ULONG CloseHandleOf(HANDLE h, HandleKind kind);
+// Handles of this process still open, of one kind.
+size_t CountHandles(HandleKind kind);
 
 // Resolves `h`, checks the key is still plugged in the handle's session and applies injected
 // faults for `function` (with `arg` naming the object of the call).

@@ -150,7 +150,8 @@ SKF_EXPORT ULONG SKF_VerifyPIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR
                                ULONG* pulRetryCount) {
     return Guarded([&]() -> ULONG {
         Handle h;
-        ULONG rc = Enter(hApplication, HandleKind::Application, "SKF_VerifyPIN", h);
+        ULONG rc = Enter(hApplication, HandleKind::Application, "SKF_VerifyPIN", h,
+                         ulPINType == ADMIN_TYPE ? "admin" : "user");
         if (rc != SAR_OK) return rc;
         if (!szPIN) return SAR_INVALIDPARAMERR;
         rc = WithApp(h, [&](Application& app, bool& changed) -> ULONG {

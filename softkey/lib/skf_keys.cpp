@@ -164,7 +164,8 @@ SKF_EXPORT ULONG SKF_RSASignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDa
         return ReadContainer(hContainer, "SKF_RSASignData", h, [&](const Container& c) -> ULONG {
             if (!c.signKey || c.signKey->alg != KeyAlg::Rsa) return SAR_KEYNOTFOUNTERR;
             ULONG sigLen = static_cast<ULONG>(c.signKey->bits / 8);
-            if (ulDataLen == 0 || ulDataLen > sigLen - 11) return SAR_INDATALENERR;
+            // Up to k-11 bytes are padded here; a block of exactly k bytes is taken as padded.
+            if (ulDataLen == 0 || (ulDataLen > sigLen - 11 && ulDataLen != sigLen)) return SAR_INDATALENERR;
             if (!pbSignature) {
                 *pulSignLen = sigLen;
                 return SAR_OK;

@@ -1,8 +1,12 @@
 // The few progress and failure lines the library writes to the host's standard output.
+// TESSAL_CONSOLE=0 switches them off, for hosts whose standard output carries data.
 #pragma once
 
 // False when the host set TESSAL_CONSOLE=0: its standard output then stays its own.
 bool ConsoleEnabled();
 
-// Writes `text` as it is to standard output, unless the console lines are switched off.
+// A formatted line, unless the console lines are switched off.
+void ConsoleLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Writes `text` as it is, unless the console lines are switched off.
 void ConsoleWrite(const char* text);

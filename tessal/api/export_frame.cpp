@@ -2,10 +2,11 @@
 
 #include "api/last_error.h"
 
-ExportFrame::ExportFrame() : m_manager(UKeyManager::GetInstance()), m_lock(g_UKeyMutex) {}
+ExportFrame::ExportFrame() : m_manager(UKeyManager::GetInstance()) {}
 
 UsbKey* ExportFrame::Key() {
-    UsbKey* key = m_manager.GetCurrentUKey();
+    if (!m_key.get()) m_key.Reset(m_manager.GetCurrentUKey());
+    UsbKey* key = m_key.get();
     if (!key) SetLastErrorMessage(kNoKeyText);
     return key;
 }

@@ -1,16 +1,19 @@
 // What every export that works on a key does first: find the current key, check what it needs.
 #pragma once
 
-#include <mutex>
-
 #include "devices/key_manager.h"
+#include "devices/key_use.h"
 #include "token/skf_ukey.h"
 
 constexpr char kNoKeyText[] = "无法识别到UKey";
 constexpr char kPinNotVerifiedText[] = "未验证Pin码";
 constexpr char kUnsupportedText[] = "UKey不支持此功能";
 
-// Holds the key set for the life of one export, so hot-plug cannot release the key it uses.
+// One export's hold on the current key. The first of Key(), OwnMiddlewareKey() or
+// PinVerifiedKey() takes the current key (briefly under the key set's lock) and keeps it, with
+// its call lock, until the frame ends: hot-plug cannot release it under the export and no other
+// thread drives it meanwhile, while cloud calls made during the export run without the lock
+// (see KeyUse). Later calls return the same key.
 class ExportFrame {
 public:
     ExportFrame();
@@ -22,8 +25,10 @@ public:
     UsbKey* OwnMiddlewareKey();
     // The current key if its PIN was verified; null after writing the message that applies.
     UsbKey* PinVerifiedKey();
+    // Gives the key up before the export goes on to work on other keys or the key set.
+    void ReleaseKey() { m_key.Reset(); }
 
 private:
     UKeyManager& m_manager;
-    std::unique_lock<std::recursive_mutex> m_lock;
+    KeyUse m_key;
 };

@@ -45,6 +45,8 @@ int ZYKVerifyPin(std::string pin, std::string deviceId) {
     if (!key) return 0;
     int retry = -1;
     if (deviceId.empty()) deviceId = key->GetDeviceId();
+    // The PIN is verified on the key named, which the manager takes itself.
+    frame.ReleaseKey();
     CResult result = frame.Manager().VerifyPin(pin, deviceId, &retry);
     if (result == 0) return -1;
     // A failure before the key counted must not look like the success value.
@@ -77,6 +79,7 @@ bool ZYKClearUkey() {
     ExportFrame frame;
     auto* key = dynamic_cast<SkfUKey*>(frame.OwnMiddlewareKey());
     if (!key || key->ClearUkey() != 0) return false;
+    frame.ReleaseKey();
     frame.Manager().RebuildKeySet();
     return true;
 }

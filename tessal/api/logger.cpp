@@ -1,5 +1,6 @@
 // QLogger: configures log4cplus once for the whole process.
 #include <atomic>
+#include <cstdlib>
 
 #include <log4cplus/config.hxx>
 #include <log4cplus/fileappender.h>
@@ -51,8 +52,14 @@ QLogger& QLogger::operator=(const QLogger& other) {
 }
 
 QLogger& QLogger::GetInstance() {
-    static QLogger instance;
-    return instance;
+    // Never destroyed: another thread may still be logging from an export while the process
+    // exits. Logging is closed at exit instead (records written, later ones dropped).
+    static QLogger* instance = [] {
+        QLogger* logger = new QLogger;
+        std::atexit([] { QLogger::GetInstance().closeThreadPool(); });
+        return logger;
+    }();
+    return *instance;
 }
 
 void QLogger::Emit(int level, const std::string& text) const {

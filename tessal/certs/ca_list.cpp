@@ -33,8 +33,9 @@ CAList::~CAList() {
 }
 
 CAList& CAList::getInstance() {
-    static CAList instance;
-    return instance;
+    // Never destroyed: a signature still running on another thread at exit reads it.
+    static CAList* instance = new CAList;
+    return *instance;
 }
 
 CertInfo* CAList::GetCACertInfoByName(std::string name) {

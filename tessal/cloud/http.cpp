@@ -3,22 +3,33 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 #include "cloud/transport_settings.h"
+#include "devices/key_use.h"
 
 namespace {
 
-size_t WriteToString(char* data, size_t size, size_t nmemb, void* target) {
-    if (!data || !target) return static_cast<size_t>(-1);
-    static_cast<std::string*>(target)->append(data, size * nmemb);
-    return size * nmemb;
-}
+// Largest answers taken: CRLs (fetched with GET) may be large, the other answers are small.
+constexpr size_t kMaxGetBody = 64u << 20;
+constexpr size_t kMaxPostBody = 4u << 20;
 
-size_t WriteToBytes(char* data, size_t size, size_t nmemb, void* target) {
-    if (!data || !target) return static_cast<size_t>(-1);
-    static_cast<ByteArray*>(target)->append(reinterpret_cast<const unsigned char*>(data),
-                                            static_cast<int>(size * nmemb));
-    return size * nmemb;
+// Where an answer goes, and how much of it is taken: past `limit` the transfer fails.
+struct Sink {
+    std::string* text;
+    ByteArray* bytes;
+    size_t limit;
+    size_t received = 0;
+};
+
+size_t WriteToSink(char* data, size_t size, size_t nmemb, void* target) {
+    auto* sink = static_cast<Sink*>(target);
+    size_t n = size * nmemb;
+    if (!data || !sink || n > sink->limit - sink->received) return 0;  // CURLE_WRITE_ERROR
+    sink->received += n;
+    if (sink->text) sink->text->append(data, n);
+    if (sink->bytes) sink->bytes->append(reinterpret_cast<const unsigned char*>(data), static_cast<int>(n));
+    return n;
 }
 
 int DebugToStdout(CURL*, curl_infotype type, char* data, size_t size, void*) {
@@ -33,39 +44,27 @@ int DebugToStdout(CURL*, curl_infotype type, char* data, size_t size, void*) {
 struct Transfer {
     const std::string& url;
     const std::vector<std::string>& headers;
-    curl_write_callback writer;
-    void* target;
+    Sink sink;
     bool setsTls;        // the method takes a CA file argument
     const char* caFile;  // for those methods
     long connectTimeout;
     long totalTimeout;
 };
 
-// Each thread keeps one easy handle: its options are reset before every request, while its
-// connection and name caches let consecutive requests to a service reuse a connection.
-class ThreadHandle {
-public:
-    ~ThreadHandle() {
-        if (m_curl) curl_easy_cleanup(m_curl);
-    }
-    CURL* Fresh() {
-        if (m_curl)
-            curl_easy_reset(m_curl);
-        else
-            m_curl = curl_easy_init();
-        return m_curl;
-    }
-
-private:
-    CURL* m_curl = nullptr;
+struct EasyCleanup {
+    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
 };
 
-// The common request procedure; `body` sets the method's body options.
+// The common request procedure; `body` sets the method's body options. Every request has an
+// easy handle of its own and a connection of its own, closed when it ends: nothing (connection,
+// session, cookie) is carried from one request to the next or kept in the host's threads.
 int Perform(bool verbose, const Transfer& t, const std::function<void(CURL*)>& body) {
     cloud::EnsureCurlGlobal();
-    thread_local ThreadHandle handle;
-    CURL* curl = handle.Fresh();
+    std::unique_ptr<CURL, EasyCleanup> handle(curl_easy_init());
+    CURL* curl = handle.get();
     if (!curl) return CURLE_FAILED_INIT;
+    curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
     if (verbose) {
         curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
         curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, DebugToStdout);
@@ -75,14 +74,20 @@ int Perform(bool verbose, const Transfer& t, const std::function<void(CURL*)>& b
     for (const std::string& line : t.headers) headerList = curl_slist_append(headerList, line.c_str());
     if (headerList) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList);
     if (body) body(curl);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, t.writer);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, t.target);
+    Sink sink = t.sink;
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteToSink);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     cloud::ApplyTlsPolicy(curl, t.setsTls ? t.caFile : nullptr);
     struct curl_slist* connectTo = cloud::ApplyConnectTo(curl);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, t.connectTimeout);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT, t.totalTimeout);
-    CURLcode rc = curl_easy_perform(curl);
+    CURLcode rc;
+    {
+        // A host call that holds a key does not hold it up for other threads while it waits here.
+        KeyLockReleased waiting;
+        rc = curl_easy_perform(curl);
+    }
     curl_slist_free_all(headerList);
     curl_slist_free_all(connectTo);
     return rc;
@@ -107,30 +112,30 @@ CHttp& CHttp::operator=(const CHttp& other) {
 CHttp::~CHttp() = default;
 
 int CHttp::Get(const std::string& url, const std::vector<std::string>& headers, std::string& response) {
-    return Perform(m_verbose, {url, headers, WriteToString, &response, false, nullptr, 8, 10}, nullptr);
+    return Perform(m_verbose, {url, headers, {&response, nullptr, kMaxGetBody}, false, nullptr, 8, 10}, nullptr);
 }
 
 CURLcode CHttp::Gets(const std::string& url, const std::vector<std::string>& headers, std::string& response,
                      const char* caFile) {
     return static_cast<CURLcode>(
-        Perform(m_verbose, {url, headers, WriteToString, &response, true, caFile, 8, 10}, nullptr));
+        Perform(m_verbose, {url, headers, {&response, nullptr, kMaxGetBody}, true, caFile, 8, 10}, nullptr));
 }
 
 int CHttp::Post(const std::string& url, const std::vector<std::string>& headers, const std::string& body,
                 std::string& response) {
-    return Perform(m_verbose, {url, headers, WriteToString, &response, false, nullptr, 8, 10}, TextBody(body));
+    return Perform(m_verbose, {url, headers, {&response, nullptr, kMaxPostBody}, false, nullptr, 8, 10}, TextBody(body));
 }
 
 int CHttp::Posts(const std::string& url, const std::vector<std::string>& headers, const std::string& body,
                  std::string& response, const char* caFile) {
-    return Perform(m_verbose, {url, headers, WriteToString, &response, true, caFile, 60, 120}, TextBody(body));
+    return Perform(m_verbose, {url, headers, {&response, nullptr, kMaxPostBody}, true, caFile, 60, 120}, TextBody(body));
 }
 
 int CHttp::Posts(const std::string& url, const std::vector<std::string>& headers,
                  const std::unordered_map<std::string, std::string>& form, std::string& response,
                  const char* caFile) {
     curl_mime* mime = nullptr;
-    int rc = Perform(m_verbose, {url, headers, WriteToString, &response, true, caFile, 60, 120},
+    int rc = Perform(m_verbose, {url, headers, {&response, nullptr, kMaxPostBody}, true, caFile, 60, 120},
                      [&](CURL* curl) {
                          curl_easy_setopt(curl, CURLOPT_POST, 1L);
                          mime = curl_mime_init(curl);
@@ -147,7 +152,7 @@ int CHttp::Posts(const std::string& url, const std::vector<std::string>& headers
 
 int CHttp::Posts(const std::string& url, const std::vector<std::string>& headers, const ByteArray& body,
                  ByteArray& response, const char* caFile) {
-    return Perform(m_verbose, {url, headers, WriteToBytes, &response, true, caFile, 100000, 10}, [&](CURL* curl) {
+    return Perform(m_verbose, {url, headers, {nullptr, &response, kMaxPostBody}, true, caFile, 100000, 10}, [&](CURL* curl) {
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
         static const unsigned char kEmpty[1] = {0};
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data() ? body.data() : kEmpty);

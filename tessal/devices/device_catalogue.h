@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-extern const std::map<std::string, std::vector<std::string>> g_VpidLibMap;
-extern const std::map<std::string, std::string> g_LibFamilyMap;
+extern const std::map<std::string, std::vector<std::string>>& g_VpidLibMap;
+extern const std::map<std::string, std::string>& g_LibFamilyMap;
 
 // The libraries to try, in order, for a VID&PID text such as "1EA8&C109"; null when the
 // device is not a supported key. Keys compare exactly.

@@ -2,8 +2,10 @@
 // sub-directory (family) each library is loaded from.
 #include "devices/device_catalogue.h"
 
-// Built before any other static object of the library; read-only afterwards.
-__attribute__((init_priority(102))) const std::map<std::string, std::vector<std::string>> g_VpidLibMap = {
+// Built when the library loads (no static initialiser reads them); read-only afterwards, and never
+// destroyed (a key may still be opened on another thread while the process exits).
+const std::map<std::string, std::vector<std::string>>& g_VpidLibMap =
+    *new const std::map<std::string, std::vector<std::string>>{
     {"1EA8&C109", {"EsZYKEBankCspV2.dll"}},
     {"1EA8&C023", {"EsSZCACspV2.dll"}},
     {"1EA8&C102", {"scsk_EsecuKey_KGM_API_sheca.dll"}},
@@ -55,7 +57,8 @@ __attribute__((init_priority(102))) const std::map<std::string, std::vector<std:
     {"5448&050A", {"SKFAPI30079.dll"}},
 };
 
-__attribute__((init_priority(102))) const std::map<std::string, std::string> g_LibFamilyMap = {
+const std::map<std::string, std::string>& g_LibFamilyMap =
+    *new const std::map<std::string, std::string>{
     {"USK218_GM.dll", "BJCA"},
     {"FTGM.dll", "BJCA"},
     {"gdca_dal_szd3003_2.dll", "GDCA"},

@@ -40,23 +40,21 @@ void UkeyListenerWindow::UpdateDevice(const std::string& interfacePath, unsigned
     bool catalogued = LibrariesForVpid(vpid) != nullptr;
 
     UKeyManager& manager = UKeyManager::GetInstance();
-    // The host is told after the key set is released, so its callback may call back in.
-    std::string added, removed;
+    // Opening a key and the removal wait run without the set's lock: they delay later notices,
+    // not host calls. The host is told after the set has changed, with no lock held, so its
+    // callback may call back in; a dropped key is released after that (or, when a host call is
+    // still using it, when that call returns).
     if (event == DBT_DEVICEARRIVAL) {
         TLOG_DEBUG("insert device vpid:" << vpid);
-        std::lock_guard<std::recursive_mutex> lock(g_UKeyMutex);
-        if (catalogued) {
-            std::unique_ptr<UsbKey> key = UKeyManager::OpenKeyForVpid(vpid);
-            if (key) added = manager.AddKey(std::move(key), true);
-        }
+        std::shared_ptr<UsbKey> key = catalogued ? UKeyManager::OpenKeyForVpid(vpid) : nullptr;
+        std::string added = key ? manager.AddKey(std::move(key), true) : std::string();
+        if (!added.empty()) manager.Notify(1, added);
     } else if (event == DBT_DEVICEREMOVECOMPLETE) {
         TLOG_DEBUG("remove device vpid:" << vpid);
-        std::lock_guard<std::recursive_mutex> lock(g_UKeyMutex);
-        if (catalogued) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(SettleDelayMs(1000)));
-            removed = manager.DropFirstAbsentKey();
-        }
+        if (!catalogued) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(SettleDelayMs(1000)));
+        std::string removed;
+        std::shared_ptr<UsbKey> key = manager.DropFirstAbsentKey(removed);
+        if (key) manager.Notify(0, removed);
     }
-    if (!added.empty()) manager.Notify(1, added);
-    if (!removed.empty()) manager.Notify(0, removed);
 }

@@ -2,36 +2,46 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 #include "api/failure.h"
 #include "api/log.h"
 #include "devices/device_catalogue.h"
+#include "devices/key_use.h"
 #include "platform/usb_enumeration.h"
 #include "token/skf_ukey.h"
 
-std::map<std::string, std::unique_ptr<UsbKey>> g_UKeyMap;
-std::recursive_mutex g_UKeyMutex;
+// Never destroyed: a thread may still be in an export while the process exits.
+std::map<std::string, std::shared_ptr<UsbKey>>& g_UKeyMap = *new std::map<std::string, std::shared_ptr<UsbKey>>;
+std::mutex& g_UKeyMutex = *new std::mutex;
 
 namespace {
 constexpr char kOwnMiddlewareLibrary[] = "EsZYKEBankCspV2.dll";
 }
 
 UKeyManager& UKeyManager::GetInstance() {
-    static UKeyManager instance;
-    return instance;
+    // Left alive at exit, like the key set: ReleaseAtExit releases the keys instead.
+    static UKeyManager* instance = new UKeyManager;
+    return *instance;
 }
 
 UKeyManager::UKeyManager() {
     m_listener.Start();
     Init();
+    std::atexit(ReleaseAtExit);
 }
 
-UKeyManager::~UKeyManager() {
+void UKeyManager::ReleaseAtExit() {
+    UKeyManager& manager = GetInstance();
     // The listener is stopped first, so it never touches the key set while it goes away.
-    m_listener.Stop();
-    std::lock_guard<std::recursive_mutex> lock(g_UKeyMutex);
-    m_currentUKey = nullptr;
-    g_UKeyMap.clear();
+    manager.m_listener.Stop();
+    std::map<std::string, std::shared_ptr<UsbKey>> keys;
+    {
+        std::lock_guard<std::mutex> lock(g_UKeyMutex);
+        manager.m_currentUKey.reset();
+        keys.swap(g_UKeyMap);
+    }
+    // Keys still used by a running export are released when it returns.
 }
 
 std::string UKeyManager::ParseVpid(const std::string& deviceId) {
@@ -43,35 +53,35 @@ std::string UKeyManager::ParseVpid(const std::string& deviceId) {
 }
 
 bool UKeyManager::IsKnownDeviceId(const std::string& deviceId, const UsbKey* self) {
-    std::lock_guard<std::recursive_mutex> lock(g_UKeyMutex);
+    std::lock_guard<std::mutex> lock(g_UKeyMutex);
     auto it = g_UKeyMap.find(deviceId);
     return it != g_UKeyMap.end() && it->second.get() != self;
 }
 
-std::unique_ptr<UsbKey> UKeyManager::OpenKeyForVpid(const std::string& vpid) {
+std::shared_ptr<UsbKey> UKeyManager::OpenKeyForVpid(const std::string& vpid) {
     const std::vector<std::string>* libraries = LibrariesForVpid(vpid);
     if (!libraries) return nullptr;
     for (const std::string& lib : *libraries) {
         TLOG_DEBUG("ukey pid&vid: " << vpid);
         TLOG_DEBUG("ukey lib: " << lib);
-        std::unique_ptr<UsbKey> key(new SkfUKey(lib));
+        std::shared_ptr<UsbKey> key = std::make_shared<SkfUKey>(lib);
         if (key->IsOpened()) return key;
         TLOG_DEBUG("========== ukey init failure");
     }
     return nullptr;
 }
 
-std::string UKeyManager::AddKey(std::unique_ptr<UsbKey> key, bool onlyIfNoCurrent) {
-    std::lock_guard<std::recursive_mutex> lock(g_UKeyMutex);
+std::string UKeyManager::AddKey(std::shared_ptr<UsbKey> key, bool onlyIfNoCurrent) {
     std::string id = key->GetDeviceId();
-    UsbKey* raw = key.get();
-    g_UKeyMap[id] = std::move(key);
-    if (!onlyIfNoCurrent || !m_currentUKey) m_currentUKey = raw;
+    std::lock_guard<std::mutex> lock(g_UKeyMutex);
+    // Another thread may have opened the same device meanwhile: the first key stays.
+    if (!g_UKeyMap.emplace(id, key).second) return std::string();
+    if (!onlyIfNoCurrent || !m_currentUKey) m_currentUKey = std::move(key);
     return id;
 }
 
 void UKeyManager::Init() {
-    std::lock_guard<std::recursive_mutex> lock(g_UKeyMutex);
+    // Keys are opened (with the driver binding's pauses) outside the set's lock.
     TLOG_DEBUG("UKeyManager: Starting initialization.");
     for (const platform::UsbDevice& device : platform::EnumerateUsbDevices(platform::UsbSysfsRoot())) {
         std::string text = device.hardwareId;
@@ -79,7 +89,7 @@ void UKeyManager::Init() {
         TLOG_DEBUG("vid&pidbuffer is " << text);
         if (text.size() <= 2 || text.find("VID") == std::string::npos || text.find("PID") == std::string::npos)
             continue;
-        std::unique_ptr<UsbKey> key = OpenKeyForVpid(ParseVpid(text));
+        std::shared_ptr<UsbKey> key = OpenKeyForVpid(ParseVpid(text));
         if (!key) continue;
         TLOG_DEBUG("========== ukey init success");
         TLOG_DEBUG("========== ukey DeviceId: " << key->GetDeviceId());
@@ -88,41 +98,50 @@ void UKeyManager::Init() {
     TLOG_DEBUG("UKeyManager: Initialization ended.");
 }
 
-UsbKey* UKeyManager::GetCurrentUKey() {
-    std::lock_guard<std::recursive_mutex> lock(g_UKeyMutex);
-    if (!m_currentUKey && !g_UKeyMap.empty()) m_currentUKey = g_UKeyMap.begin()->second.get();
+std::shared_ptr<UsbKey> UKeyManager::GetCurrentUKey() {
+    std::lock_guard<std::mutex> lock(g_UKeyMutex);
+    if (!m_currentUKey && !g_UKeyMap.empty()) m_currentUKey = g_UKeyMap.begin()->second;
     return m_currentUKey;
 }
 
+std::shared_ptr<UsbKey> UKeyManager::KeyInUse() {
+    std::shared_ptr<UsbKey> key = KeyUse::ThreadKey();
+    return key ? key : GetCurrentUKey();
+}
+
 CResult UKeyManager::ChangeCurrentUKey(std::string deviceId) {
-    std::lock_guard<std::recursive_mutex> lock(g_UKeyMutex);
+    std::lock_guard<std::mutex> lock(g_UKeyMutex);
     CResult result;
     auto it = g_UKeyMap.find(deviceId);
     if (it == g_UKeyMap.end()) {
         TESSAL_FAIL(result, 31, "UKeyManager::ChangeCurrentUKey");
         return result;
     }
-    m_currentUKey = it->second.get();
+    m_currentUKey = it->second;
     return result;
 }
 
 CResult UKeyManager::VerifyPin(std::string pin, std::string deviceId, int* retry) {
-    std::lock_guard<std::recursive_mutex> lock(g_UKeyMutex);
     CResult result;
-    for (auto& entry : g_UKeyMap) {
-        if (entry.first != deviceId || !entry.second) continue;
-        m_currentUKey = entry.second.get();
-        int count = retry ? *retry : 0;
-        result = m_currentUKey->VerifyPin(pin, count);
-        if (retry) *retry = count;
+    std::shared_ptr<UsbKey> found;
+    {
+        std::lock_guard<std::mutex> lock(g_UKeyMutex);
+        auto it = g_UKeyMap.find(deviceId);
+        if (it != g_UKeyMap.end() && it->second) m_currentUKey = found = it->second;
+    }
+    if (!found) {
+        TESSAL_FAIL(result, 26, "UKeyManager::VerifyPin");
         return result;
     }
-    TESSAL_FAIL(result, 26, "UKeyManager::VerifyPin");
+    KeyUse use(std::move(found));
+    int count = retry ? *retry : 0;
+    result = use.get()->VerifyPin(pin, count);
+    if (retry) *retry = count;
     return result;
 }
 
 std::vector<std::string> UKeyManager::GetDeviceIds() {
-    std::lock_guard<std::recursive_mutex> lock(g_UKeyMutex);
+    std::lock_guard<std::mutex> lock(g_UKeyMutex);
     std::vector<std::string> ids;
     for (auto& entry : g_UKeyMap) {
         if (!entry.second) continue;
@@ -149,26 +168,44 @@ void UKeyManager::Notify(int event, const std::string& deviceId) {
 }
 
 void UKeyManager::RebuildKeySet() {
-    std::lock_guard<std::recursive_mutex> lock(g_UKeyMutex);
-    m_currentUKey = nullptr;
-    g_UKeyMap.clear();
+    std::map<std::string, std::shared_ptr<UsbKey>> released;
+    {
+        std::lock_guard<std::mutex> lock(g_UKeyMutex);
+        m_currentUKey.reset();
+        released.swap(g_UKeyMap);
+    }
+    // The old keys close their devices before the attached keys are opened again (unless a
+    // host call still uses one; it is released when that call returns).
+    released.clear();
     Init();
 }
 
-std::string UKeyManager::DropFirstAbsentKey() {
-    std::lock_guard<std::recursive_mutex> lock(g_UKeyMutex);
-    for (auto it = g_UKeyMap.begin(); it != g_UKeyMap.end(); ++it) {
-        auto* key = dynamic_cast<SkfUKey*>(it->second.get());
+std::shared_ptr<UsbKey> UKeyManager::DropFirstAbsentKey(std::string& id) {
+    std::map<std::string, std::shared_ptr<UsbKey>> keys;
+    {
+        std::lock_guard<std::mutex> lock(g_UKeyMutex);
+        keys = g_UKeyMap;
+    }
+    // The presence checks are driver calls: they wait for the key's call lock, not the set's.
+    for (auto& entry : keys) {
+        auto* key = dynamic_cast<SkfUKey*>(entry.second.get());
         if (!key) continue;
-        if (key->IsDevicePresent() && key->IsDeviceConnected()) {
-            TLOG_DEBUG("ukey exist && valid && deviceId is " << it->first);
-            continue;
+        {
+            KeyUse use(entry.second);
+            if (key->IsDevicePresent() && key->IsDeviceConnected()) {
+                TLOG_DEBUG("ukey exist && valid && deviceId is " << entry.first);
+                continue;
+            }
         }
-        std::string id = it->first;
-        if (m_currentUKey == key) m_currentUKey = nullptr;
+        std::lock_guard<std::mutex> lock(g_UKeyMutex);
+        auto it = g_UKeyMap.find(entry.first);
+        // Dropped meanwhile (a cleared key set): nothing more to do for this notice.
+        if (it == g_UKeyMap.end() || it->second != entry.second) return nullptr;
+        if (m_currentUKey == entry.second) m_currentUKey.reset();
         g_UKeyMap.erase(it);
         TLOG_DEBUG("remove device finish");
-        return id;
+        id = entry.first;
+        return entry.second;
     }
-    return std::string();
+    return nullptr;
 }

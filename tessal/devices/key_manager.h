@@ -12,11 +12,12 @@
 #include "tessal/result.h"
 #include "token/usb_key.h"
 
-// Every key object of the process, by device id (its serial number).
-extern std::map<std::string, std::unique_ptr<UsbKey>> g_UKeyMap;
-// Held by every change of the key set and by every export while it uses a key, so a key is
-// never released under a host call. Recursive: an export may call operations that take it.
-extern std::recursive_mutex g_UKeyMutex;
+// Every key object of the process, by device id (its serial number). Host calls that use a key
+// share its ownership (KeyUse), so a key dropped from the set lives on until they return.
+extern std::map<std::string, std::shared_ptr<UsbKey>>& g_UKeyMap;
+// Guards g_UKeyMap and the current key. Held only to read or change them, never across driver
+// calls, device pauses, network waits or the host's callback.
+extern std::mutex& g_UKeyMutex;
 
 using HotplugCallback = std::function<void(int, const std::string&)>;
 
@@ -25,7 +26,10 @@ public:
     static UKeyManager& GetInstance();
 
     void Init();
-    UsbKey* GetCurrentUKey();
+    std::shared_ptr<UsbKey> GetCurrentUKey();
+    // The key the calling thread's export is using, else the current key (for the OpenSSL
+    // methods, which sign with the key of the call that is running).
+    std::shared_ptr<UsbKey> KeyInUse();
     CResult ChangeCurrentUKey(std::string deviceId);
     CResult VerifyPin(std::string pin, std::string deviceId, int* retry);
     std::vector<std::string> GetDeviceIds();
@@ -36,12 +40,15 @@ public:
     void RebuildKeySet();
 
     // Opens a key for a catalogued VID&PID, trying its libraries in order; null when none opens.
-    static std::unique_ptr<UsbKey> OpenKeyForVpid(const std::string& vpid);
+    static std::shared_ptr<UsbKey> OpenKeyForVpid(const std::string& vpid);
     // Adds an opened key to the set and returns its id; it becomes the current key when asked
-    // to, or (with `onlyIfNoCurrent`) when there is no current key.
-    std::string AddKey(std::unique_ptr<UsbKey> key, bool onlyIfNoCurrent);
-    // Drops the first key that no longer answers; returns its id, or "" when all answer.
-    std::string DropFirstAbsentKey();
+    // to, or (with `onlyIfNoCurrent`) when there is no current key. A key whose id is in the
+    // set already is not added ("" is returned).
+    std::string AddKey(std::shared_ptr<UsbKey> key, bool onlyIfNoCurrent);
+    // Drops the first key that no longer answers from the set and returns it (with its id in
+    // `id`), or null when all answer. The caller's reference is the set's last one unless a host
+    // call is still using the key.
+    std::shared_ptr<UsbKey> DropFirstAbsentKey(std::string& id);
 
     // "VID_xxxx&PID_yyyy" anywhere in an upper-cased device identifier gives "xxxx&yyyy".
     static std::string ParseVpid(const std::string& deviceId);
@@ -51,12 +58,14 @@ public:
 
 private:
     UKeyManager();
-    ~UKeyManager();
+    // Left alive at exit (a thread may still be in an export); this runs instead.
+    ~UKeyManager() = delete;
+    static void ReleaseAtExit();
     UKeyManager(const UKeyManager&) = delete;
     UKeyManager& operator=(const UKeyManager&) = delete;
 
     UkeyListenerWindow m_listener;
     HotplugCallback m_callback;
-    UsbKey* m_currentUKey = nullptr;
+    std::shared_ptr<UsbKey> m_currentUKey;  // an entry of g_UKeyMap, or null
     std::mutex m_callbackMutex;
 };

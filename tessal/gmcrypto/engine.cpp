@@ -1,6 +1,7 @@
 // The engine "VUV": registered when the library loads, and again by signing calls that miss it.
 #include "tessal/engine.h"
 
+#include <openssl/crypto.h>
 #include <openssl/engine.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -10,7 +11,9 @@
 #include <cstring>
 #include <vector>
 
+#include "api/console.h"
 #include "devices/key_manager.h"
+#include "devices/key_use.h"
 #include "gmcrypto/sm2_method.h"
 #include "gmcrypto/sm_objects.h"
 
@@ -37,7 +40,12 @@ RSA_METHOD* Engine::m_rsa = nullptr;
 __attribute__((init_priority(104))) CCrypto Engine::m_crypto;
 CCryptoEncryt Engine::m_cryptoEncrypt;
 
-CCrypto::CCrypto() { RegisterSmObjects(); }
+CCrypto::CCrypto() {
+    // OpenSSL is not torn down at exit (when the library is the first to start it): a signature
+    // still running on another thread while the process exits goes on using it.
+    OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr);
+    RegisterSmObjects();
+}
 
 // Registered at load, before any host thread signs.
 __attribute__((init_priority(105))) static Engine g_engine;
@@ -98,8 +106,9 @@ void Engine::finish() {
 }
 
 int Engine::VUV_rsa_priv_enc(int flen, const unsigned char* from, unsigned char* to, RSA* rsa, int padding) {
-    std::printf("in VUV_rsa_priv_enc\n");
-    UsbKey* key = UKeyManager::GetInstance().GetCurrentUKey();
+    ConsoleLine("in VUV_rsa_priv_enc\n");
+    KeyUse use(UKeyManager::GetInstance().KeyInUse());
+    UsbKey* key = use.get();
     if (!key || flen < 0) return -1;
     int n = RSA_size(rsa);
     std::vector<unsigned char> block(from, from + flen);
@@ -125,12 +134,12 @@ int Engine::VUV_rsa_priv_enc(int flen, const unsigned char* from, unsigned char*
 int Engine::VUV_rsa_priv_dec(int, const unsigned char*, unsigned char*, RSA*, int) { return 1; }
 
 int Engine::VUV_rsa_pub_enc(int, const unsigned char*, unsigned char*, RSA*, int) {
-    std::printf("Not support public encrypt\n");
+    ConsoleLine("Not support public encrypt\n");
     return -1;
 }
 
 int Engine::VUV_rsa_pub_dec(int, const unsigned char*, unsigned char*, RSA*, int) {
-    std::printf("Not support public decrypt\n");
+    ConsoleLine("Not support public decrypt\n");
     return -1;
 }
 

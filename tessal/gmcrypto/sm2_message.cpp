@@ -259,27 +259,34 @@ int SM2M_digestVerify(const unsigned char* digest, int digestLength, SM2M* messa
     if (!IsType(message, kMsgSigned) && !IsType(message, kMsgSignedAndEnveloped)) return 0;
     EVP_PKEY* key = certificate ? X509_get0_pubkey(certificate) : nullptr;
     if (!key || !signer) return -1;
-    std::vector<unsigned char> signedBytes(digest, digest + digestLength);
+    const unsigned char* sig = ASN1_STRING_get0_data(signer->enc_digest);
+    size_t sigLen = static_cast<size_t>(ASN1_STRING_length(signer->enc_digest));
+    int result = -1;
     if (sk_X509_ATTRIBUTE_num(signer->auth_attr) > 0) {
+        // The signature covers the attributes (SM3 with Z); they must carry this digest.
         ASN1_TYPE* expected = SM2M_get_signed_attribute(signer, NID_pkcs9_messageDigest);
+        std::vector<unsigned char> attrs;
         if (!expected || expected->type != V_ASN1_OCTET_STRING ||
             ASN1_STRING_length(expected->value.octet_string) != digestLength ||
             std::memcmp(ASN1_STRING_get0_data(expected->value.octet_string), digest, static_cast<size_t>(digestLength)))
             return -1;
-        if (!EncodeAttributes(signer, ASN1_ITEM_rptr(SM2M_ATTR_VERIFY), signedBytes)) return -1;
+        if (!EncodeAttributes(signer, ASN1_ITEM_rptr(SM2M_ATTR_VERIFY), attrs)) return -1;
+        EVP_MD_CTX* md = EVP_MD_CTX_new();
+        EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new(key, nullptr);
+        if (md && pctx && EVP_PKEY_CTX_set1_id(pctx, kDefaultSm2Id, 16) == 1) {
+            EVP_MD_CTX_set_pkey_ctx(md, pctx);
+            if (EVP_DigestVerifyInit(md, nullptr, EVP_sm3(), nullptr, key) == 1)
+                result = EVP_DigestVerify(md, sig, sigLen, attrs.data(), attrs.size());
+        }
+        EVP_MD_CTX_free(md);
+        EVP_PKEY_CTX_free(pctx);
+    } else {
+        // Without attributes the signature is over the digest itself (an SM3 value, no Z).
+        EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new(key, nullptr);
+        if (pctx && EVP_PKEY_verify_init(pctx) == 1 && EVP_PKEY_CTX_set_signature_md(pctx, EVP_sm3()) == 1)
+            result = EVP_PKEY_verify(pctx, sig, sigLen, digest, static_cast<size_t>(digestLength));
+        EVP_PKEY_CTX_free(pctx);
     }
-    EVP_MD_CTX* md = EVP_MD_CTX_new();
-    EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new(key, nullptr);
-    int result = -1;
-    if (md && pctx && EVP_PKEY_CTX_set1_id(pctx, kDefaultSm2Id, 16) == 1) {
-        EVP_MD_CTX_set_pkey_ctx(md, pctx);
-        if (EVP_DigestVerifyInit(md, nullptr, EVP_sm3(), nullptr, key) == 1)
-            result = EVP_DigestVerify(md, ASN1_STRING_get0_data(signer->enc_digest),
-                                      static_cast<size_t>(ASN1_STRING_length(signer->enc_digest)), signedBytes.data(),
-                                      signedBytes.size());
-    }
-    EVP_MD_CTX_free(md);
-    EVP_PKEY_CTX_free(pctx);
     ERR_clear_error();
     return result;
 }

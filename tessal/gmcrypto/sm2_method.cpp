@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "devices/key_manager.h"
+#include "devices/key_use.h"
 #include "tessal/byte_array.h"
 
 namespace {
@@ -77,7 +78,8 @@ int Copy(EVP_PKEY_CTX* dst, const EVP_PKEY_CTX* src) {
 
 // The key signs the value itself (a digest); the DER signature comes back.
 int Sign(EVP_PKEY_CTX*, unsigned char* sig, size_t* sigLen, const unsigned char* tbs, size_t tbsLen) {
-    UsbKey* key = UKeyManager::GetInstance().GetCurrentUKey();
+    KeyUse use(UKeyManager::GetInstance().KeyInUse());
+    UsbKey* key = use.get();
     if (!key) return 0;
     ByteArray digest(tbs, static_cast<unsigned long>(tbsLen));
     ByteArray der;

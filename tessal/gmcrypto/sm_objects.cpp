@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include "api/console.h"
+
 namespace {
 
 struct SmRow {
@@ -55,7 +57,7 @@ void RegisterSmObjects() {
     std::call_once(once, [] {
         for (size_t i = 0; i < sizeof gNIDs / sizeof gNIDs[0]; ++i) {
             gNIDs[i].assigned = Register(gNIDs[i]);
-            std::printf("gNIDs[i].nid=%d,id=%d,sn=%s\r\n", gNIDs[i].assigned, gNIDs[i].expected, gNIDs[i].sn);
+            ConsoleLine("gNIDs[i].nid=%d,id=%d,sn=%s\r\n", gNIDs[i].assigned, gNIDs[i].expected, gNIDs[i].sn);
         }
         // OpenSSL 3 already maps SM2-with-SM3 to SM3 and SM2 keys; adding the mapping again
         // would override it and break every SM2 certificate's verification.

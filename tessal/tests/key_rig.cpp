@@ -1,13 +1,16 @@
 #include "key_rig.h"
 
+#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <chrono>
+#include <cstdint>
 
 #include <openssl/pem.h>
 
 #include "api/encodings.h"
 #include "devices/device_catalogue.h"
+#include "tessal/devices.h"
 #include "test_support.h"
 
 void KeyRigTest::SetUp() {
@@ -63,6 +66,19 @@ std::string KeyRigTest::IssueOnKey(const std::string& serial, const std::string&
     return b64;
 }
 
+long KeyRigTest::OpenHandles(const std::string& libName, unsigned kind) const {
+    std::string family = LibraryFamily(libName);
+    std::string path = m_dir + "/drivers/" + (family.empty() ? "" : family + "/") + libName;
+    // The very copy the library loaded: RTLD_NOLOAD finds it without loading another.
+    void* lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+    if (!lib) return -1;
+    using Count = uint32_t(uint32_t);
+    auto* count = reinterpret_cast<Count*>(dlsym(lib, "SOFTKEY_CountOpenHandles"));
+    long n = count ? static_cast<long>(count(kind)) : -1;
+    dlclose(lib);
+    return n;
+}
+
 std::string KeyRigTest::LogText() const { return test_support::ReadFile(m_dir + "/tessal.log"); }
 
 size_t KeyRigTest::LogCount(const std::string& text) const {
@@ -86,4 +102,13 @@ bool CallbackRecorder::WaitFor(size_t count) {
 std::vector<std::pair<int, std::string>> CallbackRecorder::Events() {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_events;
+}
+
+void HotplugRigTest::SetUp() {
+    KeyRigTest::SetUp();
+    InstallDriver("SKF_APP.dll");
+    std::function<void(int, const std::string&)> callback = [this](int event, const std::string& id) {
+        m_events.Record(event, id);
+    };
+    ZYKRegister(callback);
 }

@@ -30,6 +30,9 @@ protected:
     // stores it on the key as its `usage` certificate. Returns the certificate's Base64.
     std::string IssueOnKey(const std::string& serial, const std::string& container, const test_support::CertSpec& spec,
                            EVP_PKEY* caKey, const char* usage = "sign");
+    // Handles the software key installed as `libName` has open in this process (kind 1 devices,
+    // 2 applications, 3 containers, 4 hash handles); -1 when the library is not loaded.
+    long OpenHandles(const std::string& libName, unsigned kind) const;
     std::string LogText() const;
     size_t LogCount(const std::string& text) const;
 
@@ -48,4 +51,12 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     std::vector<std::pair<int, std::string>> m_events;
+};
+
+// A key rig with "SKF_APP.dll" installed and the host's callback recording into m_events (which
+// also starts the key manager and its listener).
+class HotplugRigTest : public KeyRigTest {
+protected:
+    void SetUp() override;
+    CallbackRecorder m_events;
 };

@@ -38,8 +38,8 @@ TEST(CAList, BuiltInCertificatesByName) {
     EXPECT_EQ(list.m_caMap.size(), 2u);
     // The embedded texts are the repository's files.
     EXPECT_EQ(sub->getCertBase64Data(), PemBody(kBuiltin + "/dev-standin-sheca-g2.pem"));
-    EXPECT_EQ(CAList::m_rsaTamperCert, PemBody(kBuiltin + "/tamper-ca-rsa.pem"));
-    EXPECT_EQ(CAList::m_sm2TamperCert, PemBody(kBuiltin + "/tamper-ca-sm2.pem"));
+    EXPECT_EQ(CAList::m_rsaTamperCert, PemBody(kBuiltin + "/dev-standin-tamper-ca-rsa.pem"));
+    EXPECT_EQ(CAList::m_sm2TamperCert, PemBody(kBuiltin + "/dev-standin-tamper-ca-sm2.pem"));
     EXPECT_EQ(CertInfo(Base64Decode(CAList::m_sm2TamperCert)).getCertAlg(), "SM2");
 }
 

@@ -13,18 +13,7 @@ namespace {
 using Ids = std::vector<std::string>;
 using Events = std::vector<std::pair<int, std::string>>;
 
-class HotplugTest : public KeyRigTest {
-protected:
-    void SetUp() override {
-        KeyRigTest::SetUp();
-        InstallDriver("SKF_APP.dll");
-        std::function<void(int, const std::string&)> callback = [this](int event, const std::string& id) {
-            m_events.Record(event, id);
-        };
-        ZYKRegister(callback);  // also starts the key manager and its listener
-    }
-    CallbackRecorder m_events;
-};
+class HotplugTest : public HotplugRigTest {};
 
 TEST_F(HotplugTest, PlugAndUnplugCallTheCallbackOnceEach) {
     Softkey("create --serial H1 --vid 1D99 --pid 0001");

@@ -1,7 +1,11 @@
 // The HTTP transport against the cloud simulator on loopback.
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -113,7 +117,7 @@ TEST_F(HttpTest, PeersAreVerifiedUnlessATestRigOptsOut) {
     unsetenv("TESSAL_TLS_INSECURE");
 }
 
-TEST_F(HttpTest, ConsecutiveRequestsShareAConnectionUntilItIsGone) {
+TEST_F(HttpTest, EveryRequestHasAConnectionOfItsOwn) {
     CHttp http;
     auto clientPort = [&](const std::string& path) {
         std::string response;
@@ -121,8 +125,11 @@ TEST_F(HttpTest, ConsecutiveRequestsShareAConnectionUntilItIsGone) {
         return Parse(response)["clientPort"].GetInt();
     };
     int first = clientPort("/echo");
-    EXPECT_EQ(clientPort("/echo?again"), first);
-    // A request with another trust setting never rides on a connection verified under the old one.
+    int second = clientPort("/echo?again");
+    EXPECT_GT(first, 0);
+    EXPECT_GT(second, 0);
+    EXPECT_NE(second, first);
+    // A request with another trust setting is verified afresh under it.
     std::string response;
     std::string otherCa = std::string(TESSAL_BUILTIN_CERTS_DIR) + "/dev-standin-uca-root-g2.pem";
     EXPECT_EQ(http.Gets("https://openapi.example.com/echo", {}, response, otherCa.c_str()),
@@ -167,6 +174,79 @@ TEST_F(HttpTest, RequestsOnSeveralThreadsAndOneTimeInitialisation) {
     ZYKSetURL("cn");
     EXPECT_EQ(CHttpClient::m_url, "cn");
     EXPECT_EQ(CHttpClient::m_mobileUrl, "https://gateway.example.com/app/cert/mobileSeal");
+}
+
+// A plain HTTP server on loopback that answers each request with a body of `size` bytes.
+class BigAnswerServer {
+public:
+    explicit BigAnswerServer(size_t size) : m_size(size) {
+        m_listen = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        listen(m_listen, 4);
+        getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
+        m_port = ntohs(addr.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~BigAnswerServer() {
+        shutdown(m_listen, SHUT_RDWR);
+        close(m_listen);
+        m_thread.join();
+    }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/"; }
+
+private:
+    void Serve() {
+        for (;;) {
+            int client = accept(m_listen, nullptr, nullptr);
+            if (client < 0) return;
+            std::string request;
+            char buffer[4096];
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                ssize_t n = read(client, buffer, sizeof buffer);
+                if (n <= 0) break;
+                request.append(buffer, static_cast<size_t>(n));
+            }
+            std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(m_size) +
+                                 "\r\nConnection: close\r\n\r\n" + std::string(m_size, 'x');
+            for (size_t sent = 0; sent < answer.size();) {
+                ssize_t n = send(client, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
+                if (n <= 0) break;
+                sent += static_cast<size_t>(n);
+            }
+            close(client);
+        }
+    }
+    size_t m_size;
+    int m_listen = -1;
+    int m_port = 0;
+    std::thread m_thread;
+};
+
+TEST(HttpLimits, AnswersPastTheirCapFailTheTransfer) {
+    unsetenv("TESSAL_CONNECT_TO");
+    CHttp http;
+    std::string text;
+    {
+        BigAnswerServer server(3u << 20);  // under the 4 MiB cap of posted requests
+        EXPECT_EQ(http.Post(server.Url(), {}, "{}", text), CURLE_OK);
+        EXPECT_EQ(text.size(), 3u << 20);
+    }
+    {
+        BigAnswerServer server(5u << 20);
+        text.clear();
+        EXPECT_EQ(http.Post(server.Url(), {}, "{}", text), CURLE_WRITE_ERROR);
+        ByteArray bytes;
+        EXPECT_EQ(http.Posts(server.Url(), {}, ByteArray("q", 1), bytes, nullptr), CURLE_WRITE_ERROR);
+        EXPECT_LE(bytes.length(), 4 << 20);
+        // GET (certificate revocation lists) takes up to 64 MiB.
+        text.clear();
+        EXPECT_EQ(http.Get(server.Url(), {}, text), CURLE_OK);
+        EXPECT_EQ(text.size(), 5u << 20);
+    }
 }
 
 }  // namespace

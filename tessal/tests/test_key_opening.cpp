@@ -142,7 +142,7 @@ TEST_F(KeyRigTest, ChangePinUnblockAndClearingTheKey) {
     EXPECT_EQ(ZYKVerifyPin("87654321", ""), -1);
 
     // A driver that never counts down must not hang the unblock.
-    Softkey("fault A1 SKF_VerifyPIN 0x0A000024 --count 50");
+    Softkey("fault A1 SKF_VerifyPIN 0x0A000024 --count 50 --arg user");
     ASSERT_TRUE(ZYKUnblockPIN("13572468"));
     Softkey("fault A1 clear");
     EXPECT_EQ(ZYKVerifyPin("13572468", ""), -1);

@@ -7,8 +7,12 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -19,6 +23,7 @@
 #include "gmcrypto/key_objects.h"
 #include "gmcrypto/sm2_message.h"
 #include "key_rig.h"
+#include "test_support.h"
 #include "tessal/engine.h"
 #include "tessal/signing.h"
 #include "tessal/devices.h"
@@ -124,7 +129,7 @@ protected:
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
-    SkfUKey* Current() { return dynamic_cast<SkfUKey*>(UKeyManager::GetInstance().GetCurrentUKey()); }
+    SkfUKey* Current() { return dynamic_cast<SkfUKey*>(UKeyManager::GetInstance().GetCurrentUKey().get()); }
 
     std::unique_ptr<CloudSim> m_sim;
     std::string m_certB64, m_rootPem;
@@ -187,6 +192,31 @@ TEST_F(SigningTest, RsaPkcs7VerifiesWithOpenSslCmsAndCarriesItsChainAndTimeStamp
     EXPECT_EQ(si->unauth_attr, nullptr);
     EXPECT_EQ(Shell("openssl cms -verify -binary -inform DER -in " + Write("plain.p7", Raw(plain)) + " -content " + contentFile +
                   " -CAfile " + m_rootPem + " -purpose any"), 0);
+}
+
+// What the library writes to standard output while a signature is made.
+std::string StdoutOf(const std::function<void()>& run) {
+    std::string path = MakeTempDir("stdout-") + "/out.txt";
+    std::fflush(stdout);
+    int saved = dup(1);
+    FILE* file = std::fopen(path.c_str(), "w");
+    dup2(fileno(file), 1);
+    run();
+    std::fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    std::fclose(file);
+    return ReadFile(path);
+}
+
+TEST_F(SigningTest, TheConsoleLinesCanBeSwitchedOff) {
+    UseRsaKey();
+    std::string p7;
+    auto sign = [&] { ASSERT_TRUE(ZYKSignP7(B64("content"), p7, 1)) << ZYKGetLastError(); };
+    EXPECT_NE(StdoutOf(sign).find("in VUV_rsa_priv_enc\n"), std::string::npos);
+    setenv("TESSAL_CONSOLE", "0", 1);
+    EXPECT_EQ(StdoutOf(sign), "");
+    unsetenv("TESSAL_CONSOLE");
 }
 
 TEST_F(SigningTest, RsaDigestSignatureAndRawSignature) {
@@ -347,6 +377,29 @@ TEST_F(SigningTest, Sm2DigestMessagesVerifyAgainstTheirDigest) {
     EVP_PKEY_free(pub);
 }
 
+TEST_F(SigningTest, Sm2MessagesWithoutSignedAttributesVerifyOverTheirSm3Value) {
+    UseSm2Key();
+    // ZYKSignDigest on an SM2 key signs SM3 of the value it is given, with no attributes and no Z.
+    const std::string value = Sm3("the document");
+    std::string input = B64(value), message;
+    ASSERT_TRUE(ZYKSignDigest(input, message)) << ZYKGetLastError();
+    std::string cert, time;
+    EXPECT_TRUE(ZYKVerifySM2Digest(B64(Sm3(value)), message, cert, time));
+    EXPECT_EQ(cert, m_certB64);
+    EXPECT_EQ(time, "");
+    // Another digest, the value itself, or a tampered SM3 value are refused.
+    std::string tampered = Sm3(value);
+    tampered[5] ^= 0x01;
+    EXPECT_FALSE(ZYKVerifySM2Digest(B64(tampered), message, cert, time));
+    EXPECT_FALSE(ZYKVerifySM2Digest(B64(value), message, cert, time));
+    EXPECT_FALSE(ZYKVerifySM2Digest(B64(Sm3("another document")), message, cert, time));
+    // The other way: a message with signed attributes still verifies against its digest only.
+    std::string withAttributes;
+    ASSERT_TRUE(ZYKSignSM2Digest(B64(value), withAttributes)) << ZYKGetLastError();
+    EXPECT_TRUE(ZYKVerifySM2Digest(B64(value), withAttributes, cert, time));
+    EXPECT_FALSE(ZYKVerifySM2Digest(B64(Sm3(value)), withAttributes, cert, time));
+}
+
 TEST_F(SigningTest, OneRetryForTheLibraryThatNeedsIt) {
     UseSm2Key("GD01", "163C&0423");
     EXPECT_EQ(ZYKLibName(), "gdca_dal_ecc27.dll");
@@ -452,7 +505,7 @@ TEST_F(KeyRigTest, TheEngineRefusesPaddingsItCannotFillForTheLibraryThatSignsAsG
     int retry = 0;
     ASSERT_EQ(key->VerifyPin("12345678", retry).ErrorCode(), 0);
     UKeyManager::GetInstance().AddKey(std::move(owned), false);
-    ASSERT_EQ(UKeyManager::GetInstance().GetCurrentUKey(), key);
+    ASSERT_EQ(UKeyManager::GetInstance().GetCurrentUKey().get(), key);
 
     // An RSA object carrying the engine's method, for the key's public key.
     EVP_PKEY* pub = ContainerPublicKey("SAFE1", "CntRSA");
@@ -467,13 +520,45 @@ TEST_F(KeyRigTest, TheEngineRefusesPaddingsItCannotFillForTheLibraryThatSignsAsG
     ENGINE_free(engine);
     ASSERT_EQ(RSA_set0_key(rsa, BN_dup(n), BN_dup(e), nullptr), 1);
 
+    // What the key signed is recovered with the public key: the full 256-byte block it was given.
+    auto blockSigned = [&](const unsigned char* sig) {
+        std::vector<unsigned char> block(256);
+        int n = RSA_public_decrypt(256, sig, block.data(), const_cast<RSA*>(plain), RSA_NO_PADDING);
+        block.resize(n > 0 ? static_cast<size_t>(n) : 0);
+        return block;
+    };
     unsigned char from[51] = {0x30, 0x31, 0x30, 0x0D, 0x06, 0x09, 0x60, 0x86, 0x48, 0x01, 0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
+    for (size_t i = 19; i < sizeof from; ++i) from[i] = static_cast<unsigned char>(i);
     unsigned char to[256];
-    RSA_private_encrypt(sizeof from, from, to, rsa, RSA_PKCS1_PADDING);
-    EXPECT_EQ(LogCount("start SKF_RSASignData"), 1u);
+    // PKCS#1 type 1: 00 01 FF.. 00 and the value; the result is the standard signature of it.
+    ASSERT_EQ(RSA_private_encrypt(sizeof from, from, to, rsa, RSA_PKCS1_PADDING), 256);
+    std::vector<unsigned char> block = blockSigned(to);
+    ASSERT_EQ(block.size(), 256u);
+    EXPECT_EQ(block[0], 0x00);
+    EXPECT_EQ(block[1], 0x01);
+    EXPECT_EQ(std::count(block.begin() + 2, block.end() - sizeof from - 1, 0xFF), 256 - 3 - static_cast<long>(sizeof from));
+    EXPECT_EQ(block[256 - sizeof from - 1], 0x00);
+    EXPECT_TRUE(std::equal(from, from + sizeof from, block.end() - sizeof from));
+    unsigned char recovered[256];
+    ASSERT_EQ(RSA_public_decrypt(256, to, recovered, const_cast<RSA*>(plain), RSA_PKCS1_PADDING), static_cast<int>(sizeof from));
+    EXPECT_TRUE(std::equal(from, from + sizeof from, recovered));
+    // No padding: the block is the value itself, which must fill the modulus.
+    unsigned char full[256];
+    for (size_t i = 0; i < sizeof full; ++i) full[i] = static_cast<unsigned char>(i == 0 ? 0 : i);
+    ASSERT_EQ(RSA_private_encrypt(sizeof full, full, to, rsa, RSA_NO_PADDING), 256);
+    block = blockSigned(to);
+    EXPECT_TRUE(block.size() == 256 && std::equal(full, full + 256, block.begin()));
+    EXPECT_EQ(RSA_private_encrypt(sizeof from, from, to, rsa, RSA_NO_PADDING), -1);  // too short to fill it
+    // X9.31: 6B BB.. BA, the value, CC.
+    unsigned char x931[20] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
+    ASSERT_EQ(RSA_private_encrypt(sizeof x931, x931, to, rsa, RSA_X931_PADDING), 256);
+    ASSERT_EQ(RSA_public_decrypt(256, to, recovered, const_cast<RSA*>(plain), RSA_X931_PADDING), static_cast<int>(sizeof x931));
+    EXPECT_TRUE(std::equal(x931, x931 + sizeof x931, recovered));
+    size_t calls = LogCount("start SKF_RSASignData");
+    EXPECT_EQ(calls, 3u);
     for (int padding : {RSA_PKCS1_OAEP_PADDING, RSA_PKCS1_PSS_PADDING, 42})
         EXPECT_EQ(RSA_private_encrypt(sizeof from, from, to, rsa, padding), -1) << padding;
-    EXPECT_EQ(LogCount("start SKF_RSASignData"), 1u);
+    EXPECT_EQ(LogCount("start SKF_RSASignData"), calls);
     RSA_free(rsa);
     EVP_PKEY_free(pub);
 }

@@ -35,12 +35,15 @@ CResult SkfUKey::EnsureContainerOpen(int openFailure, const char* function) {
     return result;
 }
 
+void SkfUKey::CloseContainerHandle() {
+    if (!m_hContainer) return;
+    if (m_skf.SKF_CloseContainer) m_skf.SKF_CloseContainer(m_hContainer);
+    m_hContainer = nullptr;
+}
+
 CResult SkfUKey::OpenNamedContainer(std::string& name, const char* function) {
     CResult result;
-    if (m_hContainer) {
-        m_skf.SKF_CloseContainer(m_hContainer);
-        m_hContainer = nullptr;
-    }
+    CloseContainerHandle();
     if (name.empty()) {
         ULONG rc = SAR_OK;
         std::vector<std::string> names = ListContainers(rc);
@@ -72,7 +75,11 @@ CResult SkfUKey::GetCertData() {
     }
     std::vector<unsigned char> buffer(kCertBufferSize);
     for (const std::string& name : m_containerNames) {
-        if (m_skf.SKF_OpenContainer(m_hApp, Text(name), &m_hContainer) != SAR_OK) continue;
+        CloseContainerHandle();
+        if (m_skf.SKF_OpenContainer(m_hApp, Text(name), &m_hContainer) != SAR_OK) {
+            m_hContainer = nullptr;
+            continue;
+        }
         ULONG length = kCertBufferSize;
         ULONG rc = m_skf.SKF_ExportCertificate(m_hContainer, TRUE, buffer.data(), &length);
         if (rc == SAR_OK) {
@@ -82,8 +89,7 @@ CResult SkfUKey::GetCertData() {
             break;
         }
         TLOG_ERROR("SKF_ExportCertificate fail,error is:" << std::hex << rc);
-        m_skf.SKF_CloseContainer(m_hContainer);
-        m_hContainer = nullptr;
+        CloseContainerHandle();
     }
     if (!m_signCert) {
         TESSAL_FAIL(result, 57, "SkfUKey::GetCertData");
@@ -125,6 +131,7 @@ CResult SkfUKey::CreateContainer(const char* name) {
         return result;
     }
     std::string containerName = name ? name : "";
+    CloseContainerHandle();
     if (m_skf.SKF_OpenContainer(m_hApp, Text(containerName), &m_hContainer) == SAR_OK) {
         TESSAL_FAIL(result, 30, "SkfUKey::CreateContainer");
         return result;
@@ -172,6 +179,7 @@ CResult SkfUKey::DeleteEmptyContainer() {
     }
     std::vector<unsigned char> buffer(kCertBufferSize);
     for (const std::string& name : names) {
+        CloseContainerHandle();
         if (m_skf.SKF_OpenContainer(m_hApp, Text(name), &m_hContainer) != SAR_OK) {
             m_hContainer = nullptr;
             TESSAL_FAIL(result, 28, "SkfUKey::DeleteEmptyContainer");

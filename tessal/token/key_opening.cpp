@@ -153,6 +153,8 @@ CResult SkfUKey::OpenApp() {
 CResult SkfUKey::OpenContainer() {
     CResult result;
     if (m_hContainer) return result;
+    // A key opened again lists its containers afresh.
+    m_containerNames.clear();
     TLOG_DEBUG("enum container");
     ULONG listed = SAR_OK;
     std::vector<std::string> containers = ListContainers(listed);
@@ -216,6 +218,13 @@ CResult SkfUKey::ChangePin(std::string newPin, std::string oldPin) {
 
 CResult SkfUKey::UnBlockPin(std::string newPin) {
     CResult result;
+    // The administrator PIN is checked before the user PIN is touched: a key whose administrator
+    // PIN is not ours must not be left with its user PIN locked.
+    ULONG adminRetry = 0;
+    if (m_skf.SKF_VerifyPIN(m_hApp, ADMIN_TYPE, const_cast<char*>(kAdminPin), &adminRetry) != SAR_OK) {
+        TESSAL_FAIL(result, 55, "SkfUKey::UnBlockPin");
+        return result;
+    }
     ULONG max = 0, remain = 0;
     BOOL isDefault = FALSE;
     m_skf.SKF_GetPINInfo(m_hApp, USER_TYPE, &max, &remain, &isDefault);
@@ -245,7 +254,11 @@ CResult SkfUKey::ClearUkey() {
     }
     ULONG r = 0;
     ULONG adminCode = m_skf.SKF_VerifyPIN(m_hApp, ADMIN_TYPE, const_cast<char*>(kAdminPin), &r);
-    result = static_cast<int>(adminCode);
+    if (adminCode != SAR_OK) {
+        // Not the key's administrator: its application and everything in it stay as they are.
+        TESSAL_FAIL(result, static_cast<int>(adminCode), "SkfUKey::ClearUkey");
+        return result;
+    }
     std::string first = apps.empty() ? std::string() : apps.front();
     if (m_skf.SKF_DeleteApplication(m_hDev, Text(first)) != SAR_OK) {
         TESSAL_FAIL(result, 13, "SkfUKey::ClearUkey");
@@ -257,7 +270,8 @@ CResult SkfUKey::ClearUkey() {
         TESSAL_FAIL(result, 14, "SkfUKey::ClearUkey");
         return result;
     }
-    if (result != 0) TESSAL_FAIL(result, result.ErrorCode(), "SkfUKey::ClearUkey");
+    // The key set is rebuilt afterwards; this handle is not kept.
+    if (m_skf.SKF_CloseApplication) m_skf.SKF_CloseApplication(created);
     return result;
 }
 

@@ -56,6 +56,23 @@ bool Encode(PKCS7* p7, ByteArray& out) {
     return true;
 }
 
+// A hash handle of the driver, closed on every path out of the function that opened it.
+class HashHandle {
+public:
+    explicit HashHandle(const SkfFunctionList& skf) : m_skf(skf) {}
+    ~HashHandle() {
+        if (m_handle && m_skf.SKF_CloseHandle) m_skf.SKF_CloseHandle(m_handle);
+    }
+    HashHandle(const HashHandle&) = delete;
+    HashHandle& operator=(const HashHandle&) = delete;
+    HANDLE* out() { return &m_handle; }
+    HANDLE get() const { return m_handle; }
+
+private:
+    const SkfFunctionList& m_skf;
+    HANDLE m_handle = nullptr;
+};
+
 void AddRsaTimeStamp(PKCS7_SIGNER_INFO* si) {
     AddTimeStampToken(&si->unauth_attr, ASN1_STRING_get0_data(si->enc_digest), ASN1_STRING_length(si->enc_digest),
                       "RSA");
@@ -83,11 +100,11 @@ CResult SkfUKey::EncryptDataByPrivKey(ByteArray& in, ByteArray& out) {
 CResult SkfUKey::Sign(ByteArray& data, ByteArray& sig) {
     CResult result;
     ECCPUBLICKEYBLOB zero{};
-    HANDLE hash = nullptr;
+    HashHandle hash(m_skf);
     unsigned char digest[256];
     ULONG digestLength = sizeof digest;
-    bool hashed = m_skf.SKF_DigestInit(m_hDev, SGD_SHA256, &zero, (unsigned char*)kSm2Id, 16, &hash) == SAR_OK &&
-                  m_skf.SKF_Digest(hash, const_cast<BYTE*>(data.data()), static_cast<ULONG>(data.length()), digest,
+    bool hashed = m_skf.SKF_DigestInit(m_hDev, SGD_SHA256, &zero, (unsigned char*)kSm2Id, 16, hash.out()) == SAR_OK &&
+                  m_skf.SKF_Digest(hash.get(), const_cast<BYTE*>(data.data()), static_cast<ULONG>(data.length()), digest,
                                    &digestLength) == SAR_OK;
     // Only a SHA-256 value fits the DigestInfo.
     if (!hashed || digestLength != 32) {
@@ -224,8 +241,8 @@ CResult SkfUKey::SM2SignWithFormat(ByteArray& data, ByteArray& sig) {
         return result;
     }
     TLOG_DEBUG("SKF_DigestInit start");
-    HANDLE hash = nullptr;
-    rc = m_skf.SKF_DigestInit(m_hDev, SGD_SM3, &pub, (unsigned char*)kSm2Id, 16, &hash);
+    HashHandle hash(m_skf);
+    rc = m_skf.SKF_DigestInit(m_hDev, SGD_SM3, &pub, (unsigned char*)kSm2Id, 16, hash.out());
     if (rc != SAR_OK) {
         TLOG_ERROR("SKF_DigestInit error is" << std::hex << rc);
         TESSAL_FAIL(result, static_cast<int>(rc), "SkfUKey::SM2SignWithFormat");
@@ -234,7 +251,8 @@ CResult SkfUKey::SM2SignWithFormat(ByteArray& data, ByteArray& sig) {
     TLOG_DEBUG("SKF_Digest start");
     unsigned char digest[64];
     ULONG digestLength = sizeof digest;
-    rc = m_skf.SKF_Digest(hash, const_cast<BYTE*>(data.data()), static_cast<ULONG>(data.length()), digest, &digestLength);
+    rc = m_skf.SKF_Digest(hash.get(), const_cast<BYTE*>(data.data()), static_cast<ULONG>(data.length()), digest,
+                          &digestLength);
     if (rc != SAR_OK) {
         TLOG_ERROR("SKF_Digest error is" << std::hex << rc);
         TESSAL_FAIL(result, static_cast<int>(rc), "SkfUKey::SM2SignWithFormat");
@@ -258,11 +276,11 @@ CResult SkfUKey::SM2Sign(ByteArray& data, ECCSIGNATUREBLOB* sig) {
     ECCPUBLICKEYBLOB pub{};
     ULONG length = sizeof pub;
     m_skf.SKF_ExportPublicKey(m_hContainer, TRUE, reinterpret_cast<BYTE*>(&pub), &length);
-    HANDLE hash = nullptr;
-    m_skf.SKF_DigestInit(m_hDev, SGD_SM3, &pub, (unsigned char*)kSm2Id, 16, &hash);
+    HashHandle hash(m_skf);
+    m_skf.SKF_DigestInit(m_hDev, SGD_SM3, &pub, (unsigned char*)kSm2Id, 16, hash.out());
     unsigned char digest[64];
     ULONG digestLength = sizeof digest;
-    m_skf.SKF_Digest(hash, const_cast<BYTE*>(data.data()), static_cast<ULONG>(data.length()), digest, &digestLength);
+    m_skf.SKF_Digest(hash.get(), const_cast<BYTE*>(data.data()), static_cast<ULONG>(data.length()), digest, &digestLength);
     if (m_skf.SKF_ECCSignData(m_hContainer, digest, std::min<ULONG>(digestLength, sizeof digest), sig) != SAR_OK) {
         TESSAL_FAIL(result, 25, "SkfUKey::SM2Sign");
         return result;

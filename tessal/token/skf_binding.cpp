@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "api/console.h"
 #include "api/failure.h"
 #include "api/log.h"
 #include "devices/device_catalogue.h"
@@ -80,7 +81,8 @@ CResult SkfUKey::InitFuncList() {
     TLOG_DEBUG(m_libName << " load success!");
     LoadSealLibrary();
     LoadANCALibrary();
-    std::printf("end initFunclist\n");
+    ConsoleLine("end initFunclist
+");
     return result;
 }
 
@@ -92,10 +94,7 @@ std::string SkfUKey::ModulePath(const std::string& fileName) const {
 void SkfUKey::Close() {
     m_opened = false;
     m_devInfoValid = false;
-    if (m_hContainer) {
-        if (m_skf.SKF_CloseContainer) m_skf.SKF_CloseContainer(m_hContainer);
-        m_hContainer = nullptr;
-    }
+    CloseContainerHandle();
     if (m_hApp) {
         if (m_skf.SKF_CloseApplication) m_skf.SKF_CloseApplication(m_hApp);
         m_hApp = nullptr;

@@ -107,6 +107,8 @@ private:
     // Opens the first container into m_hContainer unless one is open; failures are code 16
     // (listing) or `openFailure`, reported at `function`.
     CResult EnsureContainerOpen(int openFailure, const char* function);
+    // Closes the container handle in use, if any.
+    void CloseContainerHandle();
     // Closes the container in use and opens `name`, or the first container when `name` is
     // empty (then `name` receives it).
     CResult OpenNamedContainer(std::string& name, const char* function);

@@ -3,6 +3,7 @@
 
 #include <openssl/x509.h>
 
+#include <mutex>
 #include <string>
 #include <unordered_map>
 
@@ -41,6 +42,8 @@ public:
     bool IsOpened() { return m_opened; }
     bool IsPinVerified() { return m_pinVerified; }
     X509* GetSignCert() { return m_signCert; }
+    // Serialises the use of the key's driver across threads (see KeyUse).
+    std::recursive_mutex& CallMutex() { return m_callMutex; }
 
 protected:
     bool m_opened = false;
@@ -52,4 +55,7 @@ protected:
     int m_isSM2 = 0;
     int m_ukeyType = 1;
     std::unordered_map<std::string, SealRecord*> m_sealMap;  // owns its records
+
+private:
+    std::recursive_mutex m_callMutex;
 };

@@ -3,7 +3,8 @@
 #  - development stand-ins for the public CA pair "UCA Root G2" / "SHECA G2" (same subjects,
 #    validity periods, key sizes and algorithms as the publisher's; replace them with the
 #    publisher's PEM files, keeping the file names' roles, for production builds);
-#  - the tamper-evidence CA certificates (RSA 2048 and SM2), the operator's own.
+#  - stand-ins for the tamper-evidence CA certificates (RSA 2048 and SM2); the operator's own
+#    files, named tamper-ca-rsa.pem and tamper-ca-sm2.pem, take precedence in release builds.
 # Private keys go to test-only-keys/, which is used by tests and demos only and never shipped.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -58,8 +59,8 @@ tamper_ext=(-addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critic
             -addext "subjectKeyIdentifier=hash")
 openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$keys/tamper-ca-rsa.key" 2>/dev/null
 openssl req -x509 -new -key "$keys/tamper-ca-rsa.key" -sha256 -days 7300 \
-  -subj "/C=CN/O=Tessal Operator/CN=Tessal Tamper-Evidence CA RSA" "${tamper_ext[@]}" -out tamper-ca-rsa.pem
+  -subj "/C=CN/O=Tessal Operator/CN=Tessal Tamper-Evidence CA RSA" "${tamper_ext[@]}" -out dev-standin-tamper-ca-rsa.pem
 openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:SM2 -out "$keys/tamper-ca-sm2.key" 2>/dev/null
 openssl req -x509 -new -key "$keys/tamper-ca-sm2.key" -sm3 -sigopt distid:1234567812345678 -days 7300 \
-  -subj "/C=CN/O=Tessal Operator/CN=Tessal Tamper-Evidence CA SM2" "${tamper_ext[@]}" -out tamper-ca-sm2.pem
+  -subj "/C=CN/O=Tessal Operator/CN=Tessal Tamper-Evidence CA SM2" "${tamper_ext[@]}" -out dev-standin-tamper-ca-sm2.pem
 echo "built-in certificates written to $(pwd)"
