@@ -179,10 +179,20 @@ bool IssuanceService::Issue(Application kind, const std::string& p10, const std:
         why = "the certificate could not be issued";
         return false;
     }
+    ReportIssued(signing);
+    if (kind == Application::Double) ReportIssued(encCert);
     m_issued.push_back({deviceId, orderId, Base64Encode(signing)});
     if (kind == Application::Double)
         m_doubles[deviceId] = {Base64Encode(signing), Base64Encode(encCert), Base64Encode(encKey)};
     return true;
+}
+
+void IssuanceService::ReportIssued(const std::string& der) const {
+    if (!m_onIssued) return;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
+    X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
+    if (cert) m_onIssued(cert);
+    X509_free(cert);
 }
 
 const IssuanceService::Issued* IssuanceService::Find(const std::string& deviceId,

@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "issuing_ca.h"
@@ -29,6 +30,11 @@ public:
     // "broken" (the JSON breaks after "SUCCESS"), "noenckey" (double downloads without
     // "encKey"), or "normal" again. False for an unknown mode.
     bool Control(const std::string& mode, int count);
+
+    // `issued` is told of every certificate handed out (signing and encryption ones); set it
+    // before the server runs.
+    void OnIssued(std::function<void(X509*)> issued) { m_onIssued = std::move(issued); }
+    const IssuingCa& Ca() const { return m_ca; }
 
 private:
     enum class Fault { None, Refuse, LowerCase, Nested, Broken, NoEncKey };
@@ -53,6 +59,8 @@ private:
                        bool anyOrder) const;
     // Consumes one counted fault when `fault` is the one set.
     bool Take(Fault fault);
+    // Tells `m_onIssued` of a certificate given as DER.
+    void ReportIssued(const std::string& der) const;
     // {"code":..,"message":..,"result":..}, with the lower-case and broken faults applied.
     std::string Answer(int code, const std::string& message, const ResultWriter& result);
     std::string Refusal(int code, const std::string& message) {
@@ -61,6 +69,7 @@ private:
 
     IssuingCa m_ca;
     std::function<void(const httplib::Request&)> m_record;
+    std::function<void(X509*)> m_onIssued;
     std::mutex m_mutex;
     std::vector<Issued> m_issued;
     std::map<std::string, DoubleIssued> m_doubles;  // by device id: the latest

@@ -24,6 +24,10 @@ public:
     // private key enveloped to the request's key (an SM2 ENVELOPEDKEYBLOB, or the RSA envelope).
     bool IssueEncryption(X509_REQ* request, std::string& certDer, std::string& envelope) const;
 
+    // The two CA certificates (owned by this object).
+    X509* RsaCertificate() const { return m_rsaCa; }
+    X509* Sm2Certificate() const { return m_sm2Ca; }
+
 private:
     std::string Issue(X509_REQ* request, EVP_PKEY* key, const char* keyUsage) const;
 

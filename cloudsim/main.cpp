@@ -124,6 +124,11 @@ int main(int argc, char** argv) {
 
     Behaviour behaviour;
     TimeService timeService(pki);
+    // The status service knows what the issuing CAs issue and counts them as its own CAs.
+    StatusService statusService(pki, state);
+    statusService.AddOwnCa(issuance->Ca().RsaCertificate());
+    statusService.AddOwnCa(issuance->Ca().Sm2Certificate());
+    issuance->OnIssued([&statusService](X509* cert) { statusService.Records().RecordIssued(cert); });
     issuance->Register(server);
 
     auto timestamp = [&](const httplib::Request& req, httplib::Response& res) {
@@ -140,7 +145,6 @@ int main(int argc, char** argv) {
     server.Post("/timestamp/get", timestamp);
     server.Post("/timestamp/sm2time", timestamp);
 
-    StatusService statusService(pki, state);
     statusService.Mount(server);
 
     auto echo = [](const httplib::Request& req, httplib::Response& res) { res.set_content(Echo(req), "application/json"); };

@@ -127,8 +127,24 @@ std::string ErrorAnswer(int code, const std::string& message) {
 }  // namespace
 
 StatusService::StatusService(const Pki& pki, const std::string& stateDir)
-    : m_pki(pki), m_trustDir(stateDir + "/trust"), m_records(stateDir) {
+    : m_trustDir(stateDir + "/trust"), m_records(stateDir) {
     mkdir(m_trustDir.c_str(), 0700);
+    AddOwnCa(pki.ca);
+}
+
+StatusService::~StatusService() {
+    for (X509* ca : m_ownCas) X509_free(ca);
+}
+
+void StatusService::AddOwnCa(X509* ca) {
+    X509_up_ref(ca);
+    m_ownCas.push_back(ca);
+}
+
+bool StatusService::SignedByOwnCa(X509* cert) const {
+    for (X509* ca : m_ownCas)
+        if (X509_verify(cert, X509_get0_pubkey(ca)) == 1) return true;
+    return false;
 }
 
 void StatusService::Mount(httplib::Server& server) {
@@ -198,7 +214,7 @@ std::string StatusService::Verdict(X509* cert, const std::string& serialNo) {
     CertList trustDir = LoadDirectory(m_trustDir);
     bool trustCaIssue = Chains(cert, trustDir, {}, true);
     CertList roots, intermediates;
-    roots.push_back(Copy(m_pki.ca));
+    for (X509* ca : m_ownCas) roots.push_back(Copy(ca));
     for (const auto& c : trustDir) (X509_self_signed(c.get(), 0) == 1 ? roots : intermediates).push_back(Copy(c.get()));
     bool existRootCert = Chains(cert, roots, intermediates, false);
     bool issued = m_records.IsIssued(cert);
@@ -248,9 +264,9 @@ bool StatusService::Control(const httplib::Request& req, httplib::Response& res)
             res.set_content("the body must be a certificate (PEM or Base64 DER)\n", "text/plain");
             return true;
         }
-        if (what == "register" && X509_verify(cert.get(), X509_get0_pubkey(m_pki.ca)) != 1) {
+        if (what == "register" && !SignedByOwnCa(cert.get())) {
             res.status = 400;
-            res.set_content("the certificate was not issued by the simulator's CA\n", "text/plain");
+            res.set_content("the certificate was not issued by the simulator's CAs\n", "text/plain");
             return true;
         }
         if (what == "register") m_records.RecordIssued(cert.get());

@@ -6,6 +6,7 @@
 
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "cert_records.h"
 #include "pki.h"
@@ -14,6 +15,13 @@ class StatusService {
 public:
     // Certificates of CAs in `stateDir`/trust count as issued by trusted CAs.
     StatusService(const Pki& pki, const std::string& stateDir);
+    ~StatusService();
+    StatusService(const StatusService&) = delete;
+    StatusService& operator=(const StatusService&) = delete;
+
+    // Counts `ca` among the simulator's own CAs besides the PKI's CA: a root for
+    // "existRootCert" and accepted by the register control. Call before the server runs.
+    void AddOwnCa(X509* ca);
 
     void Mount(httplib::Server& server);
 
@@ -28,12 +36,14 @@ private:
     // The answer for a well-signed request; `httpStatus` set for requests it cannot read.
     std::string Answer(const std::string& body, int& httpStatus);
     std::string Verdict(X509* cert, const std::string& serialNo);
+    // True when one of the simulator's own CAs signed `cert`.
+    bool SignedByOwnCa(X509* cert) const;
     // A forced answer for the next request, if a test asked for one.
     bool TakeForcedAnswer(std::string& answer);
 
-    const Pki& m_pki;
     std::string m_trustDir;
     CertRecords m_records;
+    std::vector<X509*> m_ownCas;  // the PKI's CA first; the others held by reference count
     std::mutex m_mutex;
     std::string m_forcedAnswer;
     int m_forcedRemaining = 0;

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "api/encodings.h"
+#include "cert_factory.h"
 #include "cloudsim_rig.h"
 #include "core/envelopes.h"
 #include "core/softcrypto.h"
@@ -395,6 +396,52 @@ TEST_F(IssuanceTest, DoubleCertificatesForAnRsaRequestCarryTheRsaEnvelope) {
     ASSERT_NE(encCert, nullptr);
     EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(encCert), m_rsaKey), 0);
     X509_free(encCert);
+}
+
+TEST_F(IssuanceTest, IssuedCertificatesAreKnownToTheStatusServiceUntilRevoked) {
+    std::string order = "S-1";
+    ASSERT_EQ(CHttpClient::RequestDoubleCert(m_p10, "SDEV", order).ErrorCode(), 0);
+    std::string pub, enc, key;
+    ASSERT_EQ(CHttpClient::DnowLoadDoubleCert("SDEV", pub, enc, key).ErrorCode(), 0);
+    // Both the signing and the encryption certificate were issued by the simulator's channel.
+    EXPECT_EQ(CHttpClient::CheckCertValidity("01", pub, "RSA"), 2);
+    EXPECT_EQ(CHttpClient::GetCertStatusMsg("01", pub, "RSA"), "证书状态正常");
+    EXPECT_EQ(CHttpClient::CheckCertValidity("02", enc, "RSA"), 2);
+
+    CHttp http;
+    std::string response;
+    ASSERT_EQ(http.Post(m_sim->Url("/_control?status=revoke"), {"Content-Type: text/plain"}, pub,
+                        response),
+              0);
+    ASSERT_EQ(response, "ok\n");
+    EXPECT_EQ(CHttpClient::CheckCertValidity("01", pub, "RSA"), 4);
+    EXPECT_EQ(CHttpClient::GetCertStatusMsg("01", pub, "RSA"), "证书已吊销");
+    EXPECT_EQ(CHttpClient::CheckCertValidity("02", enc, "RSA"), 2);
+
+    // A certificate the issuing CA signed but the channel never handed out is unknown until
+    // the control path registers it; the issuing CAs count as the simulator's own.
+    EVP_PKEY* caKey = test_support::LoadPemKey(m_state + "/issuing-rsa-ca.key");
+    ASSERT_NE(caKey, nullptr);
+    test_support::CertSpec spec;
+    spec.serial = {0x42};
+    spec.issuerCN = "Cloudsim Issuing CA RSA";
+    spec.issuerC = "CN";
+    spec.issuerO = "Cloudsim";
+    X509* other = test_support::MakeCertificate(spec, m_rsaKey, caKey);
+    EVP_PKEY_free(caKey);
+    ASSERT_NE(other, nullptr);
+    unsigned char* der = nullptr;
+    int len = i2d_X509(other, &der);
+    std::string otherBase64 = Base64Of(der, static_cast<size_t>(len));
+    OPENSSL_free(der);
+    X509_free(other);
+    EXPECT_EQ(CHttpClient::CheckCertValidity("03", otherBase64, "RSA"), 1);
+    response.clear();
+    ASSERT_EQ(http.Post(m_sim->Url("/_control?status=register"), {"Content-Type: text/plain"},
+                        otherBase64, response),
+              0);
+    EXPECT_EQ(response, "ok\n");
+    EXPECT_EQ(CHttpClient::CheckCertValidity("03", otherBase64, "RSA"), 2);
 }
 
 }  // namespace
