@@ -81,8 +81,7 @@ CResult SkfUKey::InitFuncList() {
     TLOG_DEBUG(m_libName << " load success!");
     LoadSealLibrary();
     LoadANCALibrary();
-    ConsoleLine("end initFunclist
-");
+    ConsoleLine("end initFunclist\n");
     return result;
 }
 
