@@ -67,6 +67,10 @@ protected:
     void SetUp() override {
         ConverterRun::SetUp();
         Register("Word.Application = libreoffice soffice.bin\nExcel.Application = libreoffice soffice.bin\n");
+        // A real Word document, made by LibreOffice before these tests.
+        std::string document = ReadAll(std::string(OFFICE_FIXTURES_DIR) + "/tracked.docx");
+        ASSERT_FALSE(document.empty()) << "the office fixtures were not made";
+        WriteAll(Path("report.docx"), document);
         const char* tmp = std::getenv("TMPDIR");
         // The runs' own temporary directory: it must be empty again after every run.
         m_tmp = Path("tmp");
