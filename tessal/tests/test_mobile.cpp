@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -264,8 +265,11 @@ TEST_F(MobileTest, SlowNeverSignedStopsAfterTwentyOnePollsWithFreshNonces) {
     std::string p7;
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(CHttpClient::getSignResult(session.first, session.second, p7));
-    auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(waited, std::chrono::milliseconds(21 * 300));
+    long long waitedMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(waitedMs, 21 * 300);
+    RecordProperty("waited_ms", std::to_string(waitedMs));
+    std::printf("getSignResult gave up after %lld ms\n", waitedMs);
     EXPECT_EQ(p7, "null");
 
     std::vector<Recorded> polls = Requests("/get-signResult");
