@@ -65,13 +65,7 @@ std::string Text(const rapidjson::Document& doc, const char* name) {
 std::string RandomId() {
     unsigned char bytes[16];
     RAND_bytes(bytes, sizeof bytes);
-    static const char digits[] = "0123456789abcdef";
-    std::string id;
-    for (unsigned char b : bytes) {
-        id += digits[b >> 4];
-        id += digits[b & 15];
-    }
-    return id;
+    return LowerHex(std::string(reinterpret_cast<char*>(bytes), sizeof bytes));
 }
 
 }  // namespace
@@ -255,12 +249,7 @@ std::string MobileService::Finish(const std::string& body) {
     Session* session = Find(body, error);
     if (!session) return error;
     session->finished = true;
-    return Success([&](Writer& w) {
-        w.StartObject();
-        w.Key("status");
-        WriteText(w, StatusOf(*session));
-        w.EndObject();
-    });
+    return Status(body);
 }
 
 std::string MobileService::SealList(const std::string& body) {
