@@ -15,6 +15,7 @@ namespace {
 
 const char kBase[] = "/app/cert/mobileSeal";
 const char kJson[] = "application/json";
+const size_t kKeptRequests = 1000;  // the record tests read; a long-running simulator keeps the latest
 
 using Writer = rapidjson::Writer<rapidjson::StringBuffer>;
 
@@ -111,6 +112,7 @@ void MobileService::Serve(const std::string& path, Handler handler, const httpli
     Forced forced{"", false};
     {
         std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_requests.size() >= kKeptRequests) m_requests.erase(m_requests.begin());
         m_requests.push_back({path, req.get_header_value("x-zyk-app-nonce"), req.body, accepted});
     }
     if (!accepted) {
