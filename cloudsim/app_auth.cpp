@@ -4,6 +4,7 @@
 #include <openssl/hmac.h>
 
 #include "app_credentials_data.h"
+#include "base64.h"
 #include "credential_selection.h"
 
 namespace {
@@ -35,13 +36,7 @@ std::string HmacSha256Hex(const std::string& data, const std::string& key) {
     if (!HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(data.data()),
               data.size(), mac, &length))
         return std::string();
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += digits[mac[i] >> 4];
-        hex += digits[mac[i] & 15];
-    }
-    return hex;
+    return LowerHex(std::string(reinterpret_cast<char*>(mac), length));
 }
 
 bool CheckAppSignature(const httplib::Request& req, const AppCredential& expected, std::string& why) {

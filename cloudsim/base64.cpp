@@ -23,3 +23,13 @@ bool Base64Decode(const std::string& text, std::string& out) {
     out = decoded;
     return true;
 }
+
+std::string LowerHex(const std::string& data) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : data) {
+        hex += digits[c >> 4];
+        hex += digits[c & 15];
+    }
+    return hex;
+}

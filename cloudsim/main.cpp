@@ -19,6 +19,7 @@
 #include "base64.h"
 #include "behaviour.h"
 #include "issuance_service.h"
+#include "mobile_service.h"
 #include "pki.h"
 #include "status_service.h"
 #include "time_service.h"
@@ -106,9 +107,11 @@ int main(int argc, char** argv) {
     };
     Pki pki;
     std::unique_ptr<IssuanceService> issuance;
+    std::unique_ptr<MobileService> mobile;
     try {
         pki = LoadOrCreatePki(state);
         issuance.reset(new IssuanceService(state, recordLast));
+        mobile.reset(new MobileService(pki, state, Hang));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "cloudsim: %s\n", e.what());
         return 1;
@@ -146,6 +149,7 @@ int main(int argc, char** argv) {
     server.Post("/timestamp/sm2time", timestamp);
 
     statusService.Mount(server);
+    mobile->Mount(server);
 
     auto echo = [](const httplib::Request& req, httplib::Response& res) { res.set_content(Echo(req), "application/json"); };
     server.Get("/echo", echo);
@@ -166,6 +170,7 @@ int main(int argc, char** argv) {
     // Test control: the next `count` service requests answer `mode`.
     server.Post("/_control", [&](const httplib::Request& req, httplib::Response& res) {
         if (statusService.Control(req, res)) return;
+        if (mobile->Control(req, res)) return;
         int count = req.has_param("count") ? std::atoi(req.get_param_value("count").c_str()) : 1;
         if (req.has_param("issuance")) {
             bool known = issuance->Control(req.get_param_value("issuance"), count);
@@ -197,6 +202,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     server.listen_after_bind();
     g_server = nullptr;
+    mobile.reset();
     FreePki(pki);
     return 0;
 }

@@ -16,6 +16,8 @@ std::string IssuancePrefix() { return FromEnv("TESSAL_ISSUANCE_PREFIX", "https:/
 std::string GatewayPrefix() { return FromEnv("TESSAL_GATEWAY_PREFIX", "https://gateway.example."); }
 std::string OpenApiPrefix() { return FromEnv("TESSAL_OPENAPI_PREFIX", "https://openapi.example."); }
 
+std::string MobileSealUrl(const std::string& env) { return GatewayPrefix() + env + "/app/cert/mobileSeal"; }
+
 std::string Sm2TimeServiceUrl() { return GatewayPrefix() + "com" + "/timestamp/sm2time"; }
 std::string TimeServiceUrl() { return OpenApiPrefix() + "com" + "/timestamp/get"; }
 

@@ -11,6 +11,9 @@ std::string IssuancePrefix();
 std::string GatewayPrefix();
 std::string OpenApiPrefix();
 
+// The mobile seal service of environment `env`.
+std::string MobileSealUrl(const std::string& env);
+
 // The fixed time-service URLs.
 std::string Sm2TimeServiceUrl();
 std::string TimeServiceUrl();

@@ -8,8 +8,7 @@
 
 __attribute__((init_priority(103))) std::string CHttpClient::m_url = "com";
 bool CHttpClient::m_isInit = false;
-__attribute__((init_priority(103))) std::string CHttpClient::m_mobileUrl =
-    cloud::GatewayPrefix() + "com" + "/app/cert/mobileSeal";
+__attribute__((init_priority(103))) std::string CHttpClient::m_mobileUrl = cloud::MobileSealUrl("com");
 
 void ZYKSetURL(std::string url) { CHttpClient::m_url = url; }
 

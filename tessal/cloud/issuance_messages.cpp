@@ -42,6 +42,17 @@ JsonBody& JsonBody::AddIfPresent(const char* name, const std::string& value) {
     return value.empty() ? *this : Add(name, value);
 }
 
+JsonBody& JsonBody::AddCounts(const char* name, const std::map<std::string, long>& counts) {
+    m_writer.Key(name);
+    m_writer.StartObject();
+    for (const auto& entry : counts) {
+        m_writer.Key(entry.first.data(), static_cast<rapidjson::SizeType>(entry.first.size()));
+        m_writer.Int64(entry.second);
+    }
+    m_writer.EndObject();
+    return *this;
+}
+
 std::string JsonBody::Text() {
     if (!m_writer.IsComplete()) m_writer.EndObject();
     return std::string(m_buffer.GetString(), m_buffer.GetSize());

@@ -17,6 +17,8 @@ public:
     JsonBody& Add(const char* name, const std::string& value);
     // Leaves the member out when `value` is empty.
     JsonBody& AddIfPresent(const char* name, const std::string& value);
+    // An object member of `counts`, in the map's (byte-wise ascending) key order; `{}` when empty.
+    JsonBody& AddCounts(const char* name, const std::map<std::string, long>& counts);
     // The finished object.
     std::string Text();
 

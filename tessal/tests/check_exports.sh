@@ -6,7 +6,7 @@ symbols=$(nm -D --defined-only -C "$lib")
 status=0
 for wanted in 'ZYKGetLastError' 'ZYKWriteLog(' 'g_USBLastError' 'CResult::GetErrorMsg' \
               'CResult::CResult(ErrorMsg_st*, int)' 'ByteArray::append(' 'QLogger::GetInstance()' \
-              'typeinfo for ByteArray'; do
+              'typeinfo for ByteArray' 'CHttpClient::setMobileUrl' 'CHttpClient::getSignResult'; do
   grep -qF "$wanted" <<<"$symbols" || { echo "missing export: $wanted"; status=1; }
 done
 for hidden in 'Base64Encode' 'SetLastErrorMessage' 'g_ErrorMsgTable' 'platform::' 'ReportFailure' \

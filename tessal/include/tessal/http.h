@@ -3,6 +3,7 @@
 
 #include <curl/curl.h>
 
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -80,6 +81,24 @@ public:
     // The gateway's detail text about the certificate, or "UNKNOWN".
     static std::string GetCertStatusMsg(const std::string& serialNo, const std::string& certBase64,
                                         const std::string& algorithm);
+
+    // Mobile signing sessions at the mobile seal service (m_mobileUrl). Raw answers are appended
+    // to `response`; none of these writes the last-error string.
+    // Selects the environment of the mobile seal service and of the other cloud calls (m_url).
+    static void setMobileUrl(const std::string& env);
+    static bool generateSignsid(const std::string& bizId, std::string& response, const std::string& title,
+                                const std::string& signName, const std::string& docId, const long& customerId,
+                                const std::string& userName, const std::string& callbackUrl,
+                                const std::string& previewUrl, const std::string& signIp);
+    // True when the service accepted the digest; `result` then holds the answer's "result" text.
+    static bool uploadDigest(const std::string& signSid, const std::string& signDigest,
+                             const std::map<std::string, long>& sealCountMap, bool borderSign, std::string& result,
+                             const std::string& fileName);
+    static bool getSignStatus(const std::string& signSid, std::string& response);
+    // Polls until the phone has signed (at most 21 requests, 300 ms apart); true with the PKCS#7.
+    static bool getSignResult(const std::string& signSid, const std::string& signActionId, std::string& p7SignResult);
+    static bool finishSign(const std::string& signSid, std::string& response);
+    static bool getSealslist(const std::string& signSid, std::string& response);
 
     static std::string m_url;
     static bool m_isInit;

@@ -1,0 +1,118 @@
+// Signing sessions at the mobile seal service: the document's digest is signed on the user's phone.
+#include <chrono>
+#include <thread>
+
+#include "api/log.h"
+#include "cloud/cloud_hosts.h"
+#include "cloud/issuance_messages.h"
+#include "cloud/json_answer.h"
+#include "tessal/http.h"
+
+namespace {
+
+using rapidjson::Value;
+
+const int kMaxSignResultPolls = 21;
+const std::chrono::milliseconds kPollPause(300);
+
+// One request to the service; the headers are signed afresh, so every request has its own nonce.
+bool PostToMobile(const std::string& path, const std::string& body, std::string& response) {
+    CHttp http;
+    return http.Posts(CHttpClient::m_mobileUrl + path, CHttpClient::getMobileHeadInfo(), body, response, nullptr) == 0;
+}
+
+std::string SignSidBody(const std::string& signSid) { return cloud::JsonBody().Add("signSid", signSid).Text(); }
+
+// A parsed answer; a document that cannot be read counts as one without members.
+rapidjson::Document ParsedAnswer(const std::string& answer) {
+    rapidjson::Document doc;
+    if (!cloud::ParseJsonAnswer(answer, doc)) doc.SetNull();
+    return doc;
+}
+
+// "code" is an error only when it is a number other than 0; any other type counts as absent.
+bool ReportsError(const Value& answer) {
+    const Value* code = cloud::FindMember(answer, "code");
+    return code && code->IsNumber() && code->GetDouble() != 0.0;
+}
+
+// Reads one get-signResult answer: true when it carries the signature. A "p7SignResult" text
+// is copied to `p7SignResult` whether or not the phone has signed yet ("null").
+bool SignatureArrived(const std::string& answer, std::string& p7SignResult) {
+    if (answer.empty()) return false;
+    rapidjson::Document doc = ParsedAnswer(answer);
+    std::string message;
+    if (!cloud::StringMember(doc, "message", message) || message != "SUCCESS") return false;
+    if (const Value* result = cloud::FindMember(doc, "result")) cloud::StringMember(*result, "p7SignResult", p7SignResult);
+    return p7SignResult != "null";
+}
+
+void PauseBeforeNextPoll() { std::this_thread::sleep_until(std::chrono::steady_clock::now() + kPollPause); }
+
+}  // namespace
+
+void CHttpClient::setMobileUrl(const std::string& env) {
+    m_mobileUrl = cloud::MobileSealUrl(env);
+    if (&env != &m_url) m_url = env;
+}
+
+bool CHttpClient::generateSignsid(const std::string& bizId, std::string& response, const std::string& title,
+                                  const std::string& signName, const std::string& docId, const long& customerId,
+                                  const std::string& userName, const std::string& callbackUrl,
+                                  const std::string& previewUrl, const std::string& signIp) {
+    std::string body = cloud::JsonBody()
+                           .Add("bizId", bizId)
+                           .Add("title", title)
+                           .Add("signName", signName)
+                           .Add("docId", docId)
+                           .Add("customerId", std::to_string(customerId))
+                           .Add("userName", userName)
+                           .Add("callbackUrl", callbackUrl)
+                           .Add("previewUrl", previewUrl)
+                           .Add("signIp", signIp)
+                           .Text();
+    return PostToMobile("/generate-signSid", body, response);
+}
+
+bool CHttpClient::uploadDigest(const std::string& signSid, const std::string& signDigest,
+                               const std::map<std::string, long>& sealCountMap, bool borderSign, std::string& result,
+                               const std::string& fileName) {
+    std::string body = cloud::JsonBody()
+                           .Add("signSid", signSid)
+                           .Add("signDigest", signDigest)
+                           .Add("fileName", fileName)
+                           .AddCounts("sealCountMap", sealCountMap)
+                           .Add("borderSign", borderSign ? "true" : "false")
+                           .Text();
+    std::string answer;
+    if (!PostToMobile("/upload-digest", body, answer)) return false;
+    rapidjson::Document doc = ParsedAnswer(answer);
+    if (ReportsError(doc)) return false;
+    return cloud::StringMember(doc, "result", result);
+}
+
+bool CHttpClient::getSignStatus(const std::string& signSid, std::string& response) {
+    return PostToMobile("/get/status", SignSidBody(signSid), response);
+}
+
+bool CHttpClient::getSignResult(const std::string& signSid, const std::string& signActionId,
+                                std::string& p7SignResult) {
+    std::string body = cloud::JsonBody().Add("signSid", signSid).Add("signActionId", signActionId).Text();
+    std::string answer;
+    for (int attempt = 0; attempt < kMaxSignResultPolls; ++attempt) {
+        answer.clear();
+        if (PostToMobile("/get-signResult", body, answer) && SignatureArrived(answer, p7SignResult)) return true;
+        PauseBeforeNextPoll();
+    }
+    TLOG_DEBUG("mobile getSignResult error");
+    TLOG_DEBUG(answer);
+    return false;
+}
+
+bool CHttpClient::finishSign(const std::string& signSid, std::string& response) {
+    return PostToMobile("/finish-sign", SignSidBody(signSid), response);
+}
+
+bool CHttpClient::getSealslist(const std::string& signSid, std::string& response) {
+    return PostToMobile("/get-sealList", SignSidBody(signSid), response);
+}
