@@ -88,7 +88,10 @@ protected:
     void ExpectRequestOfContainer(const std::string& p10, const std::string& container, bool sm2) {
         std::string path = WriteDer(container + ".p10", p10);
         std::string options = sm2 ? " -vfyopt distid:" + std::string(kSm2Id) : "";
-        EXPECT_EQ(Shell("openssl req -inform DER -noout -verify -in " + path + options), 0) << container;
+        // The command exits with 0 whatever the outcome; its message tells.
+        EXPECT_NE(Output("openssl req -inform DER -noout -verify -in " + path + options + " 2>&1").find("verify OK"),
+                  std::string::npos)
+            << container;
         X509_REQ* req = ParseRequest(p10);
         ASSERT_NE(req, nullptr);
         EVP_PKEY* expected = ContainerPublicKey(kSerial, container);
@@ -301,6 +304,81 @@ TEST_F(CertManagerTest, PersonalAndGatewayApplicationsCarryTheKeysRequest) {
     EXPECT_NE(m_sim->LastBody().find("\"validity\":\"36\""), std::string::npos);  // passed unchanged
     ExpectRequestOfContainer(P10Sent(), "CntRSA2048_1", false);
     ASSERT_TRUE(ZYKImportCertOnGW(order, contact, certId)) << ZYKGetLastError();
+}
+
+TEST_F(CertManagerTest, Sm2CycleRequestIssueImportPairAndSign) {
+    UseKey({{"Init", "rsa2048"}});
+    ASSERT_TRUE(ZYKRequestDoubleCert("张三", "", "3101", "D1")) << ZYKGetLastError();
+    ExpectRequestOfContainer(P10Sent(), "CntSM2256", true);
+    X509_REQ* req = ParseRequest(P10Sent());
+    ASSERT_NE(req, nullptr);
+    EXPECT_EQ(X509_NAME_entry_count(X509_REQ_get_subject_name(req)), 3);  // no ",OU=" for an empty unit
+    EXPECT_EQ(NameEntry(X509_REQ_get_subject_name(req), NID_commonName), "张三@3101");
+    X509_REQ_free(req);
+    ASSERT_TRUE(ZYKImportDoubleCert()) << ZYKGetLastError();
+
+    // Opened again, the key holds the pair: each certificate carries the key pair beside it.
+    UKeyManager::GetInstance().RebuildKeySet();
+    ASSERT_EQ(ZYKVerifyPin("12345678", kSerial), -1);
+    std::string signCert, encCert;
+    ASSERT_TRUE(ZYKGetCertData(signCert)) << ZYKGetLastError();
+    ASSERT_TRUE(ZYKGetEncCertData(encCert)) << ZYKGetLastError();
+    X509* sign = ParseCert(signCert);
+    X509* enc = ParseCert(encCert);
+    ASSERT_TRUE(sign && enc);
+    EVP_PKEY* signKey = ContainerPublicKey(kSerial, "CntSM2256", "sign");
+    EVP_PKEY* encKey = ContainerPublicKey(kSerial, "CntSM2256", "enc");
+    EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(sign), signKey), 1);
+    EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(enc), encKey), 1);
+
+    // A seal signature made with the new signing key verifies against the issued certificate.
+    const std::string seal = "seal bytes";
+    std::string signature;
+    ASSERT_TRUE(ZYKSignSeal(Base64Encode(ByteArray(seal.data(), static_cast<int>(seal.size()))), signature))
+        << ZYKGetLastError();
+    ByteArray der = Base64Decode(signature);
+    EVP_MD_CTX* md = EVP_MD_CTX_new();
+    EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new(X509_get0_pubkey(sign), nullptr);
+    EVP_PKEY_CTX_set1_id(pctx, kSm2Id, 16);
+    EVP_MD_CTX_set_pkey_ctx(md, pctx);
+    EXPECT_EQ(EVP_DigestVerifyInit(md, nullptr, EVP_sm3(), nullptr, X509_get0_pubkey(sign)), 1);
+    EXPECT_EQ(EVP_DigestVerify(md, der.data(), der.length(), reinterpret_cast<const unsigned char*>(seal.data()),
+                               seal.size()),
+              1);
+    EVP_MD_CTX_free(md);
+    EVP_PKEY_CTX_free(pctx);
+    EVP_PKEY_free(signKey);
+    EVP_PKEY_free(encKey);
+    X509_free(sign);
+    X509_free(enc);
+}
+
+TEST_F(CertManagerTest, WebImportsWriteIntoTheNamedContainer) {
+    UseKey({{"Init", "rsa2048"}});
+    std::string deviceId, p10, current, next;
+    ASSERT_TRUE(ZYKRequestP10FromWEB("Web", "1", deviceId, p10, current, next));
+    ASSERT_EQ(CHttpClient::RequestCert(p10, deviceId, "Web", "1", "138", "a@b.c", "12", "W1", "", "", "").ErrorCode(),
+              0);
+    std::string cert;
+    ASSERT_EQ(CHttpClient::DnowLoadCert(cert, deviceId, "W1", "").ErrorCode(), 0);
+    // With an encryption certificate but no key, only the signing certificate is written.
+    EXPECT_TRUE(ZYKImportDoubleCertFromWEB(cert, cert, "", next)) << ZYKGetLastError();
+    std::string out = m_dir + "/web.cert";
+    EXPECT_EQ(Shell(std::string(SOFTKEY_CLI) + " cert export " + kSerial + " " + next + " sign " + out), 0);
+    EXPECT_NE(Shell(std::string(SOFTKEY_CLI) + " cert export " + kSerial + " " + next + " enc " + out), 0);
+    EXPECT_FALSE(ZYKImportCertFromWEB(cert, "NoSuchContainer"));
+}
+
+TEST_F(CertManagerTest, Sm2ImportRewritesTheEncryptionCertificateWithoutLineBreaks) {
+    UseKey({{"Init", "rsa2048"}});
+    std::string deviceId, p10, order = "D2";
+    ASSERT_TRUE(ZYKRequestP10("user1", "org1", deviceId, p10)) << ZYKGetLastError();
+    ASSERT_EQ(CHttpClient::RequestDoubleCert(p10, deviceId, order).ErrorCode(), 0);
+    std::string signCert, encCert, encKey;
+    ASSERT_EQ(CHttpClient::DnowLoadDoubleCert(deviceId, signCert, encCert, encKey).ErrorCode(), 0);
+    std::string wrapped = encCert.substr(0, 40) + "\r\n" + encCert.substr(40);
+    ASSERT_TRUE(ZYKImportSM2DoubleCert(signCert, wrapped, encKey)) << ZYKGetLastError();
+    EXPECT_EQ(wrapped, encCert);
 }
 
 }  // namespace
