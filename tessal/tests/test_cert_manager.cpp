@@ -381,4 +381,35 @@ TEST_F(CertManagerTest, Sm2ImportRewritesTheEncryptionCertificateWithoutLineBrea
     EXPECT_EQ(wrapped, encCert);
 }
 
+TEST_F(CertManagerTest, ClearingAContainerOpensTheKeysAgain) {
+    InstallDriver("EsZYKEBankCspV2.dll");  // the own middleware: the only kind that may delete
+    AddKey(kSerial, "1EA8&C109");
+    Softkey("container create " + kSerial + " Keep rsa2048");
+    Softkey("container create " + kSerial + " Drop rsa2048");
+    ASSERT_EQ(ZYKGetContainers(), "Keep;Drop");
+    std::string missing = "Missing";
+    EXPECT_FALSE(ZYKClearUkeyCnt(missing));  // no PIN needed, and a failure leaves the set alone
+    EXPECT_EQ(ZYKGetContainers(), "Keep;Drop");
+    std::string drop = "Drop";
+    ASSERT_TRUE(ZYKClearUkeyCnt(drop)) << ZYKGetLastError();
+    // The rebuilt key set lists what the key now holds.
+    EXPECT_EQ(ZYKGetContainers(), "Keep");
+    EXPECT_EQ(Containers().find("Drop"), std::string::npos);
+}
+
+TEST_F(CertManagerTest, ExportsNeedAKeyAndItsPin) {
+    std::string deviceId, p10, current, next, container = "Keep";
+    EXPECT_FALSE(ZYKRequestP10("a", "b", deviceId, p10));
+    EXPECT_EQ(ZYKGetLastError(), "无法识别到UKey");
+    EXPECT_FALSE(ZYKClearUkeyCnt(container));
+    EXPECT_EQ(ZYKGetLastError(), "无法识别到UKey");
+    AddKey(kSerial, "1D99&0001");
+    Softkey("container create " + kSerial + " Keep rsa2048");
+    EXPECT_FALSE(ZYKRequestP10FromWEB("a", "1", deviceId, p10, current, next));
+    EXPECT_EQ(ZYKGetLastError(), "未验证Pin码");
+    EXPECT_FALSE(ZYKImportDoubleCert());
+    EXPECT_EQ(ZYKGetLastError(), "未验证Pin码");
+    EXPECT_EQ(Containers().find("CntRSA2048"), std::string::npos);
+}
+
 }  // namespace
