@@ -412,4 +412,20 @@ TEST_F(CertManagerTest, ExportsNeedAKeyAndItsPin) {
     EXPECT_EQ(Containers().find("CntRSA2048"), std::string::npos);
 }
 
+TEST_F(CertManagerTest, AnUnsignedRequestFailsInsteadOfReportingSuccess) {
+    UseKey({{"Init", "rsa2048"}});
+    Softkey("fault " + kSerial + " SKF_RSASignData 0x0A000001 --count 10");
+    EXPECT_FALSE(ZYKRequestCert("a", "1", "138", "a@b.c", "12", "O1", "", "", ""));
+    EXPECT_EQ(ZYKGetLastError(), "生成P10请求失败");
+    EXPECT_EQ(m_sim->LastServicePath(), "");
+    EXPECT_EQ(Containers().find("CntRSA2048_0"), std::string::npos);
+    std::string name = "a", docId = "1", tenant = "CORPORATE", customer = "", caType = "RSA", validity = "12",
+                order = "G1", contact = "", certId = "U1";
+    CResult result =
+        CertManager::RequestCertOnGW("CN=a", name, docId, tenant, customer, caType, validity, order, contact, certId);
+    EXPECT_EQ(result.ErrorCode(), 10);
+    EXPECT_NE(result.GetErrorLocation().find("CertManager::RequestCertOnGW"), std::string::npos);
+    EXPECT_EQ(m_sim->LastServicePath(), "");
+}
+
 }  // namespace
