@@ -428,4 +428,23 @@ TEST_F(CertManagerTest, AnUnsignedRequestFailsInsteadOfReportingSuccess) {
     EXPECT_EQ(m_sim->LastServicePath(), "");
 }
 
+TEST_F(CertManagerTest, AnIssuedCertificateGoesIntoTheRequestsContainer) {
+    UseKey({{"CntRSA", "rsa2048"}});
+    EVP_PKEY* ca = EVP_RSA_gen(2048);
+    CertSpec spec;
+    spec.subjectCN = "Earlier holder";
+    std::string earlier = IssueOnKey(kSerial, "CntRSA", spec, ca);
+    EVP_PKEY_free(ca);
+    std::string certificate;
+    ASSERT_TRUE(ZYKGetCertData(certificate));  // leaves the first container in use
+    ASSERT_TRUE(ZYKRequestCert("Acme", "9131", "138", "a@b.c", "12", "O1", "", "", "")) << ZYKGetLastError();
+    ASSERT_TRUE(ZYKImportCertFromJava("O1", "")) << ZYKGetLastError();
+    // The first container keeps its own certificate; the new one holds the issued certificate.
+    std::string kept = m_dir + "/kept.pem", issued = m_dir + "/issued.pem";
+    ASSERT_EQ(Shell(std::string(SOFTKEY_CLI) + " cert export " + kSerial + " CntRSA sign " + kept), 0);
+    EXPECT_EQ(Output("openssl x509 -outform DER -in " + kept + " | base64 -w0"), earlier);
+    ASSERT_EQ(Shell(std::string(SOFTKEY_CLI) + " cert export " + kSerial + " CntRSA2048_0 sign " + issued), 0);
+    EXPECT_NE(Output("openssl x509 -noout -subject -in " + issued).find("Acme@9131"), std::string::npos);
+}
+
 }  // namespace

@@ -203,7 +203,7 @@ ByteArray CertManager::GenerateRsaP10(const std::string& subject, int bits, std:
     SkfUKey* key = RequestKey();
     if (!key) return ByteArray();
     if (key->HasOpenContainer()) {
-        currentContainer = key->OpenContainerName();
+        currentContainer = key->CreatedContainerName();
         newContainer = NextRsaContainerName(currentContainer, bits);
     } else {
         newContainer = "CntRSA" + std::to_string(bits) + "_0";
@@ -297,7 +297,9 @@ CResult CertManager::ImportCert(const std::string& containerName, const std::str
         TESSAL_FAIL(result, kNotInitialised, "CertManager::ImportCert");
         return result;
     }
-    std::string container = containerName;
+    // Without a name, the certificate belongs to the container the request created; the first
+    // container (where another key pair's certificate may be) only when none was created.
+    std::string container = containerName.empty() ? key->CreatedContainerName() : containerName;
     ByteArray sign = Base64Decode(signCert);
     if (!encCert.empty() && !encKey.empty())
         result = key->ImportDoubleCertWithCntName(sign, Base64Decode(encCert), Base64Decode(encKey), container);
