@@ -447,4 +447,18 @@ TEST_F(CertManagerTest, AnIssuedCertificateGoesIntoTheRequestsContainer) {
     EXPECT_NE(Output("openssl x509 -noout -subject -in " + issued).find("Acme@9131"), std::string::npos);
 }
 
+TEST_F(CertManagerTest, ARefusedApplicationOnAKeyWithTheSm2CertificateLeavesNoContainer) {
+    UseKey({{"CntSM2256", "sm2"}});
+    EVP_PKEY* ca = NewSm2Key();
+    CertSpec spec;
+    spec.subjectCN = "SM2 holder";
+    IssueOnKey(kSerial, "CntSM2256", spec, ca);
+    EVP_PKEY_free(ca);
+    m_sim->ControlIssuance("refuse");
+    EXPECT_FALSE(ZYKRequestCert("Acme", "9131", "138", "a@b.c", "12", "O1", "", "", ""));
+    EXPECT_NE(ZYKGetLastError(), "已申请过SM2证书");  // the refusal is what the host reads
+    EXPECT_EQ(Containers().find("CntRSA2048_0"), std::string::npos);
+    EXPECT_NE(Containers().find("CntSM2256"), std::string::npos);
+}
+
 }  // namespace

@@ -49,12 +49,14 @@ void EnsureRsaEngine() {
     Engine::InitRsaEngine();
 }
 
-// Removes the container a failed request left without a certificate. The clean-up's own
-// outcome is not the caller's: the message of the failure that led here stays.
-void RemoveEmptyContainer(SkfUKey* key) {
+// Removes the container a failed request left without a certificate. The sweep of empty
+// containers stops at a key's SM2 certificate (58), so the request's own container, named in
+// `created`, is then removed by name. The clean-up's own outcome is not the caller's: the
+// message of the failure that led here stays.
+void RemoveEmptyContainer(SkfUKey* key, const std::string& created = std::string()) {
     if (!key) return;
     std::string message = ZYKGetLastError();
-    key->DeleteEmptyContainer();
+    if (key->DeleteEmptyContainer() == 58 && !created.empty()) key->DeleteContainer(created);
     SetLastErrorMessage(message);
 }
 
@@ -153,7 +155,7 @@ CResult ApplyWithRsaRequest(const std::string& subject, const char* location,
         std::string p10 = Base64Encode(request);
         result = apply(p10, key->GetDeviceId());
     }
-    if (result != 0) RemoveEmptyContainer(key);
+    if (result != 0) RemoveEmptyContainer(key, key->CreatedContainerName() == newContainer ? newContainer : "");
     return result;
 }
 
