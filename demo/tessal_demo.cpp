@@ -1,8 +1,8 @@
 // A first look at the kit: software keys come and go while a host uses libtessal to verify a
-// PIN, read a certificate and sign.
+// PIN, read a certificate, sign, and apply for a certificate.
 //   tessal-demo SOFTKEY_TOOL OUTPUT_DIR
-// The caller has created the keys DEMO0001 (RSA) and DEMO0002 (SM2), unplugged, installed their
-// driver libraries, and started the time service.
+// The caller has created the keys DEMO0001 (RSA), DEMO0002 (SM2) and DEMO0003 (RSA, no
+// certificate), unplugged, installed their driver libraries, and started cloudsim.
 #include <tessal/tessal.h>
 
 #include <chrono>
@@ -141,8 +141,40 @@ int main(int argc, char** argv) {
         std::printf("ZYKSignSeal failed: %s\n", ZYKGetLastError().c_str());
     }
 
+    std::printf("plugging in DEMO0003, a key without a certificate ...\n");
+    size_t events = 3;
+    if (!Run(tool + " plug DEMO0003") || !WaitForEvents(events)) {
+        std::fprintf(stderr, "the key did not arrive\n");
+        return 1;
+    }
+    // The key makes a key pair and a request in a new container, cloudsim issues the
+    // certificate, and the download is written into that container.
+    if (ZYKVerifyPin("12345678", "DEMO0003") == -1 &&
+        ZYKRequestCert("Demo Applicant", "DEMO-ID-1", "13800000000", "applicant@example.com", "12", "DEMO-ORDER-1",
+                       "RSA", "tessal-demo", "") &&
+        ZYKImportCertFromJava("DEMO-ORDER-1", "")) {
+        std::printf("ZYKRequestCert and ZYKImportCertFromJava: DEMO0003 now holds a certificate issued by cloudsim\n");
+        // Opened again, the key finds its new container and signs with the new certificate.
+        events += 2;
+        if (!Run(tool + " unplug DEMO0003") || !Run(tool + " plug DEMO0003") || !WaitForEvents(events)) {
+            std::fprintf(stderr, "the key did not come back\n");
+            return 1;
+        }
+        std::string applied;
+        if (ZYKVerifyPin("12345678", "DEMO0003") == -1 && ZYKSignP7(Base64(document), applied, 1)) {
+            WriteBase64(outDir + "/applied.p7s", applied);
+            std::printf("ZYKSignP7 with the issued certificate written to %s/applied.p7s\n", outDir.c_str());
+        } else {
+            std::printf("ZYKSignP7 with the issued certificate failed: %s\n", ZYKGetLastError().c_str());
+        }
+    } else {
+        std::printf("applying for a certificate failed: %s\n", ZYKGetLastError().c_str());
+    }
+
     std::printf("pulling the keys out ...\n");
-    if (!Run(tool + " unplug DEMO0001") || !Run(tool + " unplug DEMO0002") || !WaitForEvents(4)) {
+    events += 3;
+    if (!Run(tool + " unplug DEMO0001") || !Run(tool + " unplug DEMO0002") || !Run(tool + " unplug DEMO0003") ||
+        !WaitForEvents(events)) {
         std::fprintf(stderr, "the keys did not leave\n");
         return 1;
     }

@@ -28,7 +28,7 @@ export TESSAL_LOG_FILE="${TESSAL_LOG_FILE:-$demo/ZYKUKeyDriver.log}"
 softkey=./build/bin/softkey
 builtin=tessal/certs/builtin
 
-echo "== the local time service"
+echo "== the local cloud services (time-stamps, certificate issuance)"
 ./build/bin/cloudsim --state "$demo/cloudsim" --port 0 --port-file "$demo/cloudsim.port" > "$demo/cloudsim.log" 2>&1 &
 cloudsim=$!
 trap 'kill $cloudsim 2>/dev/null || true' EXIT
@@ -52,6 +52,10 @@ openssl x509 -new -force_pubkey "$demo/rsa.pub.pem" -subj "/C=CN/O=Demo Org/CN=D
 "$softkey" container create DEMO0002 CntSM2 sm2
 "$softkey" container pubkey DEMO0002 CntSM2 sign "$demo/sm2.pub.pem"
 "$softkey" install-driver --root "$TESSAL_DRIVER_DIR" --name SKF_APP.dll --family "SDCA&HNCA"
+
+# A key with a key pair and no certificate: the demo applies for one at cloudsim.
+"$softkey" create --serial DEMO0003 --vid 1EA8 --pid C109 --label "Demo applicant key"
+"$softkey" container create DEMO0003 Factory rsa2048
 echo
 echo "== a host using libtessal"
 ./build/bin/tessal-demo "$softkey" "$demo/out" | grep -v '^end initFunclist$\|^in VUV_rsa_priv_enc$\|^gNIDs'
@@ -61,6 +65,8 @@ openssl cms -verify -binary -inform DER -in "$demo/out/document.p7s" -content "$
   -CAfile "$builtin/dev-standin-uca-root-g2.pem" -purpose any -out /dev/null
 openssl cms -cmsout -print -inform DER -in "$demo/out/document.p7s" | grep -m1 -o 'id-smime-aa-timeStampToken' \
   | sed 's/^/PKCS#7 carries a time-stamp token: /'
+openssl cms -verify -binary -inform DER -in "$demo/out/applied.p7s" -content "$demo/out/document.txt" \
+  -CAfile "$demo/cloudsim/issuing-rsa-ca.pem" -partial_chain -purpose any -out /dev/null
 openssl dgst -sm3 -verify "$demo/sm2.pub.pem" -sigopt distid:1234567812345678 \
   -signature "$demo/out/seal.sig" "$demo/out/seal.txt"
 echo

@@ -11,6 +11,8 @@ extra=()
 # shellcheck disable=SC2046
 g++ -std=c++17 "${extra[@]}" "$host_source" -o "$prefix/host" $(pkg-config --cflags --libs tessal)
 libdir=$(pkg-config --variable=libdir tessal)
+# libvornic is found beside libtessal with no search path set.
+env -u LD_LIBRARY_PATH ldd "$libdir/libtessal.so" | grep -q "libvornic.so.* => $libdir/"
 TESSAL_LOG_FILE="$prefix/host.log" LD_LIBRARY_PATH="$libdir" "$prefix/host"
 grep -q "DEBUG - host program" "$prefix/host.log"
 echo "installed kit: headers, library and tessal.pc usable by a host"

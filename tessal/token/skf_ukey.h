@@ -53,6 +53,9 @@ public:
     CResult ImportDoubleCertWithCntName(ByteArray signCert, ByteArray encCert, ByteArray encKey,
                                         std::string& containerName);
     CertInfo* GetSignCertInfo() { return m_signCertInfo; }
+    // Whether a container is in use, and the name of the last container created on the key.
+    bool HasOpenContainer() const { return m_hContainer != nullptr; }
+    const std::string& CreatedContainerName() const { return m_containerName; }
 
     // Signing, seals and decryption.
     CResult GetStampImg(ByteArray& image, int& width, int& height, std::string& name,

@@ -4,6 +4,7 @@
 #include "tessal/byte_array.h"
 #include "tessal/ca_list.h"
 #include "tessal/cert_info.h"
+#include "tessal/cert_requests.h"
 #include "tessal/certificates.h"
 #include "tessal/devices.h"
 #include "tessal/http.h"

@@ -1,0 +1,464 @@
+// The certificate life cycle on software keys: key pairs and requests made on the key, checked
+// by OpenSSL; applications, downloads and imports against cloudsim as the issuing CA.
+#include <gtest/gtest.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <memory>
+
+#include "api/encodings.h"
+#include "cert_factory.h"
+#include "cloudsim_rig.h"
+#include "devices/key_manager.h"
+#include "key_rig.h"
+#include "tessal/cert_requests.h"
+#include "tessal/certificates.h"
+#include "tessal/devices.h"
+#include "tessal/http.h"
+#include "tessal/result.h"
+#include "tessal/signing.h"
+#include "token/skf_ukey.h"
+#include "workflows/cert_manager.h"
+
+using namespace test_support;
+
+namespace {
+
+const char kSm2Id[] = "1234567812345678";
+
+int Shell(const std::string& command) { return system((command + " > /dev/null 2>&1").c_str()); }
+
+std::string Output(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[256];
+    while (pipe && fgets(buffer, sizeof buffer, pipe)) out += buffer;
+    if (pipe) pclose(pipe);
+    return out;
+}
+
+X509_REQ* ParseRequest(const std::string& base64) {
+    ByteArray der = Base64Decode(base64);
+    const unsigned char* p = der.data();
+    return d2i_X509_REQ(nullptr, &p, der.length());
+}
+
+X509* ParseCert(const std::string& base64) {
+    ByteArray der = Base64Decode(base64);
+    const unsigned char* p = der.data();
+    return d2i_X509(nullptr, &p, der.length());
+}
+
+std::string NameEntry(X509_NAME* name, int nid) {
+    char text[256] = {0};
+    X509_NAME_get_text_by_NID(name, nid, text, sizeof text);
+    return text;
+}
+
+class CertManagerTest : public KeyRigTest {
+protected:
+    void SetUp() override {
+        KeyRigTest::SetUp();
+        m_sim.reset(new CloudSim(m_dir + "/cloudsim"));
+        InstallDriver("SKF_APP.dll");
+    }
+    // A key with the given containers (name and kind), its PIN verified.
+    void UseKey(const std::vector<std::pair<std::string, std::string>>& containers) {
+        AddKey(kSerial, "1D99&0001");
+        for (const auto& c : containers) Softkey("container create " + kSerial + " " + c.first + " " + c.second);
+        ASSERT_EQ(ZYKVerifyPin("12345678", kSerial), -1);
+    }
+    SkfUKey* Key() { return dynamic_cast<SkfUKey*>(UKeyManager::GetInstance().GetCurrentUKey()); }
+    // The names of the key's containers, one a line, as the software key lists them.
+    std::string Containers() {
+        return Output(std::string(SOFTKEY_CLI) + " container list " + kSerial + " 2>&1");
+    }
+    std::string WriteFile(const std::string& name, const std::string& text) {
+        std::string path = m_dir + "/" + name;
+        WriteText(path, text);
+        return path;
+    }
+    std::string WriteDer(const std::string& name, const std::string& base64) {
+        ByteArray der = Base64Decode(base64);
+        return WriteFile(name, std::string(reinterpret_cast<const char*>(der.data()), der.length()));
+    }
+    // The request verifies with the openssl command line and holds the container's public key.
+    void ExpectRequestOfContainer(const std::string& p10, const std::string& container, bool sm2) {
+        std::string path = WriteDer(container + ".p10", p10);
+        std::string options = sm2 ? " -vfyopt distid:" + std::string(kSm2Id) : "";
+        // The command exits with 0 whatever the outcome; its message tells.
+        EXPECT_NE(Output("openssl req -inform DER -noout -verify -in " + path + options + " 2>&1").find("verify OK"),
+                  std::string::npos)
+            << container;
+        X509_REQ* req = ParseRequest(p10);
+        ASSERT_NE(req, nullptr);
+        EVP_PKEY* expected = ContainerPublicKey(kSerial, container);
+        EXPECT_EQ(EVP_PKEY_eq(X509_REQ_get0_pubkey(req), expected), 1);
+        EXPECT_EQ(X509_REQ_get_signature_nid(req), sm2 ? NID_SM2_with_SM3 : NID_sha256WithRSAEncryption);
+        EVP_PKEY_free(expected);
+        X509_REQ_free(req);
+    }
+
+    // The request of the last application cloudsim received.
+    std::string P10Sent() {
+        std::string body = m_sim->LastBody();
+        size_t start = body.find("\"p10\":\"");
+        if (start == std::string::npos) return std::string();
+        start += 7;
+        return body.substr(start, body.find('"', start) - start);
+    }
+
+    const std::string kSerial = "CM1";
+    std::unique_ptr<CloudSim> m_sim;
+};
+
+TEST(ContainerNames, NextRsaContainerIncrementsTheNumberAfterTheLastUnderscore) {
+    EXPECT_EQ(CertManager::NextRsaContainerName("CntRSA2048_9", 2048), "CntRSA2048_10");
+    EXPECT_EQ(CertManager::NextRsaContainerName("CntRSA2048", 2048), "CntRSA2048_1");
+    EXPECT_EQ(CertManager::NextRsaContainerName("Cnt_a_41x", 2048), "Cnt_a_42");
+    EXPECT_EQ(CertManager::NextRsaContainerName("Cnt_ 7", 2048), "Cnt_8");
+    // Nothing to increment: a new name that cannot be the open container's.
+    EXPECT_EQ(CertManager::NextRsaContainerName("", 2048), "CntRSA2048_0");
+    EXPECT_EQ(CertManager::NextRsaContainerName("Signer", 2048), "Signer_1");
+    EXPECT_EQ(CertManager::NextRsaContainerName("Cnt_x", 2048), "Cnt_x_1");
+    EXPECT_EQ(CertManager::NextRsaContainerName("Cnt_", 2048), "Cnt__1");
+}
+
+TEST(SubjectText, ParsedIntoUtf8EntriesInOrder) {
+    X509_NAME* name = CertManager::ParseSubject("CN=张三@123,O=org=ignored,bogus,XX=1,C=CN");
+    ASSERT_NE(name, nullptr);
+    ASSERT_EQ(X509_NAME_entry_count(name), 3);
+    EXPECT_EQ(NameEntry(name, NID_commonName), "张三@123");
+    EXPECT_EQ(NameEntry(name, NID_organizationName), "org");
+    EXPECT_EQ(OBJ_obj2nid(X509_NAME_ENTRY_get_object(X509_NAME_get_entry(name, 2))), NID_countryName);
+    EXPECT_EQ(ASN1_STRING_type(X509_NAME_ENTRY_get_data(X509_NAME_get_entry(name, 2))), V_ASN1_UTF8STRING);
+    X509_NAME_free(name);
+    EXPECT_EQ(CertManager::ParseSubject(""), nullptr);
+}
+
+TEST_F(CertManagerTest, RsaRequestsAreSignedOnTheKeyInNumberedContainers) {
+    UseKey({{"Init", "rsa2048"}});
+    std::string deviceId, p10, current, next;
+    ASSERT_TRUE(ZYKRequestP10FromWEB("张三", "3101", deviceId, p10, current, next)) << ZYKGetLastError();
+    EXPECT_EQ(deviceId, kSerial);
+    EXPECT_EQ(next, "CntRSA2048_0");
+    ExpectRequestOfContainer(p10, "CntRSA2048_0", false);
+    X509_REQ* req = ParseRequest(p10);
+    ASSERT_NE(req, nullptr);
+    EXPECT_EQ(X509_REQ_get_version(req), 0);
+    EXPECT_EQ(NameEntry(X509_REQ_get_subject_name(req), NID_commonName), "张三@3101");
+    EXPECT_EQ(NameEntry(X509_REQ_get_subject_name(req), NID_countryName), "CN");
+    X509_REQ_free(req);
+
+    // The next request derives its container from the one just made.
+    std::string current2, next2;
+    ASSERT_TRUE(ZYKRequestP10FromWEB("李四", "3102", deviceId, p10, current2, next2)) << ZYKGetLastError();
+    EXPECT_EQ(current2, "CntRSA2048_0");
+    EXPECT_EQ(next2, "CntRSA2048_1");
+    ExpectRequestOfContainer(p10, "CntRSA2048_1", false);
+
+    // A container created as "CntRSA2048_9" is followed by "CntRSA2048_10".
+    ASSERT_EQ(Key()->CreateContainer("CntRSA2048_9").ErrorCode(), 0);
+    ASSERT_TRUE(ZYKRequestP10FromWEB("王五", "3103", deviceId, p10, current2, next2));
+    EXPECT_EQ(next2, "CntRSA2048_10");
+    ExpectRequestOfContainer(p10, "CntRSA2048_10", false);
+}
+
+TEST_F(CertManagerTest, AnEmptySubjectGivesARequestWithAnEmptyName) {
+    UseKey({{"Init", "rsa2048"}});
+    CResult result;
+    std::string current, next;
+    ByteArray der = CertManager::GenerateRsaP10("", 2048, current, next, result);
+    ASSERT_EQ(result.ErrorCode(), 0);
+    X509_REQ* req = ParseRequest(Base64Encode(der));
+    ASSERT_NE(req, nullptr);
+    EXPECT_EQ(X509_NAME_entry_count(X509_REQ_get_subject_name(req)), 0);
+    X509_REQ_free(req);
+    ExpectRequestOfContainer(Base64Encode(der), next, false);
+}
+
+TEST_F(CertManagerTest, AnExistingNextContainerIsReportedAndKept) {
+    UseKey({{"CntRSA2048_0", "rsa2048"}});
+    std::string deviceId, p10, current, next;
+    EXPECT_FALSE(ZYKRequestP10FromWEB("a", "1", deviceId, p10, current, next));
+    EXPECT_EQ(ZYKGetLastError(), "该容器已申请过证书");
+    EXPECT_FALSE(ZYKRequestCert("a", "1", "138", "a@b.c", "12", "O1", "", "", ""));
+    EXPECT_EQ(ZYKGetLastError(), "该容器已申请过证书");
+    EXPECT_NE(Containers().find("CntRSA2048_0"), std::string::npos);
+    EXPECT_EQ(m_sim->LastServicePath(), "");
+}
+
+TEST_F(CertManagerTest, Sm2RequestsAreBuiltByVornicAndSignedOnTheKey) {
+    UseKey({{"Init", "rsa2048"}});
+    std::string deviceId, p10;
+    ASSERT_TRUE(ZYKRequestP10("user1", "org1", deviceId, p10)) << ZYKGetLastError();
+    EXPECT_EQ(deviceId, kSerial);
+    ExpectRequestOfContainer(p10, "CntSM2256", true);
+    X509_REQ* req = ParseRequest(p10);
+    ASSERT_NE(req, nullptr);
+    EXPECT_EQ(NameEntry(X509_REQ_get_subject_name(req), NID_commonName), "user1");
+    EXPECT_EQ(NameEntry(X509_REQ_get_subject_name(req), NID_organizationName), "org1");
+    ASN1_OCTET_STRING* id = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(id, reinterpret_cast<const unsigned char*>(kSm2Id), 16);
+    X509_REQ_set0_distinguishing_id(req, id);
+    EXPECT_EQ(X509_REQ_verify(req, X509_REQ_get0_pubkey(req)), 1);
+    X509_REQ_free(req);
+}
+
+TEST_F(CertManagerTest, ARefusedSubjectFailsAndLeavesNoContainer) {
+    UseKey({{"Init", "rsa2048"}});
+    std::string deviceId, p10 = "unchanged";
+    // The common name's "," makes a second part that is not "C=": the builder refuses it.
+    EXPECT_FALSE(ZYKRequestP10("a,b", "org", deviceId, p10));
+    EXPECT_EQ(ZYKGetLastError(), "生成P10请求失败");
+    EXPECT_EQ(p10, "unchanged");
+    EXPECT_EQ(Containers().find("CntSM2256"), std::string::npos);
+    ByteArray request;
+    CResult result = CertManager::GenerateP10("O=x", request);
+    EXPECT_EQ(result.ErrorCode(), 10);
+    EXPECT_NE(result.GetErrorLocation().find("CertManager::GenerateP10"), std::string::npos);
+    EXPECT_FALSE(ZYKRequestDoubleCert("a,b", "", "1", "O1"));
+    EXPECT_EQ(m_sim->LastServicePath(), "");
+}
+
+TEST_F(CertManagerTest, AKeyWithTheSm2CertificateRefusesAnotherSm2Pair) {
+    UseKey({{"CntSM2256", "sm2"}});
+    EVP_PKEY* ca = NewSm2Key();
+    CertSpec spec;
+    spec.subjectCN = "SM2 holder";
+    IssueOnKey(kSerial, "CntSM2256", spec, ca);
+    EVP_PKEY_free(ca);
+    std::string before = Containers();
+    std::string deviceId, p10;
+    EXPECT_FALSE(ZYKRequestP10("user1", "org1", deviceId, p10));
+    EXPECT_EQ(ZYKGetLastError(), "已申请过SM2证书");
+    ByteArray x, y;
+    EXPECT_EQ(CertManager::GenerateSM2KeyPair(x, y).ErrorCode(), 58);
+    EXPECT_EQ(Containers(), before);
+}
+
+TEST_F(CertManagerTest, RequestsWithoutAKeyFailWithInitialisation) {
+    std::string name = "a", docId = "1", tenant = "CORPORATE", customer = "", caType = "RSA", validity = "12",
+                order = "G1", contact = "", certId = "U1";
+    CResult result = CertManager::RequestCertOnGW("CN=a", name, docId, tenant, customer, caType, validity, order,
+                                                  contact, certId);
+    EXPECT_EQ(result.ErrorCode(), 25);
+    EXPECT_NE(result.GetErrorLocation().find("CertManager::RequestCertOnGW"), std::string::npos);
+    EXPECT_EQ(CertManager::RequestCert("CN=a", "a", "1", "", "", "12", "", "", "", "").ErrorCode(), 25);
+    ByteArray request;
+    EXPECT_EQ(CertManager::GenerateP10("CN=a,C=CN,O=b", request).ErrorCode(), 25);
+    EXPECT_FALSE(ZYKRequestCert("a", "1", "138", "a@b.c", "12", "O1", "", "", ""));
+    EXPECT_EQ(ZYKGetLastError(), "无法识别到UKey");
+    EXPECT_EQ(m_sim->LastServicePath(), "");
+}
+
+TEST_F(CertManagerTest, RsaCycleRequestIssueImportAndSign) {
+    UseKey({{"Init", "rsa2048"}});
+    // A refused application removes the containers without certificate it leaves.
+    m_sim->ControlIssuance("refuse");
+    EXPECT_FALSE(ZYKRequestCert("Acme", "9131", "138", "a@b.c", "36", "O1", "RSA", "web", "C9"));
+    EXPECT_NE(ZYKGetLastError(), "Error");
+    EXPECT_EQ(Containers().find("CntRSA2048_0"), std::string::npos);
+
+    ASSERT_TRUE(ZYKRequestCert("Acme", "9131", "138", "a@b.c", "36", "O1", "RSA", "web", "C9"))
+        << ZYKGetLastError();
+    EXPECT_NE(m_sim->LastBody().find("\"validity\":\"24\""), std::string::npos) << m_sim->LastBody();
+    EXPECT_NE(Containers().find("CntRSA2048_0"), std::string::npos);
+    ASSERT_TRUE(ZYKImportCertFromJava("O1", "")) << ZYKGetLastError();
+
+    // Opened again, the key signs with the issued certificate.
+    UKeyManager::GetInstance().RebuildKeySet();
+    ASSERT_EQ(ZYKVerifyPin("12345678", kSerial), -1);
+    std::string certificate;
+    ASSERT_TRUE(ZYKGetCertData(certificate)) << ZYKGetLastError();
+    X509* cert = ParseCert(certificate);
+    ASSERT_NE(cert, nullptr);
+    EXPECT_EQ(NameEntry(X509_get_subject_name(cert), NID_commonName), "Acme@9131");
+    EVP_PKEY* key = ContainerPublicKey(kSerial, "CntRSA2048_0");
+    EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(cert), key), 1);
+    EVP_PKEY_free(key);
+    X509_free(cert);
+    std::string p7;
+    ASSERT_TRUE(ZYKSignP7(Base64Encode(ByteArray("content", 7)), p7, 0)) << ZYKGetLastError();
+    std::string p7File = WriteDer("signed.p7", p7);
+    EXPECT_EQ(Shell("openssl cms -verify -binary -inform DER -in " + p7File + " -CAfile " + m_dir +
+                    "/cloudsim/issuing-rsa-ca.pem -partial_chain -purpose any -out /dev/null"),
+              0);
+}
+
+TEST_F(CertManagerTest, PersonalAndGatewayApplicationsCarryTheKeysRequest) {
+    UseKey({{"Init", "rsa2048"}});
+    ASSERT_TRUE(ZYKPersonalRequestCert("Li", "3101", "139", "x@y.z", "12", "", "SM2", "", "C1"))
+        << ZYKGetLastError();
+    EXPECT_NE(m_sim->LastBody().find("\"tenantType\":\"PERSONAL\""), std::string::npos);
+    EXPECT_NE(m_sim->LastBody().find("\"validity\":\"12\""), std::string::npos);
+    ExpectRequestOfContainer(P10Sent(), "CntRSA2048_0", false);
+
+    std::string name = "Acme", docId = "9131", tenant = "CORPORATE", customer = "C2", caType = "RSA",
+                validity = "36", order = "G1", contact = "138", certId = "U7";
+    ASSERT_TRUE(ZYKRequestCertOnGW(name, docId, tenant, customer, caType, validity, order, contact, certId))
+        << ZYKGetLastError();
+    EXPECT_EQ(m_sim->LastServicePath(), "/common/ukey/applyukeycert");
+    EXPECT_NE(m_sim->LastBody().find("\"validity\":\"36\""), std::string::npos);  // passed unchanged
+    ExpectRequestOfContainer(P10Sent(), "CntRSA2048_1", false);
+    ASSERT_TRUE(ZYKImportCertOnGW(order, contact, certId)) << ZYKGetLastError();
+}
+
+TEST_F(CertManagerTest, Sm2CycleRequestIssueImportPairAndSign) {
+    UseKey({{"Init", "rsa2048"}});
+    ASSERT_TRUE(ZYKRequestDoubleCert("张三", "", "3101", "D1")) << ZYKGetLastError();
+    ExpectRequestOfContainer(P10Sent(), "CntSM2256", true);
+    X509_REQ* req = ParseRequest(P10Sent());
+    ASSERT_NE(req, nullptr);
+    EXPECT_EQ(X509_NAME_entry_count(X509_REQ_get_subject_name(req)), 3);  // no ",OU=" for an empty unit
+    EXPECT_EQ(NameEntry(X509_REQ_get_subject_name(req), NID_commonName), "张三@3101");
+    X509_REQ_free(req);
+    ASSERT_TRUE(ZYKImportDoubleCert()) << ZYKGetLastError();
+
+    // Opened again, the key holds the pair: each certificate carries the key pair beside it.
+    UKeyManager::GetInstance().RebuildKeySet();
+    ASSERT_EQ(ZYKVerifyPin("12345678", kSerial), -1);
+    std::string signCert, encCert;
+    ASSERT_TRUE(ZYKGetCertData(signCert)) << ZYKGetLastError();
+    ASSERT_TRUE(ZYKGetEncCertData(encCert)) << ZYKGetLastError();
+    X509* sign = ParseCert(signCert);
+    X509* enc = ParseCert(encCert);
+    ASSERT_TRUE(sign && enc);
+    EVP_PKEY* signKey = ContainerPublicKey(kSerial, "CntSM2256", "sign");
+    EVP_PKEY* encKey = ContainerPublicKey(kSerial, "CntSM2256", "enc");
+    EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(sign), signKey), 1);
+    EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(enc), encKey), 1);
+
+    // A seal signature made with the new signing key verifies against the issued certificate.
+    const std::string seal = "seal bytes";
+    std::string signature;
+    ASSERT_TRUE(ZYKSignSeal(Base64Encode(ByteArray(seal.data(), static_cast<int>(seal.size()))), signature))
+        << ZYKGetLastError();
+    ByteArray der = Base64Decode(signature);
+    EVP_MD_CTX* md = EVP_MD_CTX_new();
+    EVP_PKEY_CTX* pctx = EVP_PKEY_CTX_new(X509_get0_pubkey(sign), nullptr);
+    EVP_PKEY_CTX_set1_id(pctx, kSm2Id, 16);
+    EVP_MD_CTX_set_pkey_ctx(md, pctx);
+    EXPECT_EQ(EVP_DigestVerifyInit(md, nullptr, EVP_sm3(), nullptr, X509_get0_pubkey(sign)), 1);
+    EXPECT_EQ(EVP_DigestVerify(md, der.data(), der.length(), reinterpret_cast<const unsigned char*>(seal.data()),
+                               seal.size()),
+              1);
+    EVP_MD_CTX_free(md);
+    EVP_PKEY_CTX_free(pctx);
+    EVP_PKEY_free(signKey);
+    EVP_PKEY_free(encKey);
+    X509_free(sign);
+    X509_free(enc);
+}
+
+TEST_F(CertManagerTest, WebImportsWriteIntoTheNamedContainer) {
+    UseKey({{"Init", "rsa2048"}});
+    std::string deviceId, p10, current, next;
+    ASSERT_TRUE(ZYKRequestP10FromWEB("Web", "1", deviceId, p10, current, next));
+    ASSERT_EQ(CHttpClient::RequestCert(p10, deviceId, "Web", "1", "138", "a@b.c", "12", "W1", "", "", "").ErrorCode(),
+              0);
+    std::string cert;
+    ASSERT_EQ(CHttpClient::DnowLoadCert(cert, deviceId, "W1", "").ErrorCode(), 0);
+    // With an encryption certificate but no key, only the signing certificate is written.
+    EXPECT_TRUE(ZYKImportDoubleCertFromWEB(cert, cert, "", next)) << ZYKGetLastError();
+    std::string out = m_dir + "/web.cert";
+    EXPECT_EQ(Shell(std::string(SOFTKEY_CLI) + " cert export " + kSerial + " " + next + " sign " + out), 0);
+    EXPECT_NE(Shell(std::string(SOFTKEY_CLI) + " cert export " + kSerial + " " + next + " enc " + out), 0);
+    EXPECT_FALSE(ZYKImportCertFromWEB(cert, "NoSuchContainer"));
+}
+
+TEST_F(CertManagerTest, Sm2ImportRewritesTheEncryptionCertificateWithoutLineBreaks) {
+    UseKey({{"Init", "rsa2048"}});
+    std::string deviceId, p10, order = "D2";
+    ASSERT_TRUE(ZYKRequestP10("user1", "org1", deviceId, p10)) << ZYKGetLastError();
+    ASSERT_EQ(CHttpClient::RequestDoubleCert(p10, deviceId, order).ErrorCode(), 0);
+    std::string signCert, encCert, encKey;
+    ASSERT_EQ(CHttpClient::DnowLoadDoubleCert(deviceId, signCert, encCert, encKey).ErrorCode(), 0);
+    std::string wrapped = encCert.substr(0, 40) + "\r\n" + encCert.substr(40);
+    ASSERT_TRUE(ZYKImportSM2DoubleCert(signCert, wrapped, encKey)) << ZYKGetLastError();
+    EXPECT_EQ(wrapped, encCert);
+}
+
+TEST_F(CertManagerTest, ClearingAContainerOpensTheKeysAgain) {
+    InstallDriver("EsZYKEBankCspV2.dll");  // the own middleware: the only kind that may delete
+    AddKey(kSerial, "1EA8&C109");
+    Softkey("container create " + kSerial + " Keep rsa2048");
+    Softkey("container create " + kSerial + " Drop rsa2048");
+    ASSERT_EQ(ZYKGetContainers(), "Keep;Drop");
+    std::string missing = "Missing";
+    EXPECT_FALSE(ZYKClearUkeyCnt(missing));  // no PIN needed, and a failure leaves the set alone
+    EXPECT_EQ(ZYKGetContainers(), "Keep;Drop");
+    std::string drop = "Drop";
+    ASSERT_TRUE(ZYKClearUkeyCnt(drop)) << ZYKGetLastError();
+    // The rebuilt key set lists what the key now holds.
+    EXPECT_EQ(ZYKGetContainers(), "Keep");
+    EXPECT_EQ(Containers().find("Drop"), std::string::npos);
+}
+
+TEST_F(CertManagerTest, ExportsNeedAKeyAndItsPin) {
+    std::string deviceId, p10, current, next, container = "Keep";
+    EXPECT_FALSE(ZYKRequestP10("a", "b", deviceId, p10));
+    EXPECT_EQ(ZYKGetLastError(), "无法识别到UKey");
+    EXPECT_FALSE(ZYKClearUkeyCnt(container));
+    EXPECT_EQ(ZYKGetLastError(), "无法识别到UKey");
+    AddKey(kSerial, "1D99&0001");
+    Softkey("container create " + kSerial + " Keep rsa2048");
+    EXPECT_FALSE(ZYKRequestP10FromWEB("a", "1", deviceId, p10, current, next));
+    EXPECT_EQ(ZYKGetLastError(), "未验证Pin码");
+    EXPECT_FALSE(ZYKImportDoubleCert());
+    EXPECT_EQ(ZYKGetLastError(), "未验证Pin码");
+    EXPECT_EQ(Containers().find("CntRSA2048"), std::string::npos);
+}
+
+TEST_F(CertManagerTest, AnUnsignedRequestFailsInsteadOfReportingSuccess) {
+    UseKey({{"Init", "rsa2048"}});
+    Softkey("fault " + kSerial + " SKF_RSASignData 0x0A000001 --count 10");
+    EXPECT_FALSE(ZYKRequestCert("a", "1", "138", "a@b.c", "12", "O1", "", "", ""));
+    EXPECT_EQ(ZYKGetLastError(), "生成P10请求失败");
+    EXPECT_EQ(m_sim->LastServicePath(), "");
+    EXPECT_EQ(Containers().find("CntRSA2048_0"), std::string::npos);
+    std::string name = "a", docId = "1", tenant = "CORPORATE", customer = "", caType = "RSA", validity = "12",
+                order = "G1", contact = "", certId = "U1";
+    CResult result =
+        CertManager::RequestCertOnGW("CN=a", name, docId, tenant, customer, caType, validity, order, contact, certId);
+    EXPECT_EQ(result.ErrorCode(), 10);
+    EXPECT_NE(result.GetErrorLocation().find("CertManager::RequestCertOnGW"), std::string::npos);
+    EXPECT_EQ(m_sim->LastServicePath(), "");
+}
+
+TEST_F(CertManagerTest, AnIssuedCertificateGoesIntoTheRequestsContainer) {
+    UseKey({{"CntRSA", "rsa2048"}});
+    EVP_PKEY* ca = EVP_RSA_gen(2048);
+    CertSpec spec;
+    spec.subjectCN = "Earlier holder";
+    std::string earlier = IssueOnKey(kSerial, "CntRSA", spec, ca);
+    EVP_PKEY_free(ca);
+    std::string certificate;
+    ASSERT_TRUE(ZYKGetCertData(certificate));  // leaves the first container in use
+    ASSERT_TRUE(ZYKRequestCert("Acme", "9131", "138", "a@b.c", "12", "O1", "", "", "")) << ZYKGetLastError();
+    ASSERT_TRUE(ZYKImportCertFromJava("O1", "")) << ZYKGetLastError();
+    // The first container keeps its own certificate; the new one holds the issued certificate.
+    std::string kept = m_dir + "/kept.pem", issued = m_dir + "/issued.pem";
+    ASSERT_EQ(Shell(std::string(SOFTKEY_CLI) + " cert export " + kSerial + " CntRSA sign " + kept), 0);
+    EXPECT_EQ(Output("openssl x509 -outform DER -in " + kept + " | base64 -w0"), earlier);
+    ASSERT_EQ(Shell(std::string(SOFTKEY_CLI) + " cert export " + kSerial + " CntRSA2048_0 sign " + issued), 0);
+    EXPECT_NE(Output("openssl x509 -noout -subject -in " + issued).find("Acme@9131"), std::string::npos);
+}
+
+TEST_F(CertManagerTest, ARefusedApplicationOnAKeyWithTheSm2CertificateLeavesNoContainer) {
+    UseKey({{"CntSM2256", "sm2"}});
+    EVP_PKEY* ca = NewSm2Key();
+    CertSpec spec;
+    spec.subjectCN = "SM2 holder";
+    IssueOnKey(kSerial, "CntSM2256", spec, ca);
+    EVP_PKEY_free(ca);
+    m_sim->ControlIssuance("refuse");
+    EXPECT_FALSE(ZYKRequestCert("Acme", "9131", "138", "a@b.c", "12", "O1", "", "", ""));
+    EXPECT_NE(ZYKGetLastError(), "已申请过SM2证书");  // the refusal is what the host reads
+    EXPECT_EQ(Containers().find("CntRSA2048_0"), std::string::npos);
+    EXPECT_NE(Containers().find("CntSM2256"), std::string::npos);
+}
+
+}  // namespace
