@@ -141,6 +141,7 @@ bool ZYKClearUkeyCnt(std::string& containerName) {
     ExportFrame frame;
     auto* key = dynamic_cast<SkfUKey*>(frame.OwnMiddlewareKey());
     if (!key || key->DeleteContainer(containerName) != 0) return false;
+    frame.ReleaseKey();  // the set is rebuilt without this call's key
     frame.Manager().RebuildKeySet();
     return true;
 }

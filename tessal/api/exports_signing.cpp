@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "api/encodings.h"
+#include "gmcrypto/key_objects.h"
 #include "api/export_frame.h"
 #include "api/log.h"
 #include "gmcrypto/sm2_message.h"
@@ -15,16 +16,6 @@
 #include "tessal/signing.h"
 
 namespace {
-
-void EnsureEngine() {
-    ENGINE* engine = ENGINE_by_id("VUV");
-    if (engine) {
-        ENGINE_free(engine);
-        return;
-    }
-    ERR_clear_error();
-    Engine::InitRsaEngine();
-}
 
 // The current key, once its PIN was verified; null after writing the message that applies.
 SkfUKey* SigningKey(ExportFrame& frame) { return dynamic_cast<SkfUKey*>(frame.PinVerifiedKey()); }
@@ -76,7 +67,7 @@ bool ZYKSignDigest(std::string& digest, std::string& signature) {
     if (key->CurrentCertIsSM2()) {
         if (key->SignSM2P7(value, out) != 0) return false;
     } else {
-        EnsureEngine();
+        EnsureRsaEngineRegistered();
         if (key->SignDigest(value, out) != 0) return false;
     }
     signature = Base64Encode(out);
@@ -87,7 +78,7 @@ bool ZYKSignP7(const std::string& data, std::string& p7, int detached) {
     ExportFrame frame;
     SkfUKey* key = SigningKey(frame);
     if (!key) return false;
-    EnsureEngine();
+    EnsureRsaEngineRegistered();
     ByteArray out;
     if (key->SignP7(Base64Decode(data), out, detached) != 0) return false;
     p7 = Base64Encode(out);
@@ -159,7 +150,7 @@ bool ZYKVerifySM2Digest(std::string digest, std::string p7, std::string& certifi
     QLogger::GetInstance().Debug("start ZYKVerifyPdfSm2P7");
     ByteArray value = Base64Decode(digest);
     ByteArray der = Base64Decode(p7);
-    EnsureEngine();
+    EnsureRsaEngineRegistered();
     const unsigned char* p = der.data();
     SM2M* message = p ? d2i_SM2M(nullptr, &p, der.length()) : nullptr;
     if (!message) return false;

@@ -44,6 +44,10 @@ EVP_PKEY* RsaWithMethod(BIGNUM* n, BIGNUM* e) {
 
 }  // namespace
 
+void EnsureRsaEngineRegistered() {
+    if (ENGINE* engine = VuvEngine()) ENGINE_free(engine);
+}
+
 EVP_PKEY* KeyBackedRsaFromCertificate(X509* cert) {
     // The legacy view of the certificate's key is made once and kept with the certificate.
     EVP_PKEY* pub = cert ? X509_get0_pubkey(cert) : nullptr;

@@ -6,6 +6,8 @@
 
 #include "skf/skf.h"
 
+// Registers the engine "VUV" when it is missing (a verification may have removed it).
+void EnsureRsaEngineRegistered();
 // An RSA key (legacy object carrying the "VUV" method) for the certificate's public key.
 EVP_PKEY* KeyBackedRsaFromCertificate(X509* cert);
 // The same from the key's public-key blob.

@@ -70,7 +70,7 @@ protected:
         for (const auto& c : containers) Softkey("container create " + kSerial + " " + c.first + " " + c.second);
         ASSERT_EQ(ZYKVerifyPin("12345678", kSerial), -1);
     }
-    SkfUKey* Key() { return dynamic_cast<SkfUKey*>(UKeyManager::GetInstance().GetCurrentUKey()); }
+    SkfUKey* Key() { return dynamic_cast<SkfUKey*>(UKeyManager::GetInstance().GetCurrentUKey().get()); }
     // The names of the key's containers, one a line, as the software key lists them.
     std::string Containers() {
         return Output(std::string(SOFTKEY_CLI) + " container list " + kSerial + " 2>&1");

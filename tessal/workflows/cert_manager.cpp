@@ -15,6 +15,7 @@
 #include "api/last_error.h"
 #include "api/log.h"
 #include "devices/key_manager.h"
+#include "devices/key_use.h"
 #include "gmcrypto/key_objects.h"
 #include "platform/code_page.h"
 #include "tessal/engine.h"
@@ -32,21 +33,17 @@ constexpr int kSm2KeyBits = 256;
 constexpr int kCoordinateBytes = 32;
 constexpr char kFirstRsaContainer[] = "CntRSA2048";
 
-// The current key when it is an SKF key that can hold containers (kind 2 cannot).
-SkfUKey* RequestKey() {
-    auto* key = dynamic_cast<SkfUKey*>(UKeyManager::GetInstance().GetCurrentUKey());
-    return key && key->GetUkeyType() != 2 ? key : nullptr;
+// The key the calling export holds (its frame took the current key), else the current key (a
+// caller without a frame: the key set keeps it alive).
+SkfUKey* CallerKey() {
+    std::shared_ptr<UsbKey> key = KeyUse::ThreadKey();
+    return dynamic_cast<SkfUKey*>((key ? key : UKeyManager::GetInstance().GetCurrentUKey()).get());
 }
 
-// Registers the engine "VUV" when it is missing, so that RSA requests are signed on the key.
-void EnsureRsaEngine() {
-    ENGINE* engine = ENGINE_by_id("VUV");
-    if (engine) {
-        ENGINE_free(engine);
-        return;
-    }
-    ERR_clear_error();
-    Engine::InitRsaEngine();
+// The caller's key when it is an SKF key that can hold containers (kind 2 cannot).
+SkfUKey* RequestKey() {
+    auto* key = CallerKey();
+    return key && key->GetUkeyType() != 2 ? key : nullptr;
 }
 
 // Removes the container a failed request left without a certificate. The sweep of empty
@@ -146,7 +143,7 @@ CResult ApplyWithRsaRequest(const std::string& subject, const char* location,
         TESSAL_FAIL(result, kNotInitialised, location);
         return result;
     }
-    EnsureRsaEngine();
+    EnsureRsaEngineRegistered();
     std::string currentContainer, newContainer;
     ByteArray request = CertManager::GenerateRsaP10(subject, kRsaKeyBits, currentContainer, newContainer, result);
     if (result == kContainerExists) return result;
@@ -249,7 +246,7 @@ CResult CertManager::GenerateP10(std::string subject, ByteArray& request) {
         TESSAL_FAIL(result, kNotInitialised, "CertManager::GenerateP10");
         return result;
     }
-    EnsureRsaEngine();
+    EnsureRsaEngineRegistered();
     request = GenerateSM2P10(subject, kSm2KeyBits, result);
     if (result == 0 && request.length() == 0) TESSAL_FAIL(result, kRequestFailed, "CertManager::GenerateP10");
     if (result != 0) RemoveEmptyContainer(key);
@@ -294,7 +291,7 @@ CResult CertManager::RequestCertOnGW(const std::string& subject, std::string& na
 CResult CertManager::ImportCert(const std::string& containerName, const std::string& signCert, std::string encCert,
                                 std::string encKey) {
     CResult result;
-    auto* key = dynamic_cast<SkfUKey*>(UKeyManager::GetInstance().GetCurrentUKey());
+    auto* key = CallerKey();
     if (!key) {
         TESSAL_FAIL(result, kNotInitialised, "CertManager::ImportCert");
         return result;
