@@ -9,20 +9,17 @@
 #include <cstring>
 #include <memory>
 
+#include "kit/openssl_ptr.h"
 #include "platform/code_page.h"
 
 namespace vornic {
 namespace {
 
-template <typename T, void (*Free)(T*)>
-struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
-using NamePtr = std::unique_ptr<X509_NAME, Deleter<X509_NAME, X509_NAME_free>>;
-using ReqPtr = std::unique_ptr<X509_REQ, Deleter<X509_REQ, X509_REQ_free>>;
-using SigPtr = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG, ECDSA_SIG_free>>;
-using AlgPtr = std::unique_ptr<X509_ALGOR, Deleter<X509_ALGOR, X509_ALGOR_free>>;
-using BitsPtr = std::unique_ptr<ASN1_BIT_STRING, Deleter<ASN1_BIT_STRING, ASN1_BIT_STRING_free>>;
+using NamePtr = kit::OpenSslPtr<X509_NAME, X509_NAME_free>;
+using ReqPtr = kit::OpenSslPtr<X509_REQ, X509_REQ_free>;
+using SigPtr = kit::OpenSslPtr<ECDSA_SIG, ECDSA_SIG_free>;
+using AlgPtr = kit::OpenSslPtr<X509_ALGOR, X509_ALGOR_free>;
+using BitsPtr = kit::OpenSslPtr<ASN1_BIT_STRING, ASN1_BIT_STRING_free>;
 
 // ANSI code page text as UTF-8; false when the code page is unknown.
 bool AnsiToUtf8(const std::string& text, std::string& out) {

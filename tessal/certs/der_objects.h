@@ -5,19 +5,15 @@
 #include <openssl/ocsp.h>
 #include <openssl/x509.h>
 
-#include <memory>
 #include <string>
 
-template <typename T, void (*Free)(T*)>
-struct OpenSslDeleter {
-    void operator()(T* object) const { Free(object); }
-};
+#include "kit/openssl_ptr.h"
 
-using X509Ptr = std::unique_ptr<X509, OpenSslDeleter<X509, X509_free>>;
-using X509CrlPtr = std::unique_ptr<X509_CRL, OpenSslDeleter<X509_CRL, X509_CRL_free>>;
-using OcspRequestPtr = std::unique_ptr<OCSP_REQUEST, OpenSslDeleter<OCSP_REQUEST, OCSP_REQUEST_free>>;
-using OcspResponsePtr = std::unique_ptr<OCSP_RESPONSE, OpenSslDeleter<OCSP_RESPONSE, OCSP_RESPONSE_free>>;
-using OcspBasicPtr = std::unique_ptr<OCSP_BASICRESP, OpenSslDeleter<OCSP_BASICRESP, OCSP_BASICRESP_free>>;
+using X509Ptr = kit::OpenSslPtr<X509, X509_free>;
+using X509CrlPtr = kit::OpenSslPtr<X509_CRL, X509_CRL_free>;
+using OcspRequestPtr = kit::OpenSslPtr<OCSP_REQUEST, OCSP_REQUEST_free>;
+using OcspResponsePtr = kit::OpenSslPtr<OCSP_RESPONSE, OCSP_RESPONSE_free>;
+using OcspBasicPtr = kit::OpenSslPtr<OCSP_BASICRESP, OCSP_BASICRESP_free>;
 
 // A DER certificate given as Base64 text; null when it does not parse.
 X509Ptr CertificateFromBase64(const std::string& text);
