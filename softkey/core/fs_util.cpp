@@ -11,6 +11,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "kit/atomic_file.h"
+
 namespace softkey {
 namespace {
 
@@ -35,35 +37,10 @@ void FsyncDirectory(const std::string& dir) {
 }
 
 void WriteFileAtomic(const std::string& path, const std::string& data, int mode) {
-    std::string tmp = path + ".tmp-" + RandomHex(6);
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) Fail("cannot create", tmp);
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            int saved = errno;
-            close(fd);
-            unlink(tmp.c_str());
-            errno = saved;
-            Fail("cannot write", tmp);
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (fsync(fd) != 0 || close(fd) != 0) {
-        int saved = errno;
-        unlink(tmp.c_str());
-        errno = saved;
-        Fail("cannot flush", tmp);
-    }
-    if (rename(tmp.c_str(), path.c_str()) != 0) {
-        int saved = errno;
-        unlink(tmp.c_str());
-        errno = saved;
-        Fail("cannot replace", path);
-    }
-    FsyncDirectory(ParentOf(path));
+    kit::AtomicFileWriter file(path, mode);
+    if (!file.IsOpen()) Fail("cannot create a temporary file for", path);
+    if (!file.Write(data.data(), data.size())) Fail("cannot write", path);
+    if (!file.Commit()) Fail("cannot replace", path);
 }
 
 bool ReadWholeFile(const std::string& path, std::string& out) {

@@ -33,10 +33,10 @@ void KeyRigTest::Softkey(const std::string& args) {
     ASSERT_EQ(system(command.c_str()), 0) << command;
 }
 
-void KeyRigTest::InstallDriver(const std::string& libName) {
+void KeyRigTest::InstallDriver(const std::string& libName, const std::string& from) {
     std::string family = LibraryFamily(libName);
     Softkey("install-driver --root " + m_dir + "/drivers --name '" + libName + "'" +
-            (family.empty() ? "" : " --family '" + family + "'") + " --from " + SOFTKEY_LIBRARY);
+            (family.empty() ? "" : " --family '" + family + "'") + " --from " + from);
 }
 
 void KeyRigTest::AddKey(const std::string& serial, const std::string& vpid, const std::string& extra) {

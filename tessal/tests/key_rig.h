@@ -20,8 +20,9 @@ protected:
 
     // Runs the softkey tool on the rig's store; fails the test when it fails.
     void Softkey(const std::string& args);
-    // Installs the software key library as `libName` in its family directory.
-    void InstallDriver(const std::string& libName);
+    // Installs the software key library (or the build of it at `from`) as `libName` in its
+    // family directory.
+    void InstallDriver(const std::string& libName, const std::string& from = SOFTKEY_LIBRARY);
     // Creates and plugs a key with the VID&PID of `vpid` ("1EA8&C109").
     void AddKey(const std::string& serial, const std::string& vpid, const std::string& extra = "");
     // The public key of a container's key pair (usage "sign" or "enc"); the caller frees it.

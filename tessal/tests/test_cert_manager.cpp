@@ -13,8 +13,10 @@
 #include "cloudsim_rig.h"
 #include "devices/key_manager.h"
 #include "key_rig.h"
+#include "sm2_cipher_text.h"
 #include "tessal/cert_requests.h"
 #include "tessal/certificates.h"
+#include "tessal/data_protection.h"
 #include "tessal/devices.h"
 #include "tessal/http.h"
 #include "tessal/result.h"
@@ -347,6 +349,14 @@ TEST_F(CertManagerTest, Sm2CycleRequestIssueImportPairAndSign) {
               1);
     EVP_MD_CTX_free(md);
     EVP_PKEY_CTX_free(pctx);
+
+    // Data OpenSSL encrypted to the issued encryption certificate decrypts on the key.
+    const std::string secret = "for the encryption key only";
+    std::string cipher = Base64Encode(Sm2DerToRaw(Sm2EncryptDer(X509_get0_pubkey(enc), secret)));
+    std::string plain;
+    ASSERT_TRUE(ZYKEccDeCrypt(cipher, plain)) << ZYKGetLastError();
+    ByteArray decrypted = Base64Decode(plain);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(decrypted.data()), decrypted.length()), secret);
     EVP_PKEY_free(signKey);
     EVP_PKEY_free(encKey);
     X509_free(sign);

@@ -72,6 +72,10 @@ public:
     CResult SignSM2P7(ByteArray& data, ByteArray& out) override;
     CResult VerifySM2P7(ByteArray& p7, ByteArray& content) override;
     CResult DecryptRSAData(ByteArray& in, ByteArray& out, int flag) override;
+    // SM2 decryption with the container's encryption key: C1 (x, y) C3 C2 as raw bytes, or the
+    // DER SM2_Cipher.
+    CResult EccDeCrypt(ByteArray& in, ByteArray& out);
+    CResult EccDeCryptWithFormat(ByteArray& in, ByteArray& out);
 
     // Seal images: the vendor seal libraries, the seal map, the seal files on the key.
     void LoadSealLibrary();
@@ -110,6 +114,11 @@ private:
     // Opens the first container into m_hContainer unless one is open; failures are code 16
     // (listing) or `openFailure`, reported at `function`.
     CResult EnsureContainerOpen(int openFailure, const char* function);
+    // Whether the library provides the vendor's decryption extension (SM2 or RSA); when not,
+    // `result` fails with the operation's code at `function`.
+    bool HasDecryptFunction(bool sm2, CResult& result, const char* function);
+    // Hands a GM/T 0016 ECC cipher blob to the driver (then wipes it); `out` gets the plaintext.
+    CResult DecryptEccBlob(std::vector<unsigned char>& blob, ByteArray& out, const char* function);
     // Closes the container handle in use, if any.
     void CloseContainerHandle();
     // Closes the container in use and opens `name`, or the first container when `name` is

@@ -6,6 +6,7 @@
 #include "tessal/cert_info.h"
 #include "tessal/cert_requests.h"
 #include "tessal/certificates.h"
+#include "tessal/data_protection.h"
 #include "tessal/devices.h"
 #include "tessal/http.h"
 #include "tessal/logger.h"
