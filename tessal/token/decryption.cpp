@@ -72,26 +72,30 @@ bool ParseDerCipher(const ByteArray& in, Sm2CipherPtr& cipher, Sm2Parts& parts) 
     return true;
 }
 
-ByteArray Plaintext(const unsigned char* buffer, ULONG length) {
-    return ByteArray(buffer, static_cast<unsigned long>(std::min(length, kPlainBufferSize)));
+// Runs one decryption of the driver into the plaintext buffer; on success `out` receives the
+// plaintext the driver reports.
+template <typename DriverCall>
+ULONG DecryptInto(ByteArray& out, DriverCall call) {
+    unsigned char plain[kPlainBufferSize] = {0};
+    ULONG length = kPlainBufferSize;
+    ULONG rc = call(plain, &length);
+    if (rc == SAR_OK) out = ByteArray(plain, static_cast<unsigned long>(std::min(length, kPlainBufferSize)));
+    OPENSSL_cleanse(plain, sizeof plain);
+    return rc;
 }
 
 }  // namespace
 
 CResult SkfUKey::DecryptEccBlob(std::vector<unsigned char>& blob, ByteArray& out, const char* function) {
     CResult result;
-    unsigned char plain[kPlainBufferSize] = {0};
-    ULONG length = kPlainBufferSize;
-    ULONG rc = m_skf.SKF_ECCDecrypt(m_hContainer, FALSE, reinterpret_cast<PECCCIPHERBLOB>(blob.data()), plain,
-                                    &length);
+    ULONG rc = DecryptInto(out, [&](BYTE* plain, ULONG* length) {
+        return m_skf.SKF_ECCDecrypt(m_hContainer, FALSE, reinterpret_cast<PECCCIPHERBLOB>(blob.data()), plain, length);
+    });
     OPENSSL_cleanse(blob.data(), blob.size());
     if (rc != SAR_OK) {
         TLOG_ERROR("SKF_ECCDecrypt fail,error is:" << std::hex << rc);
         TESSAL_FAIL(result, kEccDecryptFailed, function);
-        return result;
     }
-    out = Plaintext(plain, length);
-    OPENSSL_cleanse(plain, sizeof plain);
     return result;
 }
 
@@ -146,16 +150,13 @@ CResult SkfUKey::DecryptRSAData(ByteArray& in, ByteArray& out, int flag) {
     if (!HasDecryptFunction(false, result, function)) return result;
     result = EnsureContainerOpen(15, function);
     if (result != 0) return result;
-    unsigned char plain[kPlainBufferSize] = {0};
-    ULONG length = kPlainBufferSize;
-    ULONG rc = m_skf.SKF_RSADecrypt(m_hContainer, flag, const_cast<BYTE*>(in.data()),
-                                    static_cast<ULONG>(in.length()), plain, &length);
+    ULONG rc = DecryptInto(out, [&](BYTE* plain, ULONG* length) {
+        return m_skf.SKF_RSADecrypt(m_hContainer, flag, const_cast<BYTE*>(in.data()), static_cast<ULONG>(in.length()),
+                                    plain, length);
+    });
     if (rc != SAR_OK) {
         TLOG_ERROR("SKF_RSADecrypt fail,error is:" << std::hex << rc);
         TESSAL_FAIL(result, kRsaDecryptFailed, function);
-        return result;
     }
-    out = Plaintext(plain, length);
-    OPENSSL_cleanse(plain, sizeof plain);
     return result;
 }

@@ -1,0 +1,67 @@
+// Files written beside their path: the path shows the old file until the new one is complete.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "kit/atomic_file.h"
+
+namespace {
+
+class AtomicFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tmp = getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/atomic-file-XXXXXX";
+        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+        m_dir = pattern;
+        m_path = m_dir + "/out.bin";
+        std::ofstream(m_path) << "old content";
+    }
+    void TearDown() override { (void)!system(("rm -rf '" + m_dir + "'").c_str()); }
+    std::string Content() const {
+        std::ifstream in(m_path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    int EntryCount() const {
+        int n = 0;
+        DIR* dir = opendir(m_dir.c_str());
+        while (dirent* entry = dir ? readdir(dir) : nullptr) n += entry->d_name[0] != '.';
+        if (dir) closedir(dir);
+        return n;
+    }
+    std::string m_dir, m_path;
+};
+
+TEST_F(AtomicFileTest, CommitReplacesThePathAndAbandoningLeavesItAsItWas) {
+    {
+        kit::AtomicFileWriter file(m_path);
+        ASSERT_TRUE(file.IsOpen());
+        ASSERT_TRUE(file.Write("new ", 4));
+        EXPECT_EQ(Content(), "old content");  // nothing shows before the commit
+        EXPECT_EQ(EntryCount(), 2);
+    }
+    EXPECT_EQ(Content(), "old content");
+    EXPECT_EQ(EntryCount(), 1);  // the abandoned temporary file is gone
+
+    kit::AtomicFileWriter file(m_path);
+    ASSERT_TRUE(file.Write("new ", 4) && file.Write("content", 7));
+    ASSERT_TRUE(file.Commit());
+    EXPECT_EQ(Content(), "new content");
+    EXPECT_EQ(EntryCount(), 1);
+    EXPECT_FALSE(file.Commit());  // once only
+}
+
+TEST_F(AtomicFileTest, AMissingDirectoryCannotBeWritten) {
+    kit::AtomicFileWriter file(m_dir + "/missing/out.bin");
+    EXPECT_FALSE(file.IsOpen());
+    EXPECT_FALSE(file.Write("x", 1));
+    EXPECT_FALSE(file.Commit());
+}
+
+}  // namespace
