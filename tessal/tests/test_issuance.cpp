@@ -458,7 +458,8 @@ TEST_F(IssuanceTest, DeeplyNestedBodiesAndAnswersAreRefusedWithoutExhaustingTheS
     // What came before the nesting is kept, as before any syntax error.
     EXPECT_EQ(cloud::IssuanceAnswer("{\"result\":\"ok\",\"x\":" + deep).Get("result"), "ok");
     // The simulator still serves.
-    EXPECT_EQ(CHttpClient::RequestDoubleCert(m_p10, "NDEV", "N-1").ErrorCode(), 0);
+    std::string order = "N-1";
+    EXPECT_EQ(CHttpClient::RequestDoubleCert(m_p10, "NDEV", order).ErrorCode(), 0);
 }
 
 }  // namespace

@@ -208,7 +208,7 @@ TEST_F(KeySharingTest, ThreadsThatSerialiseSelectAndSignSignWithTheKeyTheyChose)
                 ByteArray raw = Base64Decode(sig);
                 EVP_MD_CTX* md = EVP_MD_CTX_new();
                 bool verified = EVP_DigestVerifyInit(md, nullptr, EVP_sha256(), nullptr, keys[t]) == 1 &&
-                                EVP_DigestVerify(md, raw.data(), raw.size(),
+                                EVP_DigestVerify(md, raw.data(), static_cast<size_t>(raw.length()),
                                                  reinterpret_cast<const unsigned char*>(data.data()),
                                                  data.size()) == 1;
                 EVP_MD_CTX_free(md);
