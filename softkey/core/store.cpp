@@ -125,13 +125,21 @@ std::vector<std::string> Store::TagUntaggedRecords() const {
     return serials;
 }
 
+// A temporary file of WriteFileAtomic for a ".json" file: "<name>.json.tmp-" and 12 hexadecimal
+// digits. (A key's own file never matches: it ends in ".json".)
+static bool IsTemporaryJson(const std::string& name) {
+    const std::string marker = ".json.tmp-";
+    size_t at = name.rfind(marker);
+    if (at == std::string::npos || name.size() - at - marker.size() != 12) return false;
+    return name.find_first_not_of("0123456789abcdef", at + marker.size()) == std::string::npos;
+}
+
 void Store::RemoveStaleTemporaries() const {
     for (const char* dir : {"/tokens", "/seals"}) {
         std::string path = m_root + dir;
         bool removed = false;
         for (const std::string& name : ListDirectory(path))
-            if (name.find(".json.tmp-") != std::string::npos && unlink((path + "/" + name).c_str()) == 0)
-                removed = true;
+            if (IsTemporaryJson(name) && unlink((path + "/" + name).c_str()) == 0) removed = true;
         if (removed) FsyncDirectory(path);
     }
 }

@@ -101,6 +101,7 @@ TEST_F(SoftkeyTest, DeeplyNestedFilesAreRefusedWithoutExhaustingTheStack) {
 
 TEST_F(SoftkeyTest, TheExclusiveLockRemovesTemporaryFilesOfKilledWriters) {
     AddKey("S1");
+    AddKey("k.json.tmp-0123456789ab");  // a key whose serial looks like a temporary file
     softkey::MakeDirs(m_store->Root() + "/seals");
     const std::vector<std::string> stale = {m_store->TokenPath("S1") + ".tmp-0123456789ab",
                                             m_store->Root() + "/seals/S1.json.tmp-a1b2c3d4e5f6"};
@@ -117,6 +118,7 @@ TEST_F(SoftkeyTest, TheExclusiveLockRemovesTemporaryFilesOfKilledWriters) {
     for (const std::string& path : stale) EXPECT_FALSE(softkey::PathExists(path)) << path;
     EXPECT_TRUE(softkey::PathExists(unrelated));
     EXPECT_EQ(LoadError(*m_store, "S1"), "");
+    EXPECT_EQ(LoadError(*m_store, "k.json.tmp-0123456789ab"), "");
 }
 
 }  // namespace
