@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base64.h"
+#include "kit/json_parse.h"
 
 namespace {
 
@@ -119,7 +120,7 @@ std::string IssuanceService::Answer(int code, const std::string& message,
 
 void IssuanceService::Apply(const httplib::Request& req, httplib::Response& res, Application kind) {
     rapidjson::Document body;
-    body.Parse(req.body.c_str(), req.body.size());
+    kit::ParseJson(req.body, body);
     std::vector<std::string> required, optional;
     switch (kind) {
         case Application::Direct:
@@ -235,7 +236,7 @@ void IssuanceService::Download(const httplib::Request& req, httplib::Response& r
 
 void IssuanceService::DownloadOnGateway(const httplib::Request& req, httplib::Response& res) {
     rapidjson::Document body;
-    body.Parse(req.body.c_str(), req.body.size());
+    kit::ParseJson(req.body, body);
     std::string why;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!CheckMembers(body, {"orderId", "contact", "ukeyOrderCertId", "deviceId"}, {}, why)) {
@@ -256,7 +257,7 @@ void IssuanceService::DownloadOnGateway(const httplib::Request& req, httplib::Re
 
 void IssuanceService::DownloadDouble(const httplib::Request& req, httplib::Response& res) {
     rapidjson::Document body;
-    body.Parse(req.body.c_str(), req.body.size());
+    kit::ParseJson(req.body, body);
     std::string why;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!CheckMembers(body, {"deviceId"}, {}, why)) {

@@ -10,6 +10,7 @@
 #include "app_auth.h"
 #include "base64.h"
 #include "digest_signer.h"
+#include "kit/json_parse.h"
 
 namespace {
 
@@ -42,8 +43,7 @@ std::string Success(const std::function<void(Writer&)>& result) { return Answer(
 
 // Parses a request body; false when it is not a JSON object.
 bool ParseObject(const std::string& body, rapidjson::Document& doc) {
-    doc.Parse<rapidjson::kParseIterativeFlag>(body.c_str(), body.size());
-    return !doc.HasParseError() && doc.IsObject();
+    return kit::ParseJson(body, doc) && doc.IsObject();
 }
 
 // Checks that every name is a string member of `doc`; on failure `error` is the answer.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app_auth.h"
+#include "kit/json_parse.h"
 
 namespace {
 
@@ -184,9 +185,8 @@ bool StatusService::TakeForcedAnswer(std::string& answer) {
 
 std::string StatusService::Answer(const std::string& body, int& httpStatus) {
     rapidjson::Document request;
-    request.Parse<rapidjson::kParseIterativeFlag>(body.c_str());
     const rapidjson::Value* list = nullptr;
-    if (!request.HasParseError() && request.IsObject()) {
+    if (kit::ParseJson(body, request) && request.IsObject()) {
         auto it = request.FindMember("validityRequestList");
         if (it != request.MemberEnd() && it->value.IsArray()) list = &it->value;
     }

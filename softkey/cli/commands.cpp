@@ -255,12 +255,19 @@ int CmdUnplug(const Store& store, const Args& a) {
 int CmdList(const Store& store, const Args& a) {
     ExpectCount(a, 0, "list");
     Store::Lock lock(store, false);
+    int status = 0;
     for (const std::string& serial : store.Serials()) {
-        Token t = store.Load(serial);
-        std::printf("%s %04x:%04x %s \"%s\"\n", serial.c_str(), t.vid, t.pid,
-                    PluggedSession(store, serial) ? "plugged" : "unplugged", t.label.c_str());
+        try {
+            Token t = store.Load(serial);
+            std::printf("%s %04x:%04x %s \"%s\"\n", serial.c_str(), t.vid, t.pid,
+                        PluggedSession(store, serial) ? "plugged" : "unplugged", t.label.c_str());
+        } catch (const std::runtime_error& e) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "softkey: %s\n", e.what());
+            status = 1;
+        }
     }
-    return 0;
+    return status;
 }
 
 int CmdShow(const Store& store, const Args& a) {
@@ -503,6 +510,26 @@ int CmdContainer(const Store& store, const Args& a) {
         return 0;
     }
     throw UsageError("unknown container command " + verb);
+}
+
+int CmdStore(const Store& store, const Args& a) {
+    const std::string& verb = a.At(0, "store command (init or upgrade)");
+    if (verb == "init") {
+        ExpectCount(a, 1, "store init [--force]");
+        Store::Lock lock(store, true);
+        store.InitStoreKey(a.Has("--force"));
+        std::printf("created the store key %s/store.key\n", store.Root().c_str());
+        return 0;
+    }
+    if (verb == "upgrade") {
+        ExpectCount(a, 1, "store upgrade");
+        Store::Lock lock(store, true);
+        std::vector<std::string> serials = store.TagUntaggedRecords();
+        if (serials.empty()) std::printf("every key's record carries its tag already\n");
+        for (const std::string& serial : serials) std::printf("tagged the record of key %s\n", serial.c_str());
+        return 0;
+    }
+    throw UsageError("store command must be init or upgrade, not \"" + verb + "\"");
 }
 
 }  // namespace softkey::cli

@@ -37,5 +37,6 @@ int CmdSeal(const Store& store, const Args& a);
 int CmdFile(const Store& store, const Args& a);
 int CmdCert(const Store& store, const Args& a);
 int CmdContainer(const Store& store, const Args& a);
+int CmdStore(const Store& store, const Args& a);
 
 }  // namespace softkey::cli

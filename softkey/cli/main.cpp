@@ -23,9 +23,12 @@ const char kUsage[] =
     "  cert import SN CONTAINER (sign|enc) PATH | cert export SN CONTAINER (sign|enc) PATH\n"
     "  container list SN | container create SN NAME (rsa1024|rsa2048|rsa4096|sm2)\n"
     "  container pubkey SN NAME (sign|enc) PATH\n"
+    "  store init [--force] | store upgrade\n"
     "The store is --store DIR, else $SOFTKEY_STORE, else ~/.softkey.\n";
 
-// Options that take a value; every option of the tool does.
+// Options that take no value.
+const std::set<std::string> kFlags = {"--force"};
+// Options that take a value.
 const std::set<std::string> kOptions = {"--store", "--serial", "--vid",     "--pid",   "--label",
                                         "--app",   "--user-pin", "--admin-pin", "--retries",
                                         "--drivers", "--count", "--arg",    "--root",  "--name",
@@ -35,7 +38,9 @@ Args Parse(int argc, char** argv) {
     Args a;
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
-        if (word.size() > 2 && word.compare(0, 2, "--") == 0) {
+        if (kFlags.count(word)) {
+            a.options[word] = "";
+        } else if (word.size() > 2 && word.compare(0, 2, "--") == 0) {
             if (!kOptions.count(word)) throw UsageError("unknown option " + word);
             if (i + 1 >= argc) throw UsageError(word + " needs a value");
             a.options[word] = argv[++i];
@@ -68,6 +73,7 @@ int main(int argc, char** argv) {
         if (command == "file") return CmdFile(store, a);
         if (command == "cert") return CmdCert(store, a);
         if (command == "container") return CmdContainer(store, a);
+        if (command == "store") return CmdStore(store, a);
         throw UsageError("unknown command " + command);
     } catch (const UsageError& e) {
         std::fprintf(stderr, "softkey: %s\n%s", e.what(), kUsage);

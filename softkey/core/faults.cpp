@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "core/fs_util.h"
+#include "kit/json_parse.h"
 
 namespace softkey {
 namespace {
@@ -38,8 +39,7 @@ std::vector<Fault> Read(const Store& store) {
     std::string text;
     if (!ReadWholeFile(store.FaultsPath(), text)) return faults;
     rapidjson::Document doc;
-    doc.Parse(text.c_str(), text.size());
-    if (doc.HasParseError() || !doc.IsArray()) throw std::runtime_error("faults file is damaged");
+    if (!kit::ParseJson(text, doc) || !doc.IsArray()) throw std::runtime_error("faults file is damaged");
     for (const auto& v : doc.GetArray()) {
         if (!v.IsObject() || !v.HasMember("serial") || !v.HasMember("function") ||
             !v.HasMember("code") || !v.HasMember("count") || !v.HasMember("arg") ||

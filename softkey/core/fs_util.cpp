@@ -113,11 +113,15 @@ std::string RandomHex(size_t bytes) {
         }
         got += static_cast<size_t>(n);
     }
+    return HexText(reinterpret_cast<const unsigned char*>(raw.data()), raw.size());
+}
+
+std::string HexText(const unsigned char* data, size_t len) {
     static const char kDigits[] = "0123456789abcdef";
     std::string hex;
-    for (unsigned char c : raw) {
-        hex += kDigits[c >> 4];
-        hex += kDigits[c & 15];
+    for (size_t i = 0; i < len; ++i) {
+        hex += kDigits[data[i] >> 4];
+        hex += kDigits[data[i] & 15];
     }
     return hex;
 }

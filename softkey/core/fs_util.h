@@ -30,4 +30,7 @@ void FsyncDirectory(const std::string& dir);
 // A short random hexadecimal text (from the system's random source).
 std::string RandomHex(size_t bytes);
 
+// Lower-case hexadecimal text of `len` bytes.
+std::string HexText(const unsigned char* data, size_t len);
+
 }  // namespace softkey

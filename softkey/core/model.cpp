@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "core/fs_util.h"
+#include "kit/json_parse.h"
 
 namespace softkey {
 namespace {
@@ -20,13 +21,7 @@ std::string Sha256Hex(const std::string& text) {
     unsigned char digest[32];
     unsigned int len = 0;
     EVP_Digest(text.data(), text.size(), digest, &len, EVP_sha256(), nullptr);
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned i = 0; i < len; ++i) {
-        hex += kDigits[digest[i] >> 4];
-        hex += kDigits[digest[i] & 15];
-    }
-    return hex;
+    return HexText(digest, len);
 }
 
 void Key(Writer& w, const char* name, const std::string& value) {
@@ -175,12 +170,15 @@ void SetPin(Pin& p, const std::string& pin) {
 
 bool PinMatches(const Pin& p, const std::string& pin) { return Sha256Hex(p.salt + pin) == p.hash; }
 
-std::string EncodeToken(const Token& t) {
+// Token files of format 1 carry no tag; format 2 files end with one.
+constexpr unsigned kTaggedFormat = 2;
+
+static std::string WriteToken(const Token& t, const std::string* tag) {
     rapidjson::StringBuffer buffer;
     Writer w(buffer);
     w.StartObject();
     w.Key("format");
-    w.Uint(1);
+    w.Uint(kTaggedFormat);
     Key(w, "serial", t.serial);
     Key(w, "label", t.label);
     w.Key("vid");
@@ -232,16 +230,24 @@ std::string EncodeToken(const Token& t) {
         w.EndObject();
     }
     w.EndArray();
+    if (tag) Key(w, "tag", *tag);
     w.EndObject();
     return std::string(buffer.GetString(), buffer.GetSize());
 }
 
-Token DecodeToken(const std::string& text) {
+std::string EncodeToken(const Token& token) { return WriteToken(token, nullptr); }
+
+std::string EncodeTokenFile(const Token& token, const std::string& tag) { return WriteToken(token, &tag); }
+
+DecodedToken DecodeToken(const std::string& text) {
     rapidjson::Document doc;
-    doc.Parse(text.c_str(), text.size());
-    if (doc.HasParseError() || !doc.IsObject()) throw std::runtime_error("token file is not JSON");
-    if (Uint(doc, "format") != 1) throw std::runtime_error("token file has an unknown format");
-    Token t;
+    if (!kit::ParseJson(text, doc) || !doc.IsObject()) throw std::runtime_error("token file is not JSON or is nested too deeply");
+    DecodedToken decoded;
+    decoded.format = Uint(doc, "format");
+    if (decoded.format != 1 && decoded.format != kTaggedFormat)
+        throw std::runtime_error("token file has an unknown format");
+    if (decoded.format == kTaggedFormat) decoded.tag = Str(doc, "tag");
+    Token& t = decoded.token;
     t.serial = Str(doc, "serial");
     t.label = Str(doc, "label");
     t.vid = static_cast<uint16_t>(Uint(doc, "vid"));
@@ -278,7 +284,7 @@ Token DecodeToken(const std::string& text) {
         }
         t.apps.push_back(std::move(a));
     }
-    return t;
+    return decoded;
 }
 
 }  // namespace softkey

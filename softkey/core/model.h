@@ -81,8 +81,17 @@ std::string ToBase64(const Bytes& bytes);
 // Throws std::runtime_error on malformed text.
 Bytes FromBase64(const std::string& text);
 
+// The token's record: its JSON form without the tag, the text the tag authenticates.
 std::string EncodeToken(const Token& token);
+// The token file: the record's members and then the tag.
+std::string EncodeTokenFile(const Token& token, const std::string& tag);
+
+struct DecodedToken {
+    Token token;
+    unsigned format = 0;  // 1: written before records were tagged (no tag)
+    std::string tag;
+};
 // Throws std::runtime_error on malformed text.
-Token DecodeToken(const std::string& text);
+DecodedToken DecodeToken(const std::string& text);
 
 }  // namespace softkey

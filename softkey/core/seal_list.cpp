@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "core/fs_util.h"
+#include "kit/json_parse.h"
 
 namespace softkey {
 namespace {
@@ -39,8 +40,7 @@ std::vector<SealEntry> LoadSeals(const Store& store, const std::string& serial) 
     std::string text;
     if (!ReadWholeFile(SealListPath(store, serial), text)) return seals;
     rapidjson::Document doc;
-    doc.Parse(text.c_str(), text.size());
-    if (doc.HasParseError() || !doc.IsArray())
+    if (!kit::ParseJson(text, doc) || !doc.IsArray())
         throw std::runtime_error("seal list of " + serial + " is damaged");
     for (const auto& v : doc.GetArray()) {
         SealEntry e;

@@ -10,8 +10,9 @@
 #include <stdexcept>
 
 #include "core/fs_util.h"
-#include "kit/user_dirs.h"
+#include "core/record_tag.h"
 #include "core/softcrypto.h"
+#include "kit/user_dirs.h"
 
 namespace softkey {
 
@@ -54,6 +55,7 @@ Store::Lock::Lock(const Store& store, bool exclusive) : m_fd(-1) {
             throw std::runtime_error("cannot lock the store " + store.Root());
         }
     }
+    if (exclusive) store.RemoveStaleTemporaries();
 }
 
 Store::Lock::~Lock() {
@@ -64,19 +66,82 @@ bool Store::Exists(const std::string& serial) const {
     return ValidSerial(serial) && PathExists(TokenPath(serial));
 }
 
-Token Store::Load(const std::string& serial) const {
+DecodedToken Store::Decode(const std::string& serial) const {
     if (!ValidSerial(serial)) throw std::runtime_error("invalid serial number \"" + serial + "\"");
     std::string text;
     if (!ReadWholeFile(TokenPath(serial), text)) throw std::runtime_error("no key with serial " + serial);
-    Token token = DecodeToken(text);
-    if (token.serial != serial) throw std::runtime_error("token file of " + serial + " names another key");
-    return token;
+    DecodedToken decoded;
+    try {
+        decoded = DecodeToken(text);
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error("key " + serial + " is refused: " + e.what());
+    }
+    if (decoded.token.serial != serial) throw std::runtime_error("token file of " + serial + " names another key");
+    return decoded;
+}
+
+Token Store::Load(const std::string& serial) const {
+    DecodedToken decoded = Decode(serial);
+    if (decoded.format == 1)
+        throw std::runtime_error("key " + serial +
+                                 " was stored by an earlier softkey without an authentication tag: "
+                                 "accept it with \"softkey store upgrade\"");
+    if (!TagMatches(RecordTag(StoreKey(), EncodeToken(decoded.token)), decoded.tag))
+        throw std::runtime_error("key " + serial +
+                                 " is refused: its token file fails the authentication check (changed outside "
+                                 "softkey, or written under another store key)");
+    return std::move(decoded.token);
 }
 
 void Store::Save(const Token& token) const {
     if (!ValidSerial(token.serial)) throw std::runtime_error("invalid serial number");
     Prepare();
-    WriteFileAtomic(TokenPath(token.serial), EncodeToken(token));
+    std::string record = EncodeToken(token);
+    WriteFileAtomic(TokenPath(token.serial), EncodeTokenFile(token, RecordTag(StoreKey(), record)));
+}
+
+std::vector<std::string> Store::TagUntaggedRecords() const {
+    std::vector<Token> untagged;
+    bool keysSealed = false, anyTagged = false;
+    for (const std::string& serial : Serials()) {
+        DecodedToken decoded = Decode(serial);
+        if (decoded.format != 1) {
+            anyTagged = true;
+            continue;
+        }
+        for (const Application& app : decoded.token.apps)
+            for (const Container& c : app.containers) keysSealed = keysSealed || c.signKey || c.encKey;
+        untagged.push_back(std::move(decoded.token));
+    }
+    std::vector<std::string> serials;
+    if (untagged.empty()) return serials;
+    // Earlier versions made the store key only when they first sealed a private key.
+    Bytes key;
+    if (!ReadStoreKey(key) && !keysSealed && !anyTagged) CreateStoreKey();
+    for (const Token& token : untagged) {
+        Save(token);
+        serials.push_back(token.serial);
+    }
+    return serials;
+}
+
+// A temporary file of WriteFileAtomic for a ".json" file: "<name>.json.tmp-" and 12 hexadecimal
+// digits. (A key's own file never matches: it ends in ".json".)
+static bool IsTemporaryJson(const std::string& name) {
+    const std::string marker = ".json.tmp-";
+    size_t at = name.rfind(marker);
+    if (at == std::string::npos || name.size() - at - marker.size() != 12) return false;
+    return name.find_first_not_of("0123456789abcdef", at + marker.size()) == std::string::npos;
+}
+
+void Store::RemoveStaleTemporaries() const {
+    for (const char* dir : {"/tokens", "/seals"}) {
+        std::string path = m_root + dir;
+        bool removed = false;
+        for (const std::string& name : ListDirectory(path))
+            if (IsTemporaryJson(name) && unlink((path + "/" + name).c_str()) == 0) removed = true;
+        if (removed) FsyncDirectory(path);
+    }
 }
 
 void Store::Remove(const std::string& serial) const {
@@ -97,13 +162,45 @@ std::vector<std::string> Store::Serials() const {
     return serials;
 }
 
-Bytes Store::StoreKey() const {
-    std::string path = m_root + "/store.key";
+std::string Store::StoreKeyPath() const { return m_root + "/store.key"; }
+
+bool Store::ReadStoreKey(Bytes& key) const {
     std::string text;
-    if (ReadWholeFile(path, text)) {
-        if (text.size() != 32) throw std::runtime_error("store key " + path + " is damaged");
-        return Bytes(text.begin(), text.end());
+    if (!ReadWholeFile(StoreKeyPath(), text)) {
+        if (errno == ENOENT) return false;
+        throw std::runtime_error("cannot read the store key " + StoreKeyPath() + ": " + std::strerror(errno));
     }
+    if (text.size() != 32) throw std::runtime_error("store key " + StoreKeyPath() + " is damaged");
+    key.assign(text.begin(), text.end());
+    return true;
+}
+
+Bytes Store::StoreKey() const {
+    Bytes key;
+    if (ReadStoreKey(key)) return key;
+    size_t keys = Serials().size();
+    if (keys > 0)
+        throw std::runtime_error("the store key " + StoreKeyPath() + " is missing but the store holds " +
+                                 std::to_string(keys) +
+                                 " key(s): restore the file from a backup, or make a new one with "
+                                 "\"softkey store init --force\" (the keys stored now then stay unusable)");
+    return CreateStoreKey();
+}
+
+void Store::InitStoreKey(bool force) const {
+    Bytes key;
+    if (ReadStoreKey(key)) throw std::runtime_error("the store key " + StoreKeyPath() + " exists already");
+    size_t keys = Serials().size();
+    if (keys > 0 && !force)
+        throw std::runtime_error("the store holds " + std::to_string(keys) +
+                                 " key(s) that a new store key cannot open: restore " + StoreKeyPath() +
+                                 " from a backup, or add --force to make a new one anyway");
+    CreateStoreKey();
+}
+
+Bytes Store::CreateStoreKey() const {
+    std::string path = StoreKeyPath();
+    std::string text;
     Prepare();
     Bytes key(32);
     if (!RandomBytes(key.data(), key.size())) throw std::runtime_error("no random bytes");
@@ -111,8 +208,9 @@ Bytes Store::StoreKey() const {
     std::string tmp = path + ".new-" + RandomHex(6);
     WriteFileAtomic(tmp, std::string(key.begin(), key.end()), 0600);
     int linked = link(tmp.c_str(), path.c_str());
+    int linkError = errno;
     unlink(tmp.c_str());
-    if (linked != 0 && errno != EEXIST) throw std::runtime_error("cannot create the store key " + path);
+    if (linked != 0 && linkError != EEXIST) throw std::runtime_error("cannot create the store key " + path);
     FsyncDirectory(m_root);
     if (!ReadWholeFile(path, text) || text.size() != 32) throw std::runtime_error("store key " + path + " is damaged");
     return Bytes(text.begin(), text.end());

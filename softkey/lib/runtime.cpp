@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -40,6 +41,7 @@ struct CachedToken {
 struct TokenCache {
     std::mutex mutex;
     std::map<std::string, CachedToken> tokens;
+    std::set<std::string> refusals;  // why keys were refused, each told once on standard error
 };
 
 TokenCache* g_tokenCache = new TokenCache;
@@ -70,7 +72,14 @@ std::shared_ptr<const Token> LoadCached(const Store& store, const std::string& s
         auto it = cache.tokens.find(key);
         if (it != cache.tokens.end() && SameFile(it->second, st)) return it->second.token;
     }
-    auto token = std::make_shared<const Token>(store.Load(serial));
+    std::shared_ptr<const Token> token;
+    try {
+        token = std::make_shared<const Token>(store.Load(serial));
+    } catch (const std::runtime_error& e) {
+        std::lock_guard<std::mutex> lock(cache.mutex);
+        if (cache.refusals.insert(e.what()).second) std::fprintf(stderr, "softkey: %s\n", e.what());
+        throw;
+    }
     std::lock_guard<std::mutex> lock(cache.mutex);
     CachedToken& c = cache.tokens[key];
     c.inode = st.st_ino;

@@ -18,10 +18,14 @@ std::vector<std::string> VisiblePlugged(const Store& store) {
     std::vector<std::string> visible;
     for (const std::string& serial : PluggedSerials(store)) {
         bool ok = false;
-        ReadToken(serial, [&](const Token& t) {
-            ok = VisibleToThisDriver(t);
-            return SAR_OK;
-        });
+        try {
+            ReadToken(serial, [&](const Token& t) {
+                ok = VisibleToThisDriver(t);
+                return SAR_OK;
+            });
+        } catch (const std::runtime_error&) {
+            continue;  // a refused key is not listed
+        }
         if (ok) visible.push_back(serial);
     }
     return visible;

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstring>
+#include <stdexcept>
 
 #include "core/faults.h"
 #include "core/vbus.h"
@@ -66,8 +67,13 @@ std::optional<std::string> ServedKey() {
         Store store(Store::DefaultRoot());
         Store::Lock lock(store, false);
         std::string driver = PairedDriver();
-        for (const std::string& serial : PluggedSerials(store))
-            if (store.Exists(serial) && ListedBy(store.Load(serial), driver)) return serial;
+        for (const std::string& serial : PluggedSerials(store)) {
+            try {
+                if (store.Exists(serial) && ListedBy(store.Load(serial), driver)) return serial;
+            } catch (const std::runtime_error&) {
+                // a refused key serves no seals
+            }
+        }
     } catch (const std::exception&) {
     }
     return std::nullopt;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -158,6 +159,70 @@ TEST_F(CliTest, BadInputFailsClearlyAndChangesNothing) {
     EXPECT_FALSE(softkey::PathExists(m_dir + "/x.pem"));
     EXPECT_FALSE(softkey::PathExists(m_dir + "/c.pem"));
     EXPECT_EQ(Cli("").status, 2);
+}
+
+TEST_F(CliTest, AMissingStoreKeyIsRefusedUntilAnExplicitInit) {
+    ASSERT_EQ(Cli("create --serial K1 --vid 096E --pid 0309").status, 0);
+    const std::string keyPath = m_dir + "/store/store.key";
+    EXPECT_TRUE(softkey::PathExists(keyPath));  // a store without keys makes one on first use
+    ASSERT_EQ(Cli("container create K1 C1 sm2").status, 0);
+    std::string oldKey;
+    ASSERT_TRUE(softkey::ReadWholeFile(keyPath, oldKey));
+    ASSERT_EQ(unlink(keyPath.c_str()), 0);
+
+    ExpectFailsAndChangesNothing("show K1", "store.key is missing but the store holds 1 key(s)");
+    ExpectFailsAndChangesNothing("create --serial K2 --vid 096E --pid 0309", "softkey store init --force");
+    ExpectFailsAndChangesNothing("store init", "add --force");
+    EXPECT_FALSE(softkey::PathExists(keyPath));
+
+    CliResult r = Cli("store init --force");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("created the store key"), std::string::npos) << r.out;
+    ExpectFailsAndChangesNothing("store init --force", "exists already");
+    // The key stored under the lost store key stays refused; restoring that file brings it back.
+    ExpectFailsAndChangesNothing("show K1", "fails the authentication check");
+    softkey::WriteFileAtomic(keyPath, oldKey);
+    r = Cli("show K1");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("container C1: sign key sm2"), std::string::npos) << r.out;
+}
+
+TEST_F(CliTest, RecordsOfEarlierVersionsAreUsedOnlyOnceUpgraded) {
+    // A store of an earlier version: an untagged record and no store key (it held no private key).
+    softkey::Token old;
+    old.serial = "OLD";
+    old.vid = 0x096E;
+    old.pid = 0x0309;
+    softkey::Application app;
+    app.name = "DEFAULT_APP";
+    app.userPin = softkey::MakePin("12345678", 6);
+    app.adminPin = softkey::MakePin("70315926", 6);
+    old.apps.push_back(app);
+    std::string record = softkey::EncodeToken(old);
+    ASSERT_EQ(record.compare(0, 11, "{\"format\":2"), 0) << record;
+    record.replace(10, 1, "1");
+    softkey::MakeDirs(m_dir + "/store/tokens");
+    softkey::WriteFileAtomic(m_dir + "/store/tokens/OLD.json", record);
+
+    ExpectFailsAndChangesNothing("show OLD", "key OLD was stored by an earlier softkey");
+    CliResult r = Cli("store upgrade");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "tagged the record of key OLD\n");
+    EXPECT_EQ(Cli("show OLD").status, 0);
+
+    // A tagged record changed by hand is never re-tagged.
+    ASSERT_EQ(Cli("create --serial NEW --vid 096E --pid 0309 --label Plain").status, 0);
+    std::string text;
+    ASSERT_TRUE(softkey::ReadWholeFile(m_dir + "/store/tokens/NEW.json", text));
+    text.replace(text.find("Plain"), 5, "Fancy");
+    softkey::WriteFileAtomic(m_dir + "/store/tokens/NEW.json", text);
+    r = Cli("store upgrade");
+    EXPECT_EQ(r.out, "every key's record carries its tag already\n");
+    ExpectFailsAndChangesNothing("show NEW", "key NEW is refused");
+    r = Cli("list");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("OLD 096e:0309 unplugged"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("key NEW is refused"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ bool QueryCertStatus(const std::string& serialNo, const std::string& certBase64,
         return false;
     }
     TLOG_DEBUG("/cert/validity response:" << response);
-    if (!cloud::ParseJsonAnswer(response, answer) || !answer.IsObject()) {
+    if (!kit::ParseJson(response, answer) || !answer.IsObject()) {
         TLOG_DEBUG("/cert/validity Parse Failed");
         return false;
     }

@@ -4,6 +4,8 @@
 
 #include <set>
 
+#include "kit/json_parse.h"
+
 namespace cloud {
 namespace {
 
@@ -60,9 +62,7 @@ std::string JsonBody::Text() {
 
 IssuanceAnswer::IssuanceAnswer(const std::string& body) {
     AnswerHandler handler(m_values);
-    rapidjson::Reader reader;
-    rapidjson::StringStream stream(body.c_str());
-    reader.Parse(stream, handler);  // a syntax error keeps what was stored before it
+    kit::ParseJsonEvents(body, handler);  // a syntax error keeps what was stored before it
 }
 
 std::string IssuanceAnswer::Get(const std::string& name) const {

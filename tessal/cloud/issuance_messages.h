@@ -29,7 +29,8 @@ private:
 
 // What an answer said, read as a stream of events: the last string value stored under each of
 // "result", "message", "digest", "key", "keys", "pubCert", "encCert", "encKey", at any depth.
-// A syntax error ends the reading; what was read before it counts.
+// A syntax error, or a nesting deeper than kit::kJsonMaxDepth, ends the reading; what was read
+// before it counts.
 class IssuanceAnswer {
 public:
     explicit IssuanceAnswer(const std::string& body);

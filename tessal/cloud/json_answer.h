@@ -1,16 +1,14 @@
-// Reading JSON answers of the cloud services without trusting their shape.
+// Reading JSON answers of the cloud services without trusting their shape (parse them with
+// kit::ParseJson).
 #pragma once
 
 #include <rapidjson/document.h>
 
 #include <string>
 
-namespace cloud {
+#include "kit/json_parse.h"
 
-// Parses `text` into `doc` without recursion, refusing values nested deeper than `maxDepth`
-// arrays and objects (a deep document would exhaust the stack when it is freed). False on a
-// syntax error or too deep a nesting.
-bool ParseJsonAnswer(const std::string& text, rapidjson::Document& doc, unsigned maxDepth = 64);
+namespace cloud {
 
 // The member `name` of `value`, or null when `value` is not an object or has no such member.
 const rapidjson::Value* FindMember(const rapidjson::Value& value, const char* name);

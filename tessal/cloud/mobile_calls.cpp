@@ -26,7 +26,7 @@ std::string SignSidBody(const std::string& signSid) { return cloud::JsonBody().A
 // A parsed answer; a document that cannot be read counts as one without members.
 rapidjson::Document ParsedAnswer(const std::string& answer) {
     rapidjson::Document doc;
-    if (!cloud::ParseJsonAnswer(answer, doc)) doc.SetNull();
+    if (!kit::ParseJson(answer, doc)) doc.SetNull();
     return doc;
 }
 

@@ -12,6 +12,7 @@
 
 #include "api/encodings.h"
 #include "cert_factory.h"
+#include "cloud/issuance_messages.h"
 #include "cloudsim_rig.h"
 #include "core/envelopes.h"
 #include "core/softcrypto.h"
@@ -442,6 +443,23 @@ TEST_F(IssuanceTest, IssuedCertificatesAreKnownToTheStatusServiceUntilRevoked) {
               0);
     EXPECT_EQ(response, "ok\n");
     EXPECT_EQ(CHttpClient::CheckCertValidity("03", otherBase64, "RSA"), 2);
+}
+
+TEST_F(IssuanceTest, DeeplyNestedBodiesAndAnswersAreRefusedWithoutExhaustingTheStack) {
+    const std::string deep(200000, '[');
+    CHttp http;
+    std::string response;
+    ASSERT_EQ(http.Post(m_sim->Url("/private/ukey/order/download"), {"Content-Type: application/json"}, deep,
+                        response),
+              0);
+    EXPECT_NE(response.find("body is not a JSON object"), std::string::npos) << response;
+
+    EXPECT_EQ(cloud::IssuanceAnswer(deep).Get("result"), "");
+    // What came before the nesting is kept, as before any syntax error.
+    EXPECT_EQ(cloud::IssuanceAnswer("{\"result\":\"ok\",\"x\":" + deep).Get("result"), "ok");
+    // The simulator still serves.
+    std::string order = "N-1";
+    EXPECT_EQ(CHttpClient::RequestDoubleCert(m_p10, "NDEV", order).ErrorCode(), 0);
 }
 
 }  // namespace

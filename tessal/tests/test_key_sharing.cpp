@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "api/encodings.h"
@@ -176,6 +177,49 @@ TEST_F(KeySharingTest, Sm2SealSignaturesCloseTheirHashHandles) {
     Softkey("fault SL1 SKF_Digest 0x0A000001");
     EXPECT_FALSE(ZYKSignSeal(Base64Encode(ByteArray("seal", 4)), sig));
     EXPECT_EQ(OpenHandles("SKF_APP.dll", kHashes), 0);
+}
+
+// The current key is one per process. A host that signs from several threads serialises
+// selecting a key and signing with it; each signature is then made with the key its thread chose.
+TEST_F(KeySharingTest, ThreadsThatSerialiseSelectAndSignSignWithTheKeyTheyChose) {
+    const std::vector<std::string> serials = {"MT1", "MT2", "MT3"};
+    std::vector<EVP_PKEY*> keys;
+    for (const std::string& serial : serials) {
+        UseRsaKey(serial);
+        keys.push_back(ContainerPublicKey(serial, "CntRSA"));
+        ASSERT_NE(keys.back(), nullptr);
+    }
+    std::mutex hostMutex;  // the host's own lock around select-and-use
+    std::atomic<int> failed{0}, wrongKey{0};
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < serials.size(); ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 15; ++i) {
+                std::string id = serials[t], data = id + " signs #" + std::to_string(i), sig;
+                bool made;
+                {
+                    std::lock_guard<std::mutex> lock(hostMutex);
+                    made = ZYKChangeCurrentDeviceId(id) && ZYKSignData(data, "12345678", sig);
+                }
+                if (!made) {
+                    ++failed;
+                    continue;
+                }
+                ByteArray raw = Base64Decode(sig);
+                EVP_MD_CTX* md = EVP_MD_CTX_new();
+                bool verified = EVP_DigestVerifyInit(md, nullptr, EVP_sha256(), nullptr, keys[t]) == 1 &&
+                                EVP_DigestVerify(md, raw.data(), static_cast<size_t>(raw.length()),
+                                                 reinterpret_cast<const unsigned char*>(data.data()),
+                                                 data.size()) == 1;
+                EVP_MD_CTX_free(md);
+                if (!verified) ++wrongKey;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (EVP_PKEY* key : keys) EVP_PKEY_free(key);
+    EXPECT_EQ(failed, 0) << ZYKGetLastError();
+    EXPECT_EQ(wrongKey, 0);
 }
 
 // Disabled: under AddressSanitizer the exiting process hung (300 s) in one of two full runs,
