@@ -110,6 +110,13 @@ private:
     // Opens the first container into m_hContainer unless one is open; failures are code 16
     // (listing) or `openFailure`, reported at `function`.
     CResult EnsureContainerOpen(int openFailure, const char* function);
+    // The containers the key lists that open, into m_containerNames; false (the names kept)
+    // when the listing fails.
+    bool ReadContainerNames();
+    // After containers were created, deleted or written: the names are listed again and the
+    // signing certificate read again when needed, as for a key opened again.
+    void ContainersChanged();
+    void ForgetSignCert();
     // Closes the container handle in use, if any.
     void CloseContainerHandle();
     // Closes the container in use and opens `name`, or the first container when `name` is
@@ -117,6 +124,8 @@ private:
     CResult OpenNamedContainer(std::string& name, const char* function);
     CResult ImportCertificatesAndKey(ByteArray& signCert, ByteArray& encCert, int signFailure,
                                      const std::function<bool()>& importKeyPair, const char* function);
+    CResult WriteCertificatesAndKey(ByteArray& signCert, ByteArray& encCert, int signFailure,
+                                    const std::function<bool()>& importKeyPair, const char* function);
     // Milliseconds to pause before enumerating devices with this library.
     int OpenDelayMs() const;
 
