@@ -25,3 +25,6 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/soft.key" -subj "/CN=So
 echo "document" > "$work/document.txt"
 echo "machine: $(nproc) cores, $(uname -m), $(date -u +%Y-%m-%d)"
 ${BENCH_WRAPPER:-} ./build/bin/sign_bench "$softkey" "$TESSAL_DRIVER_DIR/SDCA&HNCA/SKF_APP.dll" "$work" | grep -v '^in VUV_rsa_priv_enc$\|^end initFunclist$\|^gNIDs'
+# Handles and memory over many signatures (the keys plugged again for it).
+"$softkey" plug DEMO0001 > /dev/null && "$softkey" plug DEMO0002 > /dev/null
+${BENCH_WRAPPER:-} ./build/bin/handle_bench "$TESSAL_DRIVER_DIR/SDCA&HNCA/SKF_APP.dll" | grep -v '^in VUV_rsa_priv_enc$\|^end initFunclist$\|^gNIDs'

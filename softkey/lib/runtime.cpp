@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -48,7 +49,18 @@ TokenCache* g_tokenCache = new TokenCache;
 
 TokenCache& Cache() { return *g_tokenCache; }
 
+// Calls inside the library now, and whether it is closing: a thread that enters once it is
+// closing does not touch the process state.
+std::atomic<int> g_callsInside{0};
+std::atomic<bool> g_closing{false};
+
+struct CallInside {
+    CallInside() { g_callsInside.fetch_add(1); }
+    ~CallInside() { g_callsInside.fetch_sub(1); }
+};
+
 __attribute__((destructor)) void FreeRuntimeState() {
+    if (!CloseLibraryCalls()) return;
     delete g_state;
     g_state = nullptr;
     delete g_tokenCache;
@@ -243,7 +255,14 @@ ULONG WriteNameList(const std::vector<std::string>& names, LPSTR buffer, ULONG* 
     return SAR_OK;
 }
 
+bool CloseLibraryCalls() {
+    g_closing.store(true);
+    return g_callsInside.load() == 0;
+}
+
 ULONG Guarded(const std::function<ULONG()>& body) {
+    CallInside inside;
+    if (g_closing.load()) return SAR_FAIL;
     try {
         return body();
     } catch (const std::bad_alloc&) {

@@ -64,6 +64,10 @@ ULONG WriteNameList(const std::vector<std::string>& names, LPSTR buffer, ULONG* 
 
 // Runs an entry point body, turning any exception into SAR_FAIL.
 ULONG Guarded(const std::function<ULONG()>& body);
+// For the library's destructors: from now on calls entering the library fail without touching
+// its state. True when no call is inside, so the state may be freed; false when the process
+// exits while another thread is in a call (the state is then left to the exiting process).
+bool CloseLibraryCalls();
 
 // Unseals and loads the private key of a key pair.
 Pkey UnsealPrivate(const KeyPair& pair);

@@ -50,6 +50,7 @@ EventState* g_events = new EventState;
 EventState& Events() { return *g_events; }
 
 __attribute__((destructor)) void FreeEventState() {
+    if (!CloseLibraryCalls()) return;
     delete g_events;
     g_events = nullptr;
 }

@@ -5,4 +5,5 @@
 
 constexpr int kErrorMsgCount = 207;
 
-extern ErrorMsg_st g_ErrorMsgTable[kErrorMsgCount];
+// The catalogue's kErrorMsgCount rows.
+ErrorMsg_st* ErrorCatalogue();

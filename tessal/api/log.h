@@ -5,11 +5,21 @@
 
 #include "tessal/logger.h"
 
-// False once the host has shut logging down with QLogger::closeThreadPool.
+// False once the host (or the exiting process) has shut logging down with QLogger::closeThreadPool.
 bool LoggingActive();
 
-#define TESSAL_LOG_AT(macro, expr)                                   \
-    do {                                                             \
+// Keeps logging from being shut down while the holder writes a record.
+class LogRecordHold {
+public:
+    LogRecordHold();
+    ~LogRecordHold();
+    LogRecordHold(const LogRecordHold&) = delete;
+    LogRecordHold& operator=(const LogRecordHold&) = delete;
+};
+
+#define TESSAL_LOG_AT(macro, expr)                                            \
+    do {                                                                      \
+        LogRecordHold tessalLogHold;                                          \
         if (LoggingActive()) macro(QLogger::GetInstance().getLogger(), expr); \
     } while (0)
 
@@ -20,5 +30,15 @@ bool LoggingActive();
 #define TLOG_ERROR(expr) TESSAL_LOG_AT(LOG4CPLUS_ERROR, expr)
 
 // Traces entry and exit of the enclosing function ("ENTER: name", "EXIT:  name").
-#define TLOG_TRACE_METHOD(name) \
-    LOG4CPLUS_TRACE_METHOD(QLogger::GetInstance().getLogger(), LOG4CPLUS_TEXT(name))
+class LogMethodTrace {
+public:
+    explicit LogMethodTrace(const char* name);
+    ~LogMethodTrace();
+    LogMethodTrace(const LogMethodTrace&) = delete;
+    LogMethodTrace& operator=(const LogMethodTrace&) = delete;
+
+private:
+    const char* m_name;
+};
+
+#define TLOG_TRACE_METHOD(name) LogMethodTrace tessalMethodTrace(name)

@@ -1,6 +1,8 @@
 // QLogger: configures log4cplus once for the whole process.
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
+#include <shared_mutex>
 
 #include <log4cplus/config.hxx>
 #include <log4cplus/fileappender.h>
@@ -20,6 +22,13 @@ constexpr int kBackupFiles = 3;
 constexpr const char* kPattern = "[%D{%m/%d/%y %H:%M:%S,%Q}] [%t] %-5p - %m%n";
 
 std::atomic<bool> g_loggingClosed{false};
+
+// Records are written under a shared hold and logging is closed under the exclusive one, so
+// closing never tears log4cplus down under a record being written. Never destroyed.
+std::shared_mutex& LoggingGate() {
+    static std::shared_mutex* gate = new std::shared_mutex;
+    return *gate;
+}
 
 }  // namespace
 
@@ -62,7 +71,14 @@ QLogger& QLogger::GetInstance() {
     return *instance;
 }
 
+LogRecordHold::LogRecordHold() { LoggingGate().lock_shared(); }
+LogRecordHold::~LogRecordHold() { LoggingGate().unlock_shared(); }
+
+LogMethodTrace::LogMethodTrace(const char* name) : m_name(name) { TLOG_TRACE("ENTER: " << m_name); }
+LogMethodTrace::~LogMethodTrace() { TLOG_TRACE("EXIT:  " << m_name); }
+
 void QLogger::Emit(int level, const std::string& text) const {
+    LogRecordHold hold;
     if (!LoggingActive() || !m_logger.isEnabledFor(level)) return;
     m_logger.forcedLog(level, text, __FILE__, __LINE__);
 }
@@ -77,6 +93,7 @@ void QLogger::Fatal(const std::string& text) const { Emit(log4cplus::FATAL_LOG_L
 log4cplus::Logger QLogger::getLogger() { return m_logger; }
 
 void QLogger::closeThreadPool() {
+    std::unique_lock<std::shared_mutex> hold(LoggingGate());
     if (g_loggingClosed.exchange(true, std::memory_order_acq_rel)) return;
     log4cplus::deinitialize();
 }

@@ -9,7 +9,7 @@ constexpr int kCustomMessageCode = 999;
 }
 
 CResult::CResult()
-    : m_errorCode(0), m_msgTable(g_ErrorMsgTable), m_msgCount(kErrorMsgCount) {}
+    : m_errorCode(0), m_msgTable(ErrorCatalogue()), m_msgCount(kErrorMsgCount) {}
 
 CResult::CResult(ErrorMsg_st* table, int count)
     : m_errorCode(0), m_msgTable(table), m_msgCount(count) {}

@@ -19,8 +19,9 @@ public:
         return true;
     }
     bool String(const char* text, rapidjson::SizeType length, bool) {
-        static const std::set<std::string> kStored = {"result", "message", "digest",  "key",
-                                                      "keys",   "pubCert", "encCert", "encKey"};
+        // Never destroyed: an export may still read answers while the process exits.
+        static const std::set<std::string>& kStored = *new std::set<std::string>{
+            "result", "message", "digest", "key", "keys", "pubCert", "encCert", "encKey"};
         if (kStored.count(m_name)) m_values[m_name].assign(text, length);
         return true;
     }

@@ -2,6 +2,7 @@
 // by OpenSSL; applications, downloads and imports against cloudsim as the issuing CA.
 #include <gtest/gtest.h>
 #include <openssl/pem.h>
+#include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -270,9 +271,8 @@ TEST_F(CertManagerTest, RsaCycleRequestIssueImportAndSign) {
     EXPECT_NE(Containers().find("CntRSA2048_0"), std::string::npos);
     ASSERT_TRUE(ZYKImportCertFromJava("O1", "")) << ZYKGetLastError();
 
-    // Opened again, the key signs with the issued certificate.
-    UKeyManager::GetInstance().RebuildKeySet();
-    ASSERT_EQ(ZYKVerifyPin("12345678", kSerial), -1);
+    // The key, still open, lists the new container and signs with the issued certificate.
+    EXPECT_EQ(ZYKGetContainers(), "CntRSA2048_0");  // the request removed the empty "Init"
     std::string certificate;
     ASSERT_TRUE(ZYKGetCertData(certificate)) << ZYKGetLastError();
     X509* cert = ParseCert(certificate);
@@ -319,9 +319,7 @@ TEST_F(CertManagerTest, Sm2CycleRequestIssueImportPairAndSign) {
     X509_REQ_free(req);
     ASSERT_TRUE(ZYKImportDoubleCert()) << ZYKGetLastError();
 
-    // Opened again, the key holds the pair: each certificate carries the key pair beside it.
-    UKeyManager::GetInstance().RebuildKeySet();
-    ASSERT_EQ(ZYKVerifyPin("12345678", kSerial), -1);
+    // The key, still open, holds the pair: each certificate carries the key pair beside it.
     std::string signCert, encCert;
     ASSERT_TRUE(ZYKGetCertData(signCert)) << ZYKGetLastError();
     ASSERT_TRUE(ZYKGetEncCertData(encCert)) << ZYKGetLastError();
@@ -455,6 +453,37 @@ TEST_F(CertManagerTest, AnIssuedCertificateGoesIntoTheRequestsContainer) {
     EXPECT_EQ(Output("openssl x509 -outform DER -in " + kept + " | base64 -w0"), earlier);
     ASSERT_EQ(Shell(std::string(SOFTKEY_CLI) + " cert export " + kSerial + " CntRSA2048_0 sign " + issued), 0);
     EXPECT_NE(Output("openssl x509 -noout -subject -in " + issued).find("Acme@9131"), std::string::npos);
+}
+
+TEST_F(CertManagerTest, ACertificateImportedAgainIsTheOneTheOpenKeySignsWith) {
+    UseKey({{"Init", "rsa2048"}});
+    std::string deviceId, p10, current, next;
+    ASSERT_TRUE(ZYKRequestP10FromWEB("Web", "1", deviceId, p10, current, next)) << ZYKGetLastError();
+    EXPECT_EQ(ZYKGetContainers(), "Init;" + next);
+    // Two certificates for the same key pair, imported one after the other into its container.
+    std::string signedBy[2];
+    for (int i = 0; i < 2; ++i) {
+        std::string order = "W" + std::to_string(i), cert;
+        ASSERT_EQ(CHttpClient::RequestCert(p10, deviceId, "Web", "1", "138", "a@b.c", "12", order, "", "", "")
+                      .ErrorCode(),
+                  0);
+        ASSERT_EQ(CHttpClient::DnowLoadCert(cert, deviceId, order, "").ErrorCode(), 0);
+        ASSERT_TRUE(ZYKImportCertFromWEB(cert, next)) << ZYKGetLastError();
+        std::string p7;
+        ASSERT_TRUE(ZYKSignP7(Base64Encode(ByteArray("content", 7)), p7, 0)) << ZYKGetLastError();
+        ByteArray der = Base64Decode(p7);
+        const unsigned char* p = der.data();
+        PKCS7* message = d2i_PKCS7(nullptr, &p, der.length());
+        ASSERT_NE(message, nullptr);
+        STACK_OF(X509)* certs = message->d.sign->cert;
+        ASSERT_EQ(sk_X509_num(certs), 1);
+        X509* imported = ParseCert(cert);
+        EXPECT_EQ(X509_cmp(sk_X509_value(certs, 0), imported), 0) << "import " << i;
+        ASN1_INTEGER* serial = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(message), 0)->issuer_and_serial->serial;
+        EXPECT_EQ(ASN1_INTEGER_cmp(serial, X509_get0_serialNumber(imported)), 0) << "import " << i;
+        X509_free(imported);
+        PKCS7_free(message);
+    }
 }
 
 TEST_F(CertManagerTest, ARefusedApplicationOnAKeyWithTheSm2CertificateLeavesNoContainer) {

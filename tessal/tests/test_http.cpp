@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "api/encodings.h"
@@ -176,7 +178,8 @@ TEST_F(HttpTest, RequestsOnSeveralThreadsAndOneTimeInitialisation) {
     EXPECT_EQ(CHttpClient::m_mobileUrl, "https://gateway.example.com/app/cert/mobileSeal");
 }
 
-// A plain HTTP server on loopback that answers each request with a body of `size` bytes.
+// A plain HTTP server on loopback that answers each request with a body of `size` bytes, sent
+// piece by piece (the server never holds the whole answer), until the client stops reading.
 class BigAnswerServer {
 public:
     explicit BigAnswerServer(size_t size) : m_size(size) {
@@ -210,15 +213,22 @@ private:
                 if (n <= 0) break;
                 request.append(buffer, static_cast<size_t>(n));
             }
-            std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(m_size) +
-                                 "\r\nConnection: close\r\n\r\n" + std::string(m_size, 'x');
-            for (size_t sent = 0; sent < answer.size();) {
-                ssize_t n = send(client, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
-                if (n <= 0) break;
-                sent += static_cast<size_t>(n);
-            }
+            std::string head =
+                "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(m_size) + "\r\nConnection: close\r\n\r\n";
+            const std::string piece(64 * 1024, 'x');
+            bool open = SendAll(client, head.data(), head.size());
+            for (size_t sent = 0; open && sent < m_size; sent += piece.size())
+                open = SendAll(client, piece.data(), std::min(piece.size(), m_size - sent));
             close(client);
         }
+    }
+    static bool SendAll(int fd, const char* data, size_t size) {
+        for (size_t sent = 0; sent < size;) {
+            ssize_t n = send(fd, data + sent, size - sent, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            sent += static_cast<size_t>(n);
+        }
+        return true;
     }
     size_t m_size;
     int m_listen = -1;
@@ -247,6 +257,30 @@ TEST(HttpLimits, AnswersPastTheirCapFailTheTransfer) {
         EXPECT_EQ(http.Get(server.Url(), {}, text), CURLE_OK);
         EXPECT_EQ(text.size(), 5u << 20);
     }
+}
+
+// The peak resident size of this process so far, in KiB (VmHWM).
+long PeakResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, 6, "VmHWM:") == 0) return std::stol(line.substr(6));
+    return -1;
+}
+
+TEST(HttpLimits, AGetAnswerPastItsCapFailsWithoutTakingItWhole) {
+    unsetenv("TESSAL_CONNECT_TO");
+    CHttp http;
+    std::string text;
+    const size_t announced = size_t(1) << 30;  // a 1 GiB revocation list
+    BigAnswerServer server(announced);
+    long before = PeakResidentKiB();
+    ASSERT_GT(before, 0);
+    EXPECT_EQ(http.Get(server.Url(), {}, text), CURLE_WRITE_ERROR);
+    EXPECT_LE(text.size(), size_t(64) << 20);
+    EXPECT_GT(text.size(), size_t(60) << 20);  // the cap, not some smaller limit, stopped it
+    // What the transfer kept is bounded by the cap, not by the size of the answer.
+    EXPECT_LT(PeakResidentKiB() - before, long(announced >> 10) / 2);
 }
 
 }  // namespace

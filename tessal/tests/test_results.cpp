@@ -21,7 +21,8 @@ std::string MessageFor(int code) {
 TEST(ErrorCatalogue, HoldsBothRangesWithUniqueCodes) {
     std::set<int> codes;
     int library = 0, skf = 0, u8 = 0;
-    for (const ErrorMsg_st& row : g_ErrorMsgTable) {
+    for (int i = 0; i < kErrorMsgCount; ++i) {
+        const ErrorMsg_st& row = ErrorCatalogue()[i];
         EXPECT_TRUE(codes.insert(row.errorCode).second) << row.errorCode;
         if (row.errorCode >= 0 && row.errorCode <= 144) ++library;
         bool inSkf = (row.errorCode >= 0x0A000001 && row.errorCode <= 0x0A000032) ||

@@ -83,7 +83,8 @@ CResult SkfUKey::GetCertData() {
         ULONG length = kCertBufferSize;
         ULONG rc = m_skf.SKF_ExportCertificate(m_hContainer, TRUE, buffer.data(), &length);
         if (rc == SAR_OK) {
-            if (m_signCert) X509_free(m_signCert);
+            // The certificate and what is parsed from it are replaced together.
+            ForgetSignCert();
             const unsigned char* p = buffer.data();
             m_signCert = d2i_X509(nullptr, &p, static_cast<long>(length));
             break;
@@ -143,6 +144,7 @@ CResult SkfUKey::CreateContainer(const char* name) {
         return result;
     }
     m_containerName = containerName;
+    ContainersChanged();
     return result;
 }
 
@@ -162,6 +164,7 @@ CResult SkfUKey::DeleteContainer(const std::string& name) {
         TESSAL_FAIL(result, 28, "SkfUKey::DeleteContainer");
         return result;
     }
+    ContainersChanged();
     return result;
 }
 
@@ -199,6 +202,7 @@ CResult SkfUKey::DeleteEmptyContainer() {
             TESSAL_FAIL(result, 28, "SkfUKey::DeleteEmptyContainer");
             return result;
         }
+        ContainersChanged();
     }
     return result;
 }
@@ -237,11 +241,10 @@ CResult SkfUKey::ImportCertWithCntName(ByteArray cert, std::string& containerNam
     }
     result = OpenNamedContainer(containerName, "SkfUKey::ImportCertWithCntName");
     if (result != 0) return result;
-    if (m_skf.SKF_ImportCertificate(m_hContainer, TRUE, const_cast<BYTE*>(cert.data()),
-                                    static_cast<ULONG>(cert.length())) != SAR_OK) {
-        TESSAL_FAIL(result, 3, "SkfUKey::ImportCertWithCntName");
-        return result;
-    }
+    ULONG rc = m_skf.SKF_ImportCertificate(m_hContainer, TRUE, const_cast<BYTE*>(cert.data()),
+                                           static_cast<ULONG>(cert.length()));
+    ContainersChanged();
+    if (rc != SAR_OK) TESSAL_FAIL(result, 3, "SkfUKey::ImportCertWithCntName");
     return result;
 }
 
@@ -249,6 +252,14 @@ CResult SkfUKey::ImportCertWithCntName(ByteArray cert, std::string& containerNam
 // encryption key pair, then the encryption certificate.
 CResult SkfUKey::ImportCertificatesAndKey(ByteArray& signCert, ByteArray& encCert, int signFailure,
                                           const std::function<bool()>& importKeyPair, const char* function) {
+    CResult result = WriteCertificatesAndKey(signCert, encCert, signFailure, importKeyPair, function);
+    // Whatever was written, even in part, is what the key holds from now on.
+    ContainersChanged();
+    return result;
+}
+
+CResult SkfUKey::WriteCertificatesAndKey(ByteArray& signCert, ByteArray& encCert, int signFailure,
+                                         const std::function<bool()>& importKeyPair, const char* function) {
     CResult result;
     if (m_skf.SKF_ImportCertificate(m_hContainer, TRUE, const_cast<BYTE*>(signCert.data()),
                                     static_cast<ULONG>(signCert.length())) != SAR_OK) {

@@ -150,28 +150,41 @@ CResult SkfUKey::OpenApp() {
     return result;
 }
 
-CResult SkfUKey::OpenContainer() {
-    CResult result;
-    if (m_hContainer) return result;
-    // A key opened again lists its containers afresh.
-    m_containerNames.clear();
+bool SkfUKey::ReadContainerNames() {
     TLOG_DEBUG("enum container");
     ULONG listed = SAR_OK;
     std::vector<std::string> containers = ListContainers(listed);
-    if (listed != SAR_OK) {
-        TESSAL_FAIL(result, 16, "SkfUKey::OpenContainer");
-        return result;
-    }
+    if (listed != SAR_OK) return false;
+    std::vector<std::string> names;
     for (const std::string& name : containers) {
         TLOG_DEBUG("open container" << name);
         HCONTAINER h = nullptr;
         ULONG rc = m_skf.SKF_OpenContainer(m_hApp, Text(name), &h);
         if (rc == SAR_OK) {
             m_skf.SKF_CloseContainer(h);
-            m_containerNames.push_back(name);
+            names.push_back(name);
         } else {
             TLOG_ERROR("SKF_OpenContainer fail,error is:" << std::hex << rc);
         }
+    }
+    m_containerNames.swap(names);
+    return true;
+}
+
+void SkfUKey::ContainersChanged() {
+    // The signing certificate is read again when next needed, from the containers as they are now.
+    ForgetSignCert();
+    ReadContainerNames();
+}
+
+CResult SkfUKey::OpenContainer() {
+    CResult result;
+    if (m_hContainer) return result;
+    // A key opened again lists its containers afresh.
+    m_containerNames.clear();
+    if (!ReadContainerNames()) {
+        TESSAL_FAIL(result, 16, "SkfUKey::OpenContainer");
+        return result;
     }
     if (m_containerNames.empty()) {
         TESSAL_FAIL(result, 17, "SkfUKey::OpenContainer");

@@ -104,11 +104,15 @@ void SkfUKey::Close() {
     }
 }
 
-void SkfUKey::ReleaseKey() {
+void SkfUKey::ForgetSignCert() {
     delete m_signCertInfo;
     m_signCertInfo = nullptr;
     if (m_signCert) X509_free(m_signCert);
     m_signCert = nullptr;
+}
+
+void SkfUKey::ReleaseKey() {
+    ForgetSignCert();
     m_opened = false;
     if (m_ukeyType == 0) Close();
 }

@@ -119,6 +119,13 @@ private:
     bool HasDecryptFunction(bool sm2, CResult& result, const char* function);
     // Hands a GM/T 0016 ECC cipher blob to the driver (then wipes it); `out` gets the plaintext.
     CResult DecryptEccBlob(std::vector<unsigned char>& blob, ByteArray& out, const char* function);
+    // The containers the key lists that open, into m_containerNames; false (the names kept)
+    // when the listing fails.
+    bool ReadContainerNames();
+    // After containers were created, deleted or written: the names are listed again and the
+    // signing certificate read again when needed, as for a key opened again.
+    void ContainersChanged();
+    void ForgetSignCert();
     // Closes the container handle in use, if any.
     void CloseContainerHandle();
     // Closes the container in use and opens `name`, or the first container when `name` is
@@ -126,6 +133,8 @@ private:
     CResult OpenNamedContainer(std::string& name, const char* function);
     CResult ImportCertificatesAndKey(ByteArray& signCert, ByteArray& encCert, int signFailure,
                                      const std::function<bool()>& importKeyPair, const char* function);
+    CResult WriteCertificatesAndKey(ByteArray& signCert, ByteArray& encCert, int signFailure,
+                                    const std::function<bool()>& importKeyPair, const char* function);
     // Milliseconds to pause before enumerating devices with this library.
     int OpenDelayMs() const;
 
