@@ -1,6 +1,7 @@
 // Makes the office documents the LibreOffice tests convert, with a private LibreOffice:
-// a .docx with tracked insertions and deletions, a sheet seven pages wide at full size, and a
-// .doc and an .xls encrypted with a password. Usage: make_office_fixtures DIRECTORY
+// a .docx with tracked insertions and deletions, a sheet seven pages wide at full size, a sheet
+// whose rows differ in height, and a .doc and an .xls encrypted with a password.
+// Usage: make_office_fixtures DIRECTORY
 #include <com/sun/star/beans/NamedValue.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
@@ -10,6 +11,7 @@
 #include <com/sun/star/sheet/XCellRangeData.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/table/XColumnRowRange.hpp>
 #include <com/sun/star/text/XText.hpp>
 #include <com/sun/star/text/XTextCursor.hpp>
 #include <com/sun/star/text/XTextDocument.hpp>
@@ -113,6 +115,26 @@ void WideSheet(OfficeInstance& office, const std::string& path) {
     Store(document, path, "Calc MS Excel 2007 XML");
 }
 
+// Forty rows of content whose heights differ: runs of one height, alternating heights, a hidden
+// row and one just under the largest height (in 1/100 mm).
+void RowsOfManyHeights(OfficeInstance& office, const std::string& path) {
+    auto document = NewDocument(office, "private:factory/scalc");
+    Reference<css::container::XIndexAccess> sheets(
+        Reference<css::sheet::XSpreadsheetDocument>(document, UNO_QUERY_THROW)->getSheets(), UNO_QUERY_THROW);
+    Reference<css::sheet::XSpreadsheet> sheet(sheets->getByIndex(0), UNO_QUERY_THROW);
+    const sal_Int32 count = 40;
+    Reference<css::container::XIndexAccess> rows(
+        Reference<css::table::XColumnRowRange>(sheet, UNO_QUERY_THROW)->getRows(), UNO_QUERY_THROW);
+    for (sal_Int32 r = 0; r < count; ++r) {
+        sheet->getCellByPosition(0, r)->setFormula(FromUtf8("Row " + std::to_string(r + 1)));
+        Reference<css::beans::XPropertySet> row(rows->getByIndex(r), UNO_QUERY_THROW);
+        sal_Int32 height = r < 10 ? 500 : r < 20 ? (r % 2 ? 600 : 900) : r == 25 ? 14380 : 450;
+        row->setPropertyValue("Height", Any(height));
+        if (r == 22) row->setPropertyValue("IsVisible", Any(false));
+    }
+    Store(document, path, "Calc MS Excel 2007 XML");
+}
+
 void ProtectedDocument(OfficeInstance& office, const std::string& path) {
     auto document = NewDocument(office, "private:factory/swriter");
     TextOf(document)->setString("Secret text.");
@@ -146,6 +168,7 @@ int main(int argc, char** argv) {
     try {
         TrackedChanges(office, dir + "/tracked.docx");
         WideSheet(office, dir + "/wide.xlsx");
+        RowsOfManyHeights(office, dir + "/rows.xlsx");
         ProtectedDocument(office, dir + "/secret.doc");
         ProtectedWorkbook(office, dir + "/secret.xls");
     } catch (const css::uno::Exception& e) {
