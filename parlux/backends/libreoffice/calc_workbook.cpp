@@ -1,5 +1,6 @@
 // An Excel workbook on LibreOffice Calc: sheets, content, row heights, page fitting, PDF export.
 #include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/beans/XPropertySetInfo.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
 #include <com/sun/star/container/XIndexReplace.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
@@ -329,6 +330,11 @@ class Workbook : public OfficeDocument {
 public:
     Workbook(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model, std::vector<bool> charts)
         : OfficeDocument(std::move(office), std::move(model), "calc_pdf_Export", 1) {
+        // The workbook is never stored: no undo record of each change (a row-height change
+        // would copy the sheet's row heights into one).
+        Reference<css::beans::XPropertySet> settings(m_model, css::uno::UNO_QUERY);
+        if (settings.is() && settings->getPropertySetInfo()->hasPropertyByName("IsUndoEnabled"))
+            settings->setPropertyValue("IsUndoEnabled", Any(false));
         auto list = std::make_shared<SheetList>(m_model, std::move(charts), m_office->context());
         for (const char* name : {"Sheets", "Worksheets"})
             m_get[name] = [list](const std::vector<Variant>&, Variant& out) {
