@@ -207,6 +207,16 @@ int32_t adjustRowHeights(DispatchObject& sheet, bool wholeRangeFirst, double mar
             return 0;
         }
     }
+    Variant all;
+    if (!Failed(rows.getProperty("RowHeights", {}, all)) && all.type == VarType::Array) {
+        // The back end holds every row's height as one array: the same change, read and put at once.
+        for (Variant& height : all.elements) {
+            double h = 0;
+            if (!VariantToDouble(height, h)) return kDispETypeMismatch;
+            if (h > 0 && h < kMaxRowHeight) height = Variant::Real(std::min(h + margin, kMaxRowHeight));
+        }
+        return rows.putProperty("RowHeights", all);
+    }
     int32_t count = 0;
     hr = GetCount(rows, count);
     if (Failed(hr)) return hr;

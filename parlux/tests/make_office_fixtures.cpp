@@ -1,15 +1,25 @@
 // Makes the office documents the LibreOffice tests convert, with a private LibreOffice:
-// a .docx with tracked insertions and deletions, a sheet seven pages wide at full size, and a
-// .doc and an .xls encrypted with a password. Usage: make_office_fixtures DIRECTORY
+// a .docx with tracked insertions and deletions, a sheet seven pages wide at full size, a sheet
+// whose rows differ in height, a workbook with a padded package part, and a .doc and an .xls
+// encrypted with a password.
+// Usage: make_office_fixtures DIRECTORY
 #include <com/sun/star/beans/NamedValue.hpp>
 #include <com/sun/star/beans/PropertyValue.hpp>
 #include <com/sun/star/beans/XPropertySet.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/embed/ElementModes.hpp>
+#include <com/sun/star/embed/StorageFactory.hpp>
+#include <com/sun/star/embed/StorageFormats.hpp>
+#include <com/sun/star/embed/XStorage.hpp>
+#include <com/sun/star/embed/XTransactedObject.hpp>
 #include <com/sun/star/frame/XComponentLoader.hpp>
 #include <com/sun/star/frame/XStorable.hpp>
+#include <com/sun/star/io/XStream.hpp>
+#include <com/sun/star/io/XTruncate.hpp>
 #include <com/sun/star/sheet/XCellRangeData.hpp>
 #include <com/sun/star/sheet/XSpreadsheet.hpp>
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
+#include <com/sun/star/table/XColumnRowRange.hpp>
 #include <com/sun/star/text/XText.hpp>
 #include <com/sun/star/text/XTextCursor.hpp>
 #include <com/sun/star/text/XTextDocument.hpp>
@@ -17,6 +27,7 @@
 #include <openssl/md5.h>
 #include <openssl/rand.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -113,6 +124,64 @@ void WideSheet(OfficeInstance& office, const std::string& path) {
     Store(document, path, "Calc MS Excel 2007 XML");
 }
 
+// Forty rows of content whose heights differ: runs of one height, alternating heights, a hidden
+// row and one just under the largest height (in 1/100 mm).
+void RowsOfManyHeights(OfficeInstance& office, const std::string& path) {
+    auto document = NewDocument(office, "private:factory/scalc");
+    Reference<css::container::XIndexAccess> sheets(
+        Reference<css::sheet::XSpreadsheetDocument>(document, UNO_QUERY_THROW)->getSheets(), UNO_QUERY_THROW);
+    Reference<css::sheet::XSpreadsheet> sheet(sheets->getByIndex(0), UNO_QUERY_THROW);
+    const sal_Int32 count = 40;
+    Reference<css::container::XIndexAccess> rows(
+        Reference<css::table::XColumnRowRange>(sheet, UNO_QUERY_THROW)->getRows(), UNO_QUERY_THROW);
+    for (sal_Int32 r = 0; r < count; ++r) {
+        sheet->getCellByPosition(0, r)->setFormula(FromUtf8("Row " + std::to_string(r + 1)));
+        Reference<css::beans::XPropertySet> row(rows->getByIndex(r), UNO_QUERY_THROW);
+        sal_Int32 height = r < 10 ? 500 : r < 20 ? (r % 2 ? 600 : 900) : r == 25 ? 14380 : 450;
+        row->setPropertyValue("Height", Any(height));
+        if (r == 22) row->setPropertyValue("IsVisible", Any(false));
+    }
+    Store(document, path, "Calc MS Excel 2007 XML");
+}
+
+// A small workbook whose xl/workbook.xml is padded with `padding` blanks before its closing tag:
+// a few hundred kilobytes on disk, far more once inflated.
+void PaddedWorkbook(OfficeInstance& office, const std::string& path, size_t padding) {
+    auto document = NewDocument(office, "private:factory/scalc");
+    Reference<css::container::XIndexAccess> sheets(
+        Reference<css::sheet::XSpreadsheetDocument>(document, UNO_QUERY_THROW)->getSheets(), UNO_QUERY_THROW);
+    Reference<css::sheet::XSpreadsheet>(sheets->getByIndex(0), UNO_QUERY_THROW)->getCellByPosition(0, 0)->setFormula("Padded");
+    Store(document, path, "Calc MS Excel 2007 XML");
+
+    css::beans::PropertyValue zip = Property("StorageFormat", Any(css::embed::StorageFormats::ZIP));
+    const Any args[] = {Any(FileUrl(path)), Any(css::embed::ElementModes::READWRITE),
+                        Any(Sequence<css::beans::PropertyValue>(&zip, 1))};
+    Reference<css::embed::XStorage> root(
+        css::embed::StorageFactory::create(office.context())->createInstanceWithArguments(Sequence<Any>(args, 3)),
+        UNO_QUERY_THROW);
+    Reference<css::embed::XStorage> xl = root->openStorageElement("xl", css::embed::ElementModes::READWRITE);
+    Reference<css::io::XStream> part = xl->openStreamElement("workbook.xml", css::embed::ElementModes::READWRITE);
+    std::string text;
+    Sequence<sal_Int8> chunk;
+    while (part->getInputStream()->readBytes(chunk, 65536) > 0)
+        text.append(reinterpret_cast<const char*>(chunk.getConstArray()), static_cast<size_t>(chunk.getLength()));
+    size_t end = text.rfind("</");
+    if (end == std::string::npos) throw css::uno::RuntimeException("xl/workbook.xml has no closing tag");
+    Reference<css::io::XTruncate>(part, UNO_QUERY_THROW)->truncate();
+    Reference<css::io::XOutputStream> out = part->getOutputStream();
+    auto write = [&out](const char* bytes, size_t size) {
+        out->writeBytes(Sequence<sal_Int8>(reinterpret_cast<const sal_Int8*>(bytes), static_cast<sal_Int32>(size)));
+    };
+    write(text.data(), end);
+    const std::string blanks(1 << 20, ' ');
+    for (size_t left = padding; left > 0; left -= std::min(left, blanks.size())) write(blanks.data(), std::min(left, blanks.size()));
+    write(text.data() + end, text.size() - end);
+    out->closeOutput();
+    Reference<css::embed::XTransactedObject>(xl, UNO_QUERY_THROW)->commit();
+    Reference<css::embed::XTransactedObject>(root, UNO_QUERY_THROW)->commit();
+    Reference<css::lang::XComponent>(root, UNO_QUERY_THROW)->dispose();
+}
+
 void ProtectedDocument(OfficeInstance& office, const std::string& path) {
     auto document = NewDocument(office, "private:factory/swriter");
     TextOf(document)->setString("Secret text.");
@@ -146,6 +215,8 @@ int main(int argc, char** argv) {
     try {
         TrackedChanges(office, dir + "/tracked.docx");
         WideSheet(office, dir + "/wide.xlsx");
+        RowsOfManyHeights(office, dir + "/rows.xlsx");
+        PaddedWorkbook(office, dir + "/padded.xlsx", kMaxPackagePartBytes + 4096);
         ProtectedDocument(office, dir + "/secret.doc");
         ProtectedWorkbook(office, dir + "/secret.xls");
     } catch (const css::uno::Exception& e) {

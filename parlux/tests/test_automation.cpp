@@ -210,6 +210,22 @@ TEST_F(AutomationTest, PrintSafeLayoutAndRowHeights) {
     EXPECT_EQ(each[2]->properties["RowHeight"].r8, 409.0);
     EXPECT_TRUE(Logged("row1.RowHeight=20"));
     EXPECT_FALSE(Logged("row2.RowHeight=5"));
+
+    // A back end holding every row's height as one array gets the same change in one put.
+    Variant all;
+    all.type = VarType::Array;
+    all.elementType = VarType::R8;
+    all.bounds = {{1, 4}};
+    for (double h : {15.0, 0.0, 408.0, 409.0}) all.elements.push_back(Variant::Real(h));
+    rows->properties["RowHeights"] = all;
+    each[0]->properties["RowHeight"] = Variant::Real(1);
+    ASSERT_EQ(adjustRowHeights(s, true, 2.5), 0);
+    std::vector<double> after;
+    for (const Variant& h : rows->properties["RowHeights"].elements) after.push_back(h.r8);
+    EXPECT_EQ(after, (std::vector<double>{17.5, 0.0, 409.0, 409.0}));
+    EXPECT_EQ(each[0]->properties["RowHeight"].r8, 1.0);  // no row by row
+    rows->properties["RowHeights"].elements[1] = Variant::Text("tall");
+    EXPECT_EQ(adjustRowHeights(s, true, 2.5), kDispETypeMismatch);
 }
 
 TEST_F(AutomationTest, ExportArguments) {

@@ -147,6 +147,48 @@ TEST_F(LibreOfficeCleanupTest, TimeOutsAndTheMemoryLimitLeaveNothingBehind) {
     ExpectNothingLeft({});
 }
 
+TEST_F(LibreOfficeCleanupTest, TimeOutDuringTheExportLeavesNothingBehind) {
+    WriteAll(Path("long.rtf"), LongRtf(300));
+    WriteAll(Path("out.pdf"), "the previous PDF");
+    m_before = Tree(m_dir);
+    // The office is frozen once its export begins, so the time limit ends the attempt during the
+    // export whatever the machine's speed; a limit that ran out before the export is raised.
+    Outcome run;
+    for (int limitMs = 12000; limitMs <= 75000; limitMs = limitMs * 5 / 2) {
+        WriteAll(Path("Logs/convertLog.txt"), "");
+        std::vector<std::string> env = m_env;
+        env.push_back("PARLUX_TIMEOUT_MS=" + std::to_string(limitMs));
+        pid_t parlux = Start({"long.rtf", "out.pdf", "ms"}, env);
+        bool exporting = false;
+        for (int waited = 0; !exporting && waited < limitMs + 60000 && Log().find("result=") == std::string::npos;
+             waited += 5) {
+            exporting = Log().find("stage=7") != std::string::npos;
+            if (!exporting) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (exporting) {
+            ASSERT_EQ(kill(OfficePid(Log()), SIGSTOP), 0) << Log();
+        }
+        run = Wait(parlux);
+        if (exporting) break;
+        ExpectNothingLeft({});
+    }
+    EXPECT_EQ(run.code, kTimeout) << run.err << Log();
+    EXPECT_NE(run.err.find("stage=7"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadAll(Path("out.pdf")), "the previous PDF");
+    ExpectNothingLeft({});
+}
+
+TEST_F(LibreOfficeCleanupTest, PackagePartOverTheCapIsRefusedBeforeTheOfficeLoadsIt) {
+    // Inflated, the padded part of this 80 kB workbook is larger than the worker reads.
+    WriteAll(Path("padded.xlsx"), ReadAll(std::string(OFFICE_FIXTURES_DIR) + "/padded.xlsx"));
+    m_before = Tree(m_dir);
+    Outcome refused = Convert({"padded.xlsx", "out.pdf", "ms"}, m_env);
+    EXPECT_EQ(refused.code, kOpenFailed) << refused.err << Log();
+    EXPECT_NE(refused.err.find("A part of the workbook package is larger than 64 MB."), std::string::npos)
+        << refused.err;
+    ExpectNothingLeft({});
+}
+
 TEST_F(LibreOfficeCleanupTest, KilledWorkerAndStoppedParentLeaveNothingBehind) {
     WriteAll(Path("long.rtf"), LongRtf(300));  // its export takes long enough to be interrupted
     m_before = Tree(m_dir);

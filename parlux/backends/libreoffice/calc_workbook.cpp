@@ -1,6 +1,8 @@
 // An Excel workbook on LibreOffice Calc: sheets, content, row heights, page fitting, PDF export.
 #include <com/sun/star/beans/XPropertySet.hpp>
+#include <com/sun/star/beans/XPropertySetInfo.hpp>
 #include <com/sun/star/container/XIndexAccess.hpp>
+#include <com/sun/star/container/XIndexReplace.hpp>
 #include <com/sun/star/container/XNameAccess.hpp>
 #include <com/sun/star/drawing/XDrawPageSupplier.hpp>
 #include <com/sun/star/io/XInputStream.hpp>
@@ -10,6 +12,7 @@
 #include <com/sun/star/sheet/XSpreadsheetDocument.hpp>
 #include <com/sun/star/sheet/XUsedAreaCursor.hpp>
 #include <com/sun/star/style/XStyleFamiliesSupplier.hpp>
+#include <com/sun/star/table/XCellRange.hpp>
 #include <com/sun/star/table/XColumnRowRange.hpp>
 #include <com/sun/star/table/XTableRows.hpp>
 
@@ -74,36 +77,77 @@ double HeightPoints(const Reference<css::beans::XPropertySet>& row) {
     return row->getPropertyValue("Height").get<sal_Int32>() / kHundredthMmPerPoint;
 }
 
+sal_Int32 HundredthMm(double points) { return static_cast<sal_Int32>(points * kHundredthMmPerPoint + 0.5); }
+
 int32_t SetHeightPoints(const Reference<css::beans::XPropertySet>& row, const Variant& value) {
     double points = 0;
     if (!VariantToDouble(value, points)) return kDispETypeMismatch;
-    row->setPropertyValue("Height", Any(static_cast<sal_Int32>(points * kHundredthMmPerPoint + 0.5)));
+    row->setPropertyValue("Height", Any(HundredthMm(points)));
     return 0;
 }
 
 using Context = Reference<css::uno::XComponentContext>;
 
-// The heights of all rows in 1/100 mm: in one call through the office's row-height reader when
-// it loaded one, else row by row.
-std::vector<sal_Int32> ReadRowHeights(const Reference<css::table::XTableRows>& rows, const Context& context) {
-    Reference<css::container::XIndexAccess> reader;
-    try {
-        Any argument(rows);
-        reader.set(context->getServiceManager()->createInstanceWithArgumentsAndContext(
-                       "org.parlux.RowHeights", css::uno::Sequence<Any>(&argument, 1), context),
-                   css::uno::UNO_QUERY);
-    } catch (const css::uno::Exception&) {
-        // not loaded: read row by row
+// The heights of all rows of a range in 1/100 mm, read once and set together: through the
+// office's row-height component when it loaded one (one call each way), else row by row.
+class RangeRowHeights {
+public:
+    RangeRowHeights(Reference<css::table::XCellRange> range, Context context)
+        : m_range(std::move(range)),
+          m_rows(Reference<css::table::XColumnRowRange>(m_range, UNO_QUERY_THROW)->getRows()),
+          m_context(std::move(context)) {}
+
+    Reference<css::table::XTableRows> rows() const { return m_rows; }
+    const std::vector<sal_Int32>& Read() {
+        if (!m_heights.empty()) return m_heights;
+        m_component = Component();
+        css::uno::Sequence<sal_Int32> all;
+        if (m_component.is() && (m_component->getByIndex(0) >>= all)) {
+            m_heights.assign(all.begin(), all.end());
+            return m_heights;
+        }
+        m_heights.resize(static_cast<size_t>(m_rows->getCount()));
+        for (size_t i = 0; i < m_heights.size(); ++i) m_heights[i] = Row(i)->getPropertyValue("Height").get<sal_Int32>();
+        return m_heights;
     }
-    css::uno::Sequence<sal_Int32> all;
-    if (reader.is() && (reader->getByIndex(0) >>= all)) return std::vector<sal_Int32>(all.begin(), all.end());
-    std::vector<sal_Int32> heights(static_cast<size_t>(rows->getCount()));
-    for (size_t i = 0; i < heights.size(); ++i)
-        heights[i] = Reference<css::beans::XPropertySet>(rows->getByIndex(static_cast<sal_Int32>(i)), UNO_QUERY_THROW)
-                         ->getPropertyValue("Height")
-                         .get<sal_Int32>();
-    return heights;
-}
+    void Write(const std::vector<sal_Int32>& heights) {
+        Read();
+        if (m_component.is()) {
+            m_component->replaceByIndex(0, Any(css::uno::Sequence<sal_Int32>(heights.data(), static_cast<sal_Int32>(heights.size()))));
+        } else {
+            for (size_t i = 0; i < heights.size(); ++i)
+                if (heights[i] != m_heights[i]) Row(i)->setPropertyValue("Height", Any(heights[i]));
+        }
+        m_heights = heights;
+    }
+    // The rows changed by other means: read again at the next use.
+    void Forget() {
+        m_heights.clear();
+        m_component.clear();
+    }
+
+private:
+    Reference<css::beans::XPropertySet> Row(size_t i) const {
+        return Reference<css::beans::XPropertySet>(m_rows->getByIndex(static_cast<sal_Int32>(i)), UNO_QUERY_THROW);
+    }
+    Reference<css::container::XIndexReplace> Component() const {
+        try {
+            Any argument(m_range);
+            return Reference<css::container::XIndexReplace>(
+                m_context->getServiceManager()->createInstanceWithArgumentsAndContext(
+                    "org.parlux.RowHeights", css::uno::Sequence<Any>(&argument, 1), m_context),
+                css::uno::UNO_QUERY);
+        } catch (const css::uno::Exception&) {
+            return {};  // not loaded: row by row
+        }
+    }
+
+    Reference<css::table::XCellRange> m_range;
+    Reference<css::table::XTableRows> m_rows;
+    Context m_context;
+    Reference<css::container::XIndexReplace> m_component;
+    std::vector<sal_Int32> m_heights;
+};
 
 class Row : public OfficeObject {
 public:
@@ -118,15 +162,11 @@ public:
 
 // The rows of a used range; their RowHeight is Null when the rows differ, as in Excel. The
 // heights are read once, with as few office calls as the office allows, and a height put on
-// the whole range is one call.
+// the whole range is one call. RowHeights is every row's height in points, read and put at once.
 class Rows : public OfficeObject {
 public:
-    Rows(Reference<css::table::XTableRows> rows, Context context) {
-        auto heights = std::make_shared<std::vector<sal_Int32>>();
-        auto read = [rows, heights, context]() -> const std::vector<sal_Int32>& {
-            if (heights->empty()) *heights = ReadRowHeights(rows, context);
-            return *heights;
-        };
+    explicit Rows(std::shared_ptr<RangeRowHeights> heights) {
+        Reference<css::table::XTableRows> rows = heights->rows();
         m_get["Count"] = [rows](const std::vector<Variant>&, Variant& out) {
             out = Variant::Int(rows->getCount());
             return 0;
@@ -134,19 +174,39 @@ public:
         m_get["Item"] = [rows, heights](const std::vector<Variant>& args, Variant& out) {
             int32_t i = 0;
             if (args.empty() || !VariantToInt32(args[0], i) || i < 1 || i > rows->getCount()) return kDispEParamNotFound;
-            heights->clear();  // a row may change through its own object
+            heights->Forget();  // a row may change through its own object
             out = Child(std::make_shared<Row>(Reference<css::beans::XPropertySet>(rows->getByIndex(i - 1), UNO_QUERY_THROW)));
             return 0;
         };
-        m_get["RowHeight"] = [read](const std::vector<Variant>&, Variant& out) {
-            const std::vector<sal_Int32>& all = read();
+        m_get["RowHeight"] = [heights](const std::vector<Variant>&, Variant& out) {
+            const std::vector<sal_Int32>& all = heights->Read();
             bool same = std::all_of(all.begin(), all.end(), [&all](sal_Int32 h) { return h == all.front(); });
             out = all.empty() || !same ? Variant::NullValue() : Variant::Real(all.front() / kHundredthMmPerPoint);
             return 0;
         };
         m_put["RowHeight"] = [rows, heights](const Variant& v) {
-            heights->clear();
+            heights->Forget();
             return SetHeightPoints(Reference<css::beans::XPropertySet>(rows, UNO_QUERY_THROW), v);
+        };
+        m_get["RowHeights"] = [heights](const std::vector<Variant>&, Variant& out) {
+            const std::vector<sal_Int32>& all = heights->Read();
+            out = Variant();
+            out.type = VarType::Array;
+            out.elementType = VarType::R8;
+            out.bounds = {{1, static_cast<int32_t>(all.size())}};
+            for (sal_Int32 h : all) out.elements.push_back(Variant::Real(h / kHundredthMmPerPoint));
+            return 0;
+        };
+        m_put["RowHeights"] = [heights](const Variant& v) {
+            if (v.type != VarType::Array || v.elements.size() != heights->Read().size()) return kDispETypeMismatch;
+            std::vector<sal_Int32> wanted(v.elements.size());
+            for (size_t i = 0; i < wanted.size(); ++i) {
+                double points = 0;
+                if (!VariantToDouble(v.elements[i], points)) return kDispETypeMismatch;
+                wanted[i] = HundredthMm(points);
+            }
+            heights->Write(wanted);
+            return 0;
         };
     }
 };
@@ -159,7 +219,6 @@ public:
         used->gotoStartOfUsedArea(false);
         used->gotoEndOfUsedArea(true);
         Reference<css::sheet::XCellRangeFormula> formulas(cursor, UNO_QUERY_THROW);
-        Reference<css::table::XColumnRowRange> columnsRows(cursor, UNO_QUERY_THROW);
         m_get["Formula"] = [formulas](const std::vector<Variant>&, Variant& out) {
             auto table = formulas->getFormulaArray();
             if (table.getLength() == 1 && table[0].getLength() == 1) {
@@ -175,8 +234,9 @@ public:
                 for (const auto& cell : line) out.elements.push_back(Variant::Text(ToUtf8(cell)));
             return 0;
         };
-        m_get["Rows"] = [columnsRows, context](const std::vector<Variant>&, Variant& out) {
-            out = Child(std::make_shared<Rows>(columnsRows->getRows(), context));
+        Reference<css::table::XCellRange> cells(cursor, UNO_QUERY_THROW);
+        m_get["Rows"] = [cells, context](const std::vector<Variant>&, Variant& out) {
+            out = Child(std::make_shared<Rows>(std::make_shared<RangeRowHeights>(cells, context)));
             return 0;
         };
     }
@@ -270,6 +330,11 @@ class Workbook : public OfficeDocument {
 public:
     Workbook(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model, std::vector<bool> charts)
         : OfficeDocument(std::move(office), std::move(model), "calc_pdf_Export", 1) {
+        // The workbook is never stored: no undo record of each change (a row-height change
+        // would copy the sheet's row heights into one).
+        Reference<css::beans::XPropertySet> settings(m_model, css::uno::UNO_QUERY);
+        if (settings.is() && settings->getPropertySetInfo()->hasPropertyByName("IsUndoEnabled"))
+            settings->setPropertyValue("IsUndoEnabled", Any(false));
         auto list = std::make_shared<SheetList>(m_model, std::move(charts), m_office->context());
         for (const char* name : {"Sheets", "Worksheets"})
             m_get[name] = [list](const std::vector<Variant>&, Variant& out) {

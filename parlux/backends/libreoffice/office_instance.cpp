@@ -71,7 +71,7 @@ uint64_t OfficeMemoryLimitBytes() {
 
 namespace {
 
-// The description of the row-height reader for the office to load: the first that exists of
+// The description of the row-height component for the office to load: the first that exists of
 // the built and the installed one, when its path needs no escaping in a URL; else empty.
 std::string RowHeightComponent() {
 #ifdef PARLUX_LO_COMPONENTS

@@ -160,14 +160,16 @@ std::string PrivateCopyPath(const OfficeInstance& office, const std::string& pat
     return office.workDir() + "/source" + SafeExtension(path);
 }
 
-int32_t LoadDocument(OfficeInstance& office, const std::string& path, bool readOnly, bool repair,
-                     const std::vector<std::string>& acceptedFilters, Reference<css::frame::XModel>& model,
-                     std::string& error) {
-    // LibreOffice writes lock files beside what it opens: it opens a private copy.
-    std::string copy = PrivateCopyPath(office, path);
+int32_t CopyPrivately(OfficeInstance& office, const std::string& path, std::string& copy, std::string& error) {
+    copy = PrivateCopyPath(office, path);
     std::error_code ec;
     std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing, ec);
-    if (ec) return Failure(error, "Unable to read the source document: " + ec.message() + ".", kNotFound);
+    return ec ? Failure(error, "Unable to read the source document: " + ec.message() + ".", kNotFound) : 0;
+}
+
+int32_t LoadDocument(OfficeInstance& office, const std::string& copy, bool readOnly, bool repair,
+                     const std::vector<std::string>& acceptedFilters, Reference<css::frame::XModel>& model,
+                     std::string& error) {
     rtl::Reference<SilentInteraction> interaction(new SilentInteraction);
     Sequence<css::beans::PropertyValue> args = Properties({
         Property("Hidden", Any(true)),
@@ -266,19 +268,20 @@ public:
             // Word's OpenAndRepair is LibreOffice's RepairPackage.
             int32_t repair = 0;
             if (word && args.size() > kOpenAndRepairArgument) VariantToInt32(args[kOpenAndRepairArgument], repair);
+            std::string copy;
+            int32_t hr = CopyPrivately(*office, args[0].bstr, copy, m_failure);
+            if (hr < 0) return hr;
+            // The package parts the worker reads are checked before the office reads the whole package.
+            std::vector<bool> chartSheets;
+            if (!word && !ChartSheets(*office, copy, chartSheets))
+                return Failure(m_failure, "A part of the workbook package is larger than " +
+                                              std::to_string(kMaxPackagePartBytes >> 20) + " MB.", kNotFound);
             // Row heights are dropped in a read-only workbook: workbooks open the private copy writable.
-            int32_t hr = LoadDocument(*office, args[0].bstr, word, repair != 0, word ? kWordFilters : kExcelFilters,
-                                      model, m_failure);
+            hr = LoadDocument(*office, copy, word, repair != 0, word ? kWordFilters : kExcelFilters, model, m_failure);
             if (hr < 0) return hr;
             if (word) {
                 out = Variant::Object(NewWordDocument(office, model));
                 return 0;
-            }
-            std::vector<bool> chartSheets;
-            if (!ChartSheets(*office, PrivateCopyPath(*office, args[0].bstr), chartSheets)) {
-                CloseDocument(model);
-                return Failure(m_failure, "A part of the workbook package is larger than " +
-                                              std::to_string(kMaxPackagePartBytes >> 20) + " MB.", kNotFound);
             }
             out = Variant::Object(NewWorkbook(office, model, chartSheets));
             return 0;

@@ -58,10 +58,13 @@ protected:
 
 // The private copy of `path` that the office opens, named "source" and an ASCII extension.
 std::string PrivateCopyPath(const OfficeInstance& office, const std::string& path);
-// Loads a private copy of `path` hidden, without macros, link updates or dialogs (`repair`:
+// LibreOffice writes lock files beside what it opens: it opens a private copy of the document,
+// made at PrivateCopyPath (`copy`).
+int32_t CopyPrivately(OfficeInstance& office, const std::string& path, std::string& copy, std::string& error);
+// Loads the private copy `copy` hidden, without macros, link updates or dialogs (`repair`:
 // LibreOffice's package repair); a password request or an import filter other than
 // `acceptedFilters` is a failure with its description.
-int32_t LoadDocument(OfficeInstance& office, const std::string& path, bool readOnly, bool repair,
+int32_t LoadDocument(OfficeInstance& office, const std::string& copy, bool readOnly, bool repair,
                      const std::vector<std::string>& acceptedFilters, css::uno::Reference<css::frame::XModel>& model,
                      std::string& error);
 // Stores `model` as PDF with `filter` in the office's private directory, then copies it into
