@@ -65,7 +65,8 @@ bool ZYKDecDataPriKey(const std::string& cipher, std::string& plain) {
     if (!key) return false;
     ByteArray in = Base64Decode(cipher);
     // The signing certificate tells an SM2 key from an RSA key: read it when that has not happened.
-    if (!key->GetSignCert() && key->GetCertData() != 0) return false;
+    // A key without a readable one decrypts as RSA.
+    if (!key->GetSignCert()) key->GetCertData();
     ByteArray out;
     CResult result = key->CurrentCertIsSM2() ? key->EccDeCryptWithFormat(in, out) : key->DecryptRSAData(in, out, 0);
     if (result != 0) return false;
