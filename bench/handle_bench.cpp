@@ -24,6 +24,11 @@ long ResidentKiB() {
     return -1;
 }
 
+int Fail(const char* what) {
+    std::fprintf(stderr, "%s failed: %s\n", what, ZYKGetLastError().c_str());
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -32,22 +37,22 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int rounds = std::getenv("BENCH_ROUNDS") ? std::atoi(std::getenv("BENCH_ROUNDS")) : 20000;
-    if (ZYKVerifyPin("12345678", "DEMO0001") != -1) return 1;
+    if (ZYKVerifyPin("12345678", "DEMO0001") != -1) return Fail("ZYKVerifyPin DEMO0001");
     // The driver instance the library loaded, for its handle count.
     void* lib = dlopen(argv[1], RTLD_NOW | RTLD_NOLOAD);
     auto count = lib ? reinterpret_cast<ULONG (*)(ULONG)>(dlsym(lib, "SOFTKEY_CountOpenHandles")) : nullptr;
-    if (!count) return 1;
+    if (!count) return Fail("finding the driver's SOFTKEY_CountOpenHandles");
 
     std::string data = "document", signature;
-    if (!ZYKSignData(data, "12345678", signature)) return 1;
+    if (!ZYKSignData(data, "12345678", signature)) return Fail("ZYKSignData");
     long start = ResidentKiB();
     ULONG handlesAtStart = count(kHashHandles);
     for (int i = 0; i < rounds; ++i)
-        if (!ZYKSignData(data, "12345678", signature)) return 1;
+        if (!ZYKSignData(data, "12345678", signature)) return Fail("ZYKSignData");
     long afterRsa = ResidentKiB();
-    if (ZYKVerifyPin("12345678", "DEMO0002") != -1) return 1;
+    if (ZYKVerifyPin("12345678", "DEMO0002") != -1) return Fail("ZYKVerifyPin DEMO0002");
     for (int i = 0; i < rounds; ++i)
-        if (!ZYKSignSM2Digest("AQIDBAUGBwgJCgsMDQ4PEBESExQVFhcYGRobHB0eHyA=", signature)) return 1;
+        if (!ZYKSignSM2Digest("AQIDBAUGBwgJCgsMDQ4PEBESExQVFhcYGRobHB0eHyA=", signature)) return Fail("ZYKSignSM2Digest");
     long end = ResidentKiB();
     std::printf("%d x ZYKSignData, then %d x ZYKSignSM2Digest\n", rounds, rounds);
     std::printf("resident KiB: start %ld, after ZYKSignData %ld, end %ld\n", start, afterRsa, end);

@@ -20,6 +20,10 @@ openssl x509 -new -force_pubkey "$work/rsa.pub.pem" -subj "/CN=Bench RSA" -CA "$
 "$softkey" cert import DEMO0001 CntRSA sign "$work/rsa.cert.pem" > /dev/null
 "$softkey" create --serial DEMO0002 --vid 1D99 --pid 0001 > /dev/null
 "$softkey" container create DEMO0002 CntSM2 sm2 > /dev/null
+"$softkey" container pubkey DEMO0002 CntSM2 sign "$work/sm2.pub.pem"
+openssl x509 -new -force_pubkey "$work/sm2.pub.pem" -subj "/CN=Bench SM2" -CA "$builtin/dev-standin-tamper-ca-sm2.pem" \
+  -CAkey "$builtin/test-only-keys/tamper-ca-sm2.key" -sm3 -days 30 -out "$work/sm2.cert.pem"
+"$softkey" cert import DEMO0002 CntSM2 sign "$work/sm2.cert.pem" > /dev/null
 "$softkey" install-driver --root "$TESSAL_DRIVER_DIR" --name SKF_APP.dll --family "SDCA&HNCA" > /dev/null
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/soft.key" -subj "/CN=Soft" -days 30 -out "$work/soft.cert.pem" 2>/dev/null
 echo "document" > "$work/document.txt"
