@@ -17,11 +17,14 @@ std::string DirectoryOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+const char kTemporaryMarker[] = ".tmp-";
+const char kSuffixDigits[] = "0123456789abcdef";
+const size_t kSuffixLength = 12;
+
 std::string RandomSuffix() {
-    static const char kDigits[] = "0123456789abcdef";
     std::random_device source;
     std::string text;
-    for (int i = 0; i < 12; ++i) text += kDigits[source() % 16];
+    for (size_t i = 0; i < kSuffixLength; ++i) text += kSuffixDigits[source() % 16];
     return text;
 }
 
@@ -36,7 +39,7 @@ void SyncDirectory(const std::string& dir) {
 
 AtomicFileWriter::AtomicFileWriter(const std::string& path, int mode) : m_path(path) {
     for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
-        m_tempPath = path + ".tmp-" + RandomSuffix();
+        m_tempPath = path + kTemporaryMarker + RandomSuffix();
         m_fd = open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (m_fd < 0 && errno != EEXIST) break;
     }
@@ -85,6 +88,12 @@ void AtomicFileWriter::Discard() {
     m_fd = -1;
     if (!m_tempPath.empty()) unlink(m_tempPath.c_str());
     m_tempPath.clear();
+}
+
+bool IsAtomicFileTemporary(const std::string& name, const std::string& finalName) {
+    const std::string prefix = finalName + kTemporaryMarker;
+    if (name.size() != prefix.size() + kSuffixLength || name.compare(0, prefix.size(), prefix) != 0) return false;
+    return name.find_first_not_of(kSuffixDigits, prefix.size()) == std::string::npos;
 }
 
 }  // namespace kit

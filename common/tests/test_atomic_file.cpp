@@ -64,4 +64,21 @@ TEST_F(AtomicFileTest, AMissingDirectoryCannotBeWritten) {
     EXPECT_FALSE(file.Commit());
 }
 
+// What a killed writer leaves is recognised by name, and nothing else is.
+TEST_F(AtomicFileTest, TheWritersTemporaryNamesAreRecognised) {
+    kit::AtomicFileWriter file(m_path);
+    ASSERT_TRUE(file.IsOpen());
+    std::string left;
+    DIR* dir = opendir(m_dir.c_str());
+    while (dirent* entry = dir ? readdir(dir) : nullptr)
+        if (std::string(entry->d_name) != "out.bin" && entry->d_name[0] != '.') left = entry->d_name;
+    if (dir) closedir(dir);
+    EXPECT_TRUE(kit::IsAtomicFileTemporary(left, "out.bin")) << left;
+    EXPECT_FALSE(kit::IsAtomicFileTemporary(left, "out"));
+    EXPECT_FALSE(kit::IsAtomicFileTemporary("out.bin", "out.bin"));
+    EXPECT_FALSE(kit::IsAtomicFileTemporary("out.bin.tmp-0123456789ab.json", "out.bin"));
+    EXPECT_FALSE(kit::IsAtomicFileTemporary("out.bin.tmp-0123456789aG", "out.bin"));
+    EXPECT_FALSE(kit::IsAtomicFileTemporary("out.bin.tmp-0123456789a", "out.bin"));
+}
+
 }  // namespace

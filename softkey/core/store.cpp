@@ -12,6 +12,7 @@
 #include "core/fs_util.h"
 #include "core/record_tag.h"
 #include "core/softcrypto.h"
+#include "kit/atomic_file.h"
 #include "kit/user_dirs.h"
 
 namespace softkey {
@@ -125,13 +126,11 @@ std::vector<std::string> Store::TagUntaggedRecords() const {
     return serials;
 }
 
-// A temporary file of WriteFileAtomic for a ".json" file: "<name>.json.tmp-" and 12 hexadecimal
-// digits. (A key's own file never matches: it ends in ".json".)
+// A temporary file WriteFileAtomic left for a ".json" file. (A key's own file never matches: it
+// ends in ".json".)
 static bool IsTemporaryJson(const std::string& name) {
-    const std::string marker = ".json.tmp-";
-    size_t at = name.rfind(marker);
-    if (at == std::string::npos || name.size() - at - marker.size() != 12) return false;
-    return name.find_first_not_of("0123456789abcdef", at + marker.size()) == std::string::npos;
+    size_t at = name.rfind(".json.tmp-");
+    return at != std::string::npos && kit::IsAtomicFileTemporary(name, name.substr(0, at + 5));
 }
 
 void Store::RemoveStaleTemporaries() const {

@@ -32,4 +32,8 @@ private:
     int m_fd = -1;
 };
 
+// Whether the file name `name` is a temporary file an AtomicFileWriter made for a file named
+// `finalName` (left behind when the writer was killed).
+bool IsAtomicFileTemporary(const std::string& name, const std::string& finalName);
+
 }  // namespace kit
