@@ -19,6 +19,7 @@
 #include "base64.h"
 #include "behaviour.h"
 #include "issuance_service.h"
+#include "kit/command_line.h"
 #include "mobile_service.h"
 #include "pki.h"
 #include "status_service.h"
@@ -77,25 +78,49 @@ bool Misbehave(Behaviour& behaviour, httplib::Response& res) {
     return false;
 }
 
-int Usage() {
-    std::fprintf(stderr, "usage: cloudsim --state DIR [--port N] [--port-file FILE]\n");
-    return 2;
+const char kUsage[] =
+    "usage: cloudsim --state DIR [--port N] [--port-file FILE]\n"
+    "Serves the cloud services and the CA on https://127.0.0.1:N (0 or no --port: a free port,\n"
+    "written to --port-file once listening). State (CA keys, records) lives in DIR.\n"
+    "cloudsim --help | cloudsim --version\n";
+
+struct Settings {
+    std::string state, portFile;
+    int port = 0;
+};
+
+// The command line; throws kit::cli::UsageError on a mistake.
+Settings ParseCommandLine(int argc, char** argv, bool& done) {
+    kit::cli::Args a = kit::cli::ParseOptions(
+        argc, argv, {{"state", true}, {"port", true}, {"port-file", true}, {"version", false}});
+    done = a.Has("--help") || a.Has("--version");
+    if (a.Has("--help")) std::fputs(kUsage, stdout);
+    else if (a.Has("--version")) std::puts(kit::cli::VersionLine("cloudsim").c_str());
+    if (done) return {};
+    if (!a.positional.empty()) throw kit::cli::UsageError("unexpected argument " + a.positional[0]);
+    Settings s;
+    s.state = a.Option("--state");
+    if (s.state.empty()) throw kit::cli::UsageError("--state DIR is required");
+    s.port = static_cast<int>(kit::cli::ParseNumber(a.Option("--port", "0"), 0, 65535, "--port"));
+    s.portFile = a.Option("--port-file");
+    return s;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string state, portFile;
-    int port = 0;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (i + 1 >= argc) return Usage();
-        if (arg == "--state") state = argv[++i];
-        else if (arg == "--port") port = std::atoi(argv[++i]);
-        else if (arg == "--port-file") portFile = argv[++i];
-        else return Usage();
+    Settings settings;
+    try {
+        bool done = false;
+        settings = ParseCommandLine(argc, argv, done);
+        if (done) return 0;
+    } catch (const kit::cli::UsageError& e) {
+        std::fprintf(stderr, "cloudsim: %s\n%s", e.what(), kUsage);
+        return 2;
     }
-    if (state.empty() || port < 0 || port > 65535) return Usage();
+    const std::string& state = settings.state;
+    const std::string& portFile = settings.portFile;
+    const int port = settings.port;
     mkdir(state.c_str(), 0700);
     std::mutex lastMutex;
     std::string lastServicePath, lastTarget, lastBody;  // for tests: the last service request

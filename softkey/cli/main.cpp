@@ -1,76 +1,97 @@
 // softkey: creates, plugs and inspects software SKF keys in a store directory.
 #include <cstdio>
-#include <cstring>
-#include <set>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
 
 using namespace softkey;
 using namespace softkey::cli;
+using kit::cli::OptionSpec;
 
 namespace {
 
-const char kUsage[] =
-    "usage: softkey [--store DIR] COMMAND ...\n"
-    "  create --serial SN --vid HEX4 --pid HEX4 [--label L] [--app NAME] [--user-pin P]\n"
-    "         [--admin-pin P] [--retries N] [--drivers NAME[,NAME...]]\n"
-    "  plug SN | unplug SN | list | show SN | delete SN\n"
-    "  fault SN FUNCTION (CODE|unterminated|overlong) [--count N] [--arg TEXT] | fault SN clear\n"
-    "  install-driver --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]\n"
-    "  install-seal-library --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]\n"
-    "  seal add SN NAME IMAGE [--time T] [--form ggzy|oes] | seal list SN\n"
-    "  file put SN NAME PATH | file get SN NAME PATH | file list SN\n"
-    "  cert import SN CONTAINER (sign|enc) PATH | cert export SN CONTAINER (sign|enc) PATH\n"
-    "  container list SN | container create SN NAME (rsa1024|rsa2048|rsa4096|sm2)\n"
-    "  container pubkey SN NAME (sign|enc) PATH\n"
-    "The store is --store DIR, else $SOFTKEY_STORE, else ~/.softkey.\n";
+// One subcommand: its name, its usage line(s) after "softkey ", its options and its work.
+struct Command {
+    const char* name;
+    const char* usage;
+    std::vector<OptionSpec> options;
+    int (*run)(const Store&, const Args&);
+};
 
-// Options that take a value; every option of the tool does.
-const std::set<std::string> kOptions = {"--store", "--serial", "--vid",     "--pid",   "--label",
-                                        "--app",   "--user-pin", "--admin-pin", "--retries",
-                                        "--drivers", "--count", "--arg",    "--root",  "--name",
-                                        "--family", "--from",  "--time",  "--form"};
+const std::vector<OptionSpec> kLibraryOptions = {{"root", true}, {"name", true}, {"family", true}, {"from", true}};
 
-Args Parse(int argc, char** argv) {
-    Args a;
-    for (int i = 1; i < argc; ++i) {
-        std::string word = argv[i];
-        if (word.size() > 2 && word.compare(0, 2, "--") == 0) {
-            if (!kOptions.count(word)) throw UsageError("unknown option " + word);
-            if (i + 1 >= argc) throw UsageError(word + " needs a value");
-            a.options[word] = argv[++i];
-        } else {
-            a.positional.push_back(word);
-        }
-    }
-    return a;
+const std::vector<Command> kCommands = {
+    {"create",
+     "create --serial SN --vid HEX4 --pid HEX4 [--label L] [--app NAME] [--user-pin P]\n"
+     "         [--admin-pin P] [--retries N] [--drivers NAME[,NAME...]]",
+     {{"serial", true},
+      {"vid", true},
+      {"pid", true},
+      {"label", true},
+      {"app", true},
+      {"user-pin", true},
+      {"admin-pin", true},
+      {"retries", true},
+      {"drivers", true}},
+     CmdCreate},
+    {"plug", "plug SN", {}, CmdPlug},
+    {"unplug", "unplug SN", {}, CmdUnplug},
+    {"list", "list [--json]", {{"json", false}}, CmdList},
+    {"show", "show SN [--json]", {{"json", false}}, CmdShow},
+    {"delete", "delete SN", {}, CmdDelete},
+    {"fault", "fault SN FUNCTION (CODE|unterminated|overlong) [--count N] [--arg TEXT] | fault SN clear",
+     {{"count", true}, {"arg", true}}, CmdFault},
+    {"install-driver", "install-driver --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]",
+     kLibraryOptions, CmdInstallDriver},
+    {"install-seal-library", "install-seal-library --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]",
+     kLibraryOptions, CmdInstallSealLibrary},
+    {"seal", "seal add SN NAME IMAGE [--time T] [--form ggzy|oes] | seal list SN",
+     {{"time", true}, {"form", true}}, CmdSeal},
+    {"file", "file put SN NAME PATH | file get SN NAME PATH | file list SN", {}, CmdFile},
+    {"cert", "cert import SN CONTAINER (sign|enc) PATH | cert export SN CONTAINER (sign|enc) PATH", {}, CmdCert},
+    {"container",
+     "container list SN | container create SN NAME (rsa1024|rsa2048|rsa4096|sm2)\n"
+     "  container pubkey SN NAME (sign|enc) PATH",
+     {}, CmdContainer},
+    {"env", "env [--drivers DIR]", {{"drivers", true}}, CmdEnv},
+};
+
+std::string Usage() {
+    std::string text = "usage: softkey [--store DIR] COMMAND [ARGS...]\n";
+    for (const Command& c : kCommands) text += std::string("  ") + c.usage + "\n";
+    text +=
+        "The store is --store DIR, else $SOFTKEY_STORE, else ~/.softkey.\n"
+        "softkey --help | softkey COMMAND --help | softkey --version\n";
+    return text;
+}
+
+const Command& Find(const std::string& name) {
+    for (const Command& c : kCommands)
+        if (name == c.name) return c;
+    throw UsageError("unknown command " + name);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    const Command* command = nullptr;
     try {
-        Args a = Parse(argc, argv);
-        if (a.positional.empty()) throw UsageError("no command given");
-        Store store(a.Option("--store", Store::DefaultRoot()));
-        const std::string command = a.positional[0];
-        a.positional.erase(a.positional.begin());
-        if (command == "create") return CmdCreate(store, a);
-        if (command == "plug") return CmdPlug(store, a);
-        if (command == "unplug") return CmdUnplug(store, a);
-        if (command == "list") return CmdList(store, a);
-        if (command == "show") return CmdShow(store, a);
-        if (command == "delete") return CmdDelete(store, a);
-        if (command == "fault") return CmdFault(store, a);
-        if (command == "install-driver") return CmdInstallDriver(store, a);
-        if (command == "install-seal-library") return CmdInstallSealLibrary(store, a);
-        if (command == "seal") return CmdSeal(store, a);
-        if (command == "file") return CmdFile(store, a);
-        if (command == "cert") return CmdCert(store, a);
-        if (command == "container") return CmdContainer(store, a);
-        throw UsageError("unknown command " + command);
+        int next = 0;
+        Args global = kit::cli::ParseOptions(argc, argv, {{"store", true}, {"version", false}}, true, &next);
+        if (global.Has("--help")) return std::fputs(Usage().c_str(), stdout), 0;
+        if (global.Has("--version")) return std::puts(kit::cli::VersionLine("softkey").c_str()), 0;
+        if (next >= argc) throw UsageError("no command given");
+        command = &Find(argv[next]);
+        std::vector<OptionSpec> options = command->options;
+        options.push_back({"store", true});  // also accepted after the command
+        Args a = kit::cli::ParseOptions(argc - next, argv + next, options);
+        if (a.Has("--help")) return std::printf("usage: softkey %s\n", command->usage), 0;
+        Store store(a.Option("--store", global.Option("--store", Store::DefaultRoot())));
+        return command->run(store, a);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "softkey: %s\n%s", e.what(), kUsage);
+        std::string usage = command ? std::string("usage: softkey ") + command->usage + "\n" : Usage();
+        std::fprintf(stderr, "softkey: %s\n%s", e.what(), usage.c_str());
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "softkey: %s\n", e.what());

@@ -1,0 +1,71 @@
+#include "kit/command_line.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace kit::cli {
+
+const std::string& Args::At(size_t i, const char* what) const {
+    if (i >= positional.size()) throw UsageError(std::string("missing ") + what);
+    return positional[i];
+}
+
+std::string Args::Option(const std::string& name, const std::string& fallback) const {
+    auto it = options.find(name);
+    return it == options.end() ? fallback : it->second;
+}
+
+Args ParseOptions(int argc, char** argv, const std::vector<OptionSpec>& specs, bool stopAtFirstWord, int* next) {
+    std::vector<option> table;
+    for (size_t i = 0; i < specs.size(); ++i)
+        table.push_back({specs[i].name, specs[i].takesValue ? required_argument : no_argument, nullptr,
+                         static_cast<int>(256 + i)});
+    table.push_back({"help", no_argument, nullptr, 'h'});
+    table.push_back({nullptr, 0, nullptr, 0});
+    // '+' stops at the first word, ':' reports a missing value apart from an unknown option.
+    const char* shortOptions = stopAtFirstWord ? "+:h" : ":h";
+
+    Args args;
+    optind = 0;  // a full restart: each command line is parsed afresh
+    opterr = 0;
+    int c;
+    while ((c = getopt_long(argc, argv, shortOptions, table.data(), nullptr)) != -1) {
+        if (c == 'h') {
+            args.options["--help"] = "";
+        } else if (c == ':') {
+            throw UsageError(std::string(argv[optind - 1]) + " needs a value");
+        } else if (c == '?' && optopt >= 256) {
+            throw UsageError(std::string("--") + specs[static_cast<size_t>(optopt - 256)].name + " takes no value");
+        } else if (c == '?') {
+            std::string word = optopt ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
+            throw UsageError("unknown option " + word.substr(0, word.find('=')));
+        } else {
+            const OptionSpec& spec = specs[static_cast<size_t>(c - 256)];
+            args.options[std::string("--") + spec.name] = optarg ? optarg : "";
+        }
+    }
+    for (int i = optind; i < argc && !stopAtFirstWord; ++i) args.positional.push_back(argv[i]);
+    if (next) *next = optind;
+    return args;
+}
+
+unsigned long long ParseNumber(const std::string& text, unsigned long long min, unsigned long long max,
+                               const std::string& what, int base) {
+    // No sign, no blanks: only what the base's digits (and a 0x prefix) may spell.
+    const char* digits = base == 10 ? "0123456789" : "0123456789abcdefABCDEFxX";
+    bool plain = !text.empty() && text.find_first_not_of(digits) == std::string::npos;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long value = plain ? std::strtoull(text.c_str(), &end, base) : 0;
+    if (!plain || *end != '\0' || errno)
+        throw UsageError(what + " must be a number, not \"" + text + "\"");
+    if (value < min || value > max)
+        throw UsageError(what + " must be " + std::to_string(min) + " to " + std::to_string(max));
+    return value;
+}
+
+std::string VersionLine(const std::string& program) { return program + " " + KIT_VERSION; }
+
+}  // namespace kit::cli
