@@ -5,6 +5,8 @@ build_dir="$1"; host_source="$2"; sanitize="${3:-}"
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/tessal-install-XXXXXX")
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+# The udev rules that open the catalogue's keys to the logged-in user.
+grep -q 'TAG+="uaccess"' "$prefix/lib/udev/rules.d/70-tessal-keys.rules"
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib/x86_64-linux-gnu/pkgconfig"
 extra=()
 [ -n "$sanitize" ] && extra=(-fsanitize="$sanitize")
