@@ -3,6 +3,7 @@
 #include <getopt.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 namespace kit::cli {
@@ -67,5 +68,49 @@ unsigned long long ParseNumber(const std::string& text, unsigned long long min, 
 }
 
 std::string VersionLine(const std::string& program) { return program + " " + KIT_VERSION; }
+
+std::string ToolUsage(const Tool& tool) {
+    std::string text = std::string("usage: ") + tool.name + " " + tool.synopsis + "\n";
+    for (const Command& c : tool.commands) text += std::string("  ") + c.usage + "\n";
+    return text + tool.notes;
+}
+
+namespace {
+
+const Command& FindCommand(const Tool& tool, const std::string& name) {
+    for (const Command& c : tool.commands)
+        if (name == c.name) return c;
+    throw UsageError("unknown command " + name);
+}
+
+}  // namespace
+
+int RunTool(const Tool& tool, int argc, char** argv) {
+    const Command* command = nullptr;
+    try {
+        std::vector<OptionSpec> globals = tool.globalOptions;
+        globals.push_back({"version", false});
+        int next = 0;
+        Args global = ParseOptions(argc, argv, globals, true, &next);
+        if (global.Has("--help")) return std::fputs(ToolUsage(tool).c_str(), stdout), 0;
+        if (global.Has("--version")) return std::puts(VersionLine(tool.name).c_str()), 0;
+        if (next >= argc) throw UsageError("no command given");
+        command = &FindCommand(tool, argv[next]);
+        std::vector<OptionSpec> options = command->options;
+        options.insert(options.end(), tool.globalOptions.begin(), tool.globalOptions.end());
+        Args args = ParseOptions(argc - next, argv + next, options);
+        if (args.Has("--help")) return std::printf("usage: %s %s\n", tool.name, command->usage), 0;
+        args.options.insert(global.options.begin(), global.options.end());  // the command's own win
+        return command->run(args);
+    } catch (const UsageError& e) {
+        std::string usage =
+            command ? std::string("usage: ") + tool.name + " " + command->usage + "\n" : ToolUsage(tool);
+        std::fprintf(stderr, "%s: %s\n%s", tool.name, e.what(), usage.c_str());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", tool.name, e.what());
+        return 1;
+    }
+}
 
 }  // namespace kit::cli

@@ -2,6 +2,7 @@
 // usage-error convention (exit 2) and the version line.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -45,5 +46,30 @@ unsigned long long ParseNumber(const std::string& text, unsigned long long min, 
 
 // "PROGRAM VERSION": the kit's version as the build set it.
 std::string VersionLine(const std::string& program);
+
+// A tool made of subcommands ("softkey plug SN"), each with its own options.
+struct Command {
+    const char* name;
+    const char* usage;  // after "PROGRAM ": "plug SN"; further lines start with two spaces
+    std::vector<OptionSpec> options;
+    std::function<int(const Args&)> run;
+};
+
+struct Tool {
+    const char* name;
+    const char* synopsis;                // after "usage: PROGRAM ": "[--store DIR] COMMAND [ARGS...]"
+    std::vector<OptionSpec> globalOptions;  // before the command or among its own options
+    std::vector<Command> commands;
+    const char* notes;  // closing lines of --help
+};
+
+// The whole usage text of --help.
+std::string ToolUsage(const Tool& tool);
+
+// Parses the command line, runs the command and returns the exit status: -h/--help and --version
+// print to standard output (0); usage mistakes print the message and the usage to standard error
+// (2); a failure of the command (an exception) prints its message to standard error (1). The
+// command sees the global options merged under its own.
+int RunTool(const Tool& tool, int argc, char** argv);
 
 }  // namespace kit::cli
