@@ -85,21 +85,21 @@ const Command& FindCommand(const Tool& tool, const std::string& name) {
 
 }  // namespace
 
-int RunTool(const Tool& tool, int argc, char** argv) {
+int RunTool(const Tool& tool, int argc, char** argv, FILE* out) {
     const Command* command = nullptr;
     try {
         std::vector<OptionSpec> globals = tool.globalOptions;
         globals.push_back({"version", false});
         int next = 0;
         Args global = ParseOptions(argc, argv, globals, true, &next);
-        if (global.Has("--help")) return std::fputs(ToolUsage(tool).c_str(), stdout), 0;
-        if (global.Has("--version")) return std::puts(VersionLine(tool.name).c_str()), 0;
+        if (global.Has("--help")) return std::fputs(ToolUsage(tool).c_str(), out), 0;
+        if (global.Has("--version")) return std::fprintf(out, "%s\n", VersionLine(tool.name).c_str()), 0;
         if (next >= argc) throw UsageError("no command given");
         command = &FindCommand(tool, argv[next]);
         std::vector<OptionSpec> options = command->options;
         options.insert(options.end(), tool.globalOptions.begin(), tool.globalOptions.end());
         Args args = ParseOptions(argc - next, argv + next, options);
-        if (args.Has("--help")) return std::printf("usage: %s %s\n", tool.name, command->usage), 0;
+        if (args.Has("--help")) return std::fprintf(out, "usage: %s %s\n", tool.name, command->usage), 0;
         args.options.insert(global.options.begin(), global.options.end());  // the command's own win
         return command->run(args);
     } catch (const UsageError& e) {

@@ -2,6 +2,7 @@
 // usage-error convention (exit 2) and the version line.
 #pragma once
 
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <stdexcept>
@@ -69,7 +70,7 @@ std::string ToolUsage(const Tool& tool);
 // Parses the command line, runs the command and returns the exit status: -h/--help and --version
 // print to standard output (0); usage mistakes print the message and the usage to standard error
 // (2); a failure of the command (an exception) prints its message to standard error (1). The
-// command sees the global options merged under its own.
-int RunTool(const Tool& tool, int argc, char** argv);
+// command sees the global options merged under its own. Help and version go to `out`.
+int RunTool(const Tool& tool, int argc, char** argv, FILE* out = stdout);
 
 }  // namespace kit::cli
