@@ -18,8 +18,8 @@ expect() {  # expect STATUS TEXT ARGS...: exit status and a text of the combined
     fi
 }
 
-expect 0 "usage: cloudsim --state DIR" --help
-expect 0 "usage: cloudsim --state DIR" -h
+expect 0 "Usage: cloudsim --state DIR" --help
+expect 0 "Usage: cloudsim --state DIR" -h
 expect 0 "cloudsim $2" --version
 [ -n "$("$cloudsim" --help 2>/dev/null)" ] || { echo "FAIL: --help printed nothing to standard output"; failed=1; }
 expect 2 '--port must be a number, not "abc"' --state "$scratch/s" --port abc

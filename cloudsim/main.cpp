@@ -79,10 +79,20 @@ bool Misbehave(Behaviour& behaviour, httplib::Response& res) {
 }
 
 const char kUsage[] =
-    "usage: cloudsim --state DIR [--port N] [--port-file FILE]\n"
-    "Serves the cloud services and the CA on https://127.0.0.1:N (0 or no --port: a free port,\n"
-    "written to --port-file once listening). State (CA keys, records) lives in DIR.\n"
-    "cloudsim --help | cloudsim --version\n";
+    "Usage: cloudsim --state DIR [--port N] [--port-file FILE]\n"
+    "Serves the maker's cloud services (issuance, gateway, status, mobile seal, time service) and the\n"
+    "CA side (time-stamp authority, OCSP responder, CRL distribution point) over HTTPS on loopback,\n"
+    "for tests and demos. Stops on SIGTERM or SIGINT.\n"
+    "\n"
+    "Options:\n"
+    "  --state DIR           where the CA keys, certificates and records live (made when missing;\n"
+    "                        DIR/ca.pem is the CA a client must trust)\n"
+    "  --port N              the port on 127.0.0.1 (0 to 65535; 0, the default: a free port)\n"
+    "  --port-file FILE      write the port to FILE once listening\n"
+    "  -h, --help            print this help and exit\n"
+    "      --version         print the version and exit\n"
+    "\n"
+    "Exit status: 0 after a stop, 1 on failure, 2 for a usage mistake.\n";
 
 struct Settings {
     std::string state, portFile;
@@ -115,7 +125,7 @@ int main(int argc, char** argv) {
         settings = ParseCommandLine(argc, argv, done);
         if (done) return 0;
     } catch (const kit::cli::UsageError& e) {
-        std::fprintf(stderr, "cloudsim: %s\n%s", e.what(), kUsage);
+        std::fprintf(stderr, "cloudsim: %s\nTry 'cloudsim --help' for more information.\n", e.what());
         return 2;
     }
     const std::string& state = settings.state;

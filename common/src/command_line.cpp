@@ -69,10 +69,43 @@ unsigned long long ParseNumber(const std::string& text, unsigned long long min, 
 
 std::string VersionLine(const std::string& program) { return program + " " + KIT_VERSION; }
 
+namespace {
+
+// `text` broken into lines of at most `width` characters, each after `indent` spaces but the first.
+std::string Wrapped(const std::string& text, size_t indent, size_t width) {
+    std::string out, line;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(' ', start);
+        std::string word = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        start = end == std::string::npos ? text.size() : end + 1;
+        if (!line.empty() && indent + line.size() + 1 + word.size() > width) {
+            out += line + "\n" + std::string(indent, ' ');
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    return out + line;
+}
+
+}  // namespace
+
 std::string ToolUsage(const Tool& tool) {
-    std::string text = std::string("usage: ") + tool.name + " " + tool.synopsis + "\n";
-    for (const Command& c : tool.commands) text += std::string("  ") + c.usage + "\n";
-    return text + tool.notes;
+    // The layout help2man turns into a manual page: usage, summary, then sections of
+    // "  TERM  description" lines.
+    std::string text = std::string("Usage: ") + tool.name + " " + tool.synopsis + "\n" + tool.summary + "\n\nCommands:\n";
+    const size_t column = 24;
+    for (const Command& c : tool.commands) {
+        std::string term = std::string("  ") + c.usage;
+        text += term.size() + 2 <= column ? term + std::string(column - term.size(), ' ')
+                                          : term + "\n" + std::string(column, ' ');
+        text += Wrapped(c.description, column, 79) + "\n";
+    }
+    text += std::string("\nOptions:\n") + tool.optionsHelp +
+            "  -h, --help            print this help (after a command: that command's) and exit\n"
+            "      --version         print the version and exit\n\n" +
+            tool.notes;
+    return text;
 }
 
 namespace {
@@ -99,12 +132,14 @@ int RunTool(const Tool& tool, int argc, char** argv, FILE* out) {
         std::vector<OptionSpec> options = command->options;
         options.insert(options.end(), tool.globalOptions.begin(), tool.globalOptions.end());
         Args args = ParseOptions(argc - next, argv + next, options);
-        if (args.Has("--help")) return std::fprintf(out, "usage: %s %s\n", tool.name, command->usage), 0;
+        if (args.Has("--help"))
+            return std::fprintf(out, "Usage: %s %s\n%s\n", tool.name, command->usage, command->description), 0;
         args.options.insert(global.options.begin(), global.options.end());  // the command's own win
         return command->run(args);
     } catch (const UsageError& e) {
         std::string usage =
-            command ? std::string("usage: ") + tool.name + " " + command->usage + "\n" : ToolUsage(tool);
+            command ? std::string("Usage: ") + tool.name + " " + command->usage + "\n"
+                    : std::string("Try '") + tool.name + " --help' for more information.\n";
         std::fprintf(stderr, "%s: %s\n%s", tool.name, e.what(), usage.c_str());
         return 2;
     } catch (const std::exception& e) {

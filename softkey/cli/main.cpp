@@ -3,7 +3,6 @@
 
 using namespace softkey;
 using namespace softkey::cli;
-using kit::cli::Command;
 using kit::cli::OptionSpec;
 
 namespace {
@@ -18,11 +17,15 @@ const std::vector<OptionSpec> kLibraryOptions = {{"root", true}, {"name", true},
 const kit::cli::Tool kSoftkey = {
     "softkey",
     "[--store DIR] COMMAND [ARGS...]",
+    "Creates, plugs and inspects software SKF (GM/T 0016) keys kept in a store directory, and\n"
+    "installs the software key library under the file names of vendor libraries.",
     {{"store", true}},
     {
         {"create",
-         "create --serial SN --vid HEX4 --pid HEX4 [--label L] [--app NAME] [--user-pin P]\n"
-         "         [--admin-pin P] [--retries N] [--drivers NAME[,NAME...]]",
+         "create --serial SN --vid HEX4 --pid HEX4 [--label L] [--app NAME] [--user-pin P] [--admin-pin P] "
+         "[--retries N] [--drivers NAME[,NAME...]]",
+         "create a key, unplugged (defaults: application DEFAULT_APP, user PIN 12345678, administrator "
+         "PIN 70315926, 6 tries; --drivers: the only library names that may open it)",
          {{"serial", true},
           {"vid", true},
           {"pid", true},
@@ -33,31 +36,41 @@ const kit::cli::Tool kSoftkey = {
           {"retries", true},
           {"drivers", true}},
          OnStore(CmdCreate)},
-        {"plug", "plug SN", {}, OnStore(CmdPlug)},
-        {"unplug", "unplug SN", {}, OnStore(CmdUnplug)},
-        {"list", "list [--json]", {{"json", false}}, OnStore(CmdList)},
-        {"show", "show SN [--json]", {{"json", false}}, OnStore(CmdShow)},
-        {"delete", "delete SN", {}, OnStore(CmdDelete)},
+        {"plug", "plug SN", "attach the key to the virtual USB bus", {}, OnStore(CmdPlug)},
+        {"unplug", "unplug SN", "remove the key from the virtual USB bus", {}, OnStore(CmdUnplug)},
+        {"list", "list [--json]", "list the keys of the store", {{"json", false}}, OnStore(CmdList)},
+        {"show", "show SN [--json]", "show a key: applications, PIN tries, containers, certificates, files",
+         {{"json", false}}, OnStore(CmdShow)},
+        {"delete", "delete SN", "unplug and delete a key with its faults and seals", {}, OnStore(CmdDelete)},
         {"fault", "fault SN FUNCTION (CODE|unterminated|overlong) [--count N] [--arg TEXT] | fault SN clear",
+         "make the next N calls of an SKF function or seal library entry point fail or misbehave; clear "
+         "removes the key's faults",
          {{"count", true}, {"arg", true}}, OnStore(CmdFault)},
         {"install-driver", "install-driver --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]",
-         kLibraryOptions, OnStore(CmdInstallDriver)},
+         "install the software key library as DIR/FAMILY/LIBNAME", kLibraryOptions, OnStore(CmdInstallDriver)},
         {"install-seal-library",
-         "install-seal-library --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]", kLibraryOptions,
+         "install-seal-library --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]",
+         "install the software seal library built for a catalogue seal library name", kLibraryOptions,
          OnStore(CmdInstallSealLibrary)},
         {"seal", "seal add SN NAME IMAGE [--time T] [--form ggzy|oes] | seal list SN",
-         {{"time", true}, {"form", true}}, OnStore(CmdSeal)},
-        {"file", "file put SN NAME PATH | file get SN NAME PATH | file list SN", {}, OnStore(CmdFile)},
-        {"cert", "cert import SN CONTAINER (sign|enc) PATH | cert export SN CONTAINER (sign|enc) PATH", {},
-         OnStore(CmdCert)},
+         "add a seal to the key's seal list, or list them", {{"time", true}, {"form", true}}, OnStore(CmdSeal)},
+        {"file", "file put SN NAME PATH | file get SN NAME PATH | file list SN",
+         "write, read or list the files of the key's application", {}, OnStore(CmdFile)},
+        {"cert", "cert import SN CONTAINER (sign|enc) PATH | cert export SN CONTAINER (sign|enc) PATH",
+         "store a certificate (PEM or DER) in a container, or write one out as PEM", {}, OnStore(CmdCert)},
         {"container",
-         "container list SN | container create SN NAME (rsa1024|rsa2048|rsa4096|sm2)\n"
-         "  container pubkey SN NAME (sign|enc) PATH",
-         {}, OnStore(CmdContainer)},
-        {"env", "env [--drivers DIR]", {{"drivers", true}}, OnStore(CmdEnv)},
+         "container list SN | container create SN NAME (rsa1024|rsa2048|rsa4096|sm2) | "
+         "container pubkey SN NAME (sign|enc) PATH",
+         "list containers, create one with a new signing key pair, or write a public key as PEM", {},
+         OnStore(CmdContainer)},
+        {"env", "env [--drivers DIR]",
+         "print export lines of SOFTKEY_STORE, TESSAL_USB_SYSFS and TESSAL_DRIVER_DIR (default "
+         "STORE/drivers) for eval in a shell",
+         {{"drivers", true}}, OnStore(CmdEnv)},
     },
-    "The store is --store DIR, else $SOFTKEY_STORE, else ~/.softkey.\n"
-    "softkey --help | softkey COMMAND --help | softkey --version\n",
+    "  --store DIR           the store (else $SOFTKEY_STORE, else ~/.softkey); before or after the command\n",
+    "Every command fails with a message on standard error and changes nothing on bad input.\n"
+    "Exit status: 0 on success, 1 on failure, 2 for a usage mistake.\n",
 };
 
 }  // namespace

@@ -202,7 +202,7 @@ TEST_F(CliTest, HelpAndVersionGoToStandardOutput) {
     for (const char* args : {"--help", "-h", "create --help", "fault -h"}) {
         CliResult r = Cli(args, " 2>/dev/null");
         EXPECT_EQ(r.status, 0) << args;
-        EXPECT_EQ(r.out.rfind("usage: softkey ", 0), 0u) << args << "\n" << r.out;
+        EXPECT_EQ(r.out.rfind("Usage: softkey ", 0), 0u) << args << "\n" << r.out;
     }
     EXPECT_NE(Cli("--help", " 2>/dev/null").out.find("env [--drivers DIR]"), std::string::npos);
     CliResult version = Cli("--version", " 2>/dev/null");

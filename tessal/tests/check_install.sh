@@ -7,6 +7,12 @@ trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 # The udev rules that open the catalogue's keys to the logged-in user.
 grep -q 'TAG+="uaccess"' "$prefix/lib/udev/rules.d/70-tessal-keys.rules"
+# The manual pages (those made from --help need help2man at build time).
+[ -s "$prefix/share/man/man1/parlux.1" ]
+if command -v help2man >/dev/null; then
+  for page in softkey cloudsim tessal; do [ -s "$prefix/share/man/man1/$page.1" ]; done
+fi
+[ -x "$prefix/bin/tessal" ]
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib/x86_64-linux-gnu/pkgconfig"
 extra=()
 [ -n "$sanitize" ] && extra=(-fsanitize="$sanitize")

@@ -195,7 +195,7 @@ TEST_F(TessalToolTest, HelpVersionAndUsageMistakes) {
     for (const char* args : {"--help", "-h", "sign --help", "pin -h"}) {
         ToolResult r = Tool(args);
         EXPECT_EQ(r.status, 0) << args;
-        EXPECT_EQ(r.out.rfind("usage: tessal ", 0), 0u) << args << r.out;
+        EXPECT_EQ(r.out.rfind("Usage: tessal ", 0), 0u) << args << r.out;
     }
     EXPECT_EQ(Tool("--version").out, std::string("tessal ") + KIT_VERSION + "\n");
     for (const char* args : {"", "frobnicate", "keys extra", "--key", "cert", "cert show --der=x"}) {

@@ -51,17 +51,20 @@ std::string VersionLine(const std::string& program);
 // A tool made of subcommands ("softkey plug SN"), each with its own options.
 struct Command {
     const char* name;
-    const char* usage;  // after "PROGRAM ": "plug SN"; further lines start with two spaces
+    const char* usage;        // after "PROGRAM ", one line: "plug SN"
+    const char* description;  // one line: "plug the key into the virtual USB bus"
     std::vector<OptionSpec> options;
     std::function<int(const Args&)> run;
 };
 
 struct Tool {
     const char* name;
-    const char* synopsis;                // after "usage: PROGRAM ": "[--store DIR] COMMAND [ARGS...]"
+    const char* synopsis;  // after "Usage: PROGRAM ": "[--store DIR] COMMAND [ARGS...]"
+    const char* summary;   // what the tool is for, one paragraph
     std::vector<OptionSpec> globalOptions;  // before the command or among its own options
     std::vector<Command> commands;
-    const char* notes;  // closing lines of --help
+    const char* optionsHelp;  // "  --store DIR  ...\n" lines of the global options
+    const char* notes;        // closing paragraphs of --help
 };
 
 // The whole usage text of --help.
