@@ -1,7 +1,6 @@
 // The provisioning tool: each command's happy path, and bad input that changes nothing.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
@@ -9,16 +8,15 @@
 
 #include <rapidjson/document.h>
 
+#include "testing/command_output.h"
+
 #include "core/fs_util.h"
 #include "core/store.h"
 #include "core/vbus.h"
 
 namespace {
 
-struct CliResult {
-    int status;
-    std::string out;
-};
+using CliResult = kit_testing::CommandOutput;
 
 class CliTest : public ::testing::Test {
 protected:
@@ -32,14 +30,7 @@ protected:
 
     // The tool's status and output; `streams` " 2>&1" merges standard error in, " 2>/dev/null" drops it.
     CliResult Cli(const std::string& args, const char* streams = " 2>&1") {
-        std::string command = std::string(SOFTKEY_CLI) + " --store " + m_dir + "/store " + args + streams;
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string out;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-        int status = pclose(pipe);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+        return kit_testing::RunCommand(std::string(SOFTKEY_CLI) + " --store " + m_dir + "/store " + args + streams);
     }
 
     // Every file of the store with its content, to prove a failed command changed nothing.
@@ -281,14 +272,10 @@ TEST_F(CliTest, EnvPreparesAShell) {
                          "\"$TESSAL_DRIVER_DIR\"";
     std::string file = m_dir + "/env.sh";
     softkey::WriteFileAtomic(file, script);
-    FILE* pipe = popen(("sh " + file).c_str(), "r");
-    std::string out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-    ASSERT_EQ(pclose(pipe), 0);
+    kit_testing::CommandOutput shell = kit_testing::RunCommand("sh " + file);
+    ASSERT_EQ(shell.status, 0);
     std::string store = m_dir + "/store";
-    EXPECT_EQ(out, store + "|" + store + "/sys/bus/usb/devices|" + drivers);
+    EXPECT_EQ(shell.out, store + "|" + store + "/sys/bus/usb/devices|" + drivers);
     EXPECT_EQ(Cli("env extra").status, 2);
 }
 

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <rapidjson/document.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
@@ -12,6 +11,7 @@
 #include "cloudsim_rig.h"
 #include "key_rig.h"
 #include "test_support.h"
+#include "testing/command_output.h"
 
 namespace {
 
@@ -49,14 +49,9 @@ protected:
 
     // Runs the tool without a controlling terminal, so that no PIN prompt can wait.
     ToolResult Tool(const std::string& args) const {
-        std::string command = "setsid -w " + std::string(TESSAL_TOOL) + " " + args + " 2> " + Path("stderr");
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string out;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-        int status = pclose(pipe);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, test_support::ReadFile(Path("stderr"))};
+        kit_testing::CommandOutput r = kit_testing::RunCommand("setsid -w " + std::string(TESSAL_TOOL) + " " + args +
+                                                               " 2> " + Path("stderr"));
+        return {r.status, r.out, test_support::ReadFile(Path("stderr"))};
     }
 
     std::string Pin() const { return " --pin-file " + Path("pin"); }
