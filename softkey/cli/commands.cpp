@@ -149,7 +149,21 @@ const char* const kSealLibraryBuilds[][2] = {
     {"ahca_oes.dll", "libsoftkey_seal_oes.so"},
 };
 
-// Copies a library (--from, else `built` beside the tool's lib directory) to ROOT/FAMILY/NAME.
+// The library `built` of this kit: where the install puts the test libraries relative to the
+// installed tool, else in the build tree's lib directory beside the tool's bin.
+std::string BuiltLibrary(const std::string& built) {
+    char exe[4096];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) throw std::runtime_error("cannot find the program's own directory");
+    std::string dir(exe, static_cast<size_t>(n));
+    dir = dir.substr(0, dir.rfind('/'));
+    for (const std::string& candidate :
+         {dir + "/" + SOFTKEY_INSTALLED_LIBRARIES + "/" + built, dir + "/../lib/" + built})
+        if (access(candidate.c_str(), R_OK) == 0) return candidate;
+    throw std::runtime_error("cannot find " + built + " beside the program; name it with --from");
+}
+
+// Copies a library (--from, else the kit's `built`) to ROOT/FAMILY/NAME.
 void InstallLibrary(const Args& a, const std::string& built) {
     if (!a.Has("--root") || !a.Has("--name")) throw UsageError("the command needs --root and --name");
     std::string name = a.Option("--name");
@@ -157,15 +171,7 @@ void InstallLibrary(const Args& a, const std::string& built) {
     if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
         throw UsageError("--name must be a plain file name");
     if (family.find("..") != std::string::npos) throw UsageError("--family must not contain ..");
-    std::string source = a.Option("--from");
-    if (source.empty()) {
-        char exe[4096];
-        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-        if (n <= 0) throw std::runtime_error("cannot find the program's own directory");
-        std::string dir(exe, static_cast<size_t>(n));
-        dir = dir.substr(0, dir.rfind('/'));
-        source = dir + "/../lib/" + built;
-    }
+    std::string source = a.Has("--from") ? a.Option("--from") : BuiltLibrary(built);
     std::string library;
     if (!ReadWholeFile(source, library)) throw std::runtime_error("cannot read the library " + source);
     std::string dir = a.Option("--root") + (family.empty() ? "" : "/" + family);

@@ -13,6 +13,18 @@ if command -v help2man >/dev/null; then
   for page in softkey cloudsim tessal; do [ -s "$prefix/share/man/man1/$page.1" ]; done
 fi
 [ -x "$prefix/bin/tessal" ]
+# The software key is a test token in LIBDIR/tessal/; the installed tool finds it there, also
+# when the tree was staged below DESTDIR.
+staged=$(mktemp -d "${TMPDIR:-/tmp}/tessal-staged-XXXXXX")
+trap 'rm -rf "$prefix" "$staged"' EXIT
+DESTDIR="$staged" cmake --install "$build_dir" --prefix /opt/kit >/dev/null
+for root in "$prefix" "$staged/opt/kit"; do
+  "$root/bin/softkey" --store "$prefix/store" install-driver --root "$prefix/drivers" --name SKF_APP.dll \
+    --family "SDCA&HNCA" >/dev/null
+  cmp "$prefix/drivers/SDCA&HNCA/SKF_APP.dll" "$(echo "$root"/lib*/tessal/libsoftkey.so)"
+  rm -r "$prefix/drivers"
+done
+[ ! -e "$prefix/lib/libsoftkey.so" ]
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib/x86_64-linux-gnu/pkgconfig"
 extra=()
 [ -n "$sanitize" ] && extra=(-fsanitize="$sanitize")
