@@ -21,7 +21,7 @@ const kit::cli::Tool kTessal = {
         {"cert", "cert show [--enc] | cert export [--enc] [--der] (FILE|-)",
          "describe the signing (or encryption) certificate, or write it as PEM (or DER)",
          {{"enc", false}, {"der", false}}, CmdCert},
-        {"sign", "sign [--detached|--seal] [--require-time-stamp] INPUT OUTPUT",
+        {"sign", "sign [--detached|--seal] [--require-time-stamp] INPUT (OUTPUT|-)",
          "sign a file into DER: PKCS#7 signed data, attached or detached, time-stamped when the time "
          "service answers; --seal: the SM2 signature of an SM2 key",
          {{"detached", false}, {"seal", false}, {"require-time-stamp", false}}, CmdSign},

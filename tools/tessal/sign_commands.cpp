@@ -29,7 +29,7 @@ bool HasTimeStamp(const std::string& der) {
 }  // namespace
 
 int CmdSign(const Args& a) {
-    if (a.positional.size() != 2) throw UsageError("usage: tessal sign [--detached|--seal] INPUT OUTPUT");
+    if (a.positional.size() != 2) throw UsageError("usage: tessal sign [--detached|--seal] INPUT (OUTPUT|-)");
     if (a.Has("--seal") && (a.Has("--detached") || a.Has("--require-time-stamp")))
         throw UsageError("--seal makes a bare SM2 signature: no --detached, no time-stamp");
     const std::string& input = a.positional[0];
@@ -56,7 +56,9 @@ int CmdSign(const Args& a) {
             throw std::runtime_error("the time service gave no time-stamp; nothing written");
     }
     WriteOutput(output, der);
-    std::fputs((a.Has("--json") ? FieldsJson(report) : FieldsText(report)).c_str(), Output());
+    // With the signature on standard output, the report goes to standard error.
+    std::string text = a.Has("--json") ? FieldsJson(report) : FieldsText(report);
+    std::fputs(text.c_str(), output == "-" ? stderr : Output());
     return 0;
 }
 

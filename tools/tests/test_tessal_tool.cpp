@@ -156,6 +156,13 @@ TEST_F(TessalToolTest, SignaturesVerifyAndFailuresWriteNothing) {
     ASSERT_EQ(system(cms.c_str()), 0);
     EXPECT_EQ(test_support::ReadFile(Path("content.out")), "document to sign\n");
 
+    // "-" writes the signature alone to standard output.
+    ToolResult piped = Tool("sign --key RSA1" + Pin() + " " + Path("doc.txt") + " -");
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    Write("piped.p7s", piped.out);
+    EXPECT_EQ(Tool("verify " + Path("piped.p7s")).status, 0);
+    EXPECT_NE(piped.err.find("signature: PKCS#7 attached"), std::string::npos) << piped.err;
+
     // SM2 seal signature: SM3 with the default identifier, checked by the openssl command line.
     ASSERT_EQ(Tool("sign --key SM21 --seal" + Pin() + " " + Path("doc.txt") + " " + Path("seal.sig")).status, 0);
     Softkey("container pubkey SM21 CntSM2 sign " + Path("sm2.pub.pem"));
