@@ -35,4 +35,25 @@ libdir=$(pkg-config --variable=libdir tessal)
 env -u LD_LIBRARY_PATH ldd "$libdir/libtessal.so" | grep -q "libvornic.so.* => $libdir/"
 TESSAL_LOG_FILE="$prefix/host.log" LD_LIBRARY_PATH="$libdir" "$prefix/host"
 grep -q "DEBUG - host program" "$prefix/host.log"
-echo "installed kit: headers, library and tessal.pc usable by a host"
+# The same host through find_package(tessal CONFIG) and its imported targets.
+mkdir "$prefix/cmake-host"
+cat > "$prefix/cmake-host/CMakeLists.txt" <<EOF
+cmake_minimum_required(VERSION 3.20)
+project(host CXX)
+find_package(tessal 0.1 CONFIG REQUIRED)
+if(NOT TARGET tessal::vornic)
+  message(FATAL_ERROR "no tessal::vornic")
+endif()
+add_executable(host "$host_source")
+target_compile_features(host PRIVATE cxx_std_17)
+target_link_libraries(host PRIVATE tessal::tessal)
+EOF
+cmake -S "$prefix/cmake-host" -B "$prefix/cmake-host/build" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_CXX_FLAGS="${extra[*]}" >/dev/null
+cmake --build "$prefix/cmake-host/build" >/dev/null
+rm -f "$prefix/host.log"
+TESSAL_LOG_FILE="$prefix/host.log" LD_LIBRARY_PATH="$libdir" "$prefix/cmake-host/build/host"
+grep -q "DEBUG - host program" "$prefix/host.log"
+grep -q '#define TESSAL_VERSION_STRING "' "$prefix/include/tessal/version.h"
+[ ! -e "$prefix/include/tessal/version.h.in" ]
+echo "installed kit: headers, library, tessal.pc and the CMake package usable by a host"
