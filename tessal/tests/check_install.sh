@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the kit into a scratch prefix and builds a host there with pkg-config alone.
 set -euo pipefail
+trap 'echo "check_install.sh: line $LINENO failed" >&2' ERR
 build_dir="$1"; host_source="$2"; sanitize="${3:-}"
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/tessal-install-XXXXXX")
 trap 'rm -rf "$prefix"' EXIT
