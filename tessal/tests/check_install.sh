@@ -13,7 +13,7 @@ grep -q 'TAG+="uaccess"' "$prefix/lib/udev/rules.d/70-tessal-keys.rules"
 if command -v help2man >/dev/null; then
   for page in softkey cloudsim tessal; do [ -s "$prefix/share/man/man1/$page.1" ]; done
 fi
-[ -x "$prefix/bin/tessal" ]
+[ -x "$prefix/bin/tessal" ] && [ -x "$prefix/bin/cloudsim" ]
 # The software key is a test token in LIBDIR/tessal/; the installed tool finds it there, also
 # when the tree was staged below DESTDIR.
 staged=$(mktemp -d "${TMPDIR:-/tmp}/tessal-staged-XXXXXX")
