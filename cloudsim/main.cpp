@@ -19,6 +19,7 @@
 #include "base64.h"
 #include "behaviour.h"
 #include "issuance_service.h"
+#include "kit/command_line.h"
 #include "mobile_service.h"
 #include "pki.h"
 #include "status_service.h"
@@ -77,25 +78,59 @@ bool Misbehave(Behaviour& behaviour, httplib::Response& res) {
     return false;
 }
 
-int Usage() {
-    std::fprintf(stderr, "usage: cloudsim --state DIR [--port N] [--port-file FILE]\n");
-    return 2;
+const char kUsage[] =
+    "Usage: cloudsim --state DIR [--port N] [--port-file FILE]\n"
+    "Serves the maker's cloud services (issuance, gateway, status, mobile seal, time service) and the\n"
+    "CA side (time-stamp authority, OCSP responder, CRL distribution point) over HTTPS on loopback,\n"
+    "for tests and demos. Stops on SIGTERM or SIGINT.\n"
+    "\n"
+    "Options:\n"
+    "  --state DIR           where the CA keys, certificates and records live (made when missing;\n"
+    "                        DIR/ca.pem is the CA a client must trust)\n"
+    "  --port N              the port on 127.0.0.1 (0 to 65535; 0, the default: a free port)\n"
+    "  --port-file FILE      write the port to FILE once listening\n"
+    "  -h, --help            print this help and exit\n"
+    "      --version         print the version and exit\n"
+    "\n"
+    "Exit status: 0 after a stop, 1 on failure, 2 for a usage mistake.\n";
+
+struct Settings {
+    std::string state, portFile;
+    int port = 0;
+};
+
+// The command line; throws kit::cli::UsageError on a mistake.
+Settings ParseCommandLine(int argc, char** argv, bool& done) {
+    kit::cli::Args a = kit::cli::ParseOptions(
+        argc, argv, {{"state", true}, {"port", true}, {"port-file", true}, {"version", false}});
+    done = a.Has("--help") || a.Has("--version");
+    if (a.Has("--help")) std::fputs(kUsage, stdout);
+    else if (a.Has("--version")) std::puts(kit::cli::VersionLine("cloudsim").c_str());
+    if (done) return {};
+    if (!a.positional.empty()) throw kit::cli::UsageError("unexpected argument " + a.positional[0]);
+    Settings s;
+    s.state = a.Option("--state");
+    if (s.state.empty()) throw kit::cli::UsageError("--state DIR is required");
+    s.port = static_cast<int>(kit::cli::ParseNumber(a.Option("--port", "0"), 0, 65535, "--port"));
+    s.portFile = a.Option("--port-file");
+    return s;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string state, portFile;
-    int port = 0;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (i + 1 >= argc) return Usage();
-        if (arg == "--state") state = argv[++i];
-        else if (arg == "--port") port = std::atoi(argv[++i]);
-        else if (arg == "--port-file") portFile = argv[++i];
-        else return Usage();
+    Settings settings;
+    try {
+        bool done = false;
+        settings = ParseCommandLine(argc, argv, done);
+        if (done) return 0;
+    } catch (const kit::cli::UsageError& e) {
+        std::fprintf(stderr, "cloudsim: %s\nTry 'cloudsim --help' for more information.\n", e.what());
+        return 2;
     }
-    if (state.empty() || port < 0 || port > 65535) return Usage();
+    const std::string& state = settings.state;
+    const std::string& portFile = settings.portFile;
+    const int port = settings.port;
     mkdir(state.c_str(), 0700);
     std::mutex lastMutex;
     std::string lastServicePath, lastTarget, lastBody;  // for tests: the last service request

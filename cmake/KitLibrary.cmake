@@ -10,9 +10,23 @@ endfunction()
 # NAME.pc.in beside the caller's CMakeLists.txt; it uses @PC_TO_PREFIX@ for its prefix.
 function(kit_install_library target name)
   install(TARGETS ${target} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/include/${name} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/include/${name} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+    PATTERN "*.in" EXCLUDE)
   # The .pc file finds its prefix from its own place, so the installed tree can move.
   file(RELATIVE_PATH PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
   configure_file(${CMAKE_CURRENT_SOURCE_DIR}/${name}.pc.in ${CMAKE_BINARY_DIR}/${name}.pc @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/${name}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endfunction()
+
+# tessalConfig.cmake and its version file, beside the .pc files' directory, for
+# find_package(tessal CONFIG).
+function(kit_install_cmake_package)
+  set(dir ${CMAKE_INSTALL_LIBDIR}/cmake/tessal)
+  file(RELATIVE_PATH CONFIG_TO_PREFIX "/prefix/${dir}" "/prefix")
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/tessalConfig.cmake.in ${CMAKE_BINARY_DIR}/tessalConfig.cmake @ONLY)
+  include(CMakePackageConfigHelpers)
+  write_basic_package_version_file(${CMAKE_BINARY_DIR}/tessalConfigVersion.cmake
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+  install(FILES ${CMAKE_BINARY_DIR}/tessalConfig.cmake ${CMAKE_BINARY_DIR}/tessalConfigVersion.cmake
+    DESTINATION ${dir})
 endfunction()

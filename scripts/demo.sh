@@ -21,11 +21,10 @@ elif [ -d "$demo" ] && [ -n "$(ls -A "$demo")" ]; then
 fi
 mkdir -p "$demo/drivers" "$demo/out"
 touch "$demo/$marker"
-export SOFTKEY_STORE="$demo/store"
-export TESSAL_USB_SYSFS="$SOFTKEY_STORE/sys/bus/usb/devices"
-export TESSAL_DRIVER_DIR="$demo/drivers"
-export TESSAL_LOG_FILE="${TESSAL_LOG_FILE:-$demo/ZYKUKeyDriver.log}"
 softkey=./build/bin/softkey
+# SOFTKEY_STORE, TESSAL_USB_SYSFS and TESSAL_DRIVER_DIR for the demo's own store and drivers.
+eval "$("$softkey" --store "$demo/store" env --drivers "$demo/drivers")"
+export TESSAL_LOG_FILE="${TESSAL_LOG_FILE:-$demo/ZYKUKeyDriver.log}"
 builtin=tessal/certs/builtin
 
 echo "== the local cloud services (time-stamps, certificate issuance)"

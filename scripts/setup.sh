@@ -18,6 +18,7 @@ PACKAGES=(
   libreoffice-writer libreoffice-calc libreoffice-dev libreoffice-dev-common
   fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation2
   poppler-utils
+  help2man
 )
 
 missing=()

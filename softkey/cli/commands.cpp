@@ -15,6 +15,8 @@
 #include "core/seal_list.h"
 #include "core/softcrypto.h"
 #include "core/vbus.h"
+#include "cli/key_report.h"
+#include "cli/skf_function_names.h"
 
 namespace softkey::cli {
 namespace {
@@ -25,13 +27,9 @@ uint16_t ParseHex4(const std::string& text, const char* what) {
     return static_cast<uint16_t>(std::strtoul(text.c_str(), nullptr, 16));
 }
 
-uint32_t ParseNumber(const std::string& text, const char* what) {
-    char* end = nullptr;
-    errno = 0;
-    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (text.empty() || text[0] == '-' || *end != '\0' || errno || v > 0xFFFFFFFFull)
-        throw UsageError(std::string(what) + " must be a number, not \"" + text + "\"");
-    return static_cast<uint32_t>(v);
+// A number in decimal, or hexadecimal with 0x, within [min, max].
+uint32_t ParseNumber(const std::string& text, uint32_t min, uint32_t max, const char* what) {
+    return static_cast<uint32_t>(kit::cli::ParseNumber(text, min, max, what, 0));
 }
 
 std::vector<std::string> SplitCommas(const std::string& text) {
@@ -110,22 +108,6 @@ std::string CertificatePem(const Bytes& der) {
     return pem;
 }
 
-std::string CertificateSubject(const Bytes& der) {
-    const unsigned char* p = der.data();
-    X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
-    if (!cert) return "(not a certificate)";
-    char* line = X509_NAME_oneline(X509_get_subject_name(cert), nullptr, 0);
-    std::string subject = line ? line : "";
-    OPENSSL_free(line);
-    X509_free(cert);
-    return subject;
-}
-
-std::string KeyText(const std::optional<KeyPair>& key) {
-    if (!key) return "none";
-    return key->alg == KeyAlg::Rsa ? "rsa" + std::to_string(key->bits) : "sm2";
-}
-
 // Loads, changes and saves one key under the store's exclusive lock.
 template <typename Change>
 void ChangeKey(const Store& store, const std::string& serial, Change change) {
@@ -135,9 +117,6 @@ void ChangeKey(const Store& store, const std::string& serial, Change change) {
     store.Save(t);
 }
 
-void ExpectCount(const Args& a, size_t n, const char* usage) {
-    if (a.positional.size() != n) throw UsageError(std::string("usage: softkey ") + usage);
-}
 
 // The present local time as "YYYY-MM-DD HH:MM:SS".
 std::string LocalTimeText() {
@@ -152,6 +131,13 @@ std::string LocalTimeText() {
 // Entry points of the seal libraries that faults may name.
 const std::set<std::string> kSealEntryPoints = {"IsUKIn",          "GetSealCount", "ReadSealData",
                                                 "OES_GetSealList", "OES_GetSeal",  "OES_GetSealImage"};
+// Whether a fault may name `function`: an SKF function or a seal library entry point.
+bool FaultTarget(const std::string& function) {
+    for (const char* name : kSkfFunctionNames)
+        if (function == name) return true;
+    return kSealEntryPoints.count(function) > 0;
+}
+
 // Misbehaviours a fault may ask for instead of a failure code.
 const std::set<std::string> kQuirks = {"unterminated", "overlong"};
 
@@ -163,7 +149,21 @@ const char* const kSealLibraryBuilds[][2] = {
     {"ahca_oes.dll", "libsoftkey_seal_oes.so"},
 };
 
-// Copies a library (--from, else `built` beside the tool's lib directory) to ROOT/FAMILY/NAME.
+// The library `built` of this kit: where the install puts the test libraries relative to the
+// installed tool, else in the build tree's lib directory beside the tool's bin.
+std::string BuiltLibrary(const std::string& built) {
+    char exe[4096];
+    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) throw std::runtime_error("cannot find the program's own directory");
+    std::string dir(exe, static_cast<size_t>(n));
+    dir = dir.substr(0, dir.rfind('/'));
+    for (const std::string& candidate :
+         {dir + "/" + SOFTKEY_INSTALLED_LIBRARIES + "/" + built, dir + "/../lib/" + built})
+        if (access(candidate.c_str(), R_OK) == 0) return candidate;
+    throw std::runtime_error("cannot find " + built + " beside the program; name it with --from");
+}
+
+// Copies a library (--from, else the kit's `built`) to ROOT/FAMILY/NAME.
 void InstallLibrary(const Args& a, const std::string& built) {
     if (!a.Has("--root") || !a.Has("--name")) throw UsageError("the command needs --root and --name");
     std::string name = a.Option("--name");
@@ -171,15 +171,7 @@ void InstallLibrary(const Args& a, const std::string& built) {
     if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
         throw UsageError("--name must be a plain file name");
     if (family.find("..") != std::string::npos) throw UsageError("--family must not contain ..");
-    std::string source = a.Option("--from");
-    if (source.empty()) {
-        char exe[4096];
-        ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-        if (n <= 0) throw std::runtime_error("cannot find the program's own directory");
-        std::string dir(exe, static_cast<size_t>(n));
-        dir = dir.substr(0, dir.rfind('/'));
-        source = dir + "/../lib/" + built;
-    }
+    std::string source = a.Has("--from") ? a.Option("--from") : BuiltLibrary(built);
     std::string library;
     if (!ReadWholeFile(source, library)) throw std::runtime_error("cannot read the library " + source);
     std::string dir = a.Option("--root") + (family.empty() ? "" : "/" + family);
@@ -189,16 +181,25 @@ void InstallLibrary(const Args& a, const std::string& built) {
     std::printf("installed %s/%s\n", dir.c_str(), name.c_str());
 }
 
-}  // namespace
-
-const std::string& Args::At(size_t i, const char* what) const {
-    if (i >= positional.size()) throw UsageError(std::string("missing ") + what);
-    return positional[i];
+// `path` made absolute against the working directory, so the lines hold after a cd.
+std::string AbsolutePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char cwd[4096];
+    if (!getcwd(cwd, sizeof cwd)) throw std::runtime_error("cannot find the working directory");
+    return std::string(cwd) + "/" + path;
 }
 
-std::string Args::Option(const std::string& name, const std::string& fallback) const {
-    auto it = options.find(name);
-    return it == options.end() ? fallback : it->second;
+// `text` in single quotes for a POSIX shell.
+std::string ShellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+}  // namespace
+
+void ExpectCount(const Args& a, size_t n, const char* usage) {
+    if (a.positional.size() != n) throw UsageError(std::string("usage: softkey ") + usage);
 }
 
 int CmdCreate(const Store& store, const Args& a) {
@@ -221,8 +222,7 @@ int CmdCreate(const Store& store, const Args& a) {
     std::string adminPin = a.Option("--admin-pin", "70315926");
     CheckPin(userPin, "--user-pin");
     CheckPin(adminPin, "--admin-pin");
-    uint32_t retries = ParseNumber(a.Option("--retries", "6"), "--retries");
-    if (retries < 1 || retries > 15) throw UsageError("--retries must be 1 to 15");
+    uint32_t retries = ParseNumber(a.Option("--retries", "6"), 1, 15, "--retries");
     app.userPin = MakePin(userPin, retries);
     app.adminPin = MakePin(adminPin, retries);
     t.apps.push_back(app);
@@ -252,51 +252,6 @@ int CmdUnplug(const Store& store, const Args& a) {
     return 0;
 }
 
-int CmdList(const Store& store, const Args& a) {
-    ExpectCount(a, 0, "list");
-    Store::Lock lock(store, false);
-    int status = 0;
-    for (const std::string& serial : store.Serials()) {
-        try {
-            Token t = store.Load(serial);
-            std::printf("%s %04x:%04x %s \"%s\"\n", serial.c_str(), t.vid, t.pid,
-                        PluggedSession(store, serial) ? "plugged" : "unplugged", t.label.c_str());
-        } catch (const std::runtime_error& e) {
-            std::fflush(stdout);
-            std::fprintf(stderr, "softkey: %s\n", e.what());
-            status = 1;
-        }
-    }
-    return status;
-}
-
-int CmdShow(const Store& store, const Args& a) {
-    ExpectCount(a, 1, "show SN");
-    Store::Lock lock(store, false);
-    Token t = store.Load(a.At(0, "serial"));
-    std::cout << "serial: " << t.serial << "\nusb id: " << std::hex;
-    char id[16];
-    std::snprintf(id, sizeof id, "%04x:%04x", t.vid, t.pid);
-    std::cout << id << std::dec << "\nlabel: " << t.label
-              << "\nstate: " << (PluggedSession(store, t.serial) ? "plugged" : "unplugged") << "\ndrivers: ";
-    if (t.drivers.empty()) std::cout << "(any)";
-    for (size_t i = 0; i < t.drivers.size(); ++i) std::cout << (i ? "," : "") << t.drivers[i];
-    std::cout << "\n";
-    for (const Application& app : t.apps) {
-        std::cout << "application " << app.name << ": user PIN " << app.userPin.remain << "/"
-                  << app.userPin.maxRetry << " tries left, admin PIN " << app.adminPin.remain << "/"
-                  << app.adminPin.maxRetry << "\n";
-        for (const Container& c : app.containers) {
-            std::cout << "  container " << c.name << ": sign key " << KeyText(c.signKey) << ", enc key "
-                      << KeyText(c.encKey) << "\n";
-            if (!c.signCert.empty()) std::cout << "    sign cert " << CertificateSubject(c.signCert) << "\n";
-            if (!c.encCert.empty()) std::cout << "    enc cert " << CertificateSubject(c.encCert) << "\n";
-        }
-        for (const FileEntry& f : app.files) std::cout << "  file " << f.name << " (" << f.data.size() << " bytes)\n";
-    }
-    return 0;
-}
-
 int CmdDelete(const Store& store, const Args& a) {
     ExpectCount(a, 1, "delete SN");
     Store::Lock lock(store, true);
@@ -321,17 +276,15 @@ int CmdFault(const Store& store, const Args& a) {
     f.serial = a.At(0, "serial");
     if (!store.Exists(f.serial)) throw std::runtime_error("no key with serial " + f.serial);
     f.function = a.At(1, "function");
-    if (f.function.compare(0, 4, "SKF_") != 0 && !kSealEntryPoints.count(f.function))
+    if (!FaultTarget(f.function))
         throw UsageError("FUNCTION must be an SKF function or a seal library entry point");
     const std::string& code = a.At(2, "code");
     if (kQuirks.count(code)) {
         f.quirk = code;
     } else {
-        f.code = ParseNumber(code, "CODE");
-        if (f.code == 0) throw UsageError("CODE must not be 0");
+        f.code = ParseNumber(code, 1, 0xFFFFFFFF, "CODE");
     }
-    f.count = ParseNumber(a.Option("--count", "1"), "--count");
-    if (f.count == 0) throw UsageError("--count must be at least 1");
+    f.count = ParseNumber(a.Option("--count", "1"), 1, 0xFFFFFFFF, "--count");
     f.arg = a.Option("--arg");
     AddFault(store, f);
     if (!f.quirk.empty())
@@ -530,6 +483,16 @@ int CmdStore(const Store& store, const Args& a) {
         return 0;
     }
     throw UsageError("store command must be init or upgrade, not \"" + verb + "\"");
+}
+
+int CmdEnv(const Store& store, const Args& a) {
+    ExpectCount(a, 0, "env [--drivers DIR]");
+    std::string root = AbsolutePath(store.Root());
+    std::string drivers = a.Has("--drivers") ? AbsolutePath(a.Option("--drivers")) : root + "/drivers";
+    std::printf("export SOFTKEY_STORE=%s\n", ShellQuoted(root).c_str());
+    std::printf("export TESSAL_USB_SYSFS=%s\n", ShellQuoted(Store(root).DevicesDir()).c_str());
+    std::printf("export TESSAL_DRIVER_DIR=%s\n", ShellQuoted(drivers).c_str());
+    return 0;
 }
 
 }  // namespace softkey::cli

@@ -1,28 +1,16 @@
 // The provisioning commands of the software key tool.
 #pragma once
 
-#include <map>
-#include <stdexcept>
-#include <string>
-#include <vector>
-
 #include "core/store.h"
+#include "kit/command_line.h"
 
 namespace softkey::cli {
 
-// A mistake in how the tool was called: printed with the usage text, exit status 2.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+using kit::cli::Args;
+using kit::cli::UsageError;
 
-struct Args {
-    std::vector<std::string> positional;
-    std::map<std::string, std::string> options;  // "--serial" -> value
-
-    const std::string& At(size_t i, const char* what) const;
-    std::string Option(const std::string& name, const std::string& fallback = "") const;
-    bool Has(const std::string& name) const { return options.count(name) > 0; }
-};
+// Throws the usage line when the command did not get exactly `n` words.
+void ExpectCount(const Args& a, size_t n, const char* usage);
 
 int CmdCreate(const Store& store, const Args& a);
 int CmdPlug(const Store& store, const Args& a);
@@ -38,5 +26,7 @@ int CmdFile(const Store& store, const Args& a);
 int CmdCert(const Store& store, const Args& a);
 int CmdContainer(const Store& store, const Args& a);
 int CmdStore(const Store& store, const Args& a);
+// Prints the shell lines that point SOFTKEY_STORE, TESSAL_USB_SYSFS and TESSAL_DRIVER_DIR here.
+int CmdEnv(const Store& store, const Args& a);
 
 }  // namespace softkey::cli

@@ -1,85 +1,82 @@
 // softkey: creates, plugs and inspects software SKF keys in a store directory.
-#include <cstdio>
-#include <cstring>
-#include <set>
-
 #include "cli/commands.h"
 
 using namespace softkey;
 using namespace softkey::cli;
+using kit::cli::OptionSpec;
 
 namespace {
 
-const char kUsage[] =
-    "usage: softkey [--store DIR] COMMAND ...\n"
-    "  create --serial SN --vid HEX4 --pid HEX4 [--label L] [--app NAME] [--user-pin P]\n"
-    "         [--admin-pin P] [--retries N] [--drivers NAME[,NAME...]]\n"
-    "  plug SN | unplug SN | list | show SN | delete SN\n"
-    "  fault SN FUNCTION (CODE|unterminated|overlong) [--count N] [--arg TEXT] | fault SN clear\n"
-    "  install-driver --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]\n"
-    "  install-seal-library --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]\n"
-    "  seal add SN NAME IMAGE [--time T] [--form ggzy|oes] | seal list SN\n"
-    "  file put SN NAME PATH | file get SN NAME PATH | file list SN\n"
-    "  cert import SN CONTAINER (sign|enc) PATH | cert export SN CONTAINER (sign|enc) PATH\n"
-    "  container list SN | container create SN NAME (rsa1024|rsa2048|rsa4096|sm2)\n"
-    "  container pubkey SN NAME (sign|enc) PATH\n"
-    "  store init [--force] | store upgrade\n"
-    "The store is --store DIR, else $SOFTKEY_STORE, else ~/.softkey.\n";
-
-// Options that take no value.
-const std::set<std::string> kFlags = {"--force"};
-// Options that take a value.
-const std::set<std::string> kOptions = {"--store", "--serial", "--vid",     "--pid",   "--label",
-                                        "--app",   "--user-pin", "--admin-pin", "--retries",
-                                        "--drivers", "--count", "--arg",    "--root",  "--name",
-                                        "--family", "--from",  "--time",  "--form"};
-
-Args Parse(int argc, char** argv) {
-    Args a;
-    for (int i = 1; i < argc; ++i) {
-        std::string word = argv[i];
-        if (kFlags.count(word)) {
-            a.options[word] = "";
-        } else if (word.size() > 2 && word.compare(0, 2, "--") == 0) {
-            if (!kOptions.count(word)) throw UsageError("unknown option " + word);
-            if (i + 1 >= argc) throw UsageError(word + " needs a value");
-            a.options[word] = argv[++i];
-        } else {
-            a.positional.push_back(word);
-        }
-    }
-    return a;
+// A command run on the store the options name: --store DIR, else $SOFTKEY_STORE, else ~/.softkey.
+std::function<int(const Args&)> OnStore(int (*command)(const Store&, const Args&)) {
+    return [command](const Args& a) { return command(Store(a.Option("--store", Store::DefaultRoot())), a); };
 }
+
+const std::vector<OptionSpec> kLibraryOptions = {{"root", true}, {"name", true}, {"family", true}, {"from", true}};
+
+const kit::cli::Tool kSoftkey = {
+    "softkey",
+    "[--store DIR] COMMAND [ARGS...]",
+    "Creates, plugs and inspects software SKF (GM/T 0016) keys kept in a store directory, and\n"
+    "installs the software key library under the file names of vendor libraries.",
+    {{"store", true}},
+    {
+        {"create",
+         "create --serial SN --vid HEX4 --pid HEX4 [--label L] [--app NAME] [--user-pin P] [--admin-pin P] "
+         "[--retries N] [--drivers NAME[,NAME...]]",
+         "create a key, unplugged (defaults: application DEFAULT_APP, user PIN 12345678, administrator "
+         "PIN 70315926, 6 tries; --drivers: the only library names that may open it)",
+         {{"serial", true},
+          {"vid", true},
+          {"pid", true},
+          {"label", true},
+          {"app", true},
+          {"user-pin", true},
+          {"admin-pin", true},
+          {"retries", true},
+          {"drivers", true}},
+         OnStore(CmdCreate)},
+        {"plug", "plug SN", "attach the key to the virtual USB bus", {}, OnStore(CmdPlug)},
+        {"unplug", "unplug SN", "remove the key from the virtual USB bus", {}, OnStore(CmdUnplug)},
+        {"list", "list [--json]", "list the keys of the store", {{"json", false}}, OnStore(CmdList)},
+        {"show", "show SN [--json]", "show a key: applications, PIN tries, containers, certificates, files",
+         {{"json", false}}, OnStore(CmdShow)},
+        {"delete", "delete SN", "unplug and delete a key with its faults and seals", {}, OnStore(CmdDelete)},
+        {"fault", "fault SN FUNCTION (CODE|unterminated|overlong) [--count N] [--arg TEXT] | fault SN clear",
+         "make the next N calls of an SKF function or seal library entry point fail or misbehave; clear "
+         "removes the key's faults",
+         {{"count", true}, {"arg", true}}, OnStore(CmdFault)},
+        {"install-driver", "install-driver --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]",
+         "install the software key library as DIR/FAMILY/LIBNAME", kLibraryOptions, OnStore(CmdInstallDriver)},
+        {"install-seal-library",
+         "install-seal-library --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]",
+         "install the software seal library built for a catalogue seal library name", kLibraryOptions,
+         OnStore(CmdInstallSealLibrary)},
+        {"seal", "seal add SN NAME IMAGE [--time T] [--form ggzy|oes] | seal list SN",
+         "add a seal to the key's seal list, or list them", {{"time", true}, {"form", true}}, OnStore(CmdSeal)},
+        {"file", "file put SN NAME PATH | file get SN NAME PATH | file list SN",
+         "write, read or list the files of the key's application", {}, OnStore(CmdFile)},
+        {"cert", "cert import SN CONTAINER (sign|enc) PATH | cert export SN CONTAINER (sign|enc) PATH",
+         "store a certificate (PEM or DER) in a container, or write one out as PEM", {}, OnStore(CmdCert)},
+        {"container",
+         "container list SN | container create SN NAME (rsa1024|rsa2048|rsa4096|sm2) | "
+         "container pubkey SN NAME (sign|enc) PATH",
+         "list containers, create one with a new signing key pair, or write a public key as PEM", {},
+         OnStore(CmdContainer)},
+        {"env", "env [--drivers DIR]",
+         "print export lines of SOFTKEY_STORE, TESSAL_USB_SYSFS and TESSAL_DRIVER_DIR (default "
+         "STORE/drivers) for eval in a shell",
+         {{"drivers", true}}, OnStore(CmdEnv)},
+        {"store", "store init [--force] | store upgrade",
+         "init: make the store key of an empty store (--force: replace a lost one; the existing keys stay "
+         "refused until the old file is back); upgrade: take in key files of earlier versions as they stand",
+         {{"force", false}}, OnStore(CmdStore)},
+    },
+    "  --store DIR           the store (else $SOFTKEY_STORE, else ~/.softkey); before or after the command\n",
+    "Every command fails with a message on standard error and changes nothing on bad input.\n"
+    "Exit status: 0 on success, 1 on failure, 2 for a usage mistake.\n",
+};
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    try {
-        Args a = Parse(argc, argv);
-        if (a.positional.empty()) throw UsageError("no command given");
-        Store store(a.Option("--store", Store::DefaultRoot()));
-        const std::string command = a.positional[0];
-        a.positional.erase(a.positional.begin());
-        if (command == "create") return CmdCreate(store, a);
-        if (command == "plug") return CmdPlug(store, a);
-        if (command == "unplug") return CmdUnplug(store, a);
-        if (command == "list") return CmdList(store, a);
-        if (command == "show") return CmdShow(store, a);
-        if (command == "delete") return CmdDelete(store, a);
-        if (command == "fault") return CmdFault(store, a);
-        if (command == "install-driver") return CmdInstallDriver(store, a);
-        if (command == "install-seal-library") return CmdInstallSealLibrary(store, a);
-        if (command == "seal") return CmdSeal(store, a);
-        if (command == "file") return CmdFile(store, a);
-        if (command == "cert") return CmdCert(store, a);
-        if (command == "container") return CmdContainer(store, a);
-        if (command == "store") return CmdStore(store, a);
-        throw UsageError("unknown command " + command);
-    } catch (const UsageError& e) {
-        std::fprintf(stderr, "softkey: %s\n%s", e.what(), kUsage);
-        return 2;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "softkey: %s\n", e.what());
-        return 1;
-    }
-}
+int main(int argc, char** argv) { return kit::cli::RunTool(kSoftkey, argc, argv); }

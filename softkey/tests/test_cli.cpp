@@ -8,16 +8,17 @@
 #include <fstream>
 #include <sstream>
 
+#include <rapidjson/document.h>
+
+#include "testing/command_output.h"
+
 #include "core/fs_util.h"
 #include "core/store.h"
 #include "core/vbus.h"
 
 namespace {
 
-struct CliResult {
-    int status;
-    std::string out;
-};
+using CliResult = kit_testing::CommandOutput;
 
 class CliTest : public ::testing::Test {
 protected:
@@ -29,15 +30,9 @@ protected:
     }
     void TearDown() override { softkey::RemoveTree(m_dir); }
 
-    CliResult Cli(const std::string& args) {
-        std::string command = std::string(SOFTKEY_CLI) + " --store " + m_dir + "/store " + args + " 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string out;
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-        int status = pclose(pipe);
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+    // The tool's status and output; `streams` " 2>&1" merges standard error in, " 2>/dev/null" drops it.
+    CliResult Cli(const std::string& args, const char* streams = " 2>&1") {
+        return kit_testing::RunCommand(std::string(SOFTKEY_CLI) + " --store " + m_dir + "/store " + args + streams);
     }
 
     // Every file of the store with its content, to prove a failed command changed nothing.
@@ -254,6 +249,100 @@ TEST_F(CliTest, SealListsAndSealLibraries) {
     EXPECT_EQ(Cli("fault SL SKF_EnumFiles sometimes").status, 2);
     ASSERT_EQ(Cli("delete SL").status, 0);
     EXPECT_FALSE(softkey::PathExists(m_dir + "/store/seals/SL.json"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CliTest, HelpAndVersionGoToStandardOutput) {
+    for (const char* args : {"--help", "-h", "create --help", "fault -h"}) {
+        CliResult r = Cli(args, " 2>/dev/null");
+        EXPECT_EQ(r.status, 0) << args;
+        EXPECT_EQ(r.out.rfind("Usage: softkey ", 0), 0u) << args << "\n" << r.out;
+    }
+    EXPECT_NE(Cli("--help", " 2>/dev/null").out.find("env [--drivers DIR]"), std::string::npos);
+    CliResult version = Cli("--version", " 2>/dev/null");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, std::string("softkey ") + KIT_VERSION + "\n");
+    // A mistake prints nothing to standard output.
+    CliResult wrong = Cli("--nonsense", " 2>/dev/null");
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_EQ(wrong.out, "");
+}
+
+TEST_F(CliTest, OptionsTakeEitherFormAndAnyPlace) {
+    ASSERT_EQ(Cli("create --serial=EQ1 --vid=096E --pid 0309 --label='A b'").status, 0);
+    EXPECT_EQ(Cli("list").out, "EQ1 096e:0309 unplugged \"A b\"\n");
+    ASSERT_EQ(Cli("fault --count=3 EQ1 SKF_ConnectDev 0x0A000005").status, 0);
+    // "--" ends the options: a following word is positional even when it looks like one.
+    EXPECT_EQ(Cli("plug -- --serial").status, 1);
+    ExpectFailsAndChangesNothing("plug", "usage: softkey plug SN");
+    ExpectFailsAndChangesNothing("create --serial EQ2 --vid 096E --pid", "--pid needs a value");
+    ExpectFailsAndChangesNothing("list --json=yes", "--json takes no value");
+    ExpectFailsAndChangesNothing("plug EQ1 --count 2", "unknown option --count");
+}
+
+TEST_F(CliTest, NumbersAndFaultTargetsAreCheckedStrictly) {
+    ASSERT_EQ(Cli("create --serial N1 --vid 096E --pid 0309").status, 0);
+    ExpectFailsAndChangesNothing("create --serial N2 --vid 096E --pid 0309 --retries 5x", "--retries must be a number");
+    ExpectFailsAndChangesNothing("create --serial N2 --vid 096E --pid 0309 --retries -1", "--retries must be a number");
+    ExpectFailsAndChangesNothing("create --serial N2 --vid 096E --pid 0309 --retries 16", "--retries must be 1 to 15");
+    ExpectFailsAndChangesNothing("fault N1 SKF_ConnectDev 0", "CODE must be 1 to");
+    ExpectFailsAndChangesNothing("fault N1 SKF_ConnectDev 0x1FFFFFFFF", "CODE must be 1 to");
+    ExpectFailsAndChangesNothing("fault N1 SKF_ConnectDev 5 --count ' 2'", "--count must be a number");
+    // A misspelt SKF name would never fire: refused, like a name outside SKF.
+    ExpectFailsAndChangesNothing("fault N1 SKF_ConectDev 5", "FUNCTION must be an SKF function");
+    ExpectFailsAndChangesNothing("fault N1 SKF_ 5", "FUNCTION must be an SKF function");
+    EXPECT_EQ(Cli("fault N1 SKF_ConectDev 5").status, 2);
+    EXPECT_EQ(Cli("fault N1 SKF_GenerateAgreementDataWithECC 5").status, 0);
+    EXPECT_EQ(Cli("fault NOPE SKF_ConnectDev 5").status, 1);
+}
+
+TEST_F(CliTest, ListAndShowAsJson) {
+    ASSERT_EQ(Cli("create --serial J1 --vid 1EA8 --pid C003 --label 'say \"hi\"' --drivers a.dll").status, 0);
+    ASSERT_EQ(Cli("create --serial J2 --vid 096E --pid 0309").status, 0);
+    ASSERT_EQ(Cli("container create J1 C1 sm2").status, 0);
+    ASSERT_EQ(Cli("plug J2").status, 0);
+
+    rapidjson::Document list;
+    std::string listed = Cli("list --json", " 2>/dev/null").out;
+    ASSERT_FALSE(list.Parse(listed.c_str()).HasParseError()) << listed;
+    ASSERT_TRUE(list.IsArray());
+    ASSERT_EQ(list.Size(), 2u);
+    EXPECT_STREQ(list[0]["serial"].GetString(), "J1");
+    EXPECT_STREQ(list[0]["vid"].GetString(), "1ea8");
+    EXPECT_STREQ(list[0]["pid"].GetString(), "c003");
+    EXPECT_STREQ(list[0]["label"].GetString(), "say \"hi\"");
+    EXPECT_STREQ(list[0]["state"].GetString(), "unplugged");
+    EXPECT_STREQ(list[1]["state"].GetString(), "plugged");
+
+    rapidjson::Document shown;
+    std::string text = Cli("show J1 --json", " 2>/dev/null").out;
+    ASSERT_FALSE(shown.Parse(text.c_str()).HasParseError()) << text;
+    EXPECT_STREQ(shown["drivers"][0].GetString(), "a.dll");
+    const rapidjson::Value& app = shown["applications"][0];
+    EXPECT_STREQ(app["name"].GetString(), "DEFAULT_APP");
+    EXPECT_EQ(app["userPin"]["triesLeft"].GetUint(), 6u);
+    EXPECT_STREQ(app["containers"][0]["name"].GetString(), "C1");
+    EXPECT_STREQ(app["containers"][0]["signKey"].GetString(), "sm2");
+    EXPECT_TRUE(app["containers"][0]["encKey"].IsNull());
+    EXPECT_TRUE(app["containers"][0]["signCert"].IsNull());
+    EXPECT_EQ(Cli("list --json", " 2>/dev/null").status, 0);
+}
+
+TEST_F(CliTest, EnvPreparesAShell) {
+    std::string drivers = m_dir + "/it's drivers";
+    std::string script = "eval \"$(" + std::string(SOFTKEY_CLI) + " --store " + m_dir + "/store env --drivers \"" +
+                         drivers + "\")\" && printf '%s|%s|%s' \"$SOFTKEY_STORE\" \"$TESSAL_USB_SYSFS\" " +
+                         "\"$TESSAL_DRIVER_DIR\"";
+    std::string file = m_dir + "/env.sh";
+    softkey::WriteFileAtomic(file, script);
+    kit_testing::CommandOutput shell = kit_testing::RunCommand("sh " + file);
+    ASSERT_EQ(shell.status, 0);
+    std::string store = m_dir + "/store";
+    EXPECT_EQ(shell.out, store + "|" + store + "/sys/bus/usb/devices|" + drivers);
+    EXPECT_EQ(Cli("env extra").status, 2);
 }
 
 }  // namespace

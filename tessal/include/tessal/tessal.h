@@ -15,3 +15,4 @@
 #include "tessal/signing.h"
 #include "tessal/engine.h"
 #include "tessal/time_stamp.h"
+#include "tessal/version.h"

@@ -1,0 +1,211 @@
+// The tessal tool as a user runs it: keys, PINs, certificates and signatures of software keys.
+#include <gtest/gtest.h>
+#include <rapidjson/document.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "api/encodings.h"
+#include "cert_factory.h"
+#include "cloudsim_rig.h"
+#include "key_rig.h"
+#include "test_support.h"
+#include "testing/command_output.h"
+
+namespace {
+
+struct ToolResult {
+    int status;
+    std::string out;  // standard output alone
+    std::string err;
+};
+
+class TessalToolTest : public KeyRigTest {
+protected:
+    void SetUp() override {
+        KeyRigTest::SetUp();
+        setenv("TESSAL_CONNECT_TO", "::127.0.0.1:9", 1);  // no time service unless a test starts one
+        m_caKey = test_support::NewRsaKey();
+        InstallDriver("EsZYKEBankCspV2.dll");
+        InstallDriver("SKF_APP.dll");
+        AddKey("RSA1", "1EA8&C109");
+        Softkey("container create RSA1 CntRSA rsa2048");
+        test_support::CertSpec spec;
+        spec.subjectCN = "Tool Holder";
+        m_certificate = IssueOnKey("RSA1", "CntRSA", spec, m_caKey);
+        AddKey("SM21", "1D99&0001");
+        Softkey("container create SM21 CntSM2 sm2");
+        Write("pin", "12345678\n");
+        Write("wrong", "00000000\n");
+    }
+    void TearDown() override { EVP_PKEY_free(m_caKey); }
+
+    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
+    void Write(const std::string& name, const std::string& data) const {
+        std::ofstream(Path(name), std::ios::binary) << data;
+    }
+    bool Exists(const std::string& name) const { return std::ifstream(Path(name)).good(); }
+
+    // Runs the tool without a controlling terminal, so that no PIN prompt can wait.
+    ToolResult Tool(const std::string& args) const {
+        kit_testing::CommandOutput r = kit_testing::RunCommand("setsid -w " + std::string(TESSAL_TOOL) + " " + args +
+                                                               " 2> " + Path("stderr"));
+        return {r.status, r.out, test_support::ReadFile(Path("stderr"))};
+    }
+
+    std::string Pin() const { return " --pin-file " + Path("pin"); }
+
+    EVP_PKEY* m_caKey = nullptr;
+    std::string m_certificate;  // Base64 DER of RSA1's signing certificate
+};
+
+rapidjson::Document Json(const ToolResult& r) {
+    rapidjson::Document doc;
+    EXPECT_FALSE(doc.Parse(r.out.c_str()).HasParseError()) << r.out << r.err;
+    return doc;
+}
+
+TEST_F(TessalToolTest, KeysAndCertificatesAsTextAndJson) {
+    ToolResult keys = Tool("keys --json");
+    ASSERT_EQ(keys.status, 0) << keys.err;
+    rapidjson::Document list = Json(keys);  // the library's own console lines stay off standard output
+    ASSERT_TRUE(list.IsArray());
+    ASSERT_EQ(list.Size(), 2u);
+    int current = 0;
+    for (const auto& key : list.GetArray()) {
+        std::string id = key["id"].GetString();
+        EXPECT_STREQ(key["library"].GetString(), id == "RSA1" ? "EsZYKEBankCspV2.dll" : "SKF_APP.dll");
+        EXPECT_STREQ(key["containers"][0].GetString(), id == "RSA1" ? "CntRSA" : "CntSM2");
+        current += key["current"].GetBool();
+    }
+    EXPECT_EQ(current, 1);
+    EXPECT_NE(Tool("keys").out.find("RSA1"), std::string::npos);
+
+    ToolResult shown = Tool("--key RSA1 cert show --json");
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    rapidjson::Document fields = Json(shown);
+    EXPECT_STREQ(fields["subject CN"].GetString(), "Tool Holder");
+    EXPECT_STREQ(fields["issuer CN"].GetString(), "Test CA");
+    EXPECT_NE(Tool("cert show --key=RSA1").out.find("subject CN: Tool Holder\n"), std::string::npos);
+
+    ASSERT_EQ(Tool("cert export --key RSA1 --der " + Path("cert.der")).status, 0);
+    std::string der = test_support::ReadFile(Path("cert.der"));
+    EXPECT_EQ(Base64Encode(ByteArray(der.data(), static_cast<int>(der.size()))), m_certificate);
+    ToolResult pem = Tool("cert export --key RSA1 -");
+    ASSERT_EQ(pem.status, 0);
+    EXPECT_EQ(pem.out.rfind("-----BEGIN CERTIFICATE-----\n", 0), 0u) << pem.out;
+
+    ToolResult none = Tool("cert show --key SM21");
+    EXPECT_EQ(none.status, 1);
+    EXPECT_NE(none.err.find("gives no signing certificate"), std::string::npos) << none.err;
+    ToolResult absent = Tool("cert show --key NOPE");
+    EXPECT_EQ(absent.status, 1);
+    EXPECT_NE(absent.err.find("key NOPE is not attached"), std::string::npos) << absent.err;
+    EXPECT_EQ(absent.out, "");
+    EXPECT_EQ(Tool("cert export --key RSA1").status, 2);
+}
+
+TEST_F(TessalToolTest, PinsComeFromFilesEnvironmentOrNowhere) {
+    EXPECT_EQ(Tool("pin verify --key RSA1" + Pin()).status, 0);
+    setenv("MY_PIN", "00000000", 1);
+    ToolResult wrong = Tool("pin verify --key RSA1 --pin-env MY_PIN");
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_NE(wrong.err.find("was not accepted (5 tries left)"), std::string::npos) << wrong.err;
+    // Without a terminal and without a PIN option the tool refuses instead of waiting.
+    ToolResult noPin = Tool("pin verify --key RSA1");
+    EXPECT_EQ(noPin.status, 2);
+    EXPECT_NE(noPin.err.find("no PIN"), std::string::npos) << noPin.err;
+    EXPECT_EQ(Tool("pin verify --key RSA1 --pin 12345678").status, 2);  // never on the command line
+    EXPECT_EQ(Tool("pin verify --key RSA1 --pin-env UNSET_VARIABLE_X").status, 2);
+
+    Write("new", "87654321\n");
+    ASSERT_EQ(Tool("pin change --key RSA1" + Pin() + " --new-pin-file " + Path("new")).status, 0);
+    EXPECT_EQ(Tool("pin verify --key RSA1 --pin-file " + Path("new")).status, 0);
+    EXPECT_EQ(Tool("pin verify --key RSA1" + Pin()).status, 1);
+    EXPECT_EQ(Tool("pin change --key RSA1 --pin-file " + Path("wrong") + " --new-pin-file " + Path("pin")).status, 1);
+
+    // Unblocking sets a new user PIN with the administrator PIN the library knows.
+    for (int i = 0; i < 6; ++i) Tool("pin verify --key RSA1 --pin-file " + Path("wrong"));
+    EXPECT_EQ(Tool("pin verify --key RSA1 --pin-file " + Path("new")).status, 1);
+    ToolResult unblocked = Tool("pin unblock --key RSA1 --new-pin-file " + Path("pin"));
+    ASSERT_EQ(unblocked.status, 0) << unblocked.err;
+    EXPECT_EQ(Tool("pin verify --key RSA1" + Pin()).status, 0);
+    EXPECT_EQ(Tool("pin reset --key RSA1").status, 2);
+}
+
+TEST_F(TessalToolTest, SignaturesVerifyAndFailuresWriteNothing) {
+    Write("doc.txt", "document to sign\n");
+    ToolResult signedDetached = Tool("sign --key RSA1 --detached --json" + Pin() + " " + Path("doc.txt") + " " +
+                                     Path("doc.p7s"));
+    ASSERT_EQ(signedDetached.status, 0) << signedDetached.err;
+    rapidjson::Document report = Json(signedDetached);
+    EXPECT_STREQ(report["signature"].GetString(), "PKCS#7 detached");
+    EXPECT_STREQ(report["time-stamp"].GetString(), "no");
+    EXPECT_EQ(Tool("verify " + Path("doc.p7s") + " " + Path("doc.txt")).status, 0);
+    Write("other.txt", "another document\n");
+    ToolResult mismatch = Tool("verify --json " + Path("doc.p7s") + " " + Path("other.txt"));
+    EXPECT_EQ(mismatch.status, 1);
+    EXPECT_STREQ(Json(mismatch)["verified"].GetString(), "no");
+    EXPECT_EQ(Tool("verify " + Path("doc.p7s")).status, 1);  // detached: the content is needed
+
+    ASSERT_EQ(Tool("sign --key RSA1" + Pin() + " " + Path("doc.txt") + " " + Path("attached.p7s")).status, 0);
+    EXPECT_EQ(Tool("verify " + Path("attached.p7s")).status, 0);
+    std::string cms = "openssl cms -verify -noverify -binary -inform DER -in " + Path("attached.p7s") + " -out " +
+                      Path("content.out") + " 2>/dev/null";
+    ASSERT_EQ(system(cms.c_str()), 0);
+    EXPECT_EQ(test_support::ReadFile(Path("content.out")), "document to sign\n");
+
+    // "-" writes the signature alone to standard output.
+    ToolResult piped = Tool("sign --key RSA1" + Pin() + " " + Path("doc.txt") + " -");
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    Write("piped.p7s", piped.out);
+    EXPECT_EQ(Tool("verify " + Path("piped.p7s")).status, 0);
+    EXPECT_NE(piped.err.find("signature: PKCS#7 attached"), std::string::npos) << piped.err;
+
+    // SM2 seal signature: SM3 with the default identifier, checked by the openssl command line.
+    ASSERT_EQ(Tool("sign --key SM21 --seal" + Pin() + " " + Path("doc.txt") + " " + Path("seal.sig")).status, 0);
+    Softkey("container pubkey SM21 CntSM2 sign " + Path("sm2.pub.pem"));
+    std::string sm2 = "openssl dgst -sm3 -verify " + Path("sm2.pub.pem") + " -sigopt distid:1234567812345678 " +
+                      "-signature " + Path("seal.sig") + " " + Path("doc.txt") + " > /dev/null 2>&1";
+    EXPECT_EQ(system(sm2.c_str()), 0);
+
+    // A wrong PIN, a missing input or a required time-stamp that does not come: no output file.
+    Write("wrong", "00000000\n");
+    EXPECT_EQ(Tool("sign --key RSA1 --pin-file " + Path("wrong") + " " + Path("doc.txt") + " " + Path("a")).status, 1);
+    EXPECT_EQ(Tool("sign --key RSA1" + Pin() + " " + Path("missing") + " " + Path("b")).status, 1);
+    ToolResult unstamped =
+        Tool("sign --key RSA1 --require-time-stamp" + Pin() + " " + Path("doc.txt") + " " + Path("c"));
+    EXPECT_EQ(unstamped.status, 1);
+    EXPECT_NE(unstamped.err.find("no time-stamp"), std::string::npos) << unstamped.err;
+    for (const char* name : {"a", "b", "c"}) EXPECT_FALSE(Exists(name)) << name;
+    EXPECT_EQ(Tool("sign --seal --detached" + Pin() + " " + Path("doc.txt") + " " + Path("d")).status, 2);
+    EXPECT_EQ(Tool("sign " + Path("doc.txt")).status, 2);
+}
+
+TEST_F(TessalToolTest, TimeStampFromTheTimeService) {
+    test_support::CloudSim sim(Path("cloudsim"));
+    Write("doc.txt", "stamped document\n");
+    ToolResult stamped = Tool("sign --key RSA1 --detached --require-time-stamp" + Pin() + " " + Path("doc.txt") +
+                              " " + Path("doc.p7s"));
+    ASSERT_EQ(stamped.status, 0) << stamped.err;
+    EXPECT_NE(stamped.out.find("time-stamp: yes\n"), std::string::npos) << stamped.out;
+    EXPECT_EQ(Tool("verify " + Path("doc.p7s") + " " + Path("doc.txt")).status, 0);
+}
+
+TEST_F(TessalToolTest, HelpVersionAndUsageMistakes) {
+    for (const char* args : {"--help", "-h", "sign --help", "pin -h"}) {
+        ToolResult r = Tool(args);
+        EXPECT_EQ(r.status, 0) << args;
+        EXPECT_EQ(r.out.rfind("Usage: tessal ", 0), 0u) << args << r.out;
+    }
+    EXPECT_EQ(Tool("--version").out, std::string("tessal ") + KIT_VERSION + "\n");
+    for (const char* args : {"", "frobnicate", "keys extra", "--key", "cert", "cert show --der=x"}) {
+        ToolResult r = Tool(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(r.out, "") << args;
+        EXPECT_NE(r.err.find("tessal: "), std::string::npos) << args;
+    }
+}
+
+}  // namespace
