@@ -24,16 +24,22 @@ CloudSim::CloudSim(const std::string& stateDir) : m_state(stateDir) {
               portFile.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    for (int i = 0; i < 300 && m_port == 0; ++i) {
+    // The first start makes the simulated CAs' keys, which takes long in sanitizer builds on a
+    // busy machine: wait until the port is written or the simulator has ended, at most 2 minutes.
+    for (int i = 0; i < 2400 && m_port == 0; ++i) {
         std::ifstream in(portFile);
-        if (!(in >> m_port)) {
-            m_port = 0;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (in >> m_port) break;
+        m_port = 0;
+        int status = 0;
+        if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            throw std::runtime_error("cloudsim ended before it listened (status " + std::to_string(status) + ")");
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     if (m_port == 0) {
         Stop();
-        throw std::runtime_error("cloudsim did not start");
+        throw std::runtime_error("cloudsim did not start within 2 minutes");
     }
     std::string connectTo = "::127.0.0.1:" + std::to_string(m_port);
     setenv("TESSAL_CONNECT_TO", connectTo.c_str(), 1);
