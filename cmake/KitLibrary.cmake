@@ -2,12 +2,7 @@
 # the library, its public headers (include/NAME) and a relocatable NAME.pc in place.
 
 function(kit_library_exports target exports_map)
-  target_link_options(${target} PRIVATE -Wl,--version-script=${exports_map})
-  # clang leaves the sanitizer runtime to the program, so a fuzzing build's libraries have
-  # undefined references by design.
-  if(NOT KIT_FUZZ)
-    target_link_options(${target} PRIVATE -Wl,--no-undefined)
-  endif()
+  target_link_options(${target} PRIVATE ${KIT_NO_UNDEFINED} -Wl,--version-script=${exports_map})
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${exports_map})
   set_target_properties(${target} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
 endfunction()

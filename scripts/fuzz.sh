@@ -60,6 +60,11 @@ message() {  # message KIND: magic, size 1088, kind, the rest zero
 }
 { printf '\x04\x40'; message 1; message 2; } >"$tmp/messages"
 seed worker_pipe "$tmp/messages"
+# Token files as the software key writes them.
+for serial in FUZZ01 FUZZ02; do
+  "$BUILD/bin/softkey" --store "$tmp/store" create --serial "$serial" --vid 1234 --pid 5678 >/dev/null 2>&1 || true
+done
+seed softkey_store "$tmp"/store/tokens/*.json
 rm -rf "$tmp"
 
 # Logs the code under test writes go to the build tree, never the user's own directories.
@@ -67,7 +72,7 @@ export HOME="$PWD/$BUILD/home" XDG_STATE_HOME="$PWD/$BUILD/home/state"
 mkdir -p "$HOME" "$BUILD/findings"
 
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(encodings cert_info signature_der sm2_messages worker_pipe compound_file)
+[ "${#targets[@]}" -gt 0 ] || targets=(encodings cert_info signature_der sm2_messages worker_pipe compound_file softkey_store)
 status=0
 for t in "${targets[@]}"; do
   echo "== fuzz_$t for ${SECONDS_EACH}s"
@@ -76,7 +81,7 @@ for t in "${targets[@]}"; do
   [ "$t" = compound_file ] && max_len=65536
   dict=()
   [ -f "fuzz/$t.dict" ] && dict=(-dict="fuzz/$t.dict")
-  if ! "$BUILD/bin/fuzz_$t" -max_total_time="$SECONDS_EACH" -jobs=1 -workers=1 -max_len="$max_len" "${dict[@]}" \
+  if ! "$BUILD/bin/fuzz_$t" -max_total_time="$SECONDS_EACH" -max_len="$max_len" "${dict[@]}" \
       -print_final_stats=1 -artifact_prefix="$BUILD/findings/$t/" "$BUILD/corpus/$t" \
       >"$BUILD/findings/$t.log" 2>&1; then
     echo "fuzz_$t FOUND A FAULT: see $BUILD/findings/$t.log and $BUILD/findings/$t/"
