@@ -67,9 +67,9 @@ done
 seed softkey_store "$tmp"/store/tokens/*.json
 rm -rf "$tmp"
 
-# Logs the code under test writes go to the build tree, never the user's own directories.
-export HOME="$PWD/$BUILD/home" XDG_STATE_HOME="$PWD/$BUILD/home/state"
-mkdir -p "$HOME" "$BUILD/findings"
+# Logs and scratch stores of the code under test go to the build tree, never the user's own directories.
+export HOME="$PWD/$BUILD/home" XDG_STATE_HOME="$PWD/$BUILD/home/state" TMPDIR="$PWD/$BUILD/tmp"
+mkdir -p "$HOME" "$TMPDIR" "$BUILD/findings"
 
 targets=("$@")
 [ "${#targets[@]}" -gt 0 ] || targets=(encodings cert_info signature_der sm2_messages worker_pipe compound_file softkey_store)
