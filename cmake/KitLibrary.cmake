@@ -2,7 +2,7 @@
 # the library, its public headers (include/NAME) and a relocatable NAME.pc in place.
 
 function(kit_library_exports target exports_map)
-  target_link_options(${target} PRIVATE -Wl,--no-undefined -Wl,--version-script=${exports_map})
+  target_link_options(${target} PRIVATE ${KIT_NO_UNDEFINED} -Wl,--version-script=${exports_map})
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${exports_map})
   set_target_properties(${target} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
 endfunction()

@@ -19,6 +19,7 @@ PACKAGES=(
   fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation2
   poppler-utils
   help2man
+  clang-14 libfuzzer-14-dev
 )
 
 missing=()

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (fuzz/) with clang in build-fuzz and runs each for SECONDS
+# (default 60), one job at a time. Corpora live in build-fuzz/corpus/<target>: seeded from the
+# project's fixtures and, when present, ../shared/corpus; what the fuzzer finds stays there for
+# the next run. Crashing inputs are written to build-fuzz/findings/<target>.
+#   scripts/fuzz.sh [SECONDS] [TARGET...]    e.g. scripts/fuzz.sh 120 cert_info
+set -euo pipefail
+cd "$(dirname "$0")/.."
+SECONDS_EACH="${1:-60}"
+shift || true
+BUILD=build-fuzz
+SHARED_CORPUS=../shared/corpus
+
+CC=clang-14 CXX=clang++-14 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIT_FUZZ=ON \
+  -DKIT_BUILD_TESTS=OFF ${CMAKE_ARGS:-} >/dev/null
+cmake --build "$BUILD" -j"${JOBS:-2}" --target fuzz_targets
+
+# Seeds: copies under the content's hash, so seeding again adds nothing twice.
+seed() {  # seed TARGET FILE...
+  local dir="$BUILD/corpus/$1" f
+  shift
+  mkdir -p "$dir"
+  for f in "$@"; do
+    [ -f "$f" ] && cp "$f" "$dir/seed-$(sha1sum <"$f" | cut -c1-16)"
+  done
+  return 0
+}
+# Certificates as DER, whether stored as PEM or DER.
+seed_certs() {  # seed_certs TARGET FILE...
+  local target="$1" f tmp
+  shift
+  tmp=$(mktemp -d)
+  for f in "$@"; do
+    [ -f "$f" ] || continue
+    openssl x509 -in "$f" -outform DER -out "$tmp/$(basename "$f").der" 2>/dev/null ||
+      openssl x509 -inform DER -in "$f" -outform DER -out "$tmp/$(basename "$f").der" 2>/dev/null || true
+  done
+  seed "$target" "$tmp"/*
+  rm -rf "$tmp"
+}
+
+certs=(tessal/certs/builtin/*.pem)
+[ -d "$SHARED_CORPUS/certs" ] && certs+=("$SHARED_CORPUS"/certs/*)
+seed_certs cert_info "${certs[@]}"
+seed_certs sm2_messages "${certs[@]}"
+if [ -d "$SHARED_CORPUS/office" ]; then
+  seed compound_file "$SHARED_CORPUS"/office/*.doc "$SHARED_CORPUS"/office/*.xls
+fi
+mkdir -p "$BUILD/corpus/encodings"
+printf 'aGVsbG8gd29ybGQ=' >"$BUILD/corpus/encodings/seed-base64"
+printf '\xe4\xb8\xad\xe6\x96\x87 text \xff\xfe' >"$BUILD/corpus/encodings/seed-utf8"
+# A signature as keys make them, and a worker's progress and result messages (split after the first).
+tmp=$(mktemp -d)
+openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:SM2 -out "$tmp/key.pem" 2>/dev/null &&
+  printf 'seed' | openssl dgst -sm3 -sign "$tmp/key.pem" -out "$tmp/signature.der" 2>/dev/null || true
+seed signature_der "$tmp/signature.der"
+message() {  # message KIND: magic, size 1088, kind, the rest zero
+  printf "PLXW\\x40\\x04\\x00\\x00\\x$(printf %02x "$1")\\x00\\x00\\x00"
+  head -c 1076 /dev/zero
+}
+{ printf '\x04\x40'; message 1; message 2; } >"$tmp/messages"
+seed worker_pipe "$tmp/messages"
+# Token files as the software key writes them.
+for serial in FUZZ01 FUZZ02; do
+  "$BUILD/bin/softkey" --store "$tmp/store" create --serial "$serial" --vid 1234 --pid 5678 >/dev/null 2>&1 || true
+done
+seed softkey_store "$tmp"/store/tokens/*.json
+rm -rf "$tmp"
+
+# Logs and scratch stores of the code under test go to the build tree, never the user's own directories.
+export HOME="$PWD/$BUILD/home" XDG_STATE_HOME="$PWD/$BUILD/home/state" TMPDIR="$PWD/$BUILD/tmp"
+mkdir -p "$HOME" "$TMPDIR" "$BUILD/findings"
+
+targets=("$@")
+[ "${#targets[@]}" -gt 0 ] || targets=(encodings cert_info signature_der sm2_messages worker_pipe compound_file softkey_store)
+status=0
+for t in "${targets[@]}"; do
+  echo "== fuzz_$t for ${SECONDS_EACH}s"
+  mkdir -p "$BUILD/findings/$t"
+  max_len=4096
+  [ "$t" = compound_file ] && max_len=65536
+  dict=()
+  [ -f "fuzz/$t.dict" ] && dict=(-dict="fuzz/$t.dict")
+  if ! "$BUILD/bin/fuzz_$t" -max_total_time="$SECONDS_EACH" -max_len="$max_len" "${dict[@]}" \
+      -print_final_stats=1 -artifact_prefix="$BUILD/findings/$t/" "$BUILD/corpus/$t" \
+      >"$BUILD/findings/$t.log" 2>&1; then
+    echo "fuzz_$t FOUND A FAULT: see $BUILD/findings/$t.log and $BUILD/findings/$t/"
+    status=1
+  fi
+  grep -E '^#[0-9]+[[:space:]]+DONE|^stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb)' \
+    "$BUILD/findings/$t.log" || tail -n 20 "$BUILD/findings/$t.log"
+done
+exit "$status"
