@@ -3,17 +3,18 @@
 # pkg-config alone, once with find_package(tessal CONFIG) and its imported targets.
 set -euo pipefail
 trap 'echo "check_host_build.sh: line $LINENO failed" >&2' ERR
-prefix="$1"; host_source="$2"; sanitize="${3:-}"
+prefix=$(realpath "$1"); host_source=$(realpath "$2"); sanitize="${3:-}"
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessal-host-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 pc_file=$(find "$prefix" -path '*/pkgconfig/tessal.pc' | head -n 1)
 [ -n "$pc_file" ]
 export PKG_CONFIG_PATH="$(dirname "$pc_file")"
-extra=()
-[ -n "$sanitize" ] && extra=(-fsanitize="$sanitize")
+libdir=$(pkg-config --variable=libdir tessal)
+# The linker finds libtessal's own needs in its directory also where no run path points there.
+extra=(-Wl,-rpath-link,"$libdir")
+[ -n "$sanitize" ] && extra+=(-fsanitize="$sanitize")
 # shellcheck disable=SC2046
 g++ -std=c++17 "${extra[@]}" "$host_source" -o "$work/host" $(pkg-config --cflags --libs tessal)
-libdir=$(pkg-config --variable=libdir tessal)
 [ "$(realpath "$libdir")" = "$(realpath "$(dirname "$pc_file")/..")" ]
 # libvornic is found beside libtessal with no search path set (unless the tree was built without
 # relative run paths, as distribution packages are).
