@@ -7,15 +7,20 @@ function(kit_library_exports target exports_map)
   set_target_properties(${target} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
 endfunction()
 
+# The headers, .pc files and CMake package form the install component "development": made at
+# configure time, they install from a tree that was configured only.
+set(KIT_DEVELOPMENT_COMPONENT development)
+
 # NAME.pc.in beside the caller's CMakeLists.txt; it uses @PC_TO_PREFIX@ for its prefix.
 function(kit_install_library target name)
   install(TARGETS ${target} LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
   install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/include/${name} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-    PATTERN "*.in" EXCLUDE)
+    COMPONENT ${KIT_DEVELOPMENT_COMPONENT} PATTERN "*.in" EXCLUDE)
   # The .pc file finds its prefix from its own place, so the installed tree can move.
   file(RELATIVE_PATH PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
   configure_file(${CMAKE_CURRENT_SOURCE_DIR}/${name}.pc.in ${CMAKE_BINARY_DIR}/${name}.pc @ONLY)
-  install(FILES ${CMAKE_BINARY_DIR}/${name}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  install(FILES ${CMAKE_BINARY_DIR}/${name}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+    COMPONENT ${KIT_DEVELOPMENT_COMPONENT})
 endfunction()
 
 # tessalConfig.cmake and its version file, beside the .pc files' directory, for
@@ -28,5 +33,5 @@ function(kit_install_cmake_package)
   write_basic_package_version_file(${CMAKE_BINARY_DIR}/tessalConfigVersion.cmake
     VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
   install(FILES ${CMAKE_BINARY_DIR}/tessalConfig.cmake ${CMAKE_BINARY_DIR}/tessalConfigVersion.cmake
-    DESTINATION ${dir})
+    DESTINATION ${dir} COMPONENT ${KIT_DEVELOPMENT_COMPONENT})
 endfunction()

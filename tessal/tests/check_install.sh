@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs the kit into a scratch prefix and builds a host there with pkg-config alone.
+# Installs the kit into a scratch prefix and builds hosts there with pkg-config and find_package.
 set -euo pipefail
 trap 'echo "check_install.sh: line $LINENO failed" >&2' ERR
-build_dir="$1"; host_source="$2"; sanitize="${3:-}"
+source_dir="$1"; build_dir="$2"; host_source="$3"; sanitize="${4:-}"
 prefix=$(mktemp -d "${TMPDIR:-/tmp}/tessal-install-XXXXXX")
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
@@ -26,35 +26,19 @@ for root in "$prefix" "$staged/opt/kit"; do
   rm -r "$prefix/drivers"
 done
 [ ! -e "$prefix/lib/libsoftkey.so" ]
-export PKG_CONFIG_PATH="$prefix/lib/pkgconfig:$prefix/lib/x86_64-linux-gnu/pkgconfig"
-extra=()
-[ -n "$sanitize" ] && extra=(-fsanitize="$sanitize")
-# shellcheck disable=SC2046
-g++ -std=c++17 "${extra[@]}" "$host_source" -o "$prefix/host" $(pkg-config --cflags --libs tessal)
-libdir=$(pkg-config --variable=libdir tessal)
-# libvornic is found beside libtessal with no search path set.
-env -u LD_LIBRARY_PATH ldd "$libdir/libtessal.so" | grep -q "libvornic.so.* => $libdir/"
-TESSAL_LOG_FILE="$prefix/host.log" LD_LIBRARY_PATH="$libdir" "$prefix/host"
-grep -q "DEBUG - host program" "$prefix/host.log"
-# The same host through find_package(tessal CONFIG) and its imported targets.
-mkdir "$prefix/cmake-host"
-cat > "$prefix/cmake-host/CMakeLists.txt" <<EOF
-cmake_minimum_required(VERSION 3.20)
-project(host CXX)
-find_package(tessal 0.1 CONFIG REQUIRED)
-if(NOT TARGET tessal::vornic)
-  message(FATAL_ERROR "no tessal::vornic")
-endif()
-add_executable(host "$host_source")
-target_compile_features(host PRIVATE cxx_std_17)
-target_link_libraries(host PRIVATE tessal::tessal)
-EOF
-cmake -S "$prefix/cmake-host" -B "$prefix/cmake-host/build" -DCMAKE_PREFIX_PATH="$prefix" \
-  -DCMAKE_CXX_FLAGS="${extra[*]}" >/dev/null
-cmake --build "$prefix/cmake-host/build" >/dev/null
-rm -f "$prefix/host.log"
-TESSAL_LOG_FILE="$prefix/host.log" LD_LIBRARY_PATH="$libdir" "$prefix/cmake-host/build/host"
-grep -q "DEBUG - host program" "$prefix/host.log"
-grep -q '#define TESSAL_VERSION_STRING "' "$prefix/include/tessal/version.h"
-[ ! -e "$prefix/include/tessal/version.h.in" ]
+"$(dirname "$0")/check_host_build.sh" "$prefix" "$host_source" "$sanitize"
+# A multiarch LIBDIR, staged below DESTDIR: a tree configured with it (nothing built there)
+# installs the development files, which are made at configure time; the libraries, the same
+# whatever LIBDIR, come from the install above.
+multiarch=$(mktemp -d "${TMPDIR:-/tmp}/tessal-multiarch-XXXXXX")
+trap 'rm -rf "$prefix" "$staged" "$multiarch"' EXIT
+libdir="lib/$(gcc -print-multiarch 2>/dev/null || true)"
+[ "$libdir" != "lib/" ] || libdir=lib/x86_64-linux-gnu
+cmake -S "$source_dir" -B "$multiarch/build" -DKIT_BUILD_TESTS=OFF -DCMAKE_INSTALL_PREFIX=/usr \
+  -DCMAKE_INSTALL_LIBDIR="$libdir" >/dev/null
+DESTDIR="$multiarch/stage" cmake --install "$multiarch/build" --component development >/dev/null
+[ -f "$multiarch/stage/usr/$libdir/pkgconfig/tessal.pc" ]
+[ -f "$multiarch/stage/usr/$libdir/cmake/tessal/tessalConfig.cmake" ]
+cp -P "$prefix"/lib/libtessal.so* "$prefix"/lib/libvornic.so* "$multiarch/stage/usr/$libdir/"
+"$(dirname "$0")/check_host_build.sh" "$multiarch/stage/usr" "$host_source" "$sanitize"
 echo "installed kit: headers, library, tessal.pc and the CMake package usable by a host"

@@ -2,6 +2,7 @@
 #include <tessal/tessal.h>
 
 #include <cstdio>
+#include <cstring>
 
 static int failures = 0;
 static void Check(bool ok, const char* what) {
@@ -26,6 +27,9 @@ int main() {
     ByteArray a("ab", 2);
     a += a;
     Check(a.length() == 4, "ByteArray append to itself");
+
+    Check(std::strcmp(tessal_version(), TESSAL_VERSION_STRING) == 0,
+          "the loaded library's version is the headers' version");
 
     ZYKWriteLog("host program");
     QLogger::GetInstance().Debug("host program via QLogger");

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds and runs a host against an installed kit under PREFIX, whatever its libdir: once with
+# pkg-config alone, once with find_package(tessal CONFIG) and its imported targets.
+set -euo pipefail
+trap 'echo "check_host_build.sh: line $LINENO failed" >&2' ERR
+prefix=$(realpath "$1"); host_source=$(realpath "$2"); sanitize="${3:-}"
+work=$(mktemp -d "${TMPDIR:-/tmp}/tessal-host-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+pc_file=$(find "$prefix" -path '*/pkgconfig/tessal.pc' | head -n 1)
+[ -n "$pc_file" ]
+export PKG_CONFIG_PATH="$(dirname "$pc_file")"
+libdir=$(pkg-config --variable=libdir tessal)
+# The linker finds libtessal's own needs in its directory also where no run path points there.
+extra=(-Wl,-rpath-link,"$libdir")
+[ -n "$sanitize" ] && extra+=(-fsanitize="$sanitize")
+# shellcheck disable=SC2046
+g++ -std=c++17 "${extra[@]}" "$host_source" -o "$work/host" $(pkg-config --cflags --libs tessal)
+[ "$(realpath "$libdir")" = "$(realpath "$(dirname "$pc_file")/..")" ]
+# libvornic is found beside libtessal with no search path set (unless the tree was built without
+# relative run paths, as distribution packages are).
+if [ "${KIT_RELATIVE_RUN_PATHS:-ON}" = ON ]; then
+  env -u LD_LIBRARY_PATH ldd "$libdir/libtessal.so" | grep -q "libvornic.so.* => $libdir/"
+fi
+TESSAL_LOG_FILE="$work/host.log" LD_LIBRARY_PATH="$libdir" "$work/host"
+grep -q "DEBUG - host program" "$work/host.log"
+mkdir "$work/cmake-host"
+cat > "$work/cmake-host/CMakeLists.txt" <<CMAKE
+cmake_minimum_required(VERSION 3.20)
+project(host CXX)
+find_package(tessal 0.1 CONFIG REQUIRED)
+if(NOT TARGET tessal::vornic)
+  message(FATAL_ERROR "no tessal::vornic")
+endif()
+add_executable(host "$host_source")
+target_compile_features(host PRIVATE cxx_std_17)
+target_link_libraries(host PRIVATE tessal::tessal)
+CMAKE
+cmake -S "$work/cmake-host" -B "$work/cmake-host/build" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_CXX_FLAGS="${extra[*]}" >/dev/null
+cmake --build "$work/cmake-host/build" >/dev/null
+rm -f "$work/host.log"
+TESSAL_LOG_FILE="$work/host.log" LD_LIBRARY_PATH="$libdir" "$work/cmake-host/build/host"
+grep -q "DEBUG - host program" "$work/host.log"
+grep -q '#define TESSAL_VERSION_STRING "' "$prefix/include/tessal/version.h"
+[ ! -e "$prefix/include/tessal/version.h.in" ]
+echo "hosts built against $prefix with pkg-config and with find_package"
