@@ -8,17 +8,7 @@ checkout=$(pwd)
 out=$(realpath -m "${1:-build-deb}")
 
 PACKAGES=(debhelper devscripts lintian fakeroot dpkg-dev)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update
-  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+./scripts/install-packages.sh "${PACKAGES[@]}"
 
 # The packages are built in a copy of the checkout's files (tracked and new, not ignored ones):
 # dpkg-buildpackage writes its results next to the source tree, which is OUTDIR here.

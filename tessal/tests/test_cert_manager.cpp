@@ -73,6 +73,15 @@ protected:
         for (const auto& c : containers) Softkey("container create " + kSerial + " " + c.first + " " + c.second);
         ASSERT_EQ(ZYKVerifyPin("12345678", kSerial), -1);
     }
+    // A key whose "CntSM2256" holds an SM2 signing certificate, its PIN verified.
+    void UseKeyWithSm2Certificate() {
+        UseKey({{"CntSM2256", "sm2"}});
+        EVP_PKEY* ca = NewSm2Key();
+        CertSpec spec;
+        spec.subjectCN = "SM2 holder";
+        IssueOnKey(kSerial, "CntSM2256", spec, ca);
+        EVP_PKEY_free(ca);
+    }
     SkfUKey* Key() { return dynamic_cast<SkfUKey*>(UKeyManager::GetInstance().GetCurrentUKey().get()); }
     // The names of the key's containers, one a line, as the software key lists them.
     std::string Containers() {
@@ -227,12 +236,7 @@ TEST_F(CertManagerTest, ARefusedSubjectFailsAndLeavesNoContainer) {
 }
 
 TEST_F(CertManagerTest, AKeyWithTheSm2CertificateRefusesAnotherSm2Pair) {
-    UseKey({{"CntSM2256", "sm2"}});
-    EVP_PKEY* ca = NewSm2Key();
-    CertSpec spec;
-    spec.subjectCN = "SM2 holder";
-    IssueOnKey(kSerial, "CntSM2256", spec, ca);
-    EVP_PKEY_free(ca);
+    UseKeyWithSm2Certificate();
     std::string before = Containers();
     std::string deviceId, p10;
     EXPECT_FALSE(ZYKRequestP10("user1", "org1", deviceId, p10));
@@ -487,12 +491,7 @@ TEST_F(CertManagerTest, ACertificateImportedAgainIsTheOneTheOpenKeySignsWith) {
 }
 
 TEST_F(CertManagerTest, ARefusedApplicationOnAKeyWithTheSm2CertificateLeavesNoContainer) {
-    UseKey({{"CntSM2256", "sm2"}});
-    EVP_PKEY* ca = NewSm2Key();
-    CertSpec spec;
-    spec.subjectCN = "SM2 holder";
-    IssueOnKey(kSerial, "CntSM2256", spec, ca);
-    EVP_PKEY_free(ca);
+    UseKeyWithSm2Certificate();
     m_sim->ControlIssuance("refuse");
     EXPECT_FALSE(ZYKRequestCert("Acme", "9131", "138", "a@b.c", "12", "O1", "", "", ""));
     EXPECT_NE(ZYKGetLastError(), "已申请过SM2证书");  // the refusal is what the host reads
