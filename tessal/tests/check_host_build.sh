@@ -19,7 +19,9 @@ g++ -std=c++17 "${extra[@]}" "$host_source" -o "$work/host" $(pkg-config --cflag
 # libvornic is found beside libtessal with no search path set (unless the tree was built without
 # relative run paths, as distribution packages are).
 if [ "${KIT_RELATIVE_RUN_PATHS:-ON}" = ON ]; then
-  env -u LD_LIBRARY_PATH ldd "$libdir/libtessal.so" | grep -q "libvornic.so.* => $libdir/"
+  # (ldd's whole output first: grep -q leaving early would fail the pipeline under pipefail.)
+  needs=$(env -u LD_LIBRARY_PATH ldd "$libdir/libtessal.so")
+  grep -q "libvornic.so.* => $libdir/" <<<"$needs"
 fi
 TESSAL_LOG_FILE="$work/host.log" LD_LIBRARY_PATH="$libdir" "$work/host"
 grep -q "DEBUG - host program" "$work/host.log"
