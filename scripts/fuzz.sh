@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (fuzz/) with clang in build-fuzz and runs each for SECONDS
-# (default 60), one job at a time. Corpora live in build-fuzz/corpus/<target>: seeded from the
+# (default 60). Corpora live in build-fuzz/corpus/<target>: seeded from the
 # project's fixtures and, when present, ../shared/corpus; what the fuzzer finds stays there for
 # the next run. Crashing inputs are written to build-fuzz/findings/<target>.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]    e.g. scripts/fuzz.sh 120 cert_info
+#   FUZZ_PARALLEL=N runs N targets at once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_EACH="${1:-60}"
@@ -73,17 +74,36 @@ mkdir -p "$HOME" "$TMPDIR" "$BUILD/findings"
 
 targets=("$@")
 [ "${#targets[@]}" -gt 0 ] || targets=(encodings cert_info signature_der sm2_messages worker_pipe compound_file softkey_store)
+# One target's run. Its output goes to findings/<target>.log; a fault leaves findings/<target>.fault.
+run_target() {  # run_target TARGET
+  local t="$1" max_len=4096 dict=()
+  mkdir -p "$BUILD/findings/$t"
+  rm -f "$BUILD/findings/$t.fault"
+  [ "$t" = compound_file ] && max_len=65536
+  [ -f "fuzz/$t.dict" ] && dict=(-dict="fuzz/$t.dict")
+  "$BUILD/bin/fuzz_$t" -max_total_time="$SECONDS_EACH" -max_len="$max_len" "${dict[@]}" \
+    -print_final_stats=1 -artifact_prefix="$BUILD/findings/$t/" "$BUILD/corpus/$t" \
+    >"$BUILD/findings/$t.log" 2>&1 || touch "$BUILD/findings/$t.fault"
+}
+
+# FUZZ_PARALLEL targets run at once (default 1), each for the whole time given.
+parallel="${FUZZ_PARALLEL:-1}"
+running=0
+echo "== ${#targets[@]} targets for ${SECONDS_EACH}s each, $parallel at a time"
+for t in "${targets[@]}"; do
+  if [ "$running" -ge "$parallel" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+  run_target "$t" &
+  running=$((running + 1))
+done
+wait
+
 status=0
 for t in "${targets[@]}"; do
-  echo "== fuzz_$t for ${SECONDS_EACH}s"
-  mkdir -p "$BUILD/findings/$t"
-  max_len=4096
-  [ "$t" = compound_file ] && max_len=65536
-  dict=()
-  [ -f "fuzz/$t.dict" ] && dict=(-dict="fuzz/$t.dict")
-  if ! "$BUILD/bin/fuzz_$t" -max_total_time="$SECONDS_EACH" -max_len="$max_len" "${dict[@]}" \
-      -print_final_stats=1 -artifact_prefix="$BUILD/findings/$t/" "$BUILD/corpus/$t" \
-      >"$BUILD/findings/$t.log" 2>&1; then
+  echo "== fuzz_$t"
+  if [ -f "$BUILD/findings/$t.fault" ]; then
     echo "fuzz_$t FOUND A FAULT: see $BUILD/findings/$t.log and $BUILD/findings/$t/"
     status=1
   fi
