@@ -36,17 +36,29 @@ bool AllowsFallback(int32_t code) {
 
 }  // namespace
 
-int32_t convertDocument(int argc, char** argv) {
+int32_t parseCommandLine(int argc, char** argv, CommandLine& line, std::string& error) {
     if (argc != 3 && argc != 4) {
-        std::fprintf(stderr, "%s\n", kUsageLine);
+        error = kUsageLine;
         return kInvalidArguments;
     }
-    std::string source = fullPath(argv[1]), target = fullPath(argv[2]);
-    std::string providerArg = argc == 4 ? AsciiLower(argv[3]) : std::string();
-    if (!providerArg.empty() && providerArg != "ms" && providerArg != "wps") {
-        std::fprintf(stderr, "Provider must be 'ms' or 'wps'.\n");
+    line.source = fullPath(argv[1]);
+    line.target = fullPath(argv[2]);
+    line.provider = argc == 4 ? AsciiLower(argv[3]) : std::string();
+    if (!line.provider.empty() && line.provider != "ms" && line.provider != "wps") {
+        error = "Provider must be 'ms' or 'wps'.";
         return kInvalidArguments;
     }
+    return kSuccess;
+}
+
+int32_t convertDocument(int argc, char** argv) {
+    CommandLine line;
+    std::string error;
+    if (parseCommandLine(argc, argv, line, error) != kSuccess) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kInvalidArguments;
+    }
+    const std::string &source = line.source, &target = line.target, &providerArg = line.provider;
     std::string requestId = newRequestId();
     writeLog(kInfo, "request=" + requestId + " source=" + source + " target=" + target +
                         " explicit_provider=" + (providerArg.empty() ? "auto" : providerArg));

@@ -2,11 +2,18 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace parlux {
 
 constexpr const char* kUsageLine = "Usage: Parlux.exe source_file target_pdf [ms|wps]";
 
+// The converter's command line: source, target and the provider asked for ("" for any).
+struct CommandLine {
+    std::string source, target, provider;
+};
+// kSuccess, or kInvalidArguments with the line to print in `error`. The paths come back full.
+int32_t parseCommandLine(int argc, char** argv, CommandLine& line, std::string& error);
 int32_t convertDocument(int argc, char** argv);
 // The program: a worker run when argv[1] is "--parlux-worker", else a conversion.
 int parluxMain(int argc, char** argv);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -86,6 +87,14 @@ bool ParseWhole(const char* text, long long& value) {
     errno = 0;
     value = std::strtoll(text, &end, 10);
     return *end == '\0' && errno == 0;
+}
+
+// A descriptor argument: -1 or more, within an int.
+bool ParseFd(const char* text, int& fd) {
+    long long value = 0;
+    if (!ParseWhole(text, value) || value < -1 || value > INT_MAX) return false;
+    fd = static_cast<int>(value);
+    return true;
 }
 
 }  // namespace
@@ -259,26 +268,36 @@ int32_t convertInWorker(Provider provider, const ConversionRequest* request, Con
     return code;
 }
 
+bool parseWorkerArguments(int argc, char** argv, WorkerArguments& args) {
+    if (argc != 8) return false;
+    std::string providerArg = argv[2];
+    if (providerArg != "ms" && providerArg != "wps") return false;
+    long long kind = 0;
+    if (!ParseWhole(argv[3], kind) || argv[3][0] == '-' || argv[3][0] == '+' || (kind != 1 && kind != 2))
+        return false;
+    if (!ParseFd(argv[6], args.pipeFd) || !ParseFd(argv[7], args.cancelFd)) return false;
+    args.provider = providerArg == "ms" ? Provider::Microsoft : Provider::Wps;
+    args.kind = static_cast<int32_t>(kind);
+    args.source = argv[4];
+    args.output = argv[5];
+    return true;
+}
+
 int workerMain(int argc, char** argv) {
     // The office's connection may close while references are still released over it: that
     // must be an error on the write, not a signal that kills the worker before its result.
     signal(SIGPIPE, SIG_IGN);
-    if (argc != 8) return kInvalidArguments;
-    std::string providerArg = argv[2];
-    if (providerArg != "ms" && providerArg != "wps") return kInvalidArguments;
-    long long kind = 0, pipeFd = 0, cancelFd = 0;
-    if (!ParseWhole(argv[3], kind) || argv[3][0] == '-' || argv[3][0] == '+' || (kind != 1 && kind != 2))
-        return kInvalidArguments;
-    if (!ParseWhole(argv[6], pipeFd) || !ParseWhole(argv[7], cancelFd)) return kInvalidArguments;
-    int pipeHandle = static_cast<int>(pipeFd);
+    WorkerArguments args;
+    if (!parseWorkerArguments(argc, argv, args)) return kInvalidArguments;
+    int pipeHandle = args.pipeFd;
     // The office processes this worker starts must not hold the parent's pipe or event.
     if (pipeHandle > 0) fcntl(pipeHandle, F_SETFD, FD_CLOEXEC);
-    if (cancelFd > 0) fcntl(static_cast<int>(cancelFd), F_SETFD, FD_CLOEXEC);
+    if (args.cancelFd > 0) fcntl(args.cancelFd, F_SETFD, FD_CLOEXEC);
     ConversionRequest request;
-    request.source = argv[4];
-    request.output = argv[5];
-    request.kind = static_cast<int32_t>(kind);
-    request.cancelFd = static_cast<int>(cancelFd) > 0 ? static_cast<int>(cancelFd) : -1;
+    request.source = args.source;
+    request.output = args.output;
+    request.kind = args.kind;
+    request.cancelFd = args.cancelFd > 0 ? args.cancelFd : -1;
     long long parent = 0;
     const char* parentText = std::getenv(kParentPidVariable);
     if (parentText && ParseWhole(parentText, parent) && parent > 0 &&
@@ -290,7 +309,7 @@ int workerMain(int argc, char** argv) {
     request.callbackContext = &pipeHandle;
     ConversionResult result;
     std::memset(&result, 0, sizeof result);
-    convertInWorker(providerArg == "ms" ? Provider::Microsoft : Provider::Wps, &request, &result);
+    convertInWorker(args.provider, &request, &result);
     if (pipeHandle != 0 && pipeHandle != -1) WriteMessage(pipeHandle, ResultMessage(result));
     if (pipeHandle > 0) close(pipeHandle);
     if (request.cancelFd > 0) close(request.cancelFd);

@@ -47,7 +47,17 @@ constexpr const char* kOfficeSocketsFile = "office.sockets";
 // The image name of the process serving (provider, kind): the registered one, else the suite's.
 std::string officeImageName(Provider provider, DocumentKind kind);
 
-// argv: program, "--parlux-worker", ms|wps, kind, source, output, pipe fd, cancellation fd.
+// The worker's command line: program, "--parlux-worker", ms|wps, kind (1 or 2), source, output,
+// pipe fd, cancellation fd (each fd -1 or more; 0 or -1 for none).
+struct WorkerArguments {
+    Provider provider = Provider::Microsoft;
+    int32_t kind = 1;
+    std::string source, output;
+    int pipeFd = -1;
+    int cancelFd = -1;
+};
+// False for any other command line (the worker then exits with kInvalidArguments).
+bool parseWorkerArguments(int argc, char** argv, WorkerArguments& args);
 int workerMain(int argc, char** argv);
 int32_t convertInWorker(Provider provider, const ConversionRequest* request, ConversionResult* result);
 

@@ -68,18 +68,49 @@ done
 seed softkey_store "$tmp"/store/tokens/*.json
 rm -rf "$tmp"
 
+# Workbook packages: the corpus's, the LibreOffice test fixtures an ordinary build made (not the
+# padded one: each run of it inflates 64 MB), and a small package stored uncompressed (so
+# mutations reach the XML directly). Command lines as the supervisor and a user write them. SKF
+# blobs the scratch key accepts, from the seed maker.
+if [ -d "$SHARED_CORPUS/office" ]; then
+  seed chart_sheets "$SHARED_CORPUS"/office/*.xlsx "$SHARED_CORPUS"/office/*.xlsm
+fi
+seed chart_sheets build/testtmp/office-fixtures/wide.xlsx build/testtmp/office-fixtures/rows.xlsx
+tmp=$(mktemp -d)
+if command -v zip >/dev/null; then
+  mkdir -p "$tmp/book/xl/_rels"
+  printf '<workbook xmlns:r="r"><sheets><sheet name="a" r:id="rId1"/><sheet name="c" r:id="rId2"/></sheets></workbook>' \
+    >"$tmp/book/xl/workbook.xml"
+  printf '<Relationships><Relationship Id="rId1" Type="x/worksheet"/><Relationship Id="rId2" Type="x/chartsheet"/></Relationships>' \
+    >"$tmp/book/xl/_rels/workbook.xml.rels"
+  (cd "$tmp/book" && zip -q -X -0 -r ../stored.xlsx xl)
+  seed chart_sheets "$tmp/stored.xlsx"
+fi
+printf '%s\0' --parlux-worker ms 1 '/in/报 告.docx' 'C:\out\a "b".pdf' 7 -1 | head -c -1 >"$tmp/worker"
+printf '%s\0' in.docx ../out/in.pdf WPS | head -c -1 >"$tmp/converter"
+seed worker_args "$tmp/worker" "$tmp/converter"
+mkdir -p "$tmp/skf"
+TMPDIR="$tmp" "$BUILD/bin/fuzz_skf_blobs_seeds" "$tmp/skf"
+seed skf_blobs "$tmp"/skf/*
+rm -rf "$tmp"
+
 # Logs and scratch stores of the code under test go to the build tree, never the user's own directories.
 export HOME="$PWD/$BUILD/home" XDG_STATE_HOME="$PWD/$BUILD/home/state" TMPDIR="$PWD/$BUILD/tmp"
 mkdir -p "$HOME" "$TMPDIR" "$BUILD/findings"
 
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(encodings cert_info signature_der sm2_messages worker_pipe compound_file softkey_store)
+[ "${#targets[@]}" -gt 0 ] || targets=(encodings cert_info signature_der sm2_messages worker_pipe compound_file softkey_store
+  chart_sheets skf_blobs worker_args)
+
 # One target's run. Its output goes to findings/<target>.log; a fault leaves findings/<target>.fault.
 run_target() {  # run_target TARGET
   local t="$1" max_len=4096 dict=()
   mkdir -p "$BUILD/findings/$t"
-  rm -f "$BUILD/findings/$t.fault"
+  rm -f "$BUILD/findings/$t.fault" "$BUILD/findings/$t.log"
+  # fuzz_chart_sheets needs LibreOffice and its SDK at build time.
+  [ -x "$BUILD/bin/fuzz_$t" ] || return 0
   [ "$t" = compound_file ] && max_len=65536
+  [ "$t" = chart_sheets ] && max_len=131072
   [ -f "fuzz/$t.dict" ] && dict=(-dict="fuzz/$t.dict")
   "$BUILD/bin/fuzz_$t" -max_total_time="$SECONDS_EACH" -max_len="$max_len" "${dict[@]}" \
     -print_final_stats=1 -artifact_prefix="$BUILD/findings/$t/" "$BUILD/corpus/$t" \
@@ -103,6 +134,7 @@ wait
 status=0
 for t in "${targets[@]}"; do
   echo "== fuzz_$t"
+  [ -f "$BUILD/findings/$t.log" ] || { echo "fuzz_$t was not built: skipped"; continue; }
   if [ -f "$BUILD/findings/$t.fault" ]; then
     echo "fuzz_$t FOUND A FAULT: see $BUILD/findings/$t.log and $BUILD/findings/$t/"
     status=1

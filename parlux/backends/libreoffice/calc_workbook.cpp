@@ -52,11 +52,12 @@ bool PackagePart(const Reference<css::packages::zip::XZipFileAccess2>& zip, cons
 }  // namespace
 
 // LibreOffice turns an .xlsx chart sheet into a worksheet holding the chart: the package tells.
-bool ChartSheets(OfficeInstance& office, const std::string& copy, std::vector<bool>& flags) {
+bool ChartSheets(const Reference<css::uno::XComponentContext>& context, const std::string& copy,
+                 std::vector<bool>& flags) {
     flags.clear();
     std::string workbook, relationships;
     try {
-        auto zip = css::packages::zip::ZipFileAccess::createWithURL(office.context(), FileUrl(copy));
+        auto zip = css::packages::zip::ZipFileAccess::createWithURL(context, FileUrl(copy));
         if (!PackagePart(zip, "xl/workbook.xml", workbook) ||
             !PackagePart(zip, "xl/_rels/workbook.xml.rels", relationships))
             return false;

@@ -43,6 +43,8 @@ constexpr const char* kOfficeServicesDir = "/usr/lib/libreoffice/program/service
 constexpr int kQuitMs = 10000;
 constexpr int32_t kServerExecFailure = static_cast<int32_t>(0x80080005);  // CO_E_SERVER_EXEC_FAILURE
 
+}  // namespace
+
 Reference<css::uno::XComponentContext> LocalContext() {
     static Reference<css::uno::XComponentContext> context = [] {
         // Without it the first remote call crashes.
@@ -51,8 +53,6 @@ Reference<css::uno::XComponentContext> LocalContext() {
     }();
     return context;
 }
-
-}  // namespace
 
 OfficeInstance::~OfficeInstance() { Stop(); }
 

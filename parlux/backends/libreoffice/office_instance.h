@@ -25,6 +25,9 @@ uint64_t OfficeMemoryLimitBytes();
 // input or output, and the memory limit.
 platform::SpawnOptions QuietOfficeOptions();
 
+// This process's own UNO context, bootstrapped from the office's installation at first use.
+css::uno::Reference<css::uno::XComponentContext> LocalContext();
+
 class OfficeInstance {
 public:
     OfficeInstance() = default;

@@ -273,7 +273,7 @@ public:
             if (hr < 0) return hr;
             // The package parts the worker reads are checked before the office reads the whole package.
             std::vector<bool> chartSheets;
-            if (!word && !ChartSheets(*office, copy, chartSheets))
+            if (!word && !ChartSheets(office->context(), copy, chartSheets))
                 return Failure(m_failure, "A part of the workbook package is larger than " +
                                               std::to_string(kMaxPackagePartBytes >> 20) + " MB.", kNotFound);
             // Row heights are dropped in a read-only workbook: workbooks open the private copy writable.

@@ -78,9 +78,10 @@ std::shared_ptr<DispatchTarget> NewWordDocument(std::shared_ptr<OfficeInstance> 
                                                 css::uno::Reference<css::frame::XModel> model);
 // The largest package part the worker reads itself.
 constexpr size_t kMaxPackagePartBytes = 64u << 20;
-// Which sheets of the package `copy` are chart sheets (none for a file that is no package);
-// false when a part it reads exceeds kMaxPackagePartBytes.
-bool ChartSheets(OfficeInstance& office, const std::string& copy, std::vector<bool>& flags);
+// Which sheets of the package `copy` are chart sheets (none for a file that is no package), read
+// with the zip reader of `context`; false when a part it reads exceeds kMaxPackagePartBytes.
+bool ChartSheets(const css::uno::Reference<css::uno::XComponentContext>& context, const std::string& copy,
+                 std::vector<bool>& flags);
 std::shared_ptr<DispatchTarget> NewWorkbook(std::shared_ptr<OfficeInstance> office,
                                             css::uno::Reference<css::frame::XModel> model,
                                             std::vector<bool> chartSheets);
