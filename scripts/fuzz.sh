@@ -67,12 +67,16 @@ done
 seed softkey_store "$tmp"/store/tokens/*.json
 rm -rf "$tmp"
 
+# Answers of time-stamp authorities, OCSP responders and CRL distribution points.
+source fuzz/seed_authorities.sh
+
 # Logs and scratch stores of the code under test go to the build tree, never the user's own directories.
 export HOME="$PWD/$BUILD/home" XDG_STATE_HOME="$PWD/$BUILD/home/state" TMPDIR="$PWD/$BUILD/tmp"
 mkdir -p "$HOME" "$TMPDIR" "$BUILD/findings"
 
 targets=("$@")
 [ "${#targets[@]}" -gt 0 ] || targets=(encodings cert_info signature_der sm2_messages worker_pipe compound_file softkey_store)
+[ "$#" -gt 0 ] || targets+=(time_stamp ocsp crl)
 status=0
 for t in "${targets[@]}"; do
   echo "== fuzz_$t for ${SECONDS_EACH}s"
@@ -81,6 +85,7 @@ for t in "${targets[@]}"; do
   [ "$t" = compound_file ] && max_len=65536
   dict=()
   [ -f "fuzz/$t.dict" ] && dict=(-dict="fuzz/$t.dict")
+  case "$t" in cert_info | sm2_messages | signature_der | time_stamp | ocsp | crl) dict=(-dict=fuzz/asn1.dict) ;; esac
   if ! "$BUILD/bin/fuzz_$t" -max_total_time="$SECONDS_EACH" -max_len="$max_len" "${dict[@]}" \
       -print_final_stats=1 -artifact_prefix="$BUILD/findings/$t/" "$BUILD/corpus/$t" \
       >"$BUILD/findings/$t.log" 2>&1; then
