@@ -1,6 +1,7 @@
 // An OCSP responder's answer (a DER OCSPResponse, as the exchange decodes it) read the way the
 // OCSP query reads it, about the leaf of each fuzzing authority: response status, basic
 // response, the certificate's status and the trust checks a "good" must pass.
+#include <openssl/err.h>
 #include <openssl/ocsp.h>
 
 #include <cstddef>
@@ -20,6 +21,7 @@ const unsigned char kNonce[16] = {'f', 'u', 'z', 'z', '-', 'o', 'c', 's', 'p', '
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const unsigned char* p = data;
     OcspResponsePtr answer(d2i_OCSP_RESPONSE(nullptr, &p, static_cast<long>(size)));
+    ERR_clear_error();  // as the exchange leaves it
     if (!answer) return 0;
     for (const FuzzAuthority& authority : FuzzAuthorities()) {
         OcspRequestPtr request(OCSP_REQUEST_new());

@@ -67,8 +67,11 @@ done
 seed softkey_store "$tmp"/store/tokens/*.json
 rm -rf "$tmp"
 
-# Answers of time-stamp authorities, OCSP responders and CRL distribution points.
+# Answers of time-stamp authorities, OCSP responders, CRL distribution points and the cloud
+# services; seal data; SM2 signed messages made by the library.
 source fuzz/seed_authorities.sh
+source fuzz/seed_sm2_messages.sh
+source fuzz/seed_cloud_and_seals.sh
 
 # Logs and scratch stores of the code under test go to the build tree, never the user's own directories.
 export HOME="$PWD/$BUILD/home" XDG_STATE_HOME="$PWD/$BUILD/home/state" TMPDIR="$PWD/$BUILD/tmp"
@@ -76,7 +79,7 @@ mkdir -p "$HOME" "$TMPDIR" "$BUILD/findings"
 
 targets=("$@")
 [ "${#targets[@]}" -gt 0 ] || targets=(encodings cert_info signature_der sm2_messages worker_pipe compound_file softkey_store)
-[ "$#" -gt 0 ] || targets+=(time_stamp ocsp crl)
+[ "$#" -gt 0 ] || targets+=(time_stamp ocsp crl cloud_json seals)
 status=0
 for t in "${targets[@]}"; do
   echo "== fuzz_$t for ${SECONDS_EACH}s"
