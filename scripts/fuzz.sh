@@ -94,13 +94,19 @@ TMPDIR="$tmp" "$BUILD/bin/fuzz_skf_blobs_seeds" "$tmp/skf"
 seed skf_blobs "$tmp"/skf/*
 rm -rf "$tmp"
 
+# Answers of time-stamp authorities, OCSP responders, CRL distribution points and the cloud
+# services; seal data; SM2 signed messages made by the library.
+source fuzz/seed_authorities.sh
+source fuzz/seed_sm2_messages.sh
+source fuzz/seed_cloud_and_seals.sh
+
 # Logs and scratch stores of the code under test go to the build tree, never the user's own directories.
 export HOME="$PWD/$BUILD/home" XDG_STATE_HOME="$PWD/$BUILD/home/state" TMPDIR="$PWD/$BUILD/tmp"
 mkdir -p "$HOME" "$TMPDIR" "$BUILD/findings"
 
 targets=("$@")
 [ "${#targets[@]}" -gt 0 ] || targets=(encodings cert_info signature_der sm2_messages worker_pipe compound_file softkey_store
-  chart_sheets skf_blobs worker_args)
+  chart_sheets skf_blobs worker_args time_stamp ocsp crl cloud_json seals)
 
 # One target's run. Its output goes to findings/<target>.log; a fault leaves findings/<target>.fault.
 run_target() {  # run_target TARGET
@@ -112,6 +118,7 @@ run_target() {  # run_target TARGET
   [ "$t" = compound_file ] && max_len=65536
   [ "$t" = chart_sheets ] && max_len=131072
   [ -f "fuzz/$t.dict" ] && dict=(-dict="fuzz/$t.dict")
+  case "$t" in cert_info | sm2_messages | signature_der | time_stamp | ocsp | crl) dict=(-dict=fuzz/asn1.dict) ;; esac
   "$BUILD/bin/fuzz_$t" -max_total_time="$SECONDS_EACH" -max_len="$max_len" "${dict[@]}" \
     -print_final_stats=1 -artifact_prefix="$BUILD/findings/$t/" "$BUILD/corpus/$t" \
     >"$BUILD/findings/$t.log" 2>&1 || touch "$BUILD/findings/$t.fault"

@@ -87,12 +87,16 @@ int checkCrlRevocation(const std::string& certificateText, const std::string& is
     X509Ptr certificate = CertificateFromBase64(certificateText);
     if (!certificate) return kUnknown;
     X509CrlPtr crl = fetchCrlFromDistributionPoints(certificate.get());
+    return RevocationFromCrl(crl.get(), certificate.get(), issuerText, crlBase64Out);
+}
+
+int RevocationFromCrl(X509_CRL* crl, X509* certificate, const std::string& issuerText, std::string& crlBase64Out) {
     if (!crl) return kUnknown;
-    crlBase64Out = Base64OfDer(DerOf(crl.get(), i2d_X509_CRL));
+    crlBase64Out = Base64OfDer(DerOf(crl, i2d_X509_CRL));
     X509Ptr issuer = CertificateFromBase64(issuerText);
-    int result = !IsCrlOfIssuer(crl.get(), certificate.get(), issuer.get()) ? kUnknown
-                 : IsListed(crl.get(), certificate.get())                   ? kRevoked
-                                                                            : kNotRevoked;
+    int result = !IsCrlOfIssuer(crl, certificate, issuer.get()) ? kUnknown
+                 : IsListed(crl, certificate)                   ? kRevoked
+                                                                : kNotRevoked;
     ERR_clear_error();
     return result;
 }

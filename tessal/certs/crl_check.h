@@ -17,3 +17,7 @@ X509CrlPtr fetchCrlFromDistributionPoints(X509* certificate);
 // its issuer is `issuerText` (Base64 DER), the certificate's issuer, whose key verifies its
 // signature, and when its nextUpdate has not passed.
 int checkCrlRevocation(const std::string& certificateText, const std::string& issuerText, std::string& crlBase64Out);
+
+// The verdict of a downloaded CRL (null when none was obtained) on `certificate`, with the
+// rules and the values of checkCrlRevocation.
+int RevocationFromCrl(X509_CRL* crl, X509* certificate, const std::string& issuerText, std::string& crlBase64Out);

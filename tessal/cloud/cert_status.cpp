@@ -3,6 +3,7 @@
 #include <rapidjson/writer.h>
 
 #include "api/log.h"
+#include "cloud/cert_status_answer.h"
 #include "cloud/cloud_hosts.h"
 #include "cloud/json_answer.h"
 #include "tessal/http.h"
@@ -46,19 +47,23 @@ bool CodeIsSuccess(const Value& answer) {
     return !code || (code->IsNumber() && code->GetDouble() == 0.0);
 }
 
-// Sends the status request and reads the answer into `answer`. False, after logging why, when
-// the request fails, the answer is unreadable or the service reports an error.
-bool QueryCertStatus(const std::string& serialNo, const std::string& certBase64, const std::string& algorithm,
-                     rapidjson::Document& answer) {
+// Sends the status request; false, after logging why, when it cannot be sent.
+bool PostCertStatus(const std::string& serialNo, const std::string& certBase64, const std::string& algorithm,
+                    std::string& response) {
     std::string url = cloud::GatewayPrefix() + CHttpClient::m_url + "/cert/ukey/app/check/cert/validity";
     std::vector<std::string> headers = CHttpClient::getGWHeadInfo();
-    std::string response;
     CHttp http;
     if (http.Posts(url, headers, StatusRequestBody(serialNo, certBase64, algorithm), response, nullptr) != 0) {
         TLOG_DEBUG("/cert/validity Posts Failed");
         return false;
     }
     TLOG_DEBUG("/cert/validity response:" << response);
+    return true;
+}
+
+// Reads the answer into `answer`; false, after logging why, when it is unreadable or the
+// service reports an error.
+bool ReadCertStatusAnswer(const std::string& response, rapidjson::Document& answer) {
     if (!kit::ParseJson(response, answer) || !answer.IsObject()) {
         TLOG_DEBUG("/cert/validity Parse Failed");
         return false;
@@ -80,18 +85,19 @@ const Value* ResultList(const Value& answer) {
 
 }  // namespace
 
-int CHttpClient::CheckCertValidity(const std::string& serialNo, const std::string& certBase64,
-                                   const std::string& algorithm) {
+namespace cloud {
+
+int CertValidityFromAnswer(const std::string& response) {
     rapidjson::Document answer;
-    if (!QueryCertStatus(serialNo, certBase64, algorithm, answer)) return 0;
+    if (!ReadCertStatusAnswer(response, answer)) return 0;
     std::string status = "UNKNOWN";
     if (const Value* result = ResultList(answer)) {
         for (const Value& element : result->GetArray()) {
-            if (!cloud::IsTrueMember(element, "zykChannelIssue")) {
-                if (!cloud::IsTrueMember(element, "trustCaIssue")) return 1;
-                if (!cloud::IsTrueMember(element, "existRootCert")) return 0;
+            if (!IsTrueMember(element, "zykChannelIssue")) {
+                if (!IsTrueMember(element, "trustCaIssue")) return 1;
+                if (!IsTrueMember(element, "existRootCert")) return 0;
             }
-            if (cloud::StringMember(element, "certCurrentStatus", status)) break;
+            if (StringMember(element, "certCurrentStatus", status)) break;
         }
     }
     if (status == "NORMAL") return 2;
@@ -100,12 +106,27 @@ int CHttpClient::CheckCertValidity(const std::string& serialNo, const std::strin
     return 0;
 }
 
-std::string CHttpClient::GetCertStatusMsg(const std::string& serialNo, const std::string& certBase64,
-                                          const std::string& algorithm) {
+std::string CertStatusMessageFromAnswer(const std::string& response) {
     rapidjson::Document answer;
-    if (!QueryCertStatus(serialNo, certBase64, algorithm, answer)) return "UNKNOWN";
+    if (!ReadCertStatusAnswer(response, answer)) return "UNKNOWN";
     const Value* result = ResultList(answer);
     std::string detail;
-    if (result && !result->Empty() && cloud::StringMember((*result)[0], "detailMessage", detail)) return detail;
+    if (result && !result->Empty() && StringMember((*result)[0], "detailMessage", detail)) return detail;
     return "UNKNOWN";
+}
+
+}  // namespace cloud
+
+int CHttpClient::CheckCertValidity(const std::string& serialNo, const std::string& certBase64,
+                                   const std::string& algorithm) {
+    std::string response;
+    if (!PostCertStatus(serialNo, certBase64, algorithm, response)) return 0;
+    return cloud::CertValidityFromAnswer(response);
+}
+
+std::string CHttpClient::GetCertStatusMsg(const std::string& serialNo, const std::string& certBase64,
+                                          const std::string& algorithm) {
+    std::string response;
+    if (!PostCertStatus(serialNo, certBase64, algorithm, response)) return "UNKNOWN";
+    return cloud::CertStatusMessageFromAnswer(response);
 }

@@ -5,12 +5,10 @@
 #include "api/log.h"
 #include "cloud/cloud_hosts.h"
 #include "cloud/issuance_messages.h"
-#include "cloud/json_answer.h"
+#include "cloud/mobile_answers.h"
 #include "tessal/http.h"
 
 namespace {
-
-using rapidjson::Value;
 
 const int kMaxSignResultPolls = 21;
 const std::chrono::milliseconds kPollPause(300);
@@ -22,30 +20,6 @@ bool PostToMobile(const std::string& path, const std::string& body, std::string&
 }
 
 std::string SignSidBody(const std::string& signSid) { return cloud::JsonBody().Add("signSid", signSid).Text(); }
-
-// A parsed answer; a document that cannot be read counts as one without members.
-rapidjson::Document ParsedAnswer(const std::string& answer) {
-    rapidjson::Document doc;
-    if (!kit::ParseJson(answer, doc)) doc.SetNull();
-    return doc;
-}
-
-// "code" is an error only when it is a number other than 0; any other type counts as absent.
-bool ReportsError(const Value& answer) {
-    const Value* code = cloud::FindMember(answer, "code");
-    return code && code->IsNumber() && code->GetDouble() != 0.0;
-}
-
-// Reads one get-signResult answer: true when it carries the signature. A "p7SignResult" text
-// is copied to `p7SignResult` whether or not the phone has signed yet ("null").
-bool SignatureArrived(const std::string& answer, std::string& p7SignResult) {
-    if (answer.empty()) return false;
-    rapidjson::Document doc = ParsedAnswer(answer);
-    std::string message;
-    if (!cloud::StringMember(doc, "message", message) || message != "SUCCESS") return false;
-    if (const Value* result = cloud::FindMember(doc, "result")) cloud::StringMember(*result, "p7SignResult", p7SignResult);
-    return p7SignResult != "null";
-}
 
 void PauseBeforeNextPoll() { std::this_thread::sleep_until(std::chrono::steady_clock::now() + kPollPause); }
 
@@ -86,9 +60,7 @@ bool CHttpClient::uploadDigest(const std::string& signSid, const std::string& si
                            .Text();
     std::string answer;
     if (!PostToMobile("/upload-digest", body, answer)) return false;
-    rapidjson::Document doc = ParsedAnswer(answer);
-    if (ReportsError(doc)) return false;
-    return cloud::StringMember(doc, "result", result);
+    return cloud::UploadedDigestResult(answer, result);
 }
 
 bool CHttpClient::getSignStatus(const std::string& signSid, std::string& response) {
@@ -101,7 +73,7 @@ bool CHttpClient::getSignResult(const std::string& signSid, const std::string& s
     std::string answer;
     for (int attempt = 0; attempt < kMaxSignResultPolls; ++attempt) {
         answer.clear();
-        if (PostToMobile("/get-signResult", body, answer) && SignatureArrived(answer, p7SignResult)) return true;
+        if (PostToMobile("/get-signResult", body, answer) && cloud::SignatureArrived(answer, p7SignResult)) return true;
         PauseBeforeNextPoll();
     }
     TLOG_DEBUG("mobile getSignResult error");

@@ -2,20 +2,16 @@
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
-#include <cstring>
-
 #include "api/console.h"
 #include "api/log.h"
 #include "certs/der_objects.h"
 #include "cloud/ocsp.h"
+#include "cloud/ocsp_answer.h"
 #include "cloud/ocsp_exchange.h"
-#include "cloud/ocsp_trust.h"
 
 namespace {
 
-constexpr int kGood = 0;
 constexpr int kUnknown = 1;
-constexpr int kRevoked = 2;
 
 // The first OCSP responder URL of the certificate's Authority Information Access; false when none.
 bool FirstResponderUrl(X509* certificate, std::string& url) {
@@ -52,20 +48,6 @@ OcspRequestPtr BuildRequest(X509* certificate, X509* issuer, OCSP_CERTID*& id) {
     return request;
 }
 
-// The status the answer gives for `id`, believing "good" only from a trusted answer.
-int StatusFromAnswer(OCSP_BASICRESP* answer, OCSP_REQUEST* request, OCSP_CERTID* id, X509* issuer) {
-    int status = -1, reason = 0;
-    ASN1_GENERALIZEDTIME *revokedAt = nullptr, *thisUpdate = nullptr, *nextUpdate = nullptr;
-    if (!OCSP_resp_find_status(answer, id, &status, &reason, &revokedAt, &thisUpdate, &nextUpdate)) {
-        TLOG_ERROR("ERROR: No Status found.\n");
-        return kUnknown;
-    }
-    const char* text = OCSP_cert_status_str(status);
-    if (std::strcmp(text, "revoked") == 0) return kRevoked;  // failing safe: believed even unsigned
-    if (std::strcmp(text, "good") != 0) return kUnknown;
-    return cloud::IsTrustedAnswer(answer, request, issuer, thisUpdate, nextUpdate) ? kGood : kUnknown;
-}
-
 }  // namespace
 
 int OCSP::OCSP_Query(const std::string& cert, const std::string& issuer, std::string& response) {
@@ -100,18 +82,5 @@ int OCSP::OCSP_Query(const std::string& cert, const std::string& issuer, std::st
     }
     OcspResponsePtr answer(cloud::ExchangeWithResponder(responder, request.get()));
     if (!answer) return kUnknown;
-    response = Base64OfDer(DerOf(answer.get(), i2d_OCSP_RESPONSE));
-    if (OCSP_response_status(answer.get()) != OCSP_RESPONSE_STATUS_SUCCESSFUL) {
-        TLOG_ERROR("Responder Error");
-        return kUnknown;
-    }
-    OcspBasicPtr basic(OCSP_response_get1_basic(answer.get()));
-    if (!basic) {
-        TLOG_ERROR("Error parsing response");
-        ERR_clear_error();
-        return kUnknown;
-    }
-    int result = StatusFromAnswer(basic.get(), request.get(), id, issuerCert.get());
-    ERR_clear_error();
-    return result;
+    return cloud::StatusOfOcspAnswer(answer.get(), request.get(), id, issuerCert.get(), response);
 }

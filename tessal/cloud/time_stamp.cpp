@@ -2,6 +2,7 @@
 #include "tessal/time_stamp.h"
 
 #include <openssl/bn.h>
+#include <openssl/err.h>
 #include <openssl/rand.h>
 
 #include <vector>
@@ -46,6 +47,7 @@ CResult TimeStamp::GetTSFromResp(ByteArray& response, ByteArray& token) {
     const unsigned char* p = response.data();
     TS_RESP* resp = p ? d2i_TS_RESP(nullptr, &p, response.length()) : nullptr;
     if (!resp) {
+        ERR_clear_error();  // the code says it; the decoder's queue would mislead later callers
         TESSAL_FAIL(result, 43, "TimeStamp::GetTSFromResp");
         return result;
     }
@@ -53,6 +55,7 @@ CResult TimeStamp::GetTSFromResp(ByteArray& response, ByteArray& token) {
     PKCS7* pkcs7 = TS_RESP_get_token(resp);
     int len = pkcs7 ? i2d_PKCS7(pkcs7, &der) : 0;
     if (len <= 0) {
+        ERR_clear_error();
         result = 44;
         TS_RESP_free(resp);
         return result;

@@ -1,5 +1,6 @@
 // Time-stamps from the simulated time service, checked by the openssl command line.
 #include <gtest/gtest.h>
+#include <openssl/err.h>
 #include <openssl/ts.h>
 #include <stdlib.h>
 
@@ -120,11 +121,13 @@ TEST_F(TimeStampTest, GarbageRejectionsAndSilenceBecomeTheServiceMessage) {
     // The steps' own codes.
     ByteArray notDer("not der", 7);
     EXPECT_EQ(TimeStampTestAccess::Token(notDer, token).ErrorCode(), 43);
+    EXPECT_EQ(ERR_peek_error(), 0UL) << "the decoder's errors stay behind for later OpenSSL callers";
     m_sim->Control("reject");
     ByteArray query, response;
     ASSERT_EQ(TimeStampTestAccess::Query(data, query, "RSA").ErrorCode(), 0);
     ASSERT_EQ(CHttpClient::GetTimeStamp(query, response, "RSA").ErrorCode(), 0);
     EXPECT_EQ(TimeStampTestAccess::Token(response, token).ErrorCode(), 44);
+    EXPECT_EQ(ERR_peek_error(), 0UL);
 
     m_sim->Stop();
     ByteArray none;

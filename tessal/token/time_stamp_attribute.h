@@ -11,3 +11,6 @@
 // adds it as id-smime-aa-timeStampToken (a SEQUENCE). False, and nothing added, without one.
 bool AddTimeStampToken(STACK_OF(X509_ATTRIBUTE)** unsignedAttributes, const unsigned char* signature,
                        int signatureLength, const std::string& alg);
+
+// Adds `token`, the DER TimeStampToken a service answered with, as id-smime-aa-timeStampToken.
+bool AddTimeStampTokenAttribute(STACK_OF(X509_ATTRIBUTE)** unsignedAttributes, const ByteArray& token);
