@@ -8,7 +8,10 @@ namespace parlux {
 constexpr const char* kUsageLine = "Usage: Parlux.exe source_file target_pdf [ms|wps]";
 
 int32_t convertDocument(int argc, char** argv);
-// The program: a worker run when argv[1] is "--parlux-worker", else a conversion.
+// The closing line of every unsuccessful conversion.
+void logRejection(int32_t code);
+// The program: a worker run when argv[1] is "--parlux-worker", a batch with "--batch",
+// else a conversion.
 int parluxMain(int argc, char** argv);
 
 }  // namespace parlux

@@ -56,19 +56,6 @@ Reference<css::uno::XComponentContext> LocalContext() {
 
 OfficeInstance::~OfficeInstance() { Stop(); }
 
-uint64_t OfficeMemoryLimitBytes() {
-    const char* text = std::getenv(kMemoryVariable);
-    long long megabytes = kDefaultMemoryMb;
-    if (text && *text) {
-        char* end = nullptr;
-        errno = 0;
-        long long value = std::strtoll(text, &end, 10);
-        if (errno == 0 && *end == '\0' && (value == 0 || (value >= kMinMemoryMb && value <= kMaxMemoryMb)))
-            megabytes = value;
-    }
-    return static_cast<uint64_t>(megabytes) << 20;
-}
-
 namespace {
 
 // The description of the row-height component for the office to load: the first that exists of

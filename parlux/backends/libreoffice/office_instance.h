@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "office_memory.h"
 #include "platform/process_handles.h"
 
 namespace parlux::libreoffice {
@@ -17,10 +18,6 @@ namespace parlux::libreoffice {
 namespace css = ::com::sun::star;
 
 constexpr const char* kOfficeProgram = "/usr/lib/libreoffice/program/soffice.bin";
-// The office's address-space limit in MB ("0": none); outside 256 to 1048576 the default holds.
-constexpr const char* kMemoryVariable = "PARLUX_MEMORY_MB";
-constexpr long long kDefaultMemoryMb = 4096, kMinMemoryMb = 256, kMaxMemoryMb = 1048576;
-uint64_t OfficeMemoryLimitBytes();
 // How every office process starts: its own process group, killed with the worker, no standard
 // input or output, and the memory limit.
 platform::SpawnOptions QuietOfficeOptions();

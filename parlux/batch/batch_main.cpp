@@ -1,0 +1,133 @@
+#include "batch/batch_main.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <list>
+
+#include "batch/batch_jobs.h"
+#include "batch/worker_pool.h"
+#include "convert.h"
+#include "office_memory.h"
+
+namespace parlux {
+namespace {
+
+constexpr int kMaxSlots = 64;
+
+struct BatchOptions {
+    std::string file = "-";
+    batch::PoolOptions pool;
+};
+
+bool ParseCount(const char* text, int low, int high, int& out) {
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text, &end, 10);
+    if (!*text || *end || errno || value < low || value > high) return false;
+    out = static_cast<int>(value);
+    return true;
+}
+
+bool ParseOptions(int argc, char** argv, BatchOptions& options) {
+    long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    options.pool.slots = cores > 0 ? static_cast<int>(std::min<long>(cores, kMaxSlots)) : 1;
+    // An office is replaced before it nears its address-space limit.
+    options.pool.memoryLimitBytes = OfficeMemoryLimitBytes() / 4 * 3;
+    bool haveFile = false;
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--jobs" || arg == "--recycle") {
+            int& target = arg == "--jobs" ? options.pool.slots : options.pool.recycleAfter;
+            if (i + 1 >= argc || !ParseCount(argv[++i], 1, arg == "--jobs" ? kMaxSlots : 1000000, target)) return false;
+        } else if (!haveFile && (arg == "-" || arg.rfind("--", 0) != 0)) {
+            options.file = arg;
+            haveFile = true;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+void WriteLine(const std::string& line) {
+    std::string text = line + "\n";
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+batch::JobReport ReportOf(const batch::BatchJob& job, int32_t code) {
+    batch::JobReport report;
+    report.line = job.input.line;
+    report.hasSource = job.input.hasSource;
+    report.hasTarget = job.input.hasTarget;
+    report.source = job.input.source;
+    report.target = job.input.target;
+    report.code = code;
+    if (!job.input.valid) report.message = job.input.error;
+    if (job.attempted) {
+        report.stage = job.result.stage;
+        report.hr = job.result.hr;
+        report.message = MessageText(job.result.message);
+    }
+    if (job.attempts || job.attempted)
+        report.ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - job.begun)
+                        .count();
+    return report;
+}
+
+}  // namespace
+
+int batchMain(int argc, char** argv) {
+    BatchOptions options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr, "%s\n", kBatchUsageLine);
+        logRejection(kInvalidArguments);
+        return kInvalidArguments;
+    }
+    std::ifstream file;
+    if (options.file != "-") {
+        file.open(options.file, std::ios::binary);
+        if (!file) {
+            std::fprintf(stderr, "Unable to read the job list %s.\n", options.file.c_str());
+            return 1;
+        }
+    }
+    std::istream& in = options.file == "-" ? std::cin : file;
+    bool allSucceeded = true;
+    auto done = [&](batch::BatchJob& job, int32_t code) {
+        if (code != kSuccess) {
+            allSucceeded = false;
+            logRejection(code);
+        }
+        WriteLine(batch::FormatReport(ReportOf(job, code)));
+    };
+
+    std::list<batch::BatchJob> jobs;
+    std::deque<batch::BatchJob*> queue;
+    size_t number = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        jobs.emplace_back();
+        batch::BatchJob& job = jobs.back();
+        job.input = batch::ParseJobLine(line, number);
+        if (!job.input.valid) {
+            done(job, kInvalidArguments);  // a bad line costs only itself
+            continue;
+        }
+        job.kind = detectFormat(job.input.source).kind;
+        queue.push_back(&job);
+    }
+    batch::WorkerPool pool(options.pool, done);
+    pool.Run(std::move(queue));
+    return allSucceeded ? 0 : 1;
+}
+
+}  // namespace parlux
