@@ -209,6 +209,22 @@ bool OfficeInstance::ProveIdentity(const std::string& token) {
     }
 }
 
+std::string OfficeInstance::BeginDocument(std::string& error) {
+    EndDocument(m_documentDir);
+    std::string dir = m_workDir + "/doc" + std::to_string(++m_documents);
+    if (m_workDir.empty() || mkdir(dir.c_str(), 0700) != 0) {
+        error = "Unable to create a private directory for the document.";
+        return std::string();
+    }
+    return m_documentDir = dir;
+}
+
+void OfficeInstance::EndDocument(const std::string& dir) {
+    if (dir.empty() || dir != m_documentDir) return;
+    platform::RemoveTree(m_documentDir);
+    m_documentDir.clear();
+}
+
 int32_t OfficeInstance::Quit() {
     if (m_pid == 0) return 0;
     bool asked = false;

@@ -35,8 +35,12 @@ public:
     int32_t Quit();
 
     pid_t pid() const { return m_pid; }
-    // A private directory for working copies and exports.
-    const std::string& workDir() const { return m_workDir; }
+    // A fresh private directory for the copy and the export of the document about to be
+    // opened (documents never share one); empty with `error` when it cannot be made.
+    std::string BeginDocument(std::string& error);
+    // Removes the document's directory (and nothing when `dir` is no longer the current one).
+    void EndDocument(const std::string& dir);
+    const std::string& documentDir() const { return m_documentDir; }
     css::uno::Reference<css::frame::XDesktop2> desktop() const { return m_desktop; }
     css::uno::Reference<css::uno::XComponentContext> context() const { return m_context; }
 
@@ -48,7 +52,8 @@ private:
     void Stop();
 
     pid_t m_pid = 0;
-    std::string m_dir, m_workDir;
+    std::string m_dir, m_workDir, m_documentDir;
+    unsigned m_documents = 0;
     std::set<std::string> m_sockets;
     bool m_socketsRecorded = false;
     css::uno::Reference<css::uno::XComponentContext> m_context;
