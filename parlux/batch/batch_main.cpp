@@ -75,7 +75,7 @@ batch::JobReport ReportOf(const batch::BatchJob& job, int32_t code) {
         report.hr = job.result.hr;
         report.message = MessageText(job.result.message);
     }
-    if (job.attempts || job.attempted)
+    if (job.begun != std::chrono::steady_clock::time_point())
         report.ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - job.begun)
                         .count();
     return report;

@@ -31,18 +31,27 @@ protected:
     void SetUp() override {
         ConverterRun::SetUp();
         Register("Word.Application = fake winword.exe\nExcel.Application = fake excel.exe\n");
-        Documents("{}");
+        ScriptDocuments("{}");
         m_tmp = Path("tmp");
         mkdir(m_tmp.c_str(), 0700);
     }
     // The scenario, with `documents` giving scripts to documents by file name.
-    void Documents(const std::string& documents) {
+    void ScriptDocuments(const std::string& documents) {
         Scenario(R"({"Word.Application": {"image": "winword.exe", "documents": )" + documents +
                  R"(}, "Excel.Application": {"image": "excel.exe", "sheets": [{"formula": "=1"}], "documents": )" +
                  documents + "}}");
     }
     std::string Job(const std::string& source, const std::string& target) {
         return R"({"source": ")" + source + R"(", "target": ")" + target + "\"}\n";
+    }
+    // Scripted documents of these names, and their jobs (each to its name plus ".pdf").
+    std::string MakeDocuments(std::initializer_list<const char*> names) {
+        std::string jobs;
+        for (const char* name : names) {
+            WriteAll(Path(name), "PK scripted");
+            jobs += Job(name, std::string(name) + ".pdf");
+        }
+        return jobs;
     }
     pid_t StartBatch(const std::string& jobs, const std::vector<std::string>& options,
                      const std::vector<std::string>& env = {}) {
@@ -122,12 +131,8 @@ protected:
 };
 
 TEST_F(BatchTest, ADozenDocumentsEachGetTheirOwnCode) {
-    Documents(R"({"empty.xlsx": {"sheets": [{"formula": ""}]}})");
-    std::string jobs;
-    for (const char* name : {"a.docx", "b.docx", "c.rtf", "d.doc", "e.docx", "book1.xlsx", "book2.xls", "book3.xlsx"}) {
-        WriteAll(Path(name), "PK scripted");
-        jobs += Job(name, std::string(name) + ".pdf");
-    }
+    ScriptDocuments(R"({"empty.xlsx": {"sheets": [{"formula": ""}]}})");
+    std::string jobs = MakeDocuments({"a.docx", "b.docx", "c.rtf", "d.doc", "e.docx", "book1.xlsx", "book2.xls", "book3.xlsx"});
     WriteAll(Path("secret.docx"), CompoundFileBytes({"EncryptionInfo", "EncryptedPackage"}));
     WriteAll(Path("empty.xlsx"), "PK");
     WriteAll(Path("notes.txt"), "text");
@@ -158,12 +163,8 @@ TEST_F(BatchTest, ADozenDocumentsEachGetTheirOwnCode) {
 }
 
 TEST_F(BatchTest, AHangingDocumentTimesOutAloneWhileTheOthersSucceed) {
-    Documents(R"({"hang.docx": {"hangs": ["doc.ExportAsFixedFormat"]}})");
-    std::string jobs;
-    for (const char* name : {"a.docx", "hang.docx", "b.docx", "c.xlsx", "d.docx", "e.xlsx"}) {
-        WriteAll(Path(name), "PK scripted");
-        jobs += Job(name, std::string(name) + ".pdf");
-    }
+    ScriptDocuments(R"({"hang.docx": {"hangs": ["doc.ExportAsFixedFormat"]}})");
+    std::string jobs = MakeDocuments({"a.docx", "hang.docx", "b.docx", "c.xlsx", "d.docx", "e.xlsx"});
     std::map<std::string, Result> results = Run(jobs, {"--jobs", "2"}, {"PARLUX_TIMEOUT_MS=1000"});
     EXPECT_EQ(m_exit, 1);
     const Result& hang = results["hang.docx"];
@@ -182,12 +183,8 @@ TEST_F(BatchTest, AHangingDocumentTimesOutAloneWhileTheOthersSucceed) {
 }
 
 TEST_F(BatchTest, KillingAnOfficeMidBatchFailsOnlyItsJob) {
-    Documents(R"({"slow.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 1500}})");
-    std::string jobs;
-    for (const char* name : {"a.docx", "slow.docx", "b.docx", "c.docx"}) {
-        WriteAll(Path(name), "PK scripted");
-        jobs += Job(name, std::string(name) + ".pdf");
-    }
+    ScriptDocuments(R"({"slow.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 1500}})");
+    std::string jobs = MakeDocuments({"a.docx", "slow.docx", "b.docx", "c.docx"});
     pid_t batch = StartBatch(jobs, {"--jobs", "1"});
     ASSERT_TRUE(AwaitLog(" source=" + Path("slow.docx") + " "));
     std::string request = RequestOf("slow.docx");
@@ -268,12 +265,8 @@ TEST_F(BatchTest, BadJobLinesAreReportedWithoutStoppingTheBatch) {
 }
 
 TEST_F(BatchTest, CancellationStopsRunningJobsAndReportsTheOthersAsNotRun) {
-    Documents(R"({"first.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 60000}})");
-    std::string jobs;
-    for (const char* name : {"first.docx", "second.docx", "third.docx", "fourth.xlsx"}) {
-        WriteAll(Path(name), "PK scripted");
-        jobs += Job(name, std::string(name) + ".pdf");
-    }
+    ScriptDocuments(R"({"first.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 60000}})");
+    std::string jobs = MakeDocuments({"first.docx", "second.docx", "third.docx", "fourth.xlsx"});
     pid_t batch = StartBatch(jobs, {"--jobs", "1"});
     ASSERT_TRUE(AwaitLog("message=Exporting PDF."));
     kill(batch, SIGTERM);
@@ -312,6 +305,16 @@ TEST(BatchJobs, JobRecordsRoundTripAndMalformedOnesAreRefused) {
     close(writeEnd);
     EXPECT_FALSE(ReadJob(readEnd, got));  // end of the stream
     close(readEnd);
+}
+
+// What decides that an office has grown too large to keep.
+TEST(BatchJobs, AddressSpaceOfAProcess) {
+    EXPECT_GT(platform::ProcessVirtualBytes(getpid()), 1u << 20);
+    pid_t child = fork();
+    if (child == 0) _exit(0);
+    ASSERT_GT(child, 0);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(platform::ProcessVirtualBytes(child), 0u);
 }
 
 TEST(BatchJobs, ReportsAreValidJsonWhateverTheirBytes) {
