@@ -78,7 +78,6 @@ bool WorkerPool::Dispatch(Slot& slot, BatchJob& job) {
     slot.kind = job.plan.format.kind;
     slot.lastRequestId = job.plan.requestId;
     if (slot.worker.pid == 0 && startWorker({"--serve"}, true, slot.worker, job.result) != kSuccess) {
-        logAttemptResult(job.plan.requestId, job.attempt.provider, job.result);
         slot.job = nullptr;
         int32_t final = kSuccess;
         if (job.attempts->Finish(job.result, m_stopping, final))
