@@ -205,6 +205,27 @@ TEST_F(BatchTest, KillingAnOfficeMidBatchFailsOnlyItsJob) {
     ExpectNothingLeft();
 }
 
+// A job falls back to the next suite as a single run does; the other suite's worker is a new one.
+TEST_F(BatchTest, AJobFallsBackToTheNextProviderOnItsOwn) {
+    Register("Word.Application = fake winword.exe\nKWPS.Application = fake wps.exe\n");
+    Scenario(R"({"Word.Application": {"image": "winword.exe", "documents": {"x.docx":
+                   {"failures": {"doc.ExportAsFixedFormat": [-2147467259, "Export failed."]}}}},
+                 "KWPS.Application": {"image": "wps.exe"}})");
+    std::string jobs = MakeDocuments({"x.docx", "y.docx", "z.docx"}) +
+                       R"({"source": "y.docx", "target": "y-wps.pdf", "provider": "wps"})" + "\n";
+    std::map<std::string, Result> results = Run(jobs, {"--jobs", "1"});
+    EXPECT_EQ(m_exit, 0) << ReadAll(Path("results.jsonl"));
+    EXPECT_EQ(m_lines, 4u);
+    EXPECT_EQ(results["x.docx"].code, kSuccess);
+    EXPECT_TRUE(IsPdf("x.docx.pdf") && IsPdf("y.docx.pdf") && IsPdf("z.docx.pdf") && IsPdf("y-wps.pdf"));
+    std::string log = Log();
+    EXPECT_EQ(Count(log, "fallback_from=ms reason=export_failed"), 1u);
+    EXPECT_NE(log.find(RequestOf("x.docx") + " completed provider=wps result=success"), std::string::npos);
+    EXPECT_EQ(Count(log, "completed provider=wps result=success"), 2u);
+    EXPECT_EQ(Count(log, "completed provider=ms result=success"), 2u);
+    ExpectNothingLeft();
+}
+
 TEST_F(BatchTest, OfficesAreRecycledAfterTheGivenNumberOfJobs) {
     std::string jobs;
     for (int i = 1; i <= 5; ++i) {
