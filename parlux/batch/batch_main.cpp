@@ -1,16 +1,15 @@
 #include "batch/batch_main.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <list>
 
 #include "batch/batch_jobs.h"
+#include "batch/job_feed.h"
 #include "batch/worker_pool.h"
 #include "convert.h"
 #include "office_memory.h"
@@ -90,15 +89,14 @@ int batchMain(int argc, char** argv) {
         logRejection(kInvalidArguments);
         return kInvalidArguments;
     }
-    std::ifstream file;
+    int fd = 0;
     if (options.file != "-") {
-        file.open(options.file, std::ios::binary);
-        if (!file) {
+        fd = open(options.file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
             std::fprintf(stderr, "Unable to read the job list %s.\n", options.file.c_str());
             return 1;
         }
     }
-    std::istream& in = options.file == "-" ? std::cin : file;
     bool allSucceeded = true;
     auto done = [&](batch::BatchJob& job, int32_t code) {
         if (code != kSuccess) {
@@ -106,27 +104,12 @@ int batchMain(int argc, char** argv) {
             logRejection(code);
         }
         WriteLine(batch::FormatReport(ReportOf(job, code)));
+        delete &job;  // reported once, and no longer used
     };
-
-    std::list<batch::BatchJob> jobs;
-    std::deque<batch::BatchJob*> queue;
-    size_t number = 0;
-    for (std::string line; std::getline(in, line);) {
-        ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.find_first_not_of(" \t") == std::string::npos) continue;
-        jobs.emplace_back();
-        batch::BatchJob& job = jobs.back();
-        job.input = batch::ParseJobLine(line, number);
-        if (!job.input.valid) {
-            done(job, kInvalidArguments);  // a bad line costs only itself
-            continue;
-        }
-        job.kind = detectFormat(job.input.source).kind;
-        queue.push_back(&job);
-    }
+    batch::JobFeed feed(fd, [&](batch::BatchJob* job) { done(*job, kInvalidArguments); });
     batch::WorkerPool pool(options.pool, done);
-    pool.Run(std::move(queue));
+    pool.Run(feed);
+    if (fd > 0) close(fd);
     return allSucceeded ? 0 : 1;
 }
 

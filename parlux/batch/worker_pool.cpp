@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 
+#include "batch/job_feed.h"
 #include "hresult.h"
 #include "job_records.h"
 #include "log.h"
@@ -123,7 +124,7 @@ void WorkerPool::Supervise(Slot& slot) {
 }
 
 bool WorkerPool::KeepsOffice(const Slot& slot, const ProcessIdentity& office) const {
-    if (m_stopping || m_queue.empty() || slot.served >= m_options.recycleAfter) return false;
+    if (m_stopping || (m_queue.empty() && m_feed->fd() < 0) || slot.served >= m_options.recycleAfter) return false;
     if (!office.owned || office.pid == 0 || !platform::ProcessAlive(static_cast<pid_t>(office.pid))) return false;
     return m_options.memoryLimitBytes == 0 ||
            platform::ProcessVirtualBytes(static_cast<pid_t>(office.pid)) <= m_options.memoryLimitBytes;
@@ -172,6 +173,7 @@ bool WorkerPool::Retire(Slot& slot, const ProcessIdentity& office, const std::st
 
 void WorkerPool::Interrupt() {
     m_stopping = true;
+    m_feed->Stop();
     for (Slot& slot : m_slots)
         if (slot.job) Supervise(slot);
     while (!m_queue.empty()) {
@@ -193,8 +195,8 @@ void WorkerPool::Interrupt() {
         if (slot.worker.pid != 0) Retire(slot, slot.office, slot.lastRequestId);
 }
 
-void WorkerPool::Run(std::deque<BatchJob*> queue) {
-    m_queue = std::move(queue);
+void WorkerPool::Run(JobFeed& feed) {
+    m_feed = &feed;
     signal(SIGPIPE, SIG_IGN);  // a worker that died must not take the batch with it
     platform::InstallInterruptHandlers();
     for (;;) {
@@ -207,11 +209,13 @@ void WorkerPool::Run(std::deque<BatchJob*> queue) {
             }
             busy = busy || slot.job;
         }
-        if (!busy && (m_queue.empty() || m_stopping)) break;
+        if (!busy && (m_stopping || (m_queue.empty() && feed.fd() < 0))) break;
         std::vector<struct pollfd> fds;
         for (Slot& slot : m_slots)
             if (slot.job) fds.push_back({slot.worker.channel.readEnd, POLLIN, 0});
-        poll(fds.data(), fds.size(), kPollMs);
+        if (feed.fd() >= 0) fds.push_back({feed.fd(), POLLIN, 0});
+        if (poll(fds.data(), fds.size(), kPollMs) > 0 && feed.fd() >= 0 && fds.back().revents != 0)
+            feed.Pull(m_queue);
         for (Slot& slot : m_slots)
             if (slot.job) Supervise(slot);
     }

@@ -15,6 +15,8 @@
 
 namespace parlux::batch {
 
+class JobFeed;
+
 struct PoolOptions {
     int slots = 1;
     int recycleAfter = 200;       // jobs an office converts before it is replaced
@@ -35,13 +37,15 @@ struct BatchJob {
 
 class WorkerPool {
 public:
+    // Called once per job, as its last use by the pool.
     using JobDone = std::function<void(BatchJob& job, int32_t code)>;
     WorkerPool(const PoolOptions& options, JobDone done);
     ~WorkerPool();
 
-    // Converts the jobs, reporting each through `done` as it ends. Once the process is asked to
-    // stop, running jobs are cancelled and the ones not started are reported as not run.
-    void Run(std::deque<BatchJob*> queue);
+    // Converts the jobs `feed` brings until it ends, reporting each through `done` as it ends.
+    // Once the process is asked to stop, no more jobs are read, running jobs are cancelled and
+    // the ones not started are reported as not run.
+    void Run(JobFeed& feed);
 
 private:
     struct Slot {
@@ -75,6 +79,7 @@ private:
     JobDone m_done;
     std::vector<Slot> m_slots;
     std::deque<BatchJob*> m_queue;
+    JobFeed* m_feed = nullptr;
     bool m_stopping = false;
 };
 

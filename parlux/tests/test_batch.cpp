@@ -226,6 +226,32 @@ TEST_F(BatchTest, AJobFallsBackToTheNextProviderOnItsOwn) {
     ExpectNothingLeft();
 }
 
+// Jobs arriving over time (a service writing to a pipe) start as they come, on the kept office.
+TEST_F(BatchTest, JobsAreTakenAsTheyArrive) {
+    MakeDocuments({"first.docx", "second.docx", "third.docx"});
+    ASSERT_EQ(mkfifo(Path("jobs.fifo").c_str(), 0600), 0);
+    pid_t batch = Start({"--batch", "jobs.fifo", "--jobs", "1"}, {"TMPDIR=" + m_tmp}, "stderr.txt", "results.jsonl");
+    int input = open(Path("jobs.fifo").c_str(), O_WRONLY);
+    ASSERT_GE(input, 0);
+    std::string first = Job("first.docx", "first.pdf");
+    ASSERT_EQ(write(input, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+    bool answered = false;
+    for (int i = 0; i < 400 && !answered; ++i) {
+        answered = ReadAll(Path("results.jsonl")).find("\"line\":1,") != std::string::npos;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(answered) << "the first job waited for the end of the input";
+    std::string rest = Job("second.docx", "second.pdf") + "{\"source\": \"third.docx\", \"target\": \"third.pdf\"}";
+    ASSERT_EQ(write(input, rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
+    close(input);  // the last line has no line end
+    m_exit = Wait(batch).code;
+    std::map<std::string, Result> results = Results();
+    EXPECT_EQ(m_exit, 0) << ReadAll(Path("results.jsonl"));
+    EXPECT_EQ(results.size(), 3u);
+    EXPECT_EQ(Numbers("worker_pid=").size(), 1u);  // the office waited for the next jobs
+    ExpectNothingLeft();
+}
+
 TEST_F(BatchTest, OfficesAreRecycledAfterTheGivenNumberOfJobs) {
     std::string jobs;
     for (int i = 1; i <= 5; ++i) {
