@@ -117,7 +117,7 @@ rm -rf "$work/Logs"
 log="$work/Logs/convertLog.txt"
 office_of() {  # office_of <source> <stage>: the office pid serving that document at that stage
   local req line
-  for ((i = 0; i < 1200; i++)); do
+  for ((i = 0; i < 2400; i++)); do
     req=$(grep -a -o "request={[^}]*} source=$work/docs/$1 " "$log" 2>/dev/null | head -1 | cut -d' ' -f1 || true)
     if [ -n "$req" ]; then
       line=$(grep -a -F "$req provider=ms stage=$2 " "$log" | head -1 || true)
@@ -129,9 +129,12 @@ office_of() {  # office_of <source> <stage>: the office pid serving that documen
 t0=$(now_ms)
 PARLUX_TIMEOUT_MS="$HANG_MS" "$parlux" --batch "$work/jobs.jsonl" --jobs "$JOBS" > "$work/faults.jsonl" &
 batch_pid=$!
-hang_pid=$(office_of hang.rtf 7); [ -n "$hang_pid" ] && kill -STOP "$hang_pid"
-crash_pid=$(office_of crash.rtf 7); [ -n "$crash_pid" ] && kill -KILL "$crash_pid"
+# Both are watched at once: each office is caught while it exports its own document.
+(pid=$(office_of hang.rtf 7); [ -n "$pid" ] && kill -STOP "$pid"; echo "$pid" > "$work/hang.pid") &
+(pid=$(office_of crash.rtf 7); [ -n "$pid" ] && kill -KILL "$pid"; echo "$pid" > "$work/crash.pid") &
 rc=0; wait "$batch_pid" || rc=$?
+wait
+hang_pid=$(cat "$work/hang.pid"); crash_pid=$(cat "$work/crash.pid")
 t1=$(now_ms)
 ok=$(grep -c '"code":1,' "$work/faults.jsonl" || true)
 echo "batch with faults: $((t1 - t0)) ms total (exit $rc), $ok of $COUNT other documents succeeded;" \
@@ -139,6 +142,10 @@ echo "batch with faults: $((t1 - t0)) ms total (exit $rc), $ok of $COUNT other d
 for d in hang.rtf crash.rtf; do
   line=$(grep -F "\"source\":\"$work/docs/$d\"" "$work/faults.jsonl" || true)
   echo "  $d: $(echo "$line" | field name) ($(echo "$line" | field code)), $(echo "$line" | field message), $(echo "$line" | field ms) ms"
+done
+grep -v '"code":1,' "$work/faults.jsonl" | grep -v -e '/hang.rtf"' -e '/crash.rtf"' | while read -r line; do
+  echo "  also failed: $(echo "$line" | field source | sed 's|.*/||'): $(echo "$line" | field name) at stage" \
+    "$(echo "$line" | field stage), $(echo "$line" | field message)"
 done
 left=$(pgrep -f "$work/" | grep -v "^$$\$" || true)
 echo "processes of the batch left: ${left:-none}; files left in its TMPDIR: $(ls -A "$work/tmp" | wc -l)"
