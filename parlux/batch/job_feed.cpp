@@ -46,6 +46,7 @@ void JobFeed::Pull(std::deque<BatchJob*>& queue) {
     }
     m_pending.append(buffer, static_cast<size_t>(n));
     for (size_t end; (end = m_pending.find('\n')) != std::string::npos;) {
+        if (end > kMaxLineBytes) m_overlong = true;
         Take(m_pending.substr(0, end), queue);
         m_pending.erase(0, end + 1);
     }

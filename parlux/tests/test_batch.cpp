@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "batch/batch_jobs.h"
+#include "batch/job_feed.h"
 #include "compound_fixture.h"
 #include "converter_run.h"
 #include "job_records.h"
@@ -352,6 +353,34 @@ TEST(BatchJobs, JobRecordsRoundTripAndMalformedOnesAreRefused) {
     close(writeEnd);
     EXPECT_FALSE(ReadJob(readEnd, got));  // end of the stream
     close(readEnd);
+}
+
+// Lines become jobs as they are read: blank ones are skipped, CR LF ends a line, an overlong
+// line is refused on its own, and a last line without its line end still counts.
+TEST(BatchJobs, FeedSplitsLinesAndRefusesOverlongOnes) {
+    char name[] = "/tmp/parlux-feed-XXXXXX";
+    int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    unlink(name);
+    std::string text = "{\"source\": \"a.docx\", \"target\": \"a.pdf\"}\r\n\n  \n" +
+                       std::string(1100000, 'x') + "\n{\"source\": \"b.xlsx\", \"target\": \"b.pdf\"}";
+    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    lseek(fd, 0, SEEK_SET);
+    std::vector<std::string> refused;
+    batch::JobFeed feed(fd, [&](batch::BatchJob* job) {
+        refused.push_back(job->input.error);
+        delete job;
+    });
+    std::deque<batch::BatchJob*> queue;
+    for (int i = 0; i < 100 && feed.fd() >= 0; ++i) feed.Pull(queue);
+    EXPECT_LT(feed.fd(), 0);
+    ASSERT_EQ(queue.size(), 2u);
+    EXPECT_EQ(queue[0]->input.source, "a.docx");
+    EXPECT_EQ(queue[1]->input.line, 5u);
+    EXPECT_EQ(queue[1]->kind, DocumentKind::Workbook);
+    EXPECT_EQ(refused, std::vector<std::string>{"Job line 4 is longer than 1048576 bytes."});
+    for (batch::BatchJob* job : queue) delete job;
+    close(fd);
 }
 
 // What decides that an office has grown too large to keep.
