@@ -15,7 +15,10 @@ struct CommandLine {
 // kSuccess, or kInvalidArguments with the line to print in `error`. The paths come back full.
 int32_t parseCommandLine(int argc, char** argv, CommandLine& line, std::string& error);
 int32_t convertDocument(int argc, char** argv);
-// The program: a worker run when argv[1] is "--parlux-worker", else a conversion.
+// The closing line of every unsuccessful conversion.
+void logRejection(int32_t code);
+// The program: a worker run when argv[1] is "--parlux-worker", a batch with "--batch",
+// else a conversion.
 int parluxMain(int argc, char** argv);
 
 }  // namespace parlux

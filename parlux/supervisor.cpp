@@ -132,113 +132,159 @@ std::vector<std::string> WorkerEnvironment(const std::string& attemptDir) {
             "TMPDIR=" + attemptDir + "/tmp"};  // what the worker and its office write goes here
 }
 
+void CloseAll(std::initializer_list<int*> fds) {
+    for (int* fd : fds) platform::CloseDescriptor(*fd);
+}
+
 }  // namespace
 
-int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourcePath, const std::string& outputPath,
-                  int timeoutMs, const std::string& requestId, ConversionResult& result) {
+int32_t startWorker(const std::vector<std::string>& arguments, bool serve, WorkerProcess& worker,
+                    ConversionResult& result) {
     result = NewResult();
-    WorkerChannel channel;
-    channel.requestId = requestId;
-    channel.provider = provider;
-    int writeEnd = -1, cancelSet = -1, cancelWait = -1;
-    if (!platform::CreateWorkerPipe(channel.readEnd, writeEnd))
+    int writeEnd = -1, cancelWait = -1, jobRead = -1;
+    if (!platform::CreateWorkerPipe(worker.channel.readEnd, writeEnd))
         return FailedToStart(result, errno, "Unable to create worker progress pipe.");
-    if (!platform::CreateCancellation(cancelSet, cancelWait)) {
+    if (!platform::CreateCancellation(worker.cancelSet, cancelWait) ||
+        (serve && !platform::CreateJobPipe(jobRead, worker.jobWrite))) {
         int error = errno;
-        platform::CloseDescriptor(channel.readEnd);
-        platform::CloseDescriptor(writeEnd);
+        CloseAll({&worker.channel.readEnd, &writeEnd, &worker.cancelSet, &cancelWait});
         return FailedToStart(result, error, "Unable to create worker cancellation event.");
     }
     // Everything the attempt writes besides the temporary PDF lives here, and goes with it.
-    std::string attemptDir = platform::MakePrivateDirectory("parlux");
-    if (attemptDir.empty() || mkdir((attemptDir + "/tmp").c_str(), 0700) != 0) {
+    worker.attemptDir = platform::MakePrivateDirectory("parlux");
+    if (worker.attemptDir.empty() || mkdir((worker.attemptDir + "/tmp").c_str(), 0700) != 0) {
         int error = errno;
-        platform::RemoveTree(attemptDir);
-        for (int* fd : {&writeEnd, &channel.readEnd, &cancelSet, &cancelWait}) platform::CloseDescriptor(*fd);
+        platform::RemoveTree(worker.attemptDir);
+        CloseAll({&writeEnd, &worker.channel.readEnd, &worker.cancelSet, &cancelWait, &jobRead, &worker.jobWrite});
         return FailedToStart(result, error, "Unable to create the attempt's private directory.");
     }
     // The worker parses this command line back into the same arguments.
+    std::vector<std::string> all = {platform::ProgramPath(), "--parlux-worker"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    all.push_back(std::to_string(writeEnd));
+    all.push_back(std::to_string(cancelWait));
+    if (serve) all.push_back(std::to_string(jobRead));
     std::string commandLine;
-    for (const std::string& argument :
-         {platform::ProgramPath(), std::string("--parlux-worker"), std::string(providerText(provider)),
-          std::to_string(static_cast<int>(kind)), sourcePath, outputPath, std::to_string(writeEnd),
-          std::to_string(cancelWait)})
-        commandLine += (commandLine.empty() ? "" : " ") + quoteArgument(argument);
+    for (const std::string& argument : all) commandLine += (commandLine.empty() ? "" : " ") + quoteArgument(argument);
     platform::SpawnOptions options;
-    options.environment = WorkerEnvironment(attemptDir);
+    options.environment = WorkerEnvironment(worker.attemptDir);
     options.parentDeathSignal = SIGTERM;  // a worker without its parent stops and cleans up
-    pid_t worker = platform::SpawnProcess(splitQuotedArguments(commandLine), options);
-    if (worker == 0) {
+    worker.pid = platform::SpawnProcess(splitQuotedArguments(commandLine), options);
+    CloseAll({&writeEnd, &cancelWait, &jobRead});
+    if (worker.pid == 0) {
         int error = errno;
-        for (int* fd : {&writeEnd, &channel.readEnd, &cancelSet, &cancelWait}) platform::CloseDescriptor(*fd);
-        platform::RemoveTree(attemptDir);
+        CloseAll({&worker.channel.readEnd, &worker.cancelSet, &worker.jobWrite});
+        platform::RemoveTree(worker.attemptDir);
+        worker.attemptDir.clear();
         return FailedToStart(result, error, "Unable to start conversion worker.");
     }
-    platform::CloseDescriptor(writeEnd);
-    platform::CloseDescriptor(cancelWait);
-    uint64_t notBefore = 0;
-    platform::ProcessStartTicks(worker, notBefore);
+    platform::ProcessStartTicks(worker.pid, worker.notBefore);
+    return kSuccess;
+}
+
+void logWorkerStarted(const std::string& requestId, Provider provider, pid_t worker, int timeoutMs) {
     writeLog(kInfo, Prefix(requestId, provider) + " worker_pid=" + std::to_string(worker) +
                         " timeout_ms=" + std::to_string(timeoutMs));
+}
 
-    auto start = std::chrono::steady_clock::now();
-    bool timedOut = false, interrupted = false, ended = false;
-    int exitCode = kInternalError;
-    for (;;) {
-        drainWorkerPipe(channel, result);
-        if ((ended = platform::WaitChild(worker, kPollMs, exitCode))) break;
-        interrupted = platform::InterruptSignal() != 0;
-        if (!interrupted && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(timeoutMs)) continue;
-        timedOut = !interrupted;
-        platform::SignalCancellation(cancelSet);
-        if (interrupted) {
-            kill(worker, SIGTERM);  // stops its office at once
-            writeLog(kWarn, Prefix(requestId, provider) + " interrupted by signal " +
-                                std::to_string(platform::InterruptSignal()) + "; cancellation requested");
-        } else {
-            writeLog(kWarn, Prefix(requestId, provider) + " worker timeout; cancellation requested");
-        }
-        if (!(ended = platform::WaitChild(worker, kCancelGraceMs, exitCode))) {
-            kill(worker, SIGKILL);
-            ended = platform::WaitChild(worker, kTerminateWaitMs, exitCode);
-            if (ended) exitCode = kTimeout;
-        }
-        break;
+bool stopWorker(WorkerProcess& worker, bool interrupted, int& exitCode) {
+    const WorkerChannel& channel = worker.channel;
+    platform::SignalCancellation(worker.cancelSet);
+    if (interrupted) {
+        kill(worker.pid, SIGTERM);  // stops its office at once
+        writeLog(kWarn, Prefix(channel.requestId, channel.provider) + " interrupted by signal " +
+                            std::to_string(platform::InterruptSignal()) + "; cancellation requested");
+    } else {
+        writeLog(kWarn, Prefix(channel.requestId, channel.provider) + " worker timeout; cancellation requested");
     }
-    drainWorkerPipe(channel, result);
-    if (!ended) exitCode = kInternalError;
+    if (platform::WaitChild(worker.pid, kCancelGraceMs, exitCode)) return true;
+    kill(worker.pid, SIGKILL);
+    if (!platform::WaitChild(worker.pid, kTerminateWaitMs, exitCode)) return false;
+    exitCode = kTimeout;
+    return true;
+}
 
-    ProcessIdentity identity{channel.lastProgress.pid, channel.lastProgress.owned != 0};
-    if (channel.resultReceived && result.pid != 0) identity = ProcessIdentity{result.pid, result.owned != 0};
-    bool cleaned = cleanupOfficeProcess(identity, provider, kind, notBefore, requestId);
+ProcessIdentity reportedOffice(const WorkerChannel& channel, const ConversionResult& result) {
+    if (channel.resultReceived && result.pid != 0) return ProcessIdentity{result.pid, result.owned != 0};
+    return ProcessIdentity{channel.lastProgress.pid, channel.lastProgress.owned != 0};
+}
+
+bool cleanUpWorker(WorkerProcess& worker, const ProcessIdentity& identity, Provider provider, DocumentKind kind,
+                   const std::string& requestId) {
+    bool cleaned = cleanupOfficeProcess(identity, provider, kind, worker.notBefore, requestId);
     // An office the worker started but never reported: this attempt's own when its command line
     // names the attempt's directory and the revalidation (image name, start time) holds.
-    uint32_t recorded = RecordedOfficePid(attemptDir);
+    const std::string& attemptDir = worker.attemptDir;
+    uint32_t recorded = attemptDir.empty() ? 0 : RecordedOfficePid(attemptDir);
     if (recorded != 0 && recorded != identity.pid &&
         platform::CommandLineContains(static_cast<pid_t>(recorded), attemptDir + "/"))
-        cleaned = cleanupOfficeProcess(ProcessIdentity{recorded, true}, provider, kind, notBefore, requestId) && cleaned;
-    if (!cleaned) {
+        cleaned = cleanupOfficeProcess(ProcessIdentity{recorded, true}, provider, kind, worker.notBefore, requestId) &&
+                  cleaned;
+    if (!attemptDir.empty()) {
+        RemoveOfficeSockets(attemptDir);
+        platform::RemoveTree(attemptDir);  // after the office's cleanup, whatever happened
+    }
+    worker.attemptDir.clear();
+    CloseAll({&worker.channel.readEnd, &worker.cancelSet, &worker.jobWrite});
+    worker.pid = 0;
+    return cleaned;
+}
+
+void decideResult(const AttemptEnd& end, const WorkerChannel& channel, const ProcessIdentity& identity,
+                  ConversionResult& result) {
+    if (!end.cleaned) {
         Synthesize(result, kCleanupFailed, kStageQuit, kHrAccessDenied, identity,
                    "Unable to safely clean up the verified conversion process.");
-    } else if (interrupted) {
+    } else if (end.interrupted) {
         Synthesize(result, kTimeout, channel.lastProgress.stage, kHrCancelled, identity, "Conversion was cancelled.");
-    } else if (timedOut) {
+    } else if (end.timedOut) {
         Synthesize(result, kTimeout, channel.lastProgress.stage, kHrTimedOut, identity,
                    "Conversion exceeded the configured timeout.");
     } else if (!channel.resultReceived) {
         // Exit status 255 is -1; success needs a result message, so a bare exit status 1 is not one.
-        int32_t code = exitCode == 255 ? kInvalidArguments
-                       : exitCode > kSuccess && exitCode <= kInternalError ? exitCode
-                                                                            : kInternalError;
+        int32_t code = end.exitCode == 255                                          ? kInvalidArguments
+                       : end.exitCode > kSuccess && end.exitCode <= kInternalError ? end.exitCode
+                                                                                    : kInternalError;
         Synthesize(result, code, channel.lastProgress.stage, kHrProcessAborted, identity,
                    "Worker exited without a complete result message.");
     }
-    RemoveOfficeSockets(attemptDir);
-    platform::RemoveTree(attemptDir);  // after the office's cleanup, whatever happened
-    platform::CloseDescriptor(channel.readEnd);
-    platform::CloseDescriptor(cancelSet);
-    writeLog(result.code == kSuccess ? kInfo : kWarn, Prefix(requestId, provider) + " result=" +
-                                                          resultName(result.code) + " hr=" + formatHresult(result.hr));
+}
+
+void logAttemptResult(const std::string& requestId, Provider provider, const ConversionResult& result) {
+    writeLog(result.code == kSuccess ? kInfo : kWarn,
+             Prefix(requestId, provider) + " result=" + resultName(result.code) + " hr=" + formatHresult(result.hr));
+}
+
+int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourcePath, const std::string& outputPath,
+                  int timeoutMs, const std::string& requestId, ConversionResult& result) {
+    WorkerProcess worker;
+    worker.channel.requestId = requestId;
+    worker.channel.provider = provider;
+    if (startWorker({providerText(provider), std::to_string(static_cast<int>(kind)), sourcePath, outputPath}, false,
+                    worker, result) != kSuccess)
+        return result.code;
+    logWorkerStarted(requestId, provider, worker.pid, timeoutMs);
+
+    auto start = std::chrono::steady_clock::now();
+    AttemptEnd end;
+    bool ended = false;
+    for (;;) {
+        drainWorkerPipe(worker.channel, result);
+        if ((ended = platform::WaitChild(worker.pid, kPollMs, end.exitCode))) break;
+        end.interrupted = platform::InterruptSignal() != 0;
+        if (!end.interrupted && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(timeoutMs))
+            continue;
+        end.timedOut = !end.interrupted;
+        ended = stopWorker(worker, end.interrupted, end.exitCode);
+        break;
+    }
+    drainWorkerPipe(worker.channel, result);
+    if (!ended) end.exitCode = kInternalError;
+
+    ProcessIdentity identity = reportedOffice(worker.channel, result);
+    end.cleaned = cleanUpWorker(worker, identity, provider, kind, requestId);
+    decideResult(end, worker.channel, identity, result);
+    logAttemptResult(requestId, provider, result);
     return result.code;
 }
 

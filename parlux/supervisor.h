@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "providers.h"
 #include "records.h"
@@ -21,6 +22,41 @@ struct WorkerChannel {
     ConversionProgress lastProgress{};
     bool resultReceived = false;
 };
+
+// One worker process: its pipes, cancellation, private attempt directory and start time.
+struct WorkerProcess {
+    pid_t pid = 0;
+    uint64_t notBefore = 0;  // the worker's start time: offices started before it are not its own
+    int cancelSet = -1;
+    int jobWrite = -1;  // a serving worker's job stream, else -1
+    std::string attemptDir;
+    WorkerChannel channel;
+};
+
+// Starts "--parlux-worker" with `arguments` followed by the pipe and cancellation descriptors
+// (and, when `serve`, the job stream's); kSuccess, else the failure is in `result`.
+int32_t startWorker(const std::vector<std::string>& arguments, bool serve, WorkerProcess& worker,
+                    ConversionResult& result);
+// After the time limit or an interruption: cancellation, then SIGTERM (interruption) or the
+// grace period, then SIGKILL. True when the worker ended; `exitCode` is its status.
+bool stopWorker(WorkerProcess& worker, bool interrupted, int& exitCode);
+// The office the worker reported: the result's when one arrived with a pid, else the last progress's.
+ProcessIdentity reportedOffice(const WorkerChannel& channel, const ConversionResult& result);
+// Verified cleanup of the worker's office (reported, or recorded in its attempt directory) and
+// removal of the attempt directory; closes the worker's descriptors. Whether the cleanup held.
+bool cleanUpWorker(WorkerProcess& worker, const ProcessIdentity& identity, Provider provider, DocumentKind kind,
+                   const std::string& requestId);
+// What the supervisor makes of an attempt: cleanup failure, cancellation, time-out, or a worker
+// that ended without a result override what the worker reported.
+struct AttemptEnd {
+    bool cleaned = true, interrupted = false, timedOut = false;
+    int exitCode = 13;
+};
+void decideResult(const AttemptEnd& end, const WorkerChannel& channel, const ProcessIdentity& identity,
+                  ConversionResult& result);
+// The attempt's closing log line.
+void logAttemptResult(const std::string& requestId, Provider provider, const ConversionResult& result);
+void logWorkerStarted(const std::string& requestId, Provider provider, pid_t worker, int timeoutMs);
 
 int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourcePath, const std::string& outputPath,
                   int timeoutMs, const std::string& requestId, ConversionResult& result);

@@ -65,17 +65,6 @@ void WriteMessage(int fd, const WorkerMessage& message) {
     if (n < 0 && errno == EPIPE) platform::NoteParentUnreachable();  // nobody supervises any more
 }
 
-// Without a parent nobody removes what this attempt left: the temporary PDF and the private
-// directory go here (the office is stopped by then).
-void CleanUpAfterParent(const std::string& output) {
-    struct stat st;
-    if (lstat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()) unlink(output.c_str());
-    const char* attemptDir = std::getenv(kAttemptDirVariable);
-    if (!attemptDir || !*attemptDir) return;
-    RemoveOfficeSockets(attemptDir);
-    platform::RemoveTree(attemptDir);
-}
-
 void writeProgressMessage(const ConversionProgress* progress, void* context) {
     if (!progress || !context) return;
     WriteMessage(*static_cast<int*>(context), ProgressMessage(*progress));
@@ -98,6 +87,15 @@ bool ParseFd(const char* text, int& fd) {
 }
 
 }  // namespace
+
+void CleanUpAfterParent(const std::string& output) {
+    struct stat st;
+    if (!output.empty() && lstat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()) unlink(output.c_str());
+    const char* attemptDir = std::getenv(kAttemptDirVariable);
+    if (!attemptDir || !*attemptDir) return;
+    RemoveOfficeSockets(attemptDir);
+    platform::RemoveTree(attemptDir);
+}
 
 std::string officeImageName(Provider provider, DocumentKind kind) {
     ClassEntry entry;
@@ -144,15 +142,24 @@ ProcessIdentity identifyServerProcess(DispatchObject& app, const std::set<std::s
     return owned == 1 ? found : ProcessIdentity();
 }
 
-int32_t convertInWorker(Provider provider, const ConversionRequest* request, ConversionResult* result) {
-    if (result) *result = NewResult();
+bool validRequest(const ConversionRequest* request, const ConversionResult* result) {
+    return request && result && request->size >= 32 && request->version == 1 && !request->source.empty() &&
+           !request->output.empty() && (request->kind == 1 || request->kind == 2);
+}
+
+int32_t rejectRequest(ConversionResult* result) {
+    Fill(result, kInvalidArguments, kStageValidation, kHrInvalidArgument, ProcessIdentity(),
+         "Invalid conversion request.");
+    return kInvalidArguments;
+}
+
+bool leavesOfficeUsable(int32_t code) {
+    return code == kSuccess || code == kPasswordProtected || code == kNoContent || code == kOpenFailed;
+}
+
+int32_t startApplication(Provider provider, const ConversionRequest& req, OfficeApplication& office,
+                         ConversionResult* result) {
     ProcessIdentity none;
-    if (!request || !result || request->size < 32 || request->version != 1 || request->source.empty() ||
-        request->output.empty() || (request->kind != 1 && request->kind != 2)) {
-        Fill(result, kInvalidArguments, kStageValidation, kHrInvalidArgument, none, "Invalid conversion request.");
-        return kInvalidArguments;
-    }
-    const ConversionRequest& req = *request;
     DocumentKind kind = static_cast<DocumentKind>(req.kind);
     reportProgress(req, kStageComInit, 0, "Initializing COM.", none);
     if (Cancelled(req)) {
@@ -197,13 +204,18 @@ int32_t convertInWorker(Provider provider, const ConversionRequest* request, Con
     if (firstFailure < 0)
         reportProgress(req, kStageSettings, firstFailure, "One or more optional application settings are unavailable.",
                        identity);
+    office.app = app;
+    office.identity = identity;
+    office.progId = id;
+    return kSuccess;
+}
 
-    int32_t code = kSuccess;
-    uint32_t stage = 0;
-    int32_t outcomeHr = 0;
-    std::string message;
+DocumentOutcome convertWithApplication(Provider provider, const ConversionRequest& req, OfficeApplication& office) {
+    DocumentKind kind = static_cast<DocumentKind>(req.kind);
+    const ProcessIdentity& identity = office.identity;
+    DocumentOutcome outcome;
     auto fail = [&](int32_t c, uint32_t s, int32_t h, const std::string& m) {
-        code = c, stage = s, outcomeHr = h, message = m;
+        outcome.code = c, outcome.stage = s, outcome.hr = h, outcome.message = m;
     };
     DispatchObject document;
     if (Cancelled(req)) {
@@ -211,13 +223,13 @@ int32_t convertInWorker(Provider provider, const ConversionRequest* request, Con
     } else {
         reportProgress(req, kStageOpen, 0, "Opening source document.", identity);
         std::string errorText;
-        int32_t r = kind == DocumentKind::WordDocument ? openWordDocument(app, req.source, document, errorText)
-                                                       : openWorkbook(app, req.source, document, errorText);
+        int32_t r = kind == DocumentKind::WordDocument ? openWordDocument(office.app, req.source, document, errorText)
+                                                       : openWorkbook(office.app, req.source, document, errorText);
         if (r < 0)
             fail(isPasswordError(r, errorText) ? kPasswordProtected : kOpenFailed, kStageOpen, r,
                  errorText.empty() ? "Unable to open the source document." : errorText);
     }
-    if (code == kSuccess) {
+    if (outcome.code == kSuccess) {
         if (Cancelled(req)) {
             fail(kTimeout, kStagePrepare, kHrCancelled, "Conversion was cancelled after opening the document.");
         } else {
@@ -238,7 +250,7 @@ int32_t convertInWorker(Provider provider, const ConversionRequest* request, Con
             }
         }
     }
-    if (code == kSuccess) {
+    if (outcome.code == kSuccess) {
         if (Cancelled(req)) {
             fail(kTimeout, kStageExport, kHrCancelled, "Conversion was cancelled before export.");
         } else {
@@ -249,24 +261,75 @@ int32_t convertInWorker(Provider provider, const ConversionRequest* request, Con
         }
     }
     reportProgress(req, kStageClose, 0, "Closing source document.", identity);
-    int32_t closeHr = document.valid() ? document.callMethod("Close", {Variant::Flag(false)}) : 0;
-    document = DispatchObject();
-    reportProgress(req, kStageQuit, 0, "Quitting Office application.", identity);
-    int32_t quitHr = app.callMethod("Quit", {});
-    app = DispatchObject();
-    if (code == kSuccess) {
-        if (closeHr < 0 || quitHr < 0) {
-            Fill(result, kCleanupFailed, closeHr < 0 ? kStageClose : kStageQuit, closeHr < 0 ? closeHr : quitHr,
-                 identity, "PDF was exported but the Office application did not close cleanly.");
+    outcome.closeHr = document.valid() ? document.callMethod("Close", {Variant::Flag(false)}) : 0;
+    return outcome;
+}
+
+int32_t quitApplication(const ConversionRequest& req, OfficeApplication& office) {
+    reportProgress(req, kStageQuit, 0, "Quitting Office application.", office.identity);
+    int32_t quitHr = office.app.callMethod("Quit", {});
+    office.app = DispatchObject();
+    office.progId.clear();
+    return quitHr;
+}
+
+int32_t finishConversion(const ConversionRequest& req, const ProcessIdentity& identity, const DocumentOutcome& outcome,
+                         int32_t quitHr, ConversionResult* result) {
+    if (outcome.code == kSuccess) {
+        if (outcome.closeHr < 0 || quitHr < 0) {
+            Fill(result, kCleanupFailed, outcome.closeHr < 0 ? kStageClose : kStageQuit,
+                 outcome.closeHr < 0 ? outcome.closeHr : quitHr, identity,
+                 "PDF was exported but the Office application did not close cleanly.");
             return kCleanupFailed;
         }
         reportProgress(req, kStageDone, 0, "Conversion completed.", identity);
         Fill(result, kSuccess, kStageDone, 0, identity, "Conversion completed.");
         return kSuccess;
     }
-    Fill(result, code, stage, outcomeHr, identity, message);
+    Fill(result, outcome.code, outcome.stage, outcome.hr, identity, outcome.message);
+    return outcome.code;
+}
+
+int32_t convertInWorker(Provider provider, const ConversionRequest* request, ConversionResult* result) {
+    if (result) *result = NewResult();
+    if (!validRequest(request, result)) return rejectRequest(result);
+    OfficeApplication office;
+    int32_t code = startApplication(provider, *request, office, result);
+    if (code != kSuccess) return code;
+    DocumentOutcome outcome = convertWithApplication(provider, *request, office);
+    ProcessIdentity identity = office.identity;
+    int32_t quitHr = quitApplication(*request, office);
+    return finishConversion(*request, identity, outcome, quitHr, result);
+}
+
+namespace {
+
+// The descriptors a worker inherits: close-on-exec from now on (the office processes it starts
+// must not hold the parent's pipes or event); false when the parent is already gone.
+bool AdoptParentDescriptors(std::initializer_list<int> fds, int cancelFd) {
+    for (int fd : fds)
+        if (fd > 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
+    long long parent = 0;
+    const char* parentText = std::getenv(kParentPidVariable);
+    return !(parentText && ParseWhole(parentText, parent) && parent > 0 &&
+             !platform::InstallWorkerSignals(static_cast<pid_t>(parent), cancelFd));
+}
+
+// argv: program, "--parlux-worker", "--serve", pipe fd, cancellation fd, job fd.
+int serveMain(char** argv) {
+    int pipe = -1, cancel = -1, jobs = -1;
+    if (!ParseFd(argv[3], pipe) || !ParseFd(argv[4], cancel) || !ParseFd(argv[5], jobs) || pipe <= 0 || jobs <= 0)
+        return kInvalidArguments;
+    if (cancel <= 0) cancel = -1;
+    int code = AdoptParentDescriptors({pipe, cancel, jobs}, cancel) ? serveJobs(pipe, cancel, jobs) : kInternalError;
+    close(pipe);
+    close(jobs);
+    if (cancel > 0) close(cancel);
+    if (platform::ParentGone()) CleanUpAfterParent(std::string());
     return code;
 }
+
+}  // namespace
 
 bool parseWorkerArguments(int argc, char** argv, WorkerArguments& args) {
     if (argc != 8) return false;
@@ -283,25 +346,24 @@ bool parseWorkerArguments(int argc, char** argv, WorkerArguments& args) {
     return true;
 }
 
+void sendWorkerMessage(int fd, const WorkerMessage& message) { WriteMessage(fd, message); }
+
+void sendProgressMessage(const ConversionProgress* progress, void* context) { writeProgressMessage(progress, context); }
+
 int workerMain(int argc, char** argv) {
     // The office's connection may close while references are still released over it: that
     // must be an error on the write, not a signal that kills the worker before its result.
     signal(SIGPIPE, SIG_IGN);
+    if (argc == 6 && std::strcmp(argv[2], "--serve") == 0) return serveMain(argv);
     WorkerArguments args;
     if (!parseWorkerArguments(argc, argv, args)) return kInvalidArguments;
     int pipeHandle = args.pipeFd;
-    // The office processes this worker starts must not hold the parent's pipe or event.
-    if (pipeHandle > 0) fcntl(pipeHandle, F_SETFD, FD_CLOEXEC);
-    if (args.cancelFd > 0) fcntl(args.cancelFd, F_SETFD, FD_CLOEXEC);
     ConversionRequest request;
     request.source = args.source;
     request.output = args.output;
     request.kind = args.kind;
     request.cancelFd = args.cancelFd > 0 ? args.cancelFd : -1;
-    long long parent = 0;
-    const char* parentText = std::getenv(kParentPidVariable);
-    if (parentText && ParseWhole(parentText, parent) && parent > 0 &&
-        !platform::InstallWorkerSignals(static_cast<pid_t>(parent), request.cancelFd)) {
+    if (!AdoptParentDescriptors({pipeHandle, request.cancelFd}, request.cancelFd)) {
         CleanUpAfterParent(request.output);  // started by a parent that is already gone
         return kInternalError;
     }

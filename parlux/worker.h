@@ -58,8 +58,51 @@ struct WorkerArguments {
 };
 // False for any other command line (the worker then exits with kInvalidArguments).
 bool parseWorkerArguments(int argc, char** argv, WorkerArguments& args);
+// argv: program, "--parlux-worker", ms|wps, kind, source, output, pipe fd, cancellation fd; or
+// program, "--parlux-worker", "--serve", pipe fd, cancellation fd, job fd for a worker that keeps
+// its office between the jobs its parent sends.
 int workerMain(int argc, char** argv);
 int32_t convertInWorker(Provider provider, const ConversionRequest* request, ConversionResult* result);
+
+// The steps of one conversion, which a serving worker runs with an office kept between jobs.
+struct OfficeApplication {
+    DispatchObject app;
+    ProcessIdentity identity;
+    std::string progId;  // empty when no application is held
+};
+// How a document fared before its application quits: (code, stage, hr, message) of the first
+// failure, and the HRESULT of closing it.
+struct DocumentOutcome {
+    int32_t code = kSuccess;
+    uint32_t stage = 0;
+    int32_t hr = 0;
+    std::string message;
+    int32_t closeHr = 0;
+};
+bool validRequest(const ConversionRequest* request, const ConversionResult* result);
+// Fills the result of a request that failed validRequest; kInvalidArguments.
+int32_t rejectRequest(ConversionResult* result);
+// Creates and configures the application; kSuccess, else the failure is in `result`.
+int32_t startApplication(Provider provider, const ConversionRequest& req, OfficeApplication& office,
+                         ConversionResult* result);
+// Opens, prepares, exports and closes the request's document.
+DocumentOutcome convertWithApplication(Provider provider, const ConversionRequest& req, OfficeApplication& office);
+// Quits the application and lets it go; the HRESULT of "Quit".
+int32_t quitApplication(const ConversionRequest& req, OfficeApplication& office);
+// The result of the conversion from the document's outcome and the quit (0 when the office stays).
+int32_t finishConversion(const ConversionRequest& req, const ProcessIdentity& identity, const DocumentOutcome& outcome,
+                         int32_t quitHr, ConversionResult* result);
+// Whether an office that gave this result answered as it should and may take the next document.
+bool leavesOfficeUsable(int32_t code);
+
+// A serving worker's loop: jobs from `jobFd` until it closes, each answered on `pipeFd`.
+int serveJobs(int pipeFd, int cancelFd, int jobFd);
+void sendWorkerMessage(int fd, const WorkerMessage& message);
+// The progress callback writing to the pipe descriptor `context` points to.
+void sendProgressMessage(const ConversionProgress* progress, void* context);
+// Without a parent nobody removes what the attempt left: `output` (when not empty) and the
+// attempt directory.
+void CleanUpAfterParent(const std::string& output);
 
 ProcessIdentity identifyServerProcess(DispatchObject& app, const std::set<std::string>& imageNames,
                                       const std::set<uint32_t>& preexisting, uint64_t startTicks);

@@ -27,6 +27,8 @@ bool CreateWorkerPipe(int& readEnd, int& writeEnd) {
     return true;
 }
 
+bool CreateJobPipe(int& readEnd, int& writeEnd) { return InheritablePair(writeEnd, readEnd, false); }
+
 bool CreateCancellation(int& setEnd, int& waitEnd) { return InheritablePair(setEnd, waitEnd, false); }
 
 void SignalCancellation(int setEnd) {

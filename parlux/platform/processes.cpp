@@ -144,4 +144,10 @@ bool WaitForProcessExit(pid_t pid, int timeoutMs) {
     return true;
 }
 
+uint64_t ProcessVirtualBytes(pid_t pid) {
+    std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
+    unsigned long long pages = 0;
+    return statm >> pages ? pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
+}
+
 }  // namespace parlux::platform

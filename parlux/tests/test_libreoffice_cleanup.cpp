@@ -256,5 +256,51 @@ TEST_F(LibreOfficeCleanupTest, LatinOneNamesAndLongPathsConvertWithTheAskedOptio
     ExpectNothingLeft({latin + ".pdf", deep + "/out.pdf", "err0", "err1"});
 }
 
+// A batch on real offices: they are kept between jobs, an office killed during an export fails
+// only that job, and nothing of any worker or office is left afterwards.
+TEST_F(LibreOfficeCleanupTest, ABatchKeepsItsOfficesAndAKilledOneCostsOnlyItsJob) {
+    WriteAll(Path("sample.rtf"), ReadAll(SAMPLE_RTF));
+    WriteAll(Path("long.rtf"), LongRtf(300));  // its export takes long enough to be interrupted
+    WriteAll(Path("after.docx"), ReadAll(Path("report.docx")));
+    WriteAll(Path("wide.xlsx"), ReadAll(std::string(OFFICE_FIXTURES_DIR) + "/wide.xlsx"));
+    WriteAll(Path("secret.xls"), ReadAll(std::string(OFFICE_FIXTURES_DIR) + "/secret.xls"));
+    std::string jobs;
+    for (const char* name : {"report.docx", "sample.rtf", "long.rtf", "after.docx", "wide.xlsx", "secret.xls",
+                             "missing.docx"})
+        jobs += R"({"source": ")" + std::string(name) + R"(", "target": ")" + name + ".pdf\"}\n";
+    WriteAll(Path("jobs.jsonl"), jobs);
+    pid_t batch = Start({"--batch", "jobs.jsonl", "--jobs", "1"}, m_env, "stderr.txt", "results.jsonl");
+    ASSERT_TRUE(AwaitLog(" source=" + Path("long.rtf") + " ")) << Log();
+    std::string log = Log();
+    size_t at = log.find(" source=" + Path("long.rtf") + " ");
+    std::string request = log.substr(log.rfind("request=", at), at - log.rfind("request=", at));
+    ASSERT_TRUE(AwaitLog(request + " provider=ms stage=7 ")) << Log();
+    log = Log();
+    pid_t office = static_cast<pid_t>(std::atol(log.c_str() + log.find(" pid=", log.find(request + " provider=ms stage=7 ")) + 5));
+    ASSERT_GT(office, 0);
+    kill(office, SIGKILL);
+    Outcome run = Wait(batch);
+    EXPECT_EQ(run.code, 1) << run.err;
+    std::string results = ReadAll(Path("results.jsonl"));
+    auto codeOf = [&](const std::string& name) {
+        size_t line = results.find("\"source\":\"" + name + "\"");
+        if (line == std::string::npos) return -100;
+        return std::atoi(results.c_str() + results.find("\"code\":", line) + 7);
+    };
+    for (const char* name : {"report.docx", "sample.rtf", "after.docx", "wide.xlsx"})
+        EXPECT_EQ(codeOf(name), kSuccess) << name << "\n" << results;
+    int killed = codeOf("long.rtf");
+    EXPECT_TRUE(killed != kSuccess && killed != -100) << results;
+    EXPECT_EQ(codeOf("secret.xls"), kPasswordProtected) << results;
+    EXPECT_EQ(codeOf("missing.docx"), kSourceUnavailable);
+    EXPECT_FALSE(Exists(Path("long.rtf.pdf")));
+    // The first three documents, up to the one whose office was killed, shared one office.
+    log = Log();
+    std::string first = log.substr(log.find(" provider=ms worker_pid="), 40);
+    EXPECT_EQ(Count(log, first.substr(0, first.find(" timeout_ms="))), 3u) << log;
+    ExpectNothingLeft({"sample.rtf", "long.rtf", "after.docx", "wide.xlsx", "secret.xls", "jobs.jsonl", "results.jsonl",
+                       "report.docx.pdf", "sample.rtf.pdf", "after.docx.pdf", "wide.xlsx.pdf"});
+}
+
 }  // namespace
 }  // namespace parlux

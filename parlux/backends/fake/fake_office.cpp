@@ -63,6 +63,8 @@ void StopOfficeProcess(pid_t pid) {
 
 int32_t Succeed(const std::vector<Variant>&, Variant&) { return 0; }
 
+constexpr int32_t kServerUnavailable = static_cast<int32_t>(0x800706BA);  // RPC_S_SERVER_UNAVAILABLE
+
 // "Object.Member" failures, hangs and worker exits of the scenario, installed on the objects by name.
 struct Script {
     std::map<std::string, std::pair<int32_t, std::string>> failures;
@@ -91,6 +93,23 @@ struct Script {
     }
 };
 
+Script ReadScript(const rapidjson::Value& spec) {
+    Script script;
+    if (spec.HasMember("failures")) {
+        for (const auto& f : spec["failures"].GetObject())
+            script.failures[f.name.GetString()] = {f.value[0].GetInt(), f.value[1].GetString()};
+    }
+    if (spec.HasMember("hangs"))
+        for (const auto& h : spec["hangs"].GetArray()) script.hangs.insert(h.GetString());
+    if (spec.HasMember("hangMs")) script.hangMs = spec["hangMs"].GetInt();
+    if (spec.HasMember("exits"))
+        for (const auto& e : spec["exits"].GetObject()) script.exits[e.name.GetString()] = e.value.GetInt();
+    return script;
+}
+
+// Whether the office process serving the application still runs (a preexisting one always does).
+bool OfficeAlive(pid_t office, bool owned) { return !owned || platform::ProcessAlive(office); }
+
 // Writes into the temporary file the parent created, as the real back end does.
 void WritePdf(const std::string& path) {
     int fd = openTempOutputForWriting(path);
@@ -101,14 +120,15 @@ void WritePdf(const std::string& path) {
     close(fd);
 }
 
-Obj MakeDocument(const Obj& app, const rapidjson::Value& spec, const Script& script) {
+Obj MakeDocument(const Obj& app, const rapidjson::Value& spec, const Script& script, pid_t office, bool owned) {
     auto doc = std::make_shared<ScriptObject>("doc", std::make_shared<std::vector<std::string>>());
     doc->logFile = app->logFile;
     auto window = doc->Child("ActiveWindow", "window");
     auto view = window->Child("View", "view");
     view->Child("RevisionsFilter", "filter");
     bool writes = !spec.HasMember("exportWritesPdf") || spec["exportWritesPdf"].GetBool();
-    doc->methods["ExportAsFixedFormat"] = [writes](const std::vector<Variant>& args, Variant&) {
+    doc->methods["ExportAsFixedFormat"] = [writes, office, owned](const std::vector<Variant>& args, Variant&) {
+        if (!OfficeAlive(office, owned)) return kServerUnavailable;
         if (writes && !args.empty()) WritePdf(args[0].bstr);
         return 0;
     };
@@ -118,7 +138,7 @@ Obj MakeDocument(const Obj& app, const rapidjson::Value& spec, const Script& scr
     return doc;
 }
 
-Obj MakeWorkbook(const Obj& app, const rapidjson::Value& spec, const Script& script) {
+Obj MakeWorkbook(const Obj& app, const rapidjson::Value& spec, const Script& script, pid_t office, bool owned) {
     Log log = std::make_shared<std::vector<std::string>>();
     auto book = std::make_shared<ScriptObject>("book", log);
     book->logFile = app->logFile;
@@ -151,7 +171,8 @@ Obj MakeWorkbook(const Obj& app, const rapidjson::Value& spec, const Script& scr
         };
     }
     bool writes = !spec.HasMember("exportWritesPdf") || spec["exportWritesPdf"].GetBool();
-    book->methods["ExportAsFixedFormat"] = [writes](const std::vector<Variant>& args, Variant&) {
+    book->methods["ExportAsFixedFormat"] = [writes, office, owned](const std::vector<Variant>& args, Variant&) {
+        if (!OfficeAlive(office, owned)) return kServerUnavailable;
         if (writes && args.size() > 1) WritePdf(args[1].bstr);
         return 0;
     };
@@ -172,16 +193,7 @@ int32_t CreateFakeApplication(const std::string& progId, DispatchObject& out) {
     if (doc.HasParseError() || !doc.IsObject() || !doc.HasMember("apps") || !doc["apps"].HasMember(progId.c_str()))
         return static_cast<int32_t>(0x80080005);  // CO_E_SERVER_EXEC_FAILURE
     const rapidjson::Value& spec = doc["apps"][progId.c_str()];
-    Script script;
-    if (spec.HasMember("failures")) {
-        for (const auto& f : spec["failures"].GetObject())
-            script.failures[f.name.GetString()] = {f.value[0].GetInt(), f.value[1].GetString()};
-    }
-    if (spec.HasMember("hangs"))
-        for (const auto& h : spec["hangs"].GetArray()) script.hangs.insert(h.GetString());
-    if (spec.HasMember("hangMs")) script.hangMs = spec["hangMs"].GetInt();
-    if (spec.HasMember("exits"))
-        for (const auto& e : spec["exits"].GetObject()) script.exits[e.name.GetString()] = e.value.GetInt();
+    Script script = ReadScript(spec);
 
     auto app = std::make_shared<ScriptObject>("app", std::make_shared<std::vector<std::string>>());
     if (doc.HasMember("calls")) app->logFile = doc["calls"].GetString();
@@ -214,13 +226,31 @@ int32_t CreateFakeApplication(const std::string& progId, DispatchObject& out) {
     auto docSpec = std::make_shared<rapidjson::Document>();
     docSpec->CopyFrom(spec, docSpec->GetAllocator());
     std::weak_ptr<ScriptObject> weakApp = app;
-    documents->methods["Open"] = [docSpec, script, weakApp](const std::vector<Variant>&, Variant& result) {
-        result = Variant::Object(MakeDocument(weakApp.lock(), *docSpec, script));
+    // "documents" gives scripts of their own to the documents of those file names.
+    auto open = [docSpec, script, weakApp, office, ownsProcess](const std::vector<Variant>& args, Variant& result,
+                                                                 bool word) {
+        if (!OfficeAlive(office, ownsProcess)) return kServerUnavailable;
+        const rapidjson::Value* spec = docSpec.get();
+        Script own = script;
+        std::string path = args.empty() ? std::string() : args[0].bstr;
+        std::string name = path.substr(path.rfind('/') + 1);
+        if (docSpec->HasMember("documents") && (*docSpec)["documents"].HasMember(name.c_str())) {
+            spec = &(*docSpec)["documents"][name.c_str()];
+            own = ReadScript(*spec);
+            if (own.hangs.count(word ? "Documents.Open" : "Workbooks.Open"))
+                std::this_thread::sleep_for(std::chrono::milliseconds(own.hangMs));
+            auto exit = own.exits.find(word ? "Documents.Open" : "Workbooks.Open");
+            if (exit != own.exits.end()) _exit(exit->second);
+        }
+        result = Variant::Object(word ? MakeDocument(weakApp.lock(), *spec, own, office, ownsProcess)
+                                      : MakeWorkbook(weakApp.lock(), *spec, own, office, ownsProcess));
         return 0;
     };
-    workbooks->methods["Open"] = [docSpec, script, weakApp](const std::vector<Variant>&, Variant& result) {
-        result = Variant::Object(MakeWorkbook(weakApp.lock(), *docSpec, script));
-        return 0;
+    documents->methods["Open"] = [open](const std::vector<Variant>& args, Variant& result) {
+        return open(args, result, true);
+    };
+    workbooks->methods["Open"] = [open](const std::vector<Variant>& args, Variant& result) {
+        return open(args, result, false);
     };
     script.Apply(app, {"Quit", "Visible", "DisplayAlerts", "AutomationSecurity", "AskToUpdateLinks"});
     script.Apply(documents, {"Open"});

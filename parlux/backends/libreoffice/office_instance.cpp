@@ -56,19 +56,6 @@ Reference<css::uno::XComponentContext> LocalContext() {
 
 OfficeInstance::~OfficeInstance() { Stop(); }
 
-uint64_t OfficeMemoryLimitBytes() {
-    const char* text = std::getenv(kMemoryVariable);
-    long long megabytes = kDefaultMemoryMb;
-    if (text && *text) {
-        char* end = nullptr;
-        errno = 0;
-        long long value = std::strtoll(text, &end, 10);
-        if (errno == 0 && *end == '\0' && (value == 0 || (value >= kMinMemoryMb && value <= kMaxMemoryMb)))
-            megabytes = value;
-    }
-    return static_cast<uint64_t>(megabytes) << 20;
-}
-
 namespace {
 
 // The description of the row-height component for the office to load: the first that exists of
@@ -220,6 +207,22 @@ bool OfficeInstance::ProveIdentity(const std::string& token) {
     } catch (const css::uno::Exception&) {
         return false;
     }
+}
+
+std::string OfficeInstance::BeginDocument(std::string& error) {
+    EndDocument(m_documentDir);
+    std::string dir = m_workDir + "/doc" + std::to_string(++m_documents);
+    if (m_workDir.empty() || mkdir(dir.c_str(), 0700) != 0) {
+        error = "Unable to create a private directory for the document.";
+        return std::string();
+    }
+    return m_documentDir = dir;
+}
+
+void OfficeInstance::EndDocument(const std::string& dir) {
+    if (dir.empty() || dir != m_documentDir) return;
+    platform::RemoveTree(m_documentDir);
+    m_documentDir.clear();
 }
 
 int32_t OfficeInstance::Quit() {

@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "office_memory.h"
 #include "platform/process_handles.h"
 
 namespace parlux::libreoffice {
@@ -17,10 +18,6 @@ namespace parlux::libreoffice {
 namespace css = ::com::sun::star;
 
 constexpr const char* kOfficeProgram = "/usr/lib/libreoffice/program/soffice.bin";
-// The office's address-space limit in MB ("0": none); outside 256 to 1048576 the default holds.
-constexpr const char* kMemoryVariable = "PARLUX_MEMORY_MB";
-constexpr long long kDefaultMemoryMb = 4096, kMinMemoryMb = 256, kMaxMemoryMb = 1048576;
-uint64_t OfficeMemoryLimitBytes();
 // How every office process starts: its own process group, killed with the worker, no standard
 // input or output, and the memory limit.
 platform::SpawnOptions QuietOfficeOptions();
@@ -41,8 +38,12 @@ public:
     int32_t Quit();
 
     pid_t pid() const { return m_pid; }
-    // A private directory for working copies and exports.
-    const std::string& workDir() const { return m_workDir; }
+    // A fresh private directory for the copy and the export of the document about to be
+    // opened (documents never share one); empty with `error` when it cannot be made.
+    std::string BeginDocument(std::string& error);
+    // Removes the document's directory (and nothing when `dir` is no longer the current one).
+    void EndDocument(const std::string& dir);
+    const std::string& documentDir() const { return m_documentDir; }
     css::uno::Reference<css::frame::XDesktop2> desktop() const { return m_desktop; }
     css::uno::Reference<css::uno::XComponentContext> context() const { return m_context; }
 
@@ -54,7 +55,8 @@ private:
     void Stop();
 
     pid_t m_pid = 0;
-    std::string m_dir, m_workDir;
+    std::string m_dir, m_workDir, m_documentDir;
+    unsigned m_documents = 0;
     std::set<std::string> m_sockets;
     bool m_socketsRecorded = false;
     css::uno::Reference<css::uno::XComponentContext> m_context;

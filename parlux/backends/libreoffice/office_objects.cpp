@@ -157,7 +157,7 @@ int32_t OfficeObject::Invoke(const std::string& name, InvokeKind kind, const std
 }
 
 std::string PrivateCopyPath(const OfficeInstance& office, const std::string& path) {
-    return office.workDir() + "/source" + SafeExtension(path);
+    return office.documentDir() + "/source" + SafeExtension(path);
 }
 
 int32_t CopyPrivately(OfficeInstance& office, const std::string& path, std::string& copy, std::string& error) {
@@ -207,7 +207,7 @@ int32_t LoadDocument(OfficeInstance& office, const std::string& copy, bool readO
 
 int32_t ExportPdf(OfficeInstance& office, const Reference<css::frame::XModel>& model, const std::string& filter,
                   const Sequence<css::beans::PropertyValue>& filterData, const std::string& path, std::string& error) {
-    std::string exported = office.workDir() + "/export.pdf";
+    std::string exported = office.documentDir() + "/export.pdf";
     Reference<css::frame::XStorable> storable(model, UNO_QUERY);
     if (!storable.is()) return Failure(error, "The document cannot be exported.");
     Sequence<css::beans::PropertyValue> args = Properties({Property("FilterName", Any(FromUtf8(filter))),
@@ -240,7 +240,7 @@ int32_t CloseDocument(Reference<css::frame::XModel>& model) {
 
 OfficeDocument::OfficeDocument(std::shared_ptr<OfficeInstance> office, Reference<css::frame::XModel> model,
                                const char* pdfFilter, size_t pathArgument, ExportOptions options)
-    : m_office(std::move(office)), m_model(std::move(model)) {
+    : m_office(std::move(office)), m_model(std::move(model)), m_dir(m_office->documentDir()) {
     m_call["ExportAsFixedFormat"] = [this, pdfFilter, pathArgument, options](const std::vector<Variant>& args,
                                                                             Variant&) {
         if (args.size() <= pathArgument || args[pathArgument].type != VarType::Bstr) return kDispEParamNotFound;
@@ -250,7 +250,10 @@ OfficeDocument::OfficeDocument(std::shared_ptr<OfficeInstance> office, Reference
     m_call["Close"] = [this](const std::vector<Variant>&, Variant&) { return CloseDocument(m_model); };
 }
 
-OfficeDocument::~OfficeDocument() { CloseDocument(m_model); }
+OfficeDocument::~OfficeDocument() {
+    CloseDocument(m_model);
+    m_office->EndDocument(m_dir);
+}
 
 namespace {
 
@@ -268,17 +271,22 @@ public:
             // Word's OpenAndRepair is LibreOffice's RepairPackage.
             int32_t repair = 0;
             if (word && args.size() > kOpenAndRepairArgument) VariantToInt32(args[kOpenAndRepairArgument], repair);
-            std::string copy;
+            std::string dir = office->BeginDocument(m_failure), copy;
+            if (dir.empty()) return kNotFound;  // with the reason in m_failure
             int32_t hr = CopyPrivately(*office, args[0].bstr, copy, m_failure);
-            if (hr < 0) return hr;
             // The package parts the worker reads are checked before the office reads the whole package.
             std::vector<bool> chartSheets;
-            if (!word && !ChartSheets(office->context(), copy, chartSheets))
-                return Failure(m_failure, "A part of the workbook package is larger than " +
-                                              std::to_string(kMaxPackagePartBytes >> 20) + " MB.", kNotFound);
+            if (hr >= 0 && !word && !ChartSheets(office->context(), copy, chartSheets))
+                hr = Failure(m_failure, "A part of the workbook package is larger than " +
+                                            std::to_string(kMaxPackagePartBytes >> 20) + " MB.", kNotFound);
             // Row heights are dropped in a read-only workbook: workbooks open the private copy writable.
-            hr = LoadDocument(*office, copy, word, repair != 0, word ? kWordFilters : kExcelFilters, model, m_failure);
-            if (hr < 0) return hr;
+            if (hr >= 0)
+                hr = LoadDocument(*office, copy, word, repair != 0, word ? kWordFilters : kExcelFilters, model,
+                                  m_failure);
+            if (hr < 0) {
+                office->EndDocument(dir);  // the copy goes with the failed open
+                return hr;
+            }
             if (word) {
                 out = Variant::Object(NewWordDocument(office, model));
                 return 0;

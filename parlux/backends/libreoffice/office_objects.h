@@ -54,9 +54,11 @@ public:
 protected:
     std::shared_ptr<OfficeInstance> m_office;
     css::uno::Reference<css::frame::XModel> m_model;
+    std::string m_dir;  // the document's private directory, removed with it
 };
 
-// The private copy of `path` that the office opens, named "source" and an ASCII extension.
+// The private copy of `path` that the office opens, named "source" and an ASCII extension, in
+// the directory of the document being opened.
 std::string PrivateCopyPath(const OfficeInstance& office, const std::string& path);
 // LibreOffice writes lock files beside what it opens: it opens a private copy of the document,
 // made at PrivateCopyPath (`copy`).

@@ -1,0 +1,39 @@
+// The lines of a batch: one JSON job per input line, one JSON result per output line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "records.h"
+
+namespace parlux::batch {
+
+// One input line made into a job, or why it cannot be one.
+struct JobLine {
+    size_t line = 0;  // 1-based line number in the input
+    bool valid = false;
+    bool hasSource = false, hasTarget = false;
+    std::string source, target, providerArg;  // providerArg lowered: "", "ms" or "wps"
+    std::string error;                        // when not valid
+};
+
+// Parses `{"source": "...", "target": "...", "provider": "ms"|"wps"}` (provider optional).
+JobLine ParseJobLine(const std::string& text, size_t line);
+
+// What one job came to.
+struct JobReport {
+    size_t line = 0;
+    bool hasSource = false, hasTarget = false;
+    std::string source, target;  // as the job gave them
+    int32_t code = kInternalError;
+    uint32_t stage = 0;
+    int32_t hr = 0;
+    std::string message;
+    long long ms = 0;
+};
+
+// One result line (without its line end): {"line", "source", "target", "code", "name", "stage",
+// "hresult", "message", "ms"}; always valid JSON, whatever bytes the report holds.
+std::string FormatReport(const JobReport& report);
+
+}  // namespace parlux::batch

@@ -1,0 +1,116 @@
+#include "batch/batch_main.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "batch/batch_jobs.h"
+#include "batch/job_feed.h"
+#include "batch/worker_pool.h"
+#include "convert.h"
+#include "office_memory.h"
+
+namespace parlux {
+namespace {
+
+constexpr int kMaxSlots = 64;
+
+struct BatchOptions {
+    std::string file = "-";
+    batch::PoolOptions pool;
+};
+
+bool ParseCount(const char* text, int low, int high, int& out) {
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text, &end, 10);
+    if (!*text || *end || errno || value < low || value > high) return false;
+    out = static_cast<int>(value);
+    return true;
+}
+
+bool ParseOptions(int argc, char** argv, BatchOptions& options) {
+    long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    options.pool.slots = cores > 0 ? static_cast<int>(std::min<long>(cores, kMaxSlots)) : 1;
+    // An office is replaced before it nears its address-space limit.
+    options.pool.memoryLimitBytes = OfficeMemoryLimitBytes() / 4 * 3;
+    bool haveFile = false;
+    for (int i = 2; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--jobs" || arg == "--recycle") {
+            int& target = arg == "--jobs" ? options.pool.slots : options.pool.recycleAfter;
+            if (i + 1 >= argc || !ParseCount(argv[++i], 1, arg == "--jobs" ? kMaxSlots : 1000000, target)) return false;
+        } else if (!haveFile && (arg == "-" || arg.rfind("--", 0) != 0)) {
+            options.file = arg;
+            haveFile = true;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+void WriteLine(const std::string& line) {
+    std::string text = line + "\n";
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+batch::JobReport ReportOf(const batch::BatchJob& job, int32_t code) {
+    batch::JobReport report;
+    report.line = job.input.line;
+    report.hasSource = job.input.hasSource;
+    report.hasTarget = job.input.hasTarget;
+    report.source = job.input.source;
+    report.target = job.input.target;
+    report.code = code;
+    if (!job.input.valid) report.message = job.input.error;
+    if (job.attempted) {
+        report.stage = job.result.stage;
+        report.hr = job.result.hr;
+        report.message = MessageText(job.result.message);
+    }
+    if (job.begun != std::chrono::steady_clock::time_point())
+        report.ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - job.begun)
+                        .count();
+    return report;
+}
+
+}  // namespace
+
+int batchMain(int argc, char** argv) {
+    BatchOptions options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr, "%s\n", kBatchUsageLine);
+        logRejection(kInvalidArguments);
+        return kInvalidArguments;
+    }
+    int fd = 0;
+    if (options.file != "-") {
+        fd = open(options.file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            std::fprintf(stderr, "Unable to read the job list %s.\n", options.file.c_str());
+            return 1;
+        }
+    }
+    bool allSucceeded = true;
+    auto done = [&](batch::BatchJob& job, int32_t code) {
+        if (code != kSuccess) {
+            allSucceeded = false;
+            logRejection(code);
+        }
+        WriteLine(batch::FormatReport(ReportOf(job, code)));
+        delete &job;  // reported once, and no longer used
+    };
+    batch::JobFeed feed(fd, [&](batch::BatchJob* job) { done(*job, kInvalidArguments); });
+    batch::WorkerPool pool(options.pool, done);
+    pool.Run(feed);
+    if (fd > 0) close(fd);
+    return allSucceeded ? 0 : 1;
+}
+
+}  // namespace parlux

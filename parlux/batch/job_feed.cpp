@@ -1,0 +1,59 @@
+#include "batch/job_feed.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "providers.h"
+
+namespace parlux::batch {
+namespace {
+
+constexpr size_t kMaxLineBytes = 1 << 20;
+
+}  // namespace
+
+void JobFeed::Take(std::string line, std::deque<BatchJob*>& queue) {
+    ++m_line;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!m_overlong && line.find_first_not_of(" \t") == std::string::npos) return;  // no job
+    auto* job = new BatchJob;
+    job->input = m_overlong ? JobLine() : ParseJobLine(line, m_line);
+    if (m_overlong) {
+        job->input.line = m_line;
+        job->input.error = "Job line " + std::to_string(m_line) + " is longer than " +
+                           std::to_string(kMaxLineBytes) + " bytes.";
+        m_overlong = false;
+    }
+    if (!job->input.valid) {
+        m_rejected(job);  // a bad line costs only itself
+        return;
+    }
+    job->kind = detectFormat(job->input.source).kind;
+    queue.push_back(job);
+}
+
+void JobFeed::Pull(std::deque<BatchJob*>& queue) {
+    if (m_fd < 0) return;
+    char buffer[65536];
+    ssize_t n = read(m_fd, buffer, sizeof buffer);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    if (n <= 0) {  // the end (or an input that cannot be read any more)
+        if (!m_pending.empty() || m_overlong) Take(std::move(m_pending), queue);
+        m_pending.clear();
+        m_fd = -1;
+        return;
+    }
+    m_pending.append(buffer, static_cast<size_t>(n));
+    for (size_t end; (end = m_pending.find('\n')) != std::string::npos;) {
+        if (end > kMaxLineBytes) m_overlong = true;
+        Take(m_pending.substr(0, end), queue);
+        m_pending.erase(0, end + 1);
+    }
+    if (m_pending.size() > kMaxLineBytes) {
+        m_overlong = true;
+        m_pending.clear();
+    }
+}
+
+}  // namespace parlux::batch

@@ -1,0 +1,226 @@
+#include "batch/worker_pool.h"
+
+#include <poll.h>
+#include <signal.h>
+
+#include "batch/job_feed.h"
+#include "hresult.h"
+#include "job_records.h"
+#include "log.h"
+#include "platform/interruption.h"
+#include "platform/pipes.h"
+#include "platform/process_handles.h"
+#include "platform/processes.h"
+#include "worker.h"
+
+namespace parlux::batch {
+namespace {
+
+constexpr int kPollMs = 50;
+constexpr int kRetireMs = 15000;  // for a worker to quit its office and end once its job stream closes
+constexpr int kTerminateWaitMs = 3000;
+
+using Clock = std::chrono::steady_clock;
+
+long long MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+WorkerPool::WorkerPool(const PoolOptions& options, JobDone done)
+    : m_options(options), m_done(std::move(done)), m_slots(static_cast<size_t>(options.slots > 0 ? options.slots : 1)) {}
+
+WorkerPool::~WorkerPool() {
+    for (Slot& slot : m_slots)
+        if (slot.worker.pid != 0) Retire(slot, slot.office, slot.lastRequestId);
+}
+
+void WorkerPool::Report(BatchJob& job, int32_t code) {
+    job.attempts.reset();  // its temporary PDF, if any, goes first
+    m_done(job, code);
+}
+
+BatchJob* WorkerPool::TakeJobFor(const Slot& slot) {
+    if (m_queue.empty()) return nullptr;
+    auto chosen = m_queue.begin();
+    // A job for the office this slot keeps, when one waits.
+    for (auto it = m_queue.begin(); !slot.progId.empty() && it != m_queue.end(); ++it)
+        if ((*it)->kind == slot.kind) {
+            chosen = it;
+            break;
+        }
+    BatchJob* job = *chosen;
+    m_queue.erase(chosen);
+    return job;
+}
+
+bool WorkerPool::Dispatch(Slot& slot, BatchJob& job) {
+    int32_t code = kSuccess;
+    if (!job.attempts) {
+        job.begun = Clock::now();
+        code = planConversion(job.input.source, job.input.target, job.input.providerArg, job.plan);
+        if (code != kSuccess) {
+            Report(job, code);
+            return false;
+        }
+        job.attempts = std::make_unique<AttemptSequence>(job.plan);
+    }
+    if (!job.attempts->Next(job.attempt, code)) {
+        Report(job, code);
+        return false;
+    }
+    std::string needed = progId(job.attempt.provider, job.plan.format.kind);
+    if (slot.worker.pid != 0 && slot.progId != needed) Retire(slot, slot.office, slot.lastRequestId);
+    job.attemptBegun = Clock::now();
+    job.attempted = true;
+    slot.job = &job;
+    slot.provider = job.attempt.provider;
+    slot.kind = job.plan.format.kind;
+    slot.lastRequestId = job.plan.requestId;
+    if (slot.worker.pid == 0 && startWorker({"--serve"}, true, slot.worker, job.result) != kSuccess) {
+        slot.job = nullptr;
+        int32_t final = kSuccess;
+        if (job.attempts->Finish(job.result, m_stopping, final))
+            Report(job, final);
+        else
+            m_queue.push_front(&job);
+        return true;
+    }
+    WorkerChannel& channel = slot.worker.channel;
+    channel.requestId = job.plan.requestId;
+    channel.provider = job.attempt.provider;
+    channel.lastProgress = ConversionProgress{};
+    channel.resultReceived = false;
+    job.result = NewResult();
+    logWorkerStarted(job.plan.requestId, job.attempt.provider, slot.worker.pid, job.plan.timeoutMs);
+    ++slot.served;
+    // A worker that cannot take the job has ended: supervision finds it without a result.
+    WriteJob(slot.worker.jobWrite,
+             JobRecord{job.attempt.provider, job.plan.format.kind, job.attempt.sourcePath, job.attempt.outputPath});
+    return true;
+}
+
+void WorkerPool::Supervise(Slot& slot) {
+    BatchJob& job = *slot.job;
+    AttemptEnd end;
+    bool ended = platform::WaitChild(slot.worker.pid, 0, end.exitCode);
+    drainWorkerPipe(slot.worker.channel, job.result);
+    if (slot.worker.channel.resultReceived || ended) {
+        EndAttempt(slot, end, ended);
+        return;
+    }
+    if (m_stopping) {
+        end.interrupted = true;
+    } else if (MillisecondsSince(job.attemptBegun) >= job.plan.timeoutMs) {
+        end.timedOut = true;
+    } else {
+        return;
+    }
+    ended = stopWorker(slot.worker, end.interrupted, end.exitCode);
+    drainWorkerPipe(slot.worker.channel, job.result);
+    if (!ended) end.exitCode = kInternalError;
+    EndAttempt(slot, end, true);
+}
+
+bool WorkerPool::KeepsOffice(const Slot& slot, const ProcessIdentity& office) const {
+    if (m_stopping || (m_queue.empty() && m_feed->fd() < 0) || slot.served >= m_options.recycleAfter) return false;
+    if (!office.owned || office.pid == 0 || !platform::ProcessAlive(static_cast<pid_t>(office.pid))) return false;
+    return m_options.memoryLimitBytes == 0 ||
+           platform::ProcessVirtualBytes(static_cast<pid_t>(office.pid)) <= m_options.memoryLimitBytes;
+}
+
+void WorkerPool::EndAttempt(Slot& slot, AttemptEnd end, bool workerEnded) {
+    BatchJob& job = *slot.job;
+    slot.job = nullptr;
+    WorkerChannel channel = slot.worker.channel;  // the slot may be replaced below
+    ProcessIdentity office = reportedOffice(channel, job.result);
+    if (office.pid == 0) office = slot.office;
+    bool keep = !workerEnded && channel.resultReceived && leavesOfficeUsable(job.result.code) && KeepsOffice(slot, office);
+    if (keep) {
+        slot.office = office;
+        slot.progId = progId(job.attempt.provider, job.plan.format.kind);
+    } else if (workerEnded) {
+        end.cleaned = cleanUpWorker(slot.worker, office, job.attempt.provider, job.plan.format.kind, job.plan.requestId);
+        slot = Slot();
+    } else {
+        end.cleaned = Retire(slot, office, job.plan.requestId);
+    }
+    decideResult(end, channel, office, job.result);
+    logAttemptResult(job.plan.requestId, job.attempt.provider, job.result);
+    int32_t code = kSuccess;
+    if (job.attempts->Finish(job.result, m_stopping, code))
+        Report(job, code);
+    else
+        m_queue.push_front(&job);
+}
+
+bool WorkerPool::Retire(Slot& slot, const ProcessIdentity& office, const std::string& requestId) {
+    platform::CloseDescriptor(slot.worker.jobWrite);  // the worker quits its office and ends
+    int status = 0;
+    pid_t pid = slot.worker.pid;
+    if (!platform::WaitChild(pid, kRetireMs, status)) {
+        kill(pid, SIGTERM);  // stops its office group at once
+        if (!platform::WaitChild(pid, kTerminateWaitMs, status)) {
+            kill(pid, SIGKILL);
+            platform::WaitChild(pid, kTerminateWaitMs, status);
+        }
+    }
+    bool cleaned = cleanUpWorker(slot.worker, office, slot.provider, slot.kind, requestId);
+    slot = Slot();
+    return cleaned;
+}
+
+void WorkerPool::Interrupt() {
+    m_stopping = true;
+    m_feed->Stop();
+    for (Slot& slot : m_slots)
+        if (slot.job) Supervise(slot);
+    while (!m_queue.empty()) {
+        BatchJob* job = m_queue.front();
+        m_queue.pop_front();
+        if (job->attempts) {
+            // Between its attempts: no further provider is tried.
+            Report(*job, job->result.code);
+            continue;
+        }
+        job->result = NewResult();
+        job->result.code = kTimeout;
+        job->result.hr = kHrCancelled;
+        SetMessage(job->result.message, "Conversion was cancelled before it started.");
+        job->attempted = true;
+        Report(*job, kTimeout);
+    }
+    for (Slot& slot : m_slots)
+        if (slot.worker.pid != 0) Retire(slot, slot.office, slot.lastRequestId);
+}
+
+void WorkerPool::Run(JobFeed& feed) {
+    m_feed = &feed;
+    signal(SIGPIPE, SIG_IGN);  // a worker that died must not take the batch with it
+    platform::InstallInterruptHandlers();
+    for (;;) {
+        if (platform::InterruptSignal() != 0 && !m_stopping) Interrupt();
+        bool busy = false;
+        for (Slot& slot : m_slots) {
+            while (!slot.job && !m_stopping) {
+                BatchJob* job = TakeJobFor(slot);
+                if (!job || Dispatch(slot, *job)) break;
+            }
+            busy = busy || slot.job;
+        }
+        if (!busy && (m_stopping || (m_queue.empty() && feed.fd() < 0))) break;
+        std::vector<struct pollfd> fds;
+        for (Slot& slot : m_slots)
+            if (slot.job) fds.push_back({slot.worker.channel.readEnd, POLLIN, 0});
+        if (feed.fd() >= 0) fds.push_back({feed.fd(), POLLIN, 0});
+        if (poll(fds.data(), fds.size(), kPollMs) > 0 && feed.fd() >= 0 && fds.back().revents != 0)
+            feed.Pull(m_queue);
+        for (Slot& slot : m_slots)
+            if (slot.job) Supervise(slot);
+    }
+    for (Slot& slot : m_slots)
+        if (slot.worker.pid != 0) Retire(slot, slot.office, slot.lastRequestId);
+}
+
+}  // namespace parlux::batch

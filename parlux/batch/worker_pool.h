@@ -1,0 +1,86 @@
+// A pool of supervised serving workers, each keeping one office between the jobs it converts.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "batch/batch_jobs.h"
+#include "conversion_plan.h"
+#include "supervisor.h"
+
+namespace parlux::batch {
+
+class JobFeed;
+
+struct PoolOptions {
+    int slots = 1;
+    int recycleAfter = 200;       // jobs an office converts before it is replaced
+    uint64_t memoryLimitBytes = 0;  // an office whose address space passes it is replaced; 0: never
+};
+
+// One job of the batch as it goes through its attempts.
+struct BatchJob {
+    JobLine input;
+    DocumentKind kind = DocumentKind::WordDocument;  // by the source's extension, for choosing a slot
+    ConversionPlan plan;
+    std::unique_ptr<AttemptSequence> attempts;  // set once the job is planned
+    Attempt attempt;
+    ConversionResult result = NewResult();
+    bool attempted = false;  // a worker ran: `result` holds the details
+    std::chrono::steady_clock::time_point begun, attemptBegun;
+};
+
+class WorkerPool {
+public:
+    // Called once per job, as its last use by the pool.
+    using JobDone = std::function<void(BatchJob& job, int32_t code)>;
+    WorkerPool(const PoolOptions& options, JobDone done);
+    ~WorkerPool();
+
+    // Converts the jobs `feed` brings until it ends, reporting each through `done` as it ends.
+    // Once the process is asked to stop, no more jobs are read, running jobs are cancelled and
+    // the ones not started are reported as not run.
+    void Run(JobFeed& feed);
+
+private:
+    struct Slot {
+        WorkerProcess worker;  // pid 0: no worker runs
+        std::string progId;    // the application its office serves; empty: none kept
+        Provider provider = Provider::Microsoft;
+        DocumentKind kind = DocumentKind::WordDocument;
+        ProcessIdentity office;
+        std::string lastRequestId;
+        int served = 0;
+        BatchJob* job = nullptr;
+    };
+
+    // Plans (first attempt) and starts the job's next attempt on `slot`; false when the job
+    // ended without one.
+    bool Dispatch(Slot& slot, BatchJob& job);
+    // Reads what the slot's worker sent and ends its job's attempt once it has a result, has
+    // exited or passed its time limit.
+    void Supervise(Slot& slot);
+    // Decides the attempt's result, keeps or replaces the slot's worker and office, and goes on
+    // with the job's next attempt or reports it.
+    void EndAttempt(Slot& slot, AttemptEnd end, bool workerEnded);
+    // Lets the worker quit its office and end, then cleans up after it; whether the cleanup held.
+    bool Retire(Slot& slot, const ProcessIdentity& office, const std::string& requestId);
+    bool KeepsOffice(const Slot& slot, const ProcessIdentity& office) const;
+    void Report(BatchJob& job, int32_t code);
+    BatchJob* TakeJobFor(const Slot& slot);
+    void Interrupt();
+
+    PoolOptions m_options;
+    JobDone m_done;
+    std::vector<Slot> m_slots;
+    std::deque<BatchJob*> m_queue;
+    JobFeed* m_feed = nullptr;
+    bool m_stopping = false;
+};
+
+}  // namespace parlux::batch

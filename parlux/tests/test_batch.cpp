@@ -1,0 +1,424 @@
+// Batch conversions end to end with the scripted office suite: per-job codes, a hanging and a
+// crashing office costing only their own job, recycled offices, bad job lines and cancellation.
+#include <dirent.h>
+#include <rapidjson/document.h>
+
+#include <chrono>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "batch/batch_jobs.h"
+#include "batch/job_feed.h"
+#include "compound_fixture.h"
+#include "converter_run.h"
+#include "job_records.h"
+#include "platform/pipes.h"
+#include "platform/processes.h"
+
+namespace parlux {
+namespace {
+
+using namespace parlux::testing;
+
+struct Result {
+    int code = 0;
+    std::string name, hresult, message;
+    unsigned stage = 0;
+};
+
+class BatchTest : public ConverterRun {
+protected:
+    void SetUp() override {
+        ConverterRun::SetUp();
+        Register("Word.Application = fake winword.exe\nExcel.Application = fake excel.exe\n");
+        ScriptDocuments("{}");
+        m_tmp = Path("tmp");
+        mkdir(m_tmp.c_str(), 0700);
+    }
+    // The scenario, with `documents` giving scripts to documents by file name.
+    void ScriptDocuments(const std::string& documents) {
+        Scenario(R"({"Word.Application": {"image": "winword.exe", "documents": )" + documents +
+                 R"(}, "Excel.Application": {"image": "excel.exe", "sheets": [{"formula": "=1"}], "documents": )" +
+                 documents + "}}");
+    }
+    std::string Job(const std::string& source, const std::string& target) {
+        return R"({"source": ")" + source + R"(", "target": ")" + target + "\"}\n";
+    }
+    // Scripted documents of these names, and their jobs (each to its name plus ".pdf").
+    std::string MakeDocuments(std::initializer_list<const char*> names) {
+        std::string jobs;
+        for (const char* name : names) {
+            WriteAll(Path(name), "PK scripted");
+            jobs += Job(name, std::string(name) + ".pdf");
+        }
+        return jobs;
+    }
+    pid_t StartBatch(const std::string& jobs, const std::vector<std::string>& options,
+                     const std::vector<std::string>& env = {}) {
+        WriteAll(Path("jobs.jsonl"), jobs);
+        std::vector<std::string> args = {"--batch", "jobs.jsonl"};
+        args.insert(args.end(), options.begin(), options.end());
+        std::vector<std::string> fullEnv = {"TMPDIR=" + m_tmp};
+        fullEnv.insert(fullEnv.end(), env.begin(), env.end());
+        return Start(args, fullEnv, "stderr.txt", "results.jsonl");
+    }
+    // Runs the batch; the results by source, each line checked to be one JSON object.
+    std::map<std::string, Result> Run(const std::string& jobs, const std::vector<std::string>& options,
+                                      const std::vector<std::string>& env = {}) {
+        m_exit = Wait(StartBatch(jobs, options, env)).code;
+        return Results();
+    }
+    std::map<std::string, Result> Results() {
+        std::map<std::string, Result> results;
+        std::istringstream lines(ReadAll(Path("results.jsonl")));
+        m_lines = 0;
+        for (std::string line; std::getline(lines, line); ++m_lines) {
+            rapidjson::Document doc;
+            doc.Parse(line.c_str());
+            EXPECT_TRUE(!doc.HasParseError() && doc.IsObject()) << line;
+            if (doc.HasParseError() || !doc.IsObject()) continue;
+            std::string key = doc["source"].IsString()
+                                  ? std::string(doc["source"].GetString(), doc["source"].GetStringLength())
+                                  : "line" + std::to_string(doc["line"].GetUint());
+            results[key] = Result{doc["code"].GetInt(), doc["name"].GetString(), doc["hresult"].GetString(),
+                                  doc["message"].GetString(), doc["stage"].GetUint()};
+        }
+        return results;
+    }
+    // The distinct numbers following `key` in the log.
+    std::set<long> Numbers(const std::string& key) const {
+        std::set<long> found;
+        std::string log = Log();
+        for (size_t at = log.find(key); at != std::string::npos; at = log.find(key, at + 1))
+            found.insert(std::atol(log.c_str() + at + key.size()));
+        found.erase(0);
+        return found;
+    }
+    // Nothing of the batch is left: no office of its workers runs, no temporary PDF or directory.
+    void ExpectNothingLeft() {
+        std::set<long> offices = Numbers(" pid=");
+        EXPECT_FALSE(offices.empty());
+        for (long pid : offices) EXPECT_FALSE(platform::ProcessAlive(static_cast<pid_t>(pid))) << pid;
+        for (long pid : Numbers("worker_pid=")) EXPECT_FALSE(platform::ProcessAlive(static_cast<pid_t>(pid))) << pid;
+        EXPECT_FALSE(TempFilesLeft());
+        DIR* dir = opendir(m_tmp.c_str());
+        ASSERT_NE(dir, nullptr);
+        int entries = 0;
+        while (struct dirent* e = readdir(dir)) entries += e->d_name[0] != '.';
+        closedir(dir);
+        EXPECT_EQ(entries, 0) << "the batch left files in its temporary directory";
+    }
+    bool IsPdf(const std::string& name) const { return ReadAll(Path(name)).rfind("%PDF-", 0) == 0; }
+    // Waits (at most 20 s) until the log holds `text`.
+    bool AwaitLog(const std::string& text) const {
+        for (int i = 0; i < 400; ++i) {
+            if (Log().find(text) != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    // The request identifier the log gave the job of `source`.
+    std::string RequestOf(const std::string& source) const {
+        std::string log = Log();
+        size_t at = log.find(" source=" + Path(source) + " ");
+        size_t start = at == std::string::npos ? at : log.rfind("request=", at);
+        return start == std::string::npos ? std::string() : log.substr(start, at - start);
+    }
+
+    std::string m_tmp;
+    int m_exit = 0;
+    size_t m_lines = 0;
+};
+
+TEST_F(BatchTest, ADozenDocumentsEachGetTheirOwnCode) {
+    ScriptDocuments(R"({"empty.xlsx": {"sheets": [{"formula": ""}]}})");
+    std::string jobs = MakeDocuments({"a.docx", "b.docx", "c.rtf", "d.doc", "e.docx", "book1.xlsx", "book2.xls", "book3.xlsx"});
+    WriteAll(Path("secret.docx"), CompoundFileBytes({"EncryptionInfo", "EncryptedPackage"}));
+    WriteAll(Path("empty.xlsx"), "PK");
+    WriteAll(Path("notes.txt"), "text");
+    WriteAll(Path("secret.docx.pdf"), "an earlier PDF");
+    jobs += Job("secret.docx", "secret.docx.pdf") + Job("empty.xlsx", "empty.xlsx.pdf") +
+            Job("notes.txt", "notes.txt.pdf") + Job("missing.docx", "missing.docx.pdf");
+    std::map<std::string, Result> results = Run(jobs, {"--jobs", "2"});
+    EXPECT_EQ(m_exit, 1);
+    ASSERT_EQ(m_lines, 12u) << ReadAll(Path("results.jsonl"));
+    for (const char* name : {"a.docx", "b.docx", "c.rtf", "d.doc", "e.docx", "book1.xlsx", "book2.xls", "book3.xlsx"}) {
+        EXPECT_EQ(results[name].name, "success") << name;
+        EXPECT_EQ(results[name].stage, 10u);
+        EXPECT_TRUE(IsPdf(std::string(name) + ".pdf")) << name;
+    }
+    EXPECT_EQ(results["secret.docx"].code, kPasswordProtected);
+    EXPECT_EQ(results["empty.xlsx"].code, kNoContent);
+    EXPECT_EQ(results["empty.xlsx"].message, "The workbook contains no cell, drawing, or chart content.");
+    EXPECT_EQ(results["notes.txt"].code, kUnsupportedFormat);
+    EXPECT_EQ(results["missing.docx"].name, "source_unavailable");
+    EXPECT_EQ(ReadAll(Path("secret.docx.pdf")), "an earlier PDF");
+    EXPECT_FALSE(Exists(Path("empty.xlsx.pdf")) || Exists(Path("notes.txt.pdf")) || Exists(Path("missing.docx.pdf")));
+    // Offices are kept between jobs: fewer workers than conversions, and each job logged as alone.
+    EXPECT_LE(Numbers("worker_pid=").size(), 4u);
+    EXPECT_EQ(Count(Log(), " completed provider=ms result=success"), 8u);
+    EXPECT_EQ(Count(Log(), "conversion rejected before or between providers result="), 4u);
+    EXPECT_EQ(Count(Log(), "result=password_protected\r\n"), 1u);
+    ExpectNothingLeft();
+}
+
+TEST_F(BatchTest, AHangingDocumentTimesOutAloneWhileTheOthersSucceed) {
+    ScriptDocuments(R"({"hang.docx": {"hangs": ["doc.ExportAsFixedFormat"]}})");
+    std::string jobs = MakeDocuments({"a.docx", "hang.docx", "b.docx", "c.xlsx", "d.docx", "e.xlsx"});
+    std::map<std::string, Result> results = Run(jobs, {"--jobs", "2"}, {"PARLUX_TIMEOUT_MS=1000"});
+    EXPECT_EQ(m_exit, 1);
+    const Result& hang = results["hang.docx"];
+    EXPECT_EQ(hang.name, "timeout");
+    EXPECT_EQ(hang.stage, 7u);
+    EXPECT_EQ(hang.hresult, "0x80070102");
+    EXPECT_EQ(hang.message, "Conversion exceeded the configured timeout.");
+    for (const char* name : {"a.docx", "b.docx", "c.xlsx", "d.docx", "e.xlsx"}) {
+        EXPECT_EQ(results[name].code, kSuccess) << name;
+        EXPECT_TRUE(IsPdf(std::string(name) + ".pdf"));
+    }
+    EXPECT_FALSE(Exists(Path("hang.docx.pdf")));
+    EXPECT_EQ(Count(Log(), "worker timeout; cancellation requested"), 1u);
+    EXPECT_NE(Log().find(RequestOf("hang.docx") + " provider=ms worker timeout"), std::string::npos);
+    ExpectNothingLeft();
+}
+
+TEST_F(BatchTest, KillingAnOfficeMidBatchFailsOnlyItsJob) {
+    ScriptDocuments(R"({"slow.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 1500}})");
+    std::string jobs = MakeDocuments({"a.docx", "slow.docx", "b.docx", "c.docx"});
+    pid_t batch = StartBatch(jobs, {"--jobs", "1"});
+    ASSERT_TRUE(AwaitLog(" source=" + Path("slow.docx") + " "));
+    std::string request = RequestOf("slow.docx");
+    ASSERT_TRUE(AwaitLog(request + " provider=ms stage=7 "));
+    std::string log = Log();
+    size_t at = log.find(request + " provider=ms stage=7 ");
+    pid_t office = static_cast<pid_t>(std::atol(log.c_str() + log.find(" pid=", at) + 5));
+    ASSERT_GT(office, 0);
+    kill(office, SIGKILL);
+    m_exit = Wait(batch).code;
+    std::map<std::string, Result> results = Results();
+    EXPECT_EQ(m_exit, 1);
+    EXPECT_EQ(results["slow.docx"].code, kExportFailed);
+    EXPECT_EQ(results["slow.docx"].hresult, "0x800706BA");
+    for (const char* name : {"a.docx", "b.docx", "c.docx"}) EXPECT_EQ(results[name].code, kSuccess) << name;
+    // The worker of the crashed office was replaced; the others kept theirs.
+    EXPECT_EQ(Numbers("worker_pid=").size(), 2u);
+    ExpectNothingLeft();
+}
+
+// A job falls back to the next suite as a single run does; the other suite's worker is a new one.
+TEST_F(BatchTest, AJobFallsBackToTheNextProviderOnItsOwn) {
+    Register("Word.Application = fake winword.exe\nKWPS.Application = fake wps.exe\n");
+    Scenario(R"({"Word.Application": {"image": "winword.exe", "documents": {"x.docx":
+                   {"failures": {"doc.ExportAsFixedFormat": [-2147467259, "Export failed."]}}}},
+                 "KWPS.Application": {"image": "wps.exe"}})");
+    std::string jobs = MakeDocuments({"x.docx", "y.docx", "z.docx"}) +
+                       R"({"source": "y.docx", "target": "y-wps.pdf", "provider": "wps"})" + "\n";
+    std::map<std::string, Result> results = Run(jobs, {"--jobs", "1"});
+    EXPECT_EQ(m_exit, 0) << ReadAll(Path("results.jsonl"));
+    EXPECT_EQ(m_lines, 4u);
+    EXPECT_EQ(results["x.docx"].code, kSuccess);
+    EXPECT_TRUE(IsPdf("x.docx.pdf") && IsPdf("y.docx.pdf") && IsPdf("z.docx.pdf") && IsPdf("y-wps.pdf"));
+    std::string log = Log();
+    EXPECT_EQ(Count(log, "fallback_from=ms reason=export_failed"), 1u);
+    EXPECT_NE(log.find(RequestOf("x.docx") + " completed provider=wps result=success"), std::string::npos);
+    EXPECT_EQ(Count(log, "completed provider=wps result=success"), 2u);
+    EXPECT_EQ(Count(log, "completed provider=ms result=success"), 2u);
+    ExpectNothingLeft();
+}
+
+// Jobs arriving over time (a service writing to a pipe) start as they come, on the kept office.
+TEST_F(BatchTest, JobsAreTakenAsTheyArrive) {
+    MakeDocuments({"first.docx", "second.docx", "third.docx"});
+    ASSERT_EQ(mkfifo(Path("jobs.fifo").c_str(), 0600), 0);
+    pid_t batch = Start({"--batch", "jobs.fifo", "--jobs", "1"}, {"TMPDIR=" + m_tmp}, "stderr.txt", "results.jsonl");
+    int input = open(Path("jobs.fifo").c_str(), O_WRONLY);
+    ASSERT_GE(input, 0);
+    std::string first = Job("first.docx", "first.pdf");
+    ASSERT_EQ(write(input, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+    bool answered = false;
+    for (int i = 0; i < 400 && !answered; ++i) {
+        answered = ReadAll(Path("results.jsonl")).find("\"line\":1,") != std::string::npos;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(answered) << "the first job waited for the end of the input";
+    std::string rest = Job("second.docx", "second.pdf") + "{\"source\": \"third.docx\", \"target\": \"third.pdf\"}";
+    ASSERT_EQ(write(input, rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
+    close(input);  // the last line has no line end
+    m_exit = Wait(batch).code;
+    std::map<std::string, Result> results = Results();
+    EXPECT_EQ(m_exit, 0) << ReadAll(Path("results.jsonl"));
+    EXPECT_EQ(results.size(), 3u);
+    EXPECT_EQ(Numbers("worker_pid=").size(), 1u);  // the office waited for the next jobs
+    ExpectNothingLeft();
+}
+
+TEST_F(BatchTest, OfficesAreRecycledAfterTheGivenNumberOfJobs) {
+    std::string jobs;
+    for (int i = 1; i <= 5; ++i) {
+        WriteAll(Path("d" + std::to_string(i) + ".docx"), "PK scripted");
+        jobs += Job("d" + std::to_string(i) + ".docx", "d" + std::to_string(i) + ".pdf");
+    }
+    std::map<std::string, Result> results = Run(jobs, {"--jobs", "1", "--recycle", "2"});
+    EXPECT_EQ(m_exit, 0) << ReadAll(Path("results.jsonl"));
+    EXPECT_EQ(results.size(), 5u);
+    EXPECT_EQ(Numbers("worker_pid=").size(), 3u);
+    EXPECT_EQ(Numbers(" pid=").size(), 3u);  // one office per worker
+    EXPECT_EQ(Count(Calls(), "app.Quit()"), 3u);
+    EXPECT_EQ(Count(Calls(), "Documents.Open("), 5u);
+    ExpectNothingLeft();
+}
+
+TEST_F(BatchTest, BadJobLinesAreReportedWithoutStoppingTheBatch) {
+    WriteAll(Path("good.docx"), "PK scripted");
+    std::string odd = "r\xC3\xA9sum\xC3\xA9 \"q\" \\ \xE6\x8A\xA5.docx";  // UTF-8, a quote and a backslash
+    WriteAll(Path(odd), "PK scripted");
+    std::string jobs = "not json\n"
+                       "\n"
+                       "{\"source\": \"good.docx\"}\n"
+                       "{\"source\": 7, \"target\": \"x.pdf\"}\n"
+                       "{\"source\": \"good.docx\", \"target\": \"x.pdf\", \"provider\": \"office\"}\n"
+                       "{\"source\": \"bad\xFF.docx\", \"target\": \"x.pdf\"}\n"
+                       "{\"source\": \"nul\\u0000.docx\", \"target\": \"x.pdf\"}\n"
+                       "[1, 2]\n" +
+                       Job("good.docx", "good.pdf") +
+                       "{\"source\": \"r\\u00e9sum\\u00e9 \\\"q\\\" \\\\ \xE6\x8A\xA5.docx\", \"target\": \"odd.pdf\", "
+                       "\"provider\": \"MS\"}\n";
+    std::map<std::string, Result> results = Run(jobs, {"--jobs", "2"});
+    EXPECT_EQ(m_exit, 1);
+    EXPECT_EQ(m_lines, 9u);  // the blank line is no job
+    EXPECT_EQ(results["good.docx"].code, kSuccess);
+    EXPECT_TRUE(IsPdf("good.pdf"));
+    EXPECT_EQ(results[odd].code, kSuccess) << "a name with quotes, a backslash and UTF-8 round-trips";
+    EXPECT_TRUE(IsPdf("odd.pdf"));
+    EXPECT_EQ(results["line1"].message, "Job line 1 is not a JSON object.");
+    EXPECT_EQ(results["line1"].code, kInvalidArguments);
+    EXPECT_EQ(results["line8"].message, "Job line 8 is not a JSON object.");
+    EXPECT_EQ(results["line6"].message, "Job line 6 is not valid UTF-8.");
+    EXPECT_EQ(results["line4"].message, "Job line 4 needs the strings \"source\" and \"target\".");
+    EXPECT_EQ(results[std::string("nul\0.docx", 9)].message, "Job line 7 holds a path with a NUL character.");
+    // The source is known, the target is not: the result still names the job.
+    rapidjson::Document missingTarget;
+    std::string all = ReadAll(Path("results.jsonl"));
+    std::string line3 = all.substr(all.find("{\"line\":3,"));
+    missingTarget.Parse(line3.substr(0, line3.find('\n')).c_str());
+    EXPECT_TRUE(missingTarget["target"].IsNull());
+    EXPECT_EQ(std::string(missingTarget["source"].GetString()), "good.docx");
+    EXPECT_EQ(Count(all, "Provider must be 'ms' or 'wps'."), 1u);
+
+    // A malformed command line is refused before any job.
+    Outcome usage = Convert({"--batch", "jobs.jsonl", "--jobs", "0"});
+    EXPECT_EQ(usage.code, -1);
+    EXPECT_EQ(usage.err, "Usage: parlux --batch FILE|- [--jobs N] [--recycle N]\n");
+}
+
+TEST_F(BatchTest, CancellationStopsRunningJobsAndReportsTheOthersAsNotRun) {
+    ScriptDocuments(R"({"first.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 60000}})");
+    std::string jobs = MakeDocuments({"first.docx", "second.docx", "third.docx", "fourth.xlsx"});
+    pid_t batch = StartBatch(jobs, {"--jobs", "1"});
+    ASSERT_TRUE(AwaitLog("message=Exporting PDF."));
+    kill(batch, SIGTERM);
+    m_exit = Wait(batch).code;
+    std::map<std::string, Result> results = Results();
+    EXPECT_EQ(m_exit, 1);
+    ASSERT_EQ(results.size(), 4u);
+    EXPECT_EQ(results["first.docx"].name, "timeout");
+    EXPECT_EQ(results["first.docx"].hresult, "0x800704C7");
+    EXPECT_EQ(results["first.docx"].message, "Conversion was cancelled.");
+    for (const char* name : {"second.docx", "third.docx", "fourth.xlsx"}) {
+        EXPECT_EQ(results[name].code, kTimeout) << name;
+        EXPECT_EQ(results[name].stage, 0u);
+        EXPECT_EQ(results[name].message, "Conversion was cancelled before it started.");
+        EXPECT_FALSE(Exists(Path(std::string(name) + ".pdf")));
+    }
+    EXPECT_EQ(Count(Calls(), "Documents.Open("), 1u);
+    ExpectNothingLeft();
+}
+
+TEST(BatchJobs, JobRecordsRoundTripAndMalformedOnesAreRefused) {
+    int readEnd = -1, writeEnd = -1;
+    ASSERT_TRUE(platform::CreateJobPipe(readEnd, writeEnd));
+    JobRecord sent{Provider::Wps, DocumentKind::Workbook, std::string("/a/b\xFF c.xls"), "/t/plx12345.pdf"};
+    ASSERT_TRUE(WriteJob(writeEnd, sent));
+    std::string bad = EncodeJob(sent);
+    bad[8] = 3;  // no such document kind
+    ASSERT_EQ(write(writeEnd, bad.data(), bad.size()), static_cast<ssize_t>(bad.size()));
+    JobRecord got;
+    ASSERT_TRUE(ReadJob(readEnd, got));
+    EXPECT_EQ(got.provider, Provider::Wps);
+    EXPECT_EQ(got.kind, DocumentKind::Workbook);
+    EXPECT_EQ(got.source, sent.source);
+    EXPECT_EQ(got.output, sent.output);
+    EXPECT_FALSE(ReadJob(readEnd, got));
+    close(writeEnd);
+    EXPECT_FALSE(ReadJob(readEnd, got));  // end of the stream
+    close(readEnd);
+}
+
+// Lines become jobs as they are read: blank ones are skipped, CR LF ends a line, an overlong
+// line is refused on its own, and a last line without its line end still counts.
+TEST(BatchJobs, FeedSplitsLinesAndRefusesOverlongOnes) {
+    char name[] = "/tmp/parlux-feed-XXXXXX";
+    int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    unlink(name);
+    std::string text = "{\"source\": \"a.docx\", \"target\": \"a.pdf\"}\r\n\n  \n" +
+                       std::string(1100000, 'x') + "\n{\"source\": \"b.xlsx\", \"target\": \"b.pdf\"}";
+    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    lseek(fd, 0, SEEK_SET);
+    std::vector<std::string> refused;
+    batch::JobFeed feed(fd, [&](batch::BatchJob* job) {
+        refused.push_back(job->input.error);
+        delete job;
+    });
+    std::deque<batch::BatchJob*> queue;
+    for (int i = 0; i < 100 && feed.fd() >= 0; ++i) feed.Pull(queue);
+    EXPECT_LT(feed.fd(), 0);
+    ASSERT_EQ(queue.size(), 2u);
+    EXPECT_EQ(queue[0]->input.source, "a.docx");
+    EXPECT_EQ(queue[1]->input.line, 5u);
+    EXPECT_EQ(queue[1]->kind, DocumentKind::Workbook);
+    EXPECT_EQ(refused, std::vector<std::string>{"Job line 4 is longer than 1048576 bytes."});
+    for (batch::BatchJob* job : queue) delete job;
+    close(fd);
+}
+
+// What decides that an office has grown too large to keep.
+TEST(BatchJobs, AddressSpaceOfAProcess) {
+    EXPECT_GT(platform::ProcessVirtualBytes(getpid()), 1u << 20);
+    pid_t child = fork();
+    if (child == 0) _exit(0);
+    ASSERT_GT(child, 0);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(platform::ProcessVirtualBytes(child), 0u);
+}
+
+TEST(BatchJobs, ReportsAreValidJsonWhateverTheirBytes) {
+    batch::JobReport report;
+    report.line = 3;
+    report.hasSource = report.hasTarget = true;
+    report.source = "a\"b\\c\n\x01.docx";
+    report.target = "bad\xC3(.pdf";  // not UTF-8: no valid JSON string holds it
+    report.code = kExportFailed;
+    report.stage = 7;
+    report.hr = static_cast<int32_t>(0x800706BA);
+    report.message = "Office reported a PDF export failure.";
+    std::string line = batch::FormatReport(report);
+    rapidjson::Document doc;
+    doc.Parse(line.c_str());
+    ASSERT_FALSE(doc.HasParseError()) << line;
+    EXPECT_EQ(std::string(doc["source"].GetString()), report.source);
+    EXPECT_TRUE(doc["target"].IsNull());
+    EXPECT_EQ(std::string(doc["name"].GetString()), "export_failed");
+    EXPECT_EQ(std::string(doc["hresult"].GetString()), "0x800706BA");
+    EXPECT_EQ(line.find('\n'), std::string::npos);
+
+    batch::JobLine job = batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf", "provider": "WPS", "x": 1})", 1);
+    EXPECT_TRUE(job.valid);
+    EXPECT_EQ(job.providerArg, "wps");
+    EXPECT_FALSE(batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf", "provider": 1})", 2).valid);
+    EXPECT_FALSE(batch::ParseJobLine(R"({"source": "\ud800.docx", "target": "b.pdf"})", 3).valid);
+}
+
+}  // namespace
+}  // namespace parlux
