@@ -45,8 +45,9 @@ seed_time_stamps() {
   seed time_stamp "$t"/r-*.tsr
 }
 
-# OCSP answers for the leaf (serial 3003): good, revoked and unknown, signed by the CA and by
-# its delegated responder, with and without a nonce; and bare error statuses.
+# OCSP answers for the leaf (serial 3003): good, revoked and unknown, signed by the CA, by its
+# delegated responder, by a certificate of the CA without the OCSP signing usage and by a key
+# under the CA's name, with and without a nonce; and bare error statuses.
 seed_ocsp() {
   local t=$1 alg
   for alg in rsa sm2; do
@@ -59,7 +60,7 @@ seed_ocsp() {
       : >"$t/index-$status"
       [ "$status" = X ] || printf '%s\t491231235959Z\t%s\t3003\tunknown\t/CN=leaf 3003\n' "$status" \
         "$([ "$status" = R ] && echo 260101000000Z,keyCompromise)" >"$t/index-$status"
-      for signer in ca signer; do
+      for signer in ca signer noeku rogue; do
         for nonce in -nonce -no_nonce; do
           openssl ocsp -index "$t/index-$status" -CA "$dir/ca.pem" -rsigner "$dir/$signer.pem" -rkey "$dir/$signer.key" \
             "${rsign[@]}" -reqin "$t/req-$alg$nonce.der" -respout "$t/resp-$alg-$status-$signer$nonce.der" \
@@ -73,7 +74,8 @@ seed_ocsp() {
   seed ocsp "$t"/resp-*.der
 }
 
-# CRLs of both authorities listing the leaf or not, one signed by another key, and the corpus's.
+# CRLs of both authorities listing the leaf or not, one signed by another key, one whose
+# nextUpdate passes a second after it is made, and the corpus's.
 seed_crls() {
   local t=$1 alg
   for alg in rsa sm2; do
@@ -84,6 +86,7 @@ seed_crls() {
     bash "$fuzz_pki_script" crl "$dir" "$t/index-listing" "$t/crl-$alg-listing.der" ca || true
     bash "$fuzz_pki_script" crl "$dir" "$t/index-empty" "$t/crl-$alg-empty.der" ca || true
     bash "$fuzz_pki_script" crl "$dir" "$t/index-listing" "$t/crl-$alg-rogue.der" rogue || true
+    bash "$fuzz_pki_script" crl "$dir" "$t/index-listing" "$t/crl-$alg-expiring.der" ca -crlsec 1 || true
   done
   local f
   for f in "$SHARED_CORPUS"/certs/*.crl "$SHARED_CORPUS"/certs/crl-*; do
