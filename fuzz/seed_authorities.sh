@@ -2,7 +2,12 @@
 # BUILD, SHARED_CORPUS and seed). Answers are made with the openssl command line in a temporary
 # directory: a time-stamp authority with a throwaway key, and the two certification authorities
 # (RSA, SM2) of build-fuzz/pki that the revocation targets read, made once and kept so the
-# corpus stays meaningful between runs.
+# corpus stays meaningful between runs. Answers carry times and fresh signatures, so a target
+# is seeded only while its corpus holds no seeds yet.
+
+fuzz_unseeded() {  # fuzz_unseeded TARGET: true when the target's corpus has no seed files
+  ! compgen -G "$BUILD/corpus/$1/seed-*" >/dev/null
+}
 
 fuzz_pki_script=tessal/tests/fixtures/revocation_pki.sh
 for alg in rsa sm2; do
@@ -97,7 +102,7 @@ seed_crls() {
   seed crl "$t"/crl-*.der "$t"/corpus-*.der
 }
 
-seed_time_stamps "$fuzz_seed_tmp"
-seed_ocsp "$fuzz_seed_tmp"
-seed_crls "$fuzz_seed_tmp"
+fuzz_unseeded time_stamp && seed_time_stamps "$fuzz_seed_tmp"
+fuzz_unseeded ocsp && seed_ocsp "$fuzz_seed_tmp"
+fuzz_unseeded crl && seed_crls "$fuzz_seed_tmp"
 rm -rf "$fuzz_seed_tmp"
