@@ -2,13 +2,19 @@
 # BUILD, SHARED_CORPUS and seed). Answers are made with the openssl command line in a temporary
 # directory: a time-stamp authority with a throwaway key, and the two certification authorities
 # (RSA, SM2) of build-fuzz/pki that the revocation targets read, made once and kept so the
-# corpus stays meaningful between runs.
+# corpus stays meaningful between runs. Answers carry times and fresh signatures, so a target
+# is seeded only while its corpus holds no seeds yet.
+
+fuzz_unseeded() {  # fuzz_unseeded TARGET: true when the target's corpus has no seed files
+  ! compgen -G "$BUILD/corpus/$1/seed-*" >/dev/null
+}
 
 fuzz_pki_script=tessal/tests/fixtures/revocation_pki.sh
 for alg in rsa sm2; do
   dir="$BUILD/pki/$alg"
   if [ ! -f "$dir/leaf.pem" ]; then
-    rm -rf "$dir"
+    # Answers about the authorities made before are about other keys now.
+    rm -rf "$dir" "$BUILD/corpus/ocsp" "$BUILD/corpus/crl"
     bash "$fuzz_pki_script" ca "$dir" "$alg" "Fuzz $alg CA"
     bash "$fuzz_pki_script" leaf "$dir" 3003 "$dir/leaf.pem"
   fi
@@ -45,8 +51,9 @@ seed_time_stamps() {
   seed time_stamp "$t"/r-*.tsr
 }
 
-# OCSP answers for the leaf (serial 3003): good, revoked and unknown, signed by the CA and by
-# its delegated responder, with and without a nonce; and bare error statuses.
+# OCSP answers for the leaf (serial 3003): good, revoked and unknown, signed by the CA, by its
+# delegated responder, by a certificate of the CA without the OCSP signing usage and by a key
+# under the CA's name, with and without a nonce; and bare error statuses.
 seed_ocsp() {
   local t=$1 alg
   for alg in rsa sm2; do
@@ -59,7 +66,7 @@ seed_ocsp() {
       : >"$t/index-$status"
       [ "$status" = X ] || printf '%s\t491231235959Z\t%s\t3003\tunknown\t/CN=leaf 3003\n' "$status" \
         "$([ "$status" = R ] && echo 260101000000Z,keyCompromise)" >"$t/index-$status"
-      for signer in ca signer; do
+      for signer in ca signer noeku rogue; do
         for nonce in -nonce -no_nonce; do
           openssl ocsp -index "$t/index-$status" -CA "$dir/ca.pem" -rsigner "$dir/$signer.pem" -rkey "$dir/$signer.key" \
             "${rsign[@]}" -reqin "$t/req-$alg$nonce.der" -respout "$t/resp-$alg-$status-$signer$nonce.der" \
@@ -73,7 +80,8 @@ seed_ocsp() {
   seed ocsp "$t"/resp-*.der
 }
 
-# CRLs of both authorities listing the leaf or not, one signed by another key, and the corpus's.
+# CRLs of both authorities listing the leaf or not, one signed by another key, one whose
+# nextUpdate passes a second after it is made, and the corpus's.
 seed_crls() {
   local t=$1 alg
   for alg in rsa sm2; do
@@ -84,6 +92,7 @@ seed_crls() {
     bash "$fuzz_pki_script" crl "$dir" "$t/index-listing" "$t/crl-$alg-listing.der" ca || true
     bash "$fuzz_pki_script" crl "$dir" "$t/index-empty" "$t/crl-$alg-empty.der" ca || true
     bash "$fuzz_pki_script" crl "$dir" "$t/index-listing" "$t/crl-$alg-rogue.der" rogue || true
+    bash "$fuzz_pki_script" crl "$dir" "$t/index-listing" "$t/crl-$alg-expiring.der" ca -crlsec 1 || true
   done
   local f
   for f in "$SHARED_CORPUS"/certs/*.crl "$SHARED_CORPUS"/certs/crl-*; do
@@ -94,7 +103,7 @@ seed_crls() {
   seed crl "$t"/crl-*.der "$t"/corpus-*.der
 }
 
-seed_time_stamps "$fuzz_seed_tmp"
-seed_ocsp "$fuzz_seed_tmp"
-seed_crls "$fuzz_seed_tmp"
+fuzz_unseeded time_stamp && seed_time_stamps "$fuzz_seed_tmp"
+fuzz_unseeded ocsp && seed_ocsp "$fuzz_seed_tmp"
+fuzz_unseeded crl && seed_crls "$fuzz_seed_tmp"
 rm -rf "$fuzz_seed_tmp"

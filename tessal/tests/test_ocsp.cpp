@@ -181,6 +181,19 @@ TEST_F(OcspAnswerTest, AResponderErrorStatusIsUnknownWithItsAnswerKept) {
     EXPECT_EQ(response, "as passed");
 }
 
+TEST_F(OcspAnswerTest, ASuccessfulAnswerWithoutABasicResponseIsUnknownWithItsAnswerKept) {
+    const std::string noBytes("\x30\x03\x0a\x01\x00", 5);
+    // responseBytes of another type (the nonce's identifier) around an empty OCTET STRING
+    const std::string otherType("\x30\x14\x0a\x01\x00\xa0\x0f\x30\x0d\x06\x09\x2b\x06\x01\x05\x05\x07\x30\x01\x02\x04\x00",
+                                22);
+    for (const std::string& answer : {noBytes, otherType}) {
+        std::string response;
+        EXPECT_EQ(QueryServed(answer, response), 1);
+        EXPECT_EQ(Base64Decode(response).length(), static_cast<int>(answer.size()));
+    }
+    EXPECT_NE(Log().find("Error parsing response"), std::string::npos) << Log();
+}
+
 TEST_F(OcspAnswerTest, ACertificateWithoutResponderAsksNobody) {
     std::string response = "as passed";
     EXPECT_EQ(Query(m_ca, m_ca.Leaf("1001", {}), response), 1);
