@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -28,7 +29,8 @@ bool ParseCount(const char* text, int low, int high, int& out) {
     char* end = nullptr;
     errno = 0;
     long value = std::strtol(text, &end, 10);
-    if (!*text || *end || errno || value < low || value > high) return false;
+    // Digits only: no sign, no blanks.
+    if (!std::isdigit(static_cast<unsigned char>(*text)) || *end || errno || value < low || value > high) return false;
     out = static_cast<int>(value);
     return true;
 }
@@ -110,6 +112,10 @@ int batchMain(int argc, char** argv) {
     batch::WorkerPool pool(options.pool, done);
     pool.Run(feed);
     if (fd > 0) close(fd);
+    if (feed.failed()) {  // a directory, or a read error: the jobs it held were never seen
+        std::fprintf(stderr, "Unable to read the job list %s.\n", options.file.c_str());
+        return 1;
+    }
     return allSucceeded ? 0 : 1;
 }
 

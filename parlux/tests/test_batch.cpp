@@ -183,6 +183,46 @@ TEST_F(BatchTest, AHangingDocumentTimesOutAloneWhileTheOthersSucceed) {
     ExpectNothingLeft();
 }
 
+TEST_F(BatchTest, JobsNamingOneTargetRunOneAfterAnotherInLineOrder) {
+    ScriptDocuments(R"({"slow.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 1500}})");
+    MakeDocuments({"slow.docx", "fast.docx", "other.docx"});
+    // The second job spells the same target differently.
+    std::string jobs = Job("slow.docx", "same.pdf") + Job("fast.docx", "./same.pdf") + Job("other.docx", "other.pdf");
+    std::map<std::string, Result> results = Run(jobs, {"--jobs", "2"});
+    EXPECT_EQ(m_exit, 0) << ReadAll(Path("results.jsonl"));
+    EXPECT_EQ(results["slow.docx"].code, kSuccess);
+    EXPECT_EQ(results["fast.docx"].code, kSuccess);
+    EXPECT_EQ(results["other.docx"].code, kSuccess);
+    EXPECT_TRUE(IsPdf("same.pdf"));
+    std::string log = Log();
+    size_t slowDone = log.find(RequestOf("slow.docx") + " completed");
+    size_t fastBegun = log.find(" source=" + Path("fast.docx") + " ");
+    ASSERT_NE(slowDone, std::string::npos);
+    ASSERT_NE(fastBegun, std::string::npos);
+    EXPECT_LT(slowDone, fastBegun) << "the later job for the target began while the earlier one ran";
+    ExpectNothingLeft();
+}
+
+TEST_F(BatchTest, UnreadableJobListsAndLooseCountsAreRefused) {
+    // A directory opens but cannot be read: the batch must not end as if it held no jobs.
+    mkdir(Path("jobs.d").c_str(), 0700);
+    Outcome directory = Convert({"--batch", "jobs.d"});
+    EXPECT_EQ(directory.code, 1);
+    EXPECT_EQ(directory.err, "Unable to read the job list jobs.d.\n");
+    Outcome missing = Convert({"--batch", "absent.jsonl"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.err, "Unable to read the job list absent.jsonl.\n");
+    WriteAll(Path("jobs.jsonl"), "");
+    for (const char* count : {" 2", "+2", "2 ", "0x2", "", "-1", "0"}) {
+        Outcome loose = Convert({"--batch", "jobs.jsonl", "--jobs", count});
+        EXPECT_EQ(loose.code, -1) << "--jobs '" << count << "'";
+        EXPECT_EQ(loose.err, "Usage: parlux --batch FILE|- [--jobs N] [--recycle N]\n");
+        EXPECT_EQ(Convert({"--batch", "jobs.jsonl", "--recycle", count}).code, -1) << "--recycle '" << count << "'";
+    }
+    EXPECT_EQ(Convert({"--batch", "jobs.jsonl", "--jobs", "65"}).code, -1);
+    EXPECT_EQ(Convert({"--batch", "jobs.jsonl", "--jobs", "2", "--recycle", "1"}).code, 0);
+}
+
 TEST_F(BatchTest, KillingAnOfficeMidBatchFailsOnlyItsJob) {
     ScriptDocuments(R"({"slow.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 1500}})");
     std::string jobs = MakeDocuments({"a.docx", "slow.docx", "b.docx", "c.docx"});
