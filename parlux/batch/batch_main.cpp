@@ -11,6 +11,7 @@
 
 #include "batch/batch_jobs.h"
 #include "batch/job_feed.h"
+#include "batch/result_writer.h"
 #include "batch/worker_pool.h"
 #include "convert.h"
 #include "office_memory.h"
@@ -56,12 +57,6 @@ bool ParseOptions(int argc, char** argv, BatchOptions& options) {
     return true;
 }
 
-void WriteLine(const std::string& line) {
-    std::string text = line + "\n";
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
-
 batch::JobReport ReportOf(const batch::BatchJob& job, int32_t code) {
     batch::JobReport report;
     report.line = job.input.line;
@@ -100,12 +95,13 @@ int batchMain(int argc, char** argv) {
         }
     }
     bool allSucceeded = true;
+    batch::ResultWriter output(STDOUT_FILENO);
     auto done = [&](batch::BatchJob& job, int32_t code) {
         if (code != kSuccess) {
             allSucceeded = false;
             logRejection(code);
         }
-        WriteLine(batch::FormatReport(ReportOf(job, code)));
+        output.Write(batch::FormatReport(ReportOf(job, code)));
         delete &job;  // reported once, and no longer used
     };
     batch::JobFeed feed(fd, [&](batch::BatchJob* job) { done(*job, kInvalidArguments); });

@@ -375,6 +375,54 @@ TEST_F(BatchTest, CancellationStopsRunningJobsAndReportsTheOthersAsNotRun) {
     ExpectNothingLeft();
 }
 
+TEST_F(BatchTest, AReaderThatTakesNoResultsHoldsUpNeitherJobsNorCancellation) {
+    ScriptDocuments(R"({"hang.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 60000}})");
+    std::string jobs;
+    for (int i = 1; i <= 40; ++i) {
+        std::string name = "d" + std::to_string(i) + ".docx";
+        WriteAll(Path(name), "PK scripted");
+        jobs += Job(name, name + ".pdf");
+    }
+    WriteAll(Path("hang.docx"), "PK scripted");
+    jobs += Job("hang.docx", "hang.pdf");
+    // Standard output is a small pipe that nobody reads until the batch was cancelled.
+    ASSERT_EQ(mkfifo(Path("results.fifo").c_str(), 0600), 0);
+    int reader = open(Path("results.fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ASSERT_GT(fcntl(reader, F_SETPIPE_SZ, 4096), 0);
+    WriteAll(Path("jobs.jsonl"), jobs);
+    pid_t batch = Start({"--batch", "jobs.jsonl", "--jobs", "1"}, {"TMPDIR=" + m_tmp}, "stderr.txt", "results.fifo");
+    bool hangStarted = false;
+    for (int i = 0; i < 400 && !hangStarted; ++i) {
+        std::string request = RequestOf("hang.docx");
+        hangStarted = !request.empty() && Log().find(request + " provider=ms worker_pid=") != std::string::npos;
+        if (!hangStarted) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(hangStarted) << "the jobs stopped while their results waited for the reader";
+    kill(batch, SIGTERM);
+    // The offices end while the results still wait for the reader.
+    std::set<long> offices = Numbers(" pid=");
+    EXPECT_FALSE(offices.empty());
+    bool officesGone = false;
+    for (int i = 0; i < 400 && !officesGone; ++i) {
+        officesGone = true;
+        for (long pid : offices) officesGone = officesGone && !platform::ProcessAlive(static_cast<pid_t>(pid));
+        if (!officesGone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(officesGone) << "cancellation waited for the reader";
+    fcntl(reader, F_SETFL, 0);
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<size_t>(n));
+    close(reader);
+    m_exit = Wait(batch).code;
+    EXPECT_EQ(m_exit, 1);
+    EXPECT_EQ(Count(out, "\n"), 41u);
+    EXPECT_EQ(Count(out, "\"name\":\"success\""), 40u);
+    EXPECT_NE(out.find("\"message\":\"Conversion was cancelled.\""), std::string::npos);
+    EXPECT_FALSE(Exists(Path("hang.pdf")));
+}
+
 TEST(BatchJobs, JobRecordsRoundTripAndMalformedOnesAreRefused) {
     int readEnd = -1, writeEnd = -1;
     ASSERT_TRUE(platform::CreateJobPipe(readEnd, writeEnd));
