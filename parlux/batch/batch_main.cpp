@@ -31,7 +31,8 @@ bool ParseCount(const char* text, int low, int high, int& out) {
     errno = 0;
     long value = std::strtol(text, &end, 10);
     // Digits only: no sign, no blanks.
-    if (!std::isdigit(static_cast<unsigned char>(*text)) || *end || errno || value < low || value > high) return false;
+    bool digitsOnly = std::isdigit(static_cast<unsigned char>(*text)) && !*end;
+    if (!digitsOnly || errno || value < low || value > high) return false;
     out = static_cast<int>(value);
     return true;
 }
