@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 
 #include "batch/batch_jobs.h"
 #include "batch/job_feed.h"
+#include "batch/result_writer.h"
 #include "batch/worker_pool.h"
 #include "convert.h"
 #include "office_memory.h"
@@ -28,7 +30,9 @@ bool ParseCount(const char* text, int low, int high, int& out) {
     char* end = nullptr;
     errno = 0;
     long value = std::strtol(text, &end, 10);
-    if (!*text || *end || errno || value < low || value > high) return false;
+    // Digits only: no sign, no blanks.
+    bool digitsOnly = std::isdigit(static_cast<unsigned char>(*text)) && !*end;
+    if (!digitsOnly || errno || value < low || value > high) return false;
     out = static_cast<int>(value);
     return true;
 }
@@ -52,12 +56,6 @@ bool ParseOptions(int argc, char** argv, BatchOptions& options) {
         }
     }
     return true;
-}
-
-void WriteLine(const std::string& line) {
-    std::string text = line + "\n";
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
 }
 
 batch::JobReport ReportOf(const batch::BatchJob& job, int32_t code) {
@@ -98,18 +96,23 @@ int batchMain(int argc, char** argv) {
         }
     }
     bool allSucceeded = true;
+    batch::ResultWriter output(STDOUT_FILENO);
     auto done = [&](batch::BatchJob& job, int32_t code) {
         if (code != kSuccess) {
             allSucceeded = false;
             logRejection(code);
         }
-        WriteLine(batch::FormatReport(ReportOf(job, code)));
+        output.Write(batch::FormatReport(ReportOf(job, code)));
         delete &job;  // reported once, and no longer used
     };
     batch::JobFeed feed(fd, [&](batch::BatchJob* job) { done(*job, kInvalidArguments); });
     batch::WorkerPool pool(options.pool, done);
     pool.Run(feed);
     if (fd > 0) close(fd);
+    if (feed.failed()) {  // a directory, or a read error: the jobs it held were never seen
+        std::fprintf(stderr, "Unable to read the job list %s.\n", options.file.c_str());
+        return 1;
+    }
     return allSucceeded ? 0 : 1;
 }
 

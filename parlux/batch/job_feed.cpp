@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "file_helpers.h"
 #include "providers.h"
 
 namespace parlux::batch {
@@ -30,6 +31,7 @@ void JobFeed::Take(std::string line, std::deque<BatchJob*>& queue) {
         return;
     }
     job->kind = detectFormat(job->input.source).kind;
+    job->fullTarget = fullPath(job->input.target);
     queue.push_back(job);
 }
 
@@ -39,6 +41,7 @@ void JobFeed::Pull(std::deque<BatchJob*>& queue) {
     ssize_t n = read(m_fd, buffer, sizeof buffer);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
     if (n <= 0) {  // the end (or an input that cannot be read any more)
+        m_failed = n < 0;
         if (!m_pending.empty() || m_overlong) Take(std::move(m_pending), queue);
         m_pending.clear();
         m_fd = -1;

@@ -20,6 +20,8 @@ public:
     // its complete lines become jobs at the back of `queue`, new objects the queue's user frees.
     void Pull(std::deque<BatchJob*>& queue);
     void Stop() { m_fd = -1; }
+    // Whether reading ended on an error rather than at the end of the input.
+    bool failed() const { return m_failed; }
 
 private:
     void Take(std::string line, std::deque<BatchJob*>& queue);
@@ -28,6 +30,7 @@ private:
     std::function<void(BatchJob*)> m_rejected;
     std::string m_pending;
     size_t m_line = 0;
+    bool m_failed = false;
     bool m_overlong = false;  // the rest of a line that was too long is being skipped
 };
 

@@ -3,6 +3,8 @@
 #include <poll.h>
 #include <signal.h>
 
+#include <set>
+
 #include "batch/job_feed.h"
 #include "hresult.h"
 #include "job_records.h"
@@ -42,14 +44,22 @@ void WorkerPool::Report(BatchJob& job, int32_t code) {
 }
 
 BatchJob* WorkerPool::TakeJobFor(const Slot& slot) {
-    if (m_queue.empty()) return nullptr;
-    auto chosen = m_queue.begin();
-    // A job for the office this slot keeps, when one waits.
-    for (auto it = m_queue.begin(); !slot.progId.empty() && it != m_queue.end(); ++it)
-        if ((*it)->kind == slot.kind) {
+    // A job waits while a running or earlier job names its target, so the later line's PDF is
+    // the one that stands and two commits to one target never race.
+    std::set<std::string> held;
+    for (const Slot& other : m_slots)
+        if (other.job) held.insert(other.job->fullTarget);
+    auto chosen = m_queue.end();
+    for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
+        if (!held.insert((*it)->fullTarget).second) continue;
+        if (chosen == m_queue.end()) chosen = it;
+        // A job for the office this slot keeps, when one waits.
+        if (slot.progId.empty() || (*it)->kind == slot.kind) {
             chosen = it;
             break;
         }
+    }
+    if (chosen == m_queue.end()) return nullptr;
     BatchJob* job = *chosen;
     m_queue.erase(chosen);
     return job;

@@ -27,6 +27,7 @@ struct PoolOptions {
 struct BatchJob {
     JobLine input;
     DocumentKind kind = DocumentKind::WordDocument;  // by the source's extension, for choosing a slot
+    std::string fullTarget;  // jobs naming one target run one after another, in line order
     ConversionPlan plan;
     std::unique_ptr<AttemptSequence> attempts;  // set once the job is planned
     Attempt attempt;

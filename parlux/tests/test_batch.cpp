@@ -183,6 +183,46 @@ TEST_F(BatchTest, AHangingDocumentTimesOutAloneWhileTheOthersSucceed) {
     ExpectNothingLeft();
 }
 
+TEST_F(BatchTest, JobsNamingOneTargetRunOneAfterAnotherInLineOrder) {
+    ScriptDocuments(R"({"slow.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 1500}})");
+    MakeDocuments({"slow.docx", "fast.docx", "other.docx"});
+    // The second job spells the same target differently.
+    std::string jobs = Job("slow.docx", "same.pdf") + Job("fast.docx", "./same.pdf") + Job("other.docx", "other.pdf");
+    std::map<std::string, Result> results = Run(jobs, {"--jobs", "2"});
+    EXPECT_EQ(m_exit, 0) << ReadAll(Path("results.jsonl"));
+    EXPECT_EQ(results["slow.docx"].code, kSuccess);
+    EXPECT_EQ(results["fast.docx"].code, kSuccess);
+    EXPECT_EQ(results["other.docx"].code, kSuccess);
+    EXPECT_TRUE(IsPdf("same.pdf"));
+    std::string log = Log();
+    size_t slowDone = log.find(RequestOf("slow.docx") + " completed");
+    size_t fastBegun = log.find(" source=" + Path("fast.docx") + " ");
+    ASSERT_NE(slowDone, std::string::npos);
+    ASSERT_NE(fastBegun, std::string::npos);
+    EXPECT_LT(slowDone, fastBegun) << "the later job for the target began while the earlier one ran";
+    ExpectNothingLeft();
+}
+
+TEST_F(BatchTest, UnreadableJobListsAndLooseCountsAreRefused) {
+    // A directory opens but cannot be read: the batch must not end as if it held no jobs.
+    mkdir(Path("jobs.d").c_str(), 0700);
+    Outcome directory = Convert({"--batch", "jobs.d"});
+    EXPECT_EQ(directory.code, 1);
+    EXPECT_EQ(directory.err, "Unable to read the job list jobs.d.\n");
+    Outcome missing = Convert({"--batch", "absent.jsonl"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.err, "Unable to read the job list absent.jsonl.\n");
+    WriteAll(Path("jobs.jsonl"), "");
+    for (const char* count : {" 2", "+2", "2 ", "0x2", "", "-1", "0"}) {
+        Outcome loose = Convert({"--batch", "jobs.jsonl", "--jobs", count});
+        EXPECT_EQ(loose.code, -1) << "--jobs '" << count << "'";
+        EXPECT_EQ(loose.err, "Usage: parlux --batch FILE|- [--jobs N] [--recycle N]\n");
+        EXPECT_EQ(Convert({"--batch", "jobs.jsonl", "--recycle", count}).code, -1) << "--recycle '" << count << "'";
+    }
+    EXPECT_EQ(Convert({"--batch", "jobs.jsonl", "--jobs", "65"}).code, -1);
+    EXPECT_EQ(Convert({"--batch", "jobs.jsonl", "--jobs", "2", "--recycle", "1"}).code, 0);
+}
+
 TEST_F(BatchTest, KillingAnOfficeMidBatchFailsOnlyItsJob) {
     ScriptDocuments(R"({"slow.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 1500}})");
     std::string jobs = MakeDocuments({"a.docx", "slow.docx", "b.docx", "c.docx"});
@@ -333,6 +373,54 @@ TEST_F(BatchTest, CancellationStopsRunningJobsAndReportsTheOthersAsNotRun) {
     }
     EXPECT_EQ(Count(Calls(), "Documents.Open("), 1u);
     ExpectNothingLeft();
+}
+
+TEST_F(BatchTest, AReaderThatTakesNoResultsHoldsUpNeitherJobsNorCancellation) {
+    ScriptDocuments(R"({"hang.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 60000}})");
+    std::string jobs;
+    for (int i = 1; i <= 40; ++i) {
+        std::string name = "d" + std::to_string(i) + ".docx";
+        WriteAll(Path(name), "PK scripted");
+        jobs += Job(name, name + ".pdf");
+    }
+    WriteAll(Path("hang.docx"), "PK scripted");
+    jobs += Job("hang.docx", "hang.pdf");
+    // Standard output is a small pipe that nobody reads until the batch was cancelled.
+    ASSERT_EQ(mkfifo(Path("results.fifo").c_str(), 0600), 0);
+    int reader = open(Path("results.fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    ASSERT_GT(fcntl(reader, F_SETPIPE_SZ, 4096), 0);
+    WriteAll(Path("jobs.jsonl"), jobs);
+    pid_t batch = Start({"--batch", "jobs.jsonl", "--jobs", "1"}, {"TMPDIR=" + m_tmp}, "stderr.txt", "results.fifo");
+    bool hangStarted = false;
+    for (int i = 0; i < 400 && !hangStarted; ++i) {
+        std::string request = RequestOf("hang.docx");
+        hangStarted = !request.empty() && Log().find(request + " provider=ms worker_pid=") != std::string::npos;
+        if (!hangStarted) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(hangStarted) << "the jobs stopped while their results waited for the reader";
+    kill(batch, SIGTERM);
+    // The offices end while the results still wait for the reader.
+    std::set<long> offices = Numbers(" pid=");
+    EXPECT_FALSE(offices.empty());
+    bool officesGone = false;
+    for (int i = 0; i < 400 && !officesGone; ++i) {
+        officesGone = true;
+        for (long pid : offices) officesGone = officesGone && !platform::ProcessAlive(static_cast<pid_t>(pid));
+        if (!officesGone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(officesGone) << "cancellation waited for the reader";
+    fcntl(reader, F_SETFL, 0);
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = read(reader, buffer, sizeof buffer)) > 0;) out.append(buffer, static_cast<size_t>(n));
+    close(reader);
+    m_exit = Wait(batch).code;
+    EXPECT_EQ(m_exit, 1);
+    EXPECT_EQ(Count(out, "\n"), 41u);
+    EXPECT_EQ(Count(out, "\"name\":\"success\""), 40u);
+    EXPECT_NE(out.find("\"message\":\"Conversion was cancelled.\""), std::string::npos);
+    EXPECT_FALSE(Exists(Path("hang.pdf")));
 }
 
 TEST(BatchJobs, JobRecordsRoundTripAndMalformedOnesAreRefused) {
