@@ -169,6 +169,8 @@ int32_t startWorker(const std::vector<std::string>& arguments, bool serve, Worke
     platform::SpawnOptions options;
     options.environment = WorkerEnvironment(worker.attemptDir);
     options.parentDeathSignal = SIGTERM;  // a worker without its parent stops and cleans up
+    // A serving worker never reads the batch's job input nor writes into its result stream.
+    options.outputToStderr = serve;
     worker.pid = platform::SpawnProcess(splitQuotedArguments(commandLine), options);
     CloseAll({&writeEnd, &cancelWait, &jobRead});
     if (worker.pid == 0) {

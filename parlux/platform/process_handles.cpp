@@ -46,6 +46,11 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& overr
         if (null < 0 || dup2(null, 0) < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0) error = errno;
         if (null > 2) close(null);
     }
+    if (!error && options.outputToStderr) {
+        int null = open("/dev/null", O_RDONLY);
+        if (null < 0 || dup2(null, 0) < 0 || dup2(2, 1) < 0) error = errno;
+        if (null > 2) close(null);
+    }
     if (!error && options.addressSpaceBytes) {
         struct rlimit limit = {options.addressSpaceBytes, options.addressSpaceBytes};
         if (setrlimit(RLIMIT_AS, &limit) != 0) error = errno;

@@ -1,6 +1,7 @@
 // Batch conversions end to end with the scripted office suite: per-job codes, a hanging and a
 // crashing office costing only their own job, recycled offices, bad job lines and cancellation.
 #include <dirent.h>
+#include <unistd.h>
 #include <rapidjson/document.h>
 
 #include <chrono>
@@ -20,6 +21,13 @@ namespace parlux {
 namespace {
 
 using namespace parlux::testing;
+
+// Where a /proc descriptor link points.
+std::string LinkTarget(const std::string& link) {
+    char target[4096];
+    ssize_t n = readlink(link.c_str(), target, sizeof target);
+    return n < 0 ? std::string() : std::string(target, static_cast<size_t>(n));
+}
 
 struct Result {
     int code = 0;
@@ -357,6 +365,12 @@ TEST_F(BatchTest, CancellationStopsRunningJobsAndReportsTheOthersAsNotRun) {
     std::string jobs = MakeDocuments({"first.docx", "second.docx", "third.docx", "fourth.xlsx"});
     pid_t batch = StartBatch(jobs, {"--jobs", "1"});
     ASSERT_TRUE(AwaitLog("message=Exporting PDF."));
+    // The worker neither reads the job input nor writes into the result stream.
+    std::set<long> workers = Numbers("worker_pid=");
+    ASSERT_EQ(workers.size(), 1u);
+    std::string workerFds = "/proc/" + std::to_string(*workers.begin()) + "/fd/";
+    EXPECT_EQ(LinkTarget(workerFds + "0"), "/dev/null");
+    EXPECT_EQ(LinkTarget(workerFds + "1"), LinkTarget("/proc/" + std::to_string(batch) + "/fd/2"));
     kill(batch, SIGTERM);
     m_exit = Wait(batch).code;
     std::map<std::string, Result> results = Results();
