@@ -19,6 +19,8 @@ struct SelectorInstaller {
 SelectorInstaller g_selectorInstaller;
 
 bool IsType(const SM2M* message, int type) { return message && OBJ_obj2nid(message->type) == GetNID(type); }
+// Of that type and with its content present: a decoded message may name its type and omit the content.
+bool HasBody(const SM2M* message, int type) { return IsType(message, type) && message->d.ptr; }
 
 X509_ALGOR* AlgorithmWithNull(int nid) {
     X509_ALGOR* alg = X509_ALGOR_new();
@@ -37,8 +39,8 @@ BIO* FindDigest(BIO* chain, int nid) {
 }
 
 STACK_OF(X509_ALGOR) * DigestAlgorithms(SM2M* message) {
-    if (IsType(message, kMsgSigned)) return message->d.sign->md_algs;
-    if (IsType(message, kMsgSignedAndEnveloped)) return message->d.signed_and_enveloped->md_algs;
+    if (HasBody(message, kMsgSigned)) return message->d.sign->md_algs;
+    if (HasBody(message, kMsgSignedAndEnveloped)) return message->d.signed_and_enveloped->md_algs;
     return nullptr;
 }
 
@@ -85,7 +87,7 @@ int SM2M_set_type(SM2M* message, int type) {
 }
 
 int SM2M_content_new(SM2M* message, int type) {
-    if (!IsType(message, kMsgSigned)) return 0;
+    if (!HasBody(message, kMsgSigned)) return 0;
     SM2M* inner = SM2M_new();
     if (!inner || !SM2M_set_type(inner, type)) {
         SM2M_free(inner);
@@ -97,7 +99,7 @@ int SM2M_content_new(SM2M* message, int type) {
 }
 
 int SM2M_set_detached(SM2M* message, int detached) {
-    if (!IsType(message, kMsgSigned)) return 0;
+    if (!HasBody(message, kMsgSigned)) return 0;
     message->detached = detached;
     SM2M* inner = message->d.sign->contents;
     if (detached && inner && IsType(inner, kMsgData)) {
@@ -143,7 +145,7 @@ SM2M_SIGNER_INFO* SM2M_add_signature(SM2M* message, X509* cert, EVP_PKEY* key, c
 }
 
 int SM2M_add_certificate(SM2M* message, X509* cert) {
-    if (!IsType(message, kMsgSigned) || !cert) return 0;
+    if (!HasBody(message, kMsgSigned) || !cert) return 0;
     STACK_OF(X509)** certs = &message->d.sign->cert;
     if (!*certs && !(*certs = sk_X509_new_null())) return 0;
     if (X509_up_ref(cert) != 1) return 0;
@@ -155,13 +157,13 @@ int SM2M_add_certificate(SM2M* message, X509* cert) {
 }
 
 STACK_OF(SM2M_SIGNER_INFO) * SM2M_get_signer_info(SM2M* message) {
-    if (IsType(message, kMsgSigned)) return message->d.sign->signer_info;
-    if (IsType(message, kMsgSignedAndEnveloped)) return message->d.signed_and_enveloped->signer_info;
+    if (HasBody(message, kMsgSigned)) return message->d.sign->signer_info;
+    if (HasBody(message, kMsgSignedAndEnveloped)) return message->d.signed_and_enveloped->signer_info;
     return nullptr;
 }
 
 X509* SM2M_find_signer_cert(SM2M* message, SM2M_SIGNER_INFO* signer) {
-    STACK_OF(X509)* certs = IsType(message, kMsgSigned) ? message->d.sign->cert : nullptr;
+    STACK_OF(X509)* certs = HasBody(message, kMsgSigned) ? message->d.sign->cert : nullptr;
     if (!certs || !signer) return nullptr;
     for (int i = 0; i < sk_X509_num(certs); ++i) {
         X509* cert = sk_X509_value(certs, i);
@@ -228,7 +230,7 @@ int SM2M_dataFinal(SM2M* message, BIO* chain) {
 }
 
 int SM2M_signatureVerify(BIO* chain, SM2M* message, SM2M_SIGNER_INFO* signer, EVP_PKEY* key) {
-    if (!IsType(message, kMsgSigned) && !IsType(message, kMsgSignedAndEnveloped)) return -1;
+    if (!HasBody(message, kMsgSigned) && !HasBody(message, kMsgSignedAndEnveloped)) return -1;
     BIO* stream = FindDigest(chain, OBJ_obj2nid(signer->digest_alg->algorithm));
     EVP_MD_CTX* streamed = nullptr;
     if (!stream || BIO_get_md_ctx(stream, &streamed) != 1) return -1;
@@ -256,7 +258,7 @@ int SM2M_signatureVerify(BIO* chain, SM2M* message, SM2M_SIGNER_INFO* signer, EV
 
 int SM2M_digestVerify(const unsigned char* digest, int digestLength, SM2M* message, SM2M_SIGNER_INFO* signer,
                       X509* certificate) {
-    if (!IsType(message, kMsgSigned) && !IsType(message, kMsgSignedAndEnveloped)) return 0;
+    if (!HasBody(message, kMsgSigned) && !HasBody(message, kMsgSignedAndEnveloped)) return 0;
     EVP_PKEY* key = certificate ? X509_get0_pubkey(certificate) : nullptr;
     if (!key || !signer) return -1;
     const unsigned char* sig = ASN1_STRING_get0_data(signer->enc_digest);

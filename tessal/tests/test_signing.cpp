@@ -400,6 +400,21 @@ TEST_F(SigningTest, Sm2MessagesWithoutSignedAttributesVerifyOverTheirSm3Value) {
     EXPECT_FALSE(ZYKVerifySM2Digest(B64(Sm3(value)), withAttributes, cert, time));
 }
 
+// A signed message that names its type but carries no content (found by fuzzing).
+TEST(Sm2MessageDecoding, ASignedMessageWithoutItsContentIsRefused) {
+    const unsigned char der[] = {0x30, 0x0c, 0x06, 0x0a, 0x2a, 0x81, 0x1c, 0xcf, 0x55, 0x06, 0x01, 0x04, 0x02, 0x02};
+    const unsigned char* p = der;
+    SM2M* message = d2i_SM2M(nullptr, &p, sizeof der);
+    ASSERT_NE(message, nullptr);
+    EXPECT_EQ(SM2M_get_signer_info(message), nullptr);
+    EXPECT_EQ(SM2M_add_certificate(message, nullptr), 0);
+    SM2M_free(message);
+    std::string certificate, signingTime;
+    const std::string digest(32, 'd');
+    EXPECT_FALSE(ZYKVerifySM2Digest(Base64Encode(ByteArray(digest.data(), 32)),
+                                    Base64Encode(ByteArray(der, sizeof der)), certificate, signingTime));
+}
+
 TEST_F(SigningTest, OneRetryForTheLibraryThatNeedsIt) {
     UseSm2Key("GD01", "163C&0423");
     EXPECT_EQ(ZYKLibName(), "gdca_dal_ecc27.dll");
