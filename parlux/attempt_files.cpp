@@ -5,6 +5,7 @@
 
 #include <climits>
 #include <fstream>
+#include <set>
 
 #include "platform/processes.h"
 #include "worker.h"
@@ -15,6 +16,13 @@ uint32_t RecordedOfficePid(const std::string& attemptDir) {
     std::ifstream in(attemptDir + "/" + kOfficePidFile);
     long long pid = 0;
     return in >> pid && pid > 0 && pid <= INT32_MAX ? static_cast<uint32_t>(pid) : 0;
+}
+
+void RecordOfficeSockets(const std::string& attemptDir, uint32_t office) {
+    std::set<std::string> sockets = platform::SocketPathsOf(static_cast<pid_t>(office));
+    if (sockets.empty()) return;
+    std::ofstream record(attemptDir + "/" + kOfficeSocketsFile, std::ios::app);
+    for (const std::string& path : sockets) record << path << "\n";
 }
 
 void RemoveOfficeSockets(const std::string& attemptDir) {

@@ -213,13 +213,16 @@ ProcessIdentity reportedOffice(const WorkerChannel& channel, const ConversionRes
 
 bool cleanUpWorker(WorkerProcess& worker, const ProcessIdentity& identity, Provider provider, DocumentKind kind,
                    const std::string& requestId) {
-    bool cleaned = cleanupOfficeProcess(identity, provider, kind, worker.notBefore, requestId);
-    // An office the worker started but never reported: this attempt's own when its command line
-    // names the attempt's directory and the revalidation (image name, start time) holds.
+    // The office the worker recorded is this attempt's own when its command line names the
+    // attempt's directory; its sockets are noted before it is stopped, so none is left behind.
     const std::string& attemptDir = worker.attemptDir;
     uint32_t recorded = attemptDir.empty() ? 0 : RecordedOfficePid(attemptDir);
-    if (recorded != 0 && recorded != identity.pid &&
-        platform::CommandLineContains(static_cast<pid_t>(recorded), attemptDir + "/"))
+    bool recordedIsOurs =
+        recorded != 0 && platform::CommandLineContains(static_cast<pid_t>(recorded), attemptDir + "/");
+    if (recordedIsOurs) RecordOfficeSockets(attemptDir, recorded);
+    bool cleaned = cleanupOfficeProcess(identity, provider, kind, worker.notBefore, requestId);
+    // An office the worker started but never reported (revalidated: image name, start time).
+    if (recordedIsOurs && recorded != identity.pid)
         cleaned = cleanupOfficeProcess(ProcessIdentity{recorded, true}, provider, kind, worker.notBefore, requestId) &&
                   cleaned;
     if (!attemptDir.empty()) {

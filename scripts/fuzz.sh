@@ -89,7 +89,9 @@ fi
 printf '%s\0' --parlux-worker ms 1 '/in/报 告.docx' 'C:\out\a "b".pdf' 7 -1 | head -c -1 >"$tmp/worker"
 printf '%s\0' in.docx ../out/in.pdf WPS | head -c -1 >"$tmp/converter"
 seed worker_args "$tmp/worker" "$tmp/converter"
-mkdir -p "$tmp/skf"
+mkdir -p "$tmp/skf" "$tmp/compound"
+"$BUILD/bin/fuzz_compound_file_seeds" "$tmp/compound"
+seed compound_file "$tmp"/compound/*
 TMPDIR="$tmp" "$BUILD/bin/fuzz_skf_blobs_seeds" "$tmp/skf"
 seed skf_blobs "$tmp"/skf/*
 rm -rf "$tmp"
@@ -111,7 +113,7 @@ targets=("$@")
 # One target's run. Its output goes to findings/<target>.log; a fault leaves findings/<target>.fault.
 run_target() {  # run_target TARGET
   local t="$1" max_len=4096 dict=()
-  mkdir -p "$BUILD/findings/$t"
+  mkdir -p "$BUILD/findings/$t" "$BUILD/corpus/$t"
   rm -f "$BUILD/findings/$t.fault" "$BUILD/findings/$t.log"
   # fuzz_chart_sheets needs LibreOffice and its SDK at build time.
   [ -x "$BUILD/bin/fuzz_$t" ] || return 0

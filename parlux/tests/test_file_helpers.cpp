@@ -2,17 +2,23 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <set>
 #include <sstream>
 
+#include "attempt_files.h"
 #include "compound_fixture.h"
 #include "file_helpers.h"
 #include "testing/corpus.h"
+#include "worker.h"
 
 using namespace parlux;
 
@@ -232,3 +238,41 @@ TEST_F(FileHelpersTest, EncryptedPackagesOfTheCorpus) {
 }
 
 }  // namespace
+
+// An office may bind a pipe after the worker's last look at it: the supervisor's own record
+// before it stops the office is what lets the stale socket file be removed afterwards.
+TEST_F(FileHelpersTest, OfficeSocketsRecordedLateAreRemovedOnceNobodyListens) {
+    std::string path = "/tmp/OSL_PIPE_" + std::to_string(geteuid()) + "_plxtest" + std::to_string(getpid());
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::copy(path.begin(), path.end(), address.sun_path);
+    unlink(path.c_str());
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t office = fork();
+    ASSERT_GE(office, 0);
+    if (office == 0) {
+        int s = socket(AF_UNIX, SOCK_STREAM, 0);
+        char ok = bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(s, 1) == 0;
+        if (write(ready[1], &ok, 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char ok = 0;
+    ASSERT_EQ(read(ready[0], &ok, 1), 1);
+    close(ready[0]);
+    ASSERT_TRUE(ok);
+
+    RecordOfficeSockets(m_dir, static_cast<uint32_t>(office));
+    EXPECT_NE(ReadAll(m_dir + "/" + kOfficeSocketsFile).find(path + "\n"), std::string::npos);
+    RemoveOfficeSockets(m_dir);
+    struct stat st;
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << "a socket still listened on was removed";
+    kill(office, SIGKILL);
+    waitpid(office, nullptr, 0);
+    RemoveOfficeSockets(m_dir);
+    EXPECT_NE(lstat(path.c_str(), &st), 0) << "the stale socket stayed";
+    unlink(path.c_str());
+}
