@@ -33,7 +33,10 @@ long long MillisecondsSince(Clock::time_point start) {
 WorkerPool::WorkerPool(const PoolOptions& options, JobDone done)
     : m_options(options), m_done(std::move(done)), m_slots(static_cast<size_t>(options.slots > 0 ? options.slots : 1)) {}
 
-WorkerPool::~WorkerPool() {
+WorkerPool::~WorkerPool() { RetireAll(); }
+
+void WorkerPool::RetireAll() {
+    for (Slot& slot : m_slots) platform::CloseDescriptor(slot.worker.jobWrite);
     for (Slot& slot : m_slots)
         if (slot.worker.pid != 0) Retire(slot, slot.office, slot.lastRequestId);
 }
@@ -50,19 +53,35 @@ BatchJob* WorkerPool::TakeJobFor(const Slot& slot) {
     for (const Slot& other : m_slots)
         if (other.job) held.insert(other.job->fullTarget);
     auto chosen = m_queue.end();
+    size_t waitingOfChosenKind = 0;
     for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
         if (!held.insert((*it)->fullTarget).second) continue;
-        if (chosen == m_queue.end()) chosen = it;
         // A job for the office this slot keeps, when one waits.
         if (slot.progId.empty() || (*it)->kind == slot.kind) {
             chosen = it;
             break;
         }
+        if (chosen == m_queue.end()) chosen = it;
+        if ((*it)->kind == (*chosen)->kind) ++waitingOfChosenKind;
     }
     if (chosen == m_queue.end()) return nullptr;
+    if (!slot.progId.empty() && (*chosen)->kind != slot.kind &&
+        !SwitchPaysOff(slot, (*chosen)->kind, waitingOfChosenKind))
+        return nullptr;
     BatchJob* job = *chosen;
     m_queue.erase(chosen);
     return job;
+}
+
+bool WorkerPool::SwitchPaysOff(const Slot& slot, DocumentKind kind, size_t waiting) const {
+    int serving = 0;
+    for (const Slot& other : m_slots)
+        if (&other != &slot && other.worker.pid != 0 && other.kind == kind) ++serving;
+    if (serving == 0) return true;  // nobody else would take them
+    if (m_firstJobs.count == 0 || m_keptJobs.count == 0) return false;  // no measure yet: they are served
+    // Starting an office costs what a first job takes beyond a job on a kept office.
+    double startMs = m_firstJobs.meanMs - m_keptJobs.meanMs;
+    return static_cast<double>(waiting) * m_keptJobs.meanMs / serving > startMs;
 }
 
 bool WorkerPool::Dispatch(Slot& slot, BatchJob& job) {
@@ -88,6 +107,7 @@ bool WorkerPool::Dispatch(Slot& slot, BatchJob& job) {
     slot.provider = job.attempt.provider;
     slot.kind = job.plan.format.kind;
     slot.lastRequestId = job.plan.requestId;
+    slot.freshOffice = slot.worker.pid == 0;
     if (slot.worker.pid == 0 && startWorker({"--serve"}, true, slot.worker, job.result) != kSuccess) {
         slot.job = nullptr;
         int32_t final = kSuccess;
@@ -143,6 +163,8 @@ bool WorkerPool::KeepsOffice(const Slot& slot, const ProcessIdentity& office) co
 void WorkerPool::EndAttempt(Slot& slot, AttemptEnd end, bool workerEnded) {
     BatchJob& job = *slot.job;
     slot.job = nullptr;
+    bool firstOnOffice = slot.freshOffice;
+    slot.freshOffice = false;
     WorkerChannel channel = slot.worker.channel;  // the slot may be replaced below
     ProcessIdentity office = reportedOffice(channel, job.result);
     if (office.pid == 0) office = slot.office;
@@ -158,6 +180,8 @@ void WorkerPool::EndAttempt(Slot& slot, AttemptEnd end, bool workerEnded) {
     }
     decideResult(end, channel, office, job.result);
     logAttemptResult(job.plan.requestId, job.attempt.provider, job.result);
+    if (job.result.code == kSuccess)
+        (firstOnOffice ? m_firstJobs : m_keptJobs).Add(MillisecondsSince(job.attemptBegun));
     int32_t code = kSuccess;
     if (job.attempts->Finish(job.result, m_stopping, code))
         Report(job, code);
@@ -201,8 +225,7 @@ void WorkerPool::Interrupt() {
         job->attempted = true;
         Report(*job, kTimeout);
     }
-    for (Slot& slot : m_slots)
-        if (slot.worker.pid != 0) Retire(slot, slot.office, slot.lastRequestId);
+    RetireAll();
 }
 
 void WorkerPool::Run(JobFeed& feed) {
@@ -229,8 +252,7 @@ void WorkerPool::Run(JobFeed& feed) {
         for (Slot& slot : m_slots)
             if (slot.job) Supervise(slot);
     }
-    for (Slot& slot : m_slots)
-        if (slot.worker.pid != 0) Retire(slot, slot.office, slot.lastRequestId);
+    RetireAll();
 }
 
 }  // namespace parlux::batch

@@ -57,7 +57,14 @@ private:
         ProcessIdentity office;
         std::string lastRequestId;
         int served = 0;
+        bool freshOffice = false;  // its current job is the first on a newly started worker
         BatchJob* job = nullptr;
+    };
+    // A running mean of job times, in milliseconds.
+    struct JobTimes {
+        double meanMs = 0;
+        int count = 0;
+        void Add(long long ms) { meanMs += (static_cast<double>(ms) - meanMs) / ++count; }
     };
 
     // Plans (first attempt) and starts the job's next attempt on `slot`; false when the job
@@ -74,6 +81,11 @@ private:
     bool KeepsOffice(const Slot& slot, const ProcessIdentity& office) const;
     void Report(BatchJob& job, int32_t code);
     BatchJob* TakeJobFor(const Slot& slot);
+    // Whether `slot`, keeping an office of another application, should replace it to take the
+    // `waiting` jobs of `kind` rather than leave them to the offices that serve that kind.
+    bool SwitchPaysOff(const Slot& slot, DocumentKind kind, size_t waiting) const;
+    // Retires every slot's worker, letting all of them quit their offices at once.
+    void RetireAll();
     void Interrupt();
 
     PoolOptions m_options;
@@ -82,6 +94,8 @@ private:
     std::deque<BatchJob*> m_queue;
     JobFeed* m_feed = nullptr;
     bool m_stopping = false;
+    JobTimes m_firstJobs;  // successful jobs that started their office
+    JobTimes m_keptJobs;   // successful jobs on an office kept from an earlier one
 };
 
 }  // namespace parlux::batch

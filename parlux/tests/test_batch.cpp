@@ -317,6 +317,21 @@ TEST_F(BatchTest, OfficesAreRecycledAfterTheGivenNumberOfJobs) {
     ExpectNothingLeft();
 }
 
+// An office that starts slowly is worth waiting for: a slot whose workbook is done leaves the
+// documents to the slot starting a Word office instead of starting a second one itself.
+TEST_F(BatchTest, ASlotKeepsItsOfficeWhileAnotherServesTheWaitingKind) {
+    Scenario(R"({"Word.Application": {"image": "winword.exe", "startMs": 1500},
+                 "Excel.Application": {"image": "excel.exe", "sheets": [{"formula": "=1"}]}})");
+    std::string jobs = MakeDocuments({"a.docx", "b.xlsx", "c.docx", "d.docx", "e.docx"});
+    std::map<std::string, Result> results = Run(jobs, {"--jobs", "2"});
+    EXPECT_EQ(m_exit, 0) << ReadAll(Path("results.jsonl"));
+    EXPECT_EQ(results.size(), 5u);
+    EXPECT_EQ(Count(Log(), "Creating Word.Application."), 1u) << Log();
+    EXPECT_EQ(Count(Log(), "Creating Excel.Application."), 1u);
+    EXPECT_EQ(Count(Calls(), "Documents.Open("), 4u);
+    ExpectNothingLeft();
+}
+
 TEST_F(BatchTest, BadJobLinesAreReportedWithoutStoppingTheBatch) {
     WriteAll(Path("good.docx"), "PK scripted");
     std::string odd = "r\xC3\xA9sum\xC3\xA9 \"q\" \\ \xE6\x8A\xA5.docx";  // UTF-8, a quote and a backslash

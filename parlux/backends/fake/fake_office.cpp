@@ -194,6 +194,9 @@ int32_t CreateFakeApplication(const std::string& progId, DispatchObject& out) {
         return static_cast<int32_t>(0x80080005);  // CO_E_SERVER_EXEC_FAILURE
     const rapidjson::Value& spec = doc["apps"][progId.c_str()];
     Script script = ReadScript(spec);
+    // "startMs": how long the application takes to start, as a real office does.
+    if (spec.HasMember("startMs") && spec["startMs"].IsInt())
+        std::this_thread::sleep_for(std::chrono::milliseconds(spec["startMs"].GetInt()));
 
     auto app = std::make_shared<ScriptObject>("app", std::make_shared<std::vector<std::string>>());
     if (doc.HasMember("calls")) app->logFile = doc["calls"].GetString();
