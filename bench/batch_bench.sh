@@ -112,7 +112,7 @@ t1=$(now_ms); bare=$((t1 - t0))
 echo "one soffice --convert-to pdf: $bare ms total (exit $rc), $(ls "$work/bare" | wc -l) PDFs"
 awk -v b="$batch" -v s="$single" -v o="$bare" -v m="$med" 'BEGIN {
   printf "ratios: batch / soffice %.2f (goal <= 0.6), batch / single runs %s; median %d ms (goal <= 150)\n",
-    b / o, s > 0 ? sprintf("%.2f", b / s) : "not measured", m }'
+    b / o, (s > 0 ? sprintf("%.2f", b / s) : "not measured"), m }'
 
 # Faults: the office converting hang.rtf is stopped, the one converting crash.rtf is killed.
 rtf hang 300 > "$work/docs/hang.rtf"

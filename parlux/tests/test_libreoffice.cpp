@@ -1,6 +1,7 @@
 // Real conversions on LibreOffice, checked with poppler's tools: documents LibreOffice made for
 // the tests (OFFICE_FIXTURES_DIR) and real documents of the corpus when it is present.
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 
 #include "converter_run.h"
@@ -132,6 +133,41 @@ TEST_F(LibreOfficeTest, AProfileCacheOthersCouldChangeIsRefused) {
     EXPECT_EQ(theirs.code, kInternalError) << theirs.err;
     EXPECT_NE(Log().find("belongs to another user"), std::string::npos) << Log();
     EXPECT_FALSE(Exists(Path("b.pdf")));
+}
+
+// The prepared profile records the office version it was made with: an office started on it
+// skips the self-tests a new version runs (seconds per start), and a template of another
+// version is made again.
+TEST_F(LibreOfficeTest, TheProfileTemplateNotesItsOfficeVersionAndIsRemadeForAnother) {
+    WriteAll(Path("sample.rtf"), ReadAll(SAMPLE_RTF));
+    std::string cache = Path("cache"), templateDir = cache + "/parlux/lo-profile";
+    Outcome first = Convert({"sample.rtf", "a.pdf", "ms"}, {"XDG_CACHE_HOME=" + cache});
+    ASSERT_EQ(first.code, kSuccess) << first.err << Log();
+    std::string version = ReadAll(templateDir + "/.prepared");
+    ASSERT_FALSE(version.empty());
+    version.pop_back();  // the line's end
+    EXPECT_EQ(version.find_first_not_of("0123456789."), std::string::npos) << version;
+    EXPECT_NE(ReadAll(templateDir + "/user/registrymodifications.xcu")
+                  .find("<prop oor:name=\"ooSetupLastVersion\" oor:op=\"fuse\"><value>" + version + "</value>"),
+              std::string::npos);
+
+    // An office on a copy of the template writes no self-test log into its profile.
+    std::string copy = Path("copy");
+    ASSERT_EQ(std::system(("cp -r '" + templateDir + "' '" + copy + "'").c_str()), 0);
+    std::string run = std::string("/usr/lib/libreoffice/program/soffice.bin -env:UserInstallation=file://") + copy +
+                      " --headless --invisible --norestore --nologo --convert-to pdf --outdir '" + Path("out") +
+                      "' '" + Path("sample.rtf") + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(run.c_str()), 0);
+    EXPECT_TRUE(Exists(Path("out/sample.pdf")));
+    EXPECT_FALSE(Exists(copy + "/user/GraphicsRenderTests.log"));
+
+    // A template prepared for another version is replaced.
+    WriteAll(templateDir + "/.prepared", "6.0\n");
+    WriteAll(templateDir + "/stale", "from the old version");
+    Outcome again = Convert({"sample.rtf", "b.pdf", "ms"}, {"XDG_CACHE_HOME=" + cache});
+    EXPECT_EQ(again.code, kSuccess) << again.err << Log();
+    EXPECT_EQ(ReadAll(templateDir + "/.prepared"), version + "\n");
+    EXPECT_FALSE(Exists(templateDir + "/stale"));
 }
 
 TEST_F(LibreOfficeTest, WordDocumentsInParallelShowTheFinalText) {

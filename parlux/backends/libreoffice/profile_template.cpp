@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 
 #include "backends/libreoffice/office_instance.h"
@@ -37,6 +39,50 @@ int InitialiseProfile(const std::string& profile) {
     return status;
 }
 
+// The installed office's version ("7.4"), from its own configuration; empty when unknown.
+std::string InstalledOfficeVersion() {
+    std::ifstream in(fs::path(kOfficeProgram).parent_path().parent_path() / "share/registry/main.xcd");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The value set for the product, not the schema's declaration of the property.
+    const std::string key = "<prop oor:name=\"ooSetupVersion\">", open = "<value>";
+    size_t at = text.find(key), close = text.find("</prop>", at);
+    if (at == std::string::npos || (at = text.find(open, at)) == std::string::npos || at > close)
+        return std::string();
+    at += open.size();
+    size_t end = text.find('<', at);
+    std::string version = end == std::string::npos ? std::string() : text.substr(at, end - at);
+    bool plain = !version.empty() && version.size() <= 16 &&
+                 version.find_first_not_of("0123456789.") == std::string::npos;
+    return plain ? version : std::string();
+}
+
+// Records in the profile that it already ran this office version. Without it, every start of a
+// headless office takes the profile for an upgraded one and first runs seconds of graphics
+// self-tests.
+bool NoteOfficeVersion(const std::string& profile, const std::string& version) {
+    std::string path = profile + "/user/registrymodifications.xcu";
+    std::string text;
+    {
+        std::ifstream in(path);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    size_t end = text.rfind("</oor:items>");
+    if (end == std::string::npos) return false;
+    text.insert(end, "<item oor:path=\"/org.openoffice.Setup/Product\"><prop oor:name=\"ooSetupLastVersion\" "
+                     "oor:op=\"fuse\"><value>" + version + "</value></prop></item>\n");
+    std::ofstream out(path, std::ios::trunc);
+    out << text;
+    return static_cast<bool>(out.flush());
+}
+
+// The template is ready when it was prepared for the installed version (when that is known).
+bool Prepared(const std::string& ready, const std::string& version) {
+    std::ifstream marker(ready + "/.prepared");
+    std::string noted;
+    std::getline(marker, noted);
+    return marker.is_open() && noted == version;
+}
+
 }  // namespace
 
 bool CopyTree(const std::string& from, const std::string& to) {
@@ -59,8 +105,8 @@ std::string ProfileCacheDirectory(std::string& error) {
 }
 
 std::string PreparedProfile(const std::string& dir, std::string& error) {
-    std::string ready = dir + "/lo-profile";
-    if (fs::exists(ready + "/.prepared")) return ready;
+    std::string ready = dir + "/lo-profile", version = InstalledOfficeVersion();
+    if (Prepared(ready, version)) return ready;
     std::error_code ec;
     int lock = open((dir + "/lo-profile.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lock < 0 || flock(lock, LOCK_EX) != 0) {
@@ -68,12 +114,16 @@ std::string PreparedProfile(const std::string& dir, std::string& error) {
         error = "Unable to prepare the office profile in " + dir + ".";
         return std::string();
     }
-    if (!fs::exists(ready + "/.prepared")) {
+    if (!Prepared(ready, version)) {
         std::string work = dir + "/lo-profile.tmp" + std::to_string(getpid());
         platform::RemoveTree(work);
         int status = InitialiseProfile(work);
         if (status == 81) status = InitialiseProfile(work);  // the first start restarts itself
-        if (status == 0 && (close(open((work + "/.prepared").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600)), true)) {
+        // A profile the version cannot be noted in still works, only its starts are slower.
+        if (status == 0 && !version.empty()) NoteOfficeVersion(work, version);
+        std::ofstream marker(work + "/.prepared", std::ios::trunc);
+        if (status == 0 && marker << version << "\n" && marker.flush()) {
+            marker.close();
             platform::RemoveTree(ready);
             fs::rename(work, ready, ec);
         } else {
@@ -82,7 +132,7 @@ std::string PreparedProfile(const std::string& dir, std::string& error) {
         }
     }
     close(lock);
-    return fs::exists(ready + "/.prepared") ? ready : std::string();
+    return Prepared(ready, version) ? ready : std::string();
 }
 
 }  // namespace parlux::libreoffice
