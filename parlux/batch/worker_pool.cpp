@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <set>
 
 #include "batch/job_feed.h"
@@ -52,36 +53,51 @@ BatchJob* WorkerPool::TakeJobFor(const Slot& slot) {
     std::set<std::string> held;
     for (const Slot& other : m_slots)
         if (other.job) held.insert(other.job->fullTarget);
-    auto chosen = m_queue.end();
-    size_t waitingOfChosenKind = 0;
-    for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
-        if (!held.insert((*it)->fullTarget).second) continue;
-        // A job for the office this slot keeps, when one waits.
-        if (slot.progId.empty() || (*it)->kind == slot.kind) {
-            chosen = it;
-            break;
-        }
-        if (chosen == m_queue.end()) chosen = it;
-        if ((*it)->kind == (*chosen)->kind) ++waitingOfChosenKind;
+    std::map<DocumentKind, size_t> first, waiting;  // per kind: the first takeable job, and their number
+    for (size_t i = 0; i < m_queue.size(); ++i) {
+        if (!held.insert(m_queue[i]->fullTarget).second) continue;
+        first.emplace(m_queue[i]->kind, i);
+        ++waiting[m_queue[i]->kind];
     }
-    if (chosen == m_queue.end()) return nullptr;
-    if (!slot.progId.empty() && (*chosen)->kind != slot.kind &&
-        !SwitchPaysOff(slot, (*chosen)->kind, waitingOfChosenKind))
-        return nullptr;
-    BatchJob* job = *chosen;
-    m_queue.erase(chosen);
+    if (first.empty()) return nullptr;
+    size_t chosen = m_queue.size();
+    if (!slot.progId.empty()) {
+        // A job for the office this slot keeps; else the first one, when changing office pays off.
+        auto own = first.find(slot.kind);
+        if (own != first.end()) {
+            chosen = own->second;
+        } else {
+            for (const auto& kind : first) chosen = std::min(chosen, kind.second);
+            if (!SwitchPaysOff(slot, m_queue[chosen]->kind, waiting[m_queue[chosen]->kind])) return nullptr;
+        }
+    } else {
+        // A new office is for a kind no other office serves, when such jobs wait; else the first job.
+        size_t unserved = m_queue.size();
+        for (const auto& kind : first) {
+            chosen = std::min(chosen, kind.second);
+            if (Serving(slot, kind.first) == 0) unserved = std::min(unserved, kind.second);
+        }
+        if (unserved < m_queue.size()) chosen = unserved;
+    }
+    BatchJob* job = m_queue[chosen];
+    m_queue.erase(m_queue.begin() + static_cast<std::ptrdiff_t>(chosen));
     return job;
 }
 
-bool WorkerPool::SwitchPaysOff(const Slot& slot, DocumentKind kind, size_t waiting) const {
+int WorkerPool::Serving(const Slot& slot, DocumentKind kind) const {
     int serving = 0;
     for (const Slot& other : m_slots)
         if (&other != &slot && other.worker.pid != 0 && other.kind == kind) ++serving;
+    return serving;
+}
+
+bool WorkerPool::SwitchPaysOff(const Slot& slot, DocumentKind kind, size_t waiting) const {
+    int serving = Serving(slot, kind);
     if (serving == 0) return true;  // nobody else would take them
-    if (m_firstJobs.count == 0 || m_keptJobs.count == 0) return false;  // no measure yet: they are served
-    // Starting an office costs what a first job takes beyond a job on a kept office.
-    double startMs = m_firstJobs.meanMs - m_keptJobs.meanMs;
-    return static_cast<double>(waiting) * m_keptJobs.meanMs / serving > startMs;
+    auto kept = m_keptJobs.find(kind);
+    if (m_starts.count == 0 || kept == m_keptJobs.end()) return false;  // no measure yet: they are served
+    // Worth it when the serving offices would take longer over the waiting jobs than a start-up.
+    return static_cast<double>(waiting) * kept->second.meanMs / serving > m_starts.meanMs;
 }
 
 bool WorkerPool::Dispatch(Slot& slot, BatchJob& job) {
@@ -108,6 +124,7 @@ bool WorkerPool::Dispatch(Slot& slot, BatchJob& job) {
     slot.kind = job.plan.format.kind;
     slot.lastRequestId = job.plan.requestId;
     slot.freshOffice = slot.worker.pid == 0;
+    slot.startTimed = false;
     if (slot.worker.pid == 0 && startWorker({"--serve"}, true, slot.worker, job.result) != kSuccess) {
         slot.job = nullptr;
         int32_t final = kSuccess;
@@ -136,6 +153,10 @@ void WorkerPool::Supervise(Slot& slot) {
     AttemptEnd end;
     bool ended = platform::WaitChild(slot.worker.pid, 0, end.exitCode);
     drainWorkerPipe(slot.worker.channel, job.result);
+    if (slot.freshOffice && !slot.startTimed && slot.worker.channel.lastProgress.stage >= kStageSettings) {
+        m_starts.Add(MillisecondsSince(job.attemptBegun));  // the new office is ready
+        slot.startTimed = true;
+    }
     if (slot.worker.channel.resultReceived || ended) {
         EndAttempt(slot, end, ended);
         return;
@@ -180,8 +201,8 @@ void WorkerPool::EndAttempt(Slot& slot, AttemptEnd end, bool workerEnded) {
     }
     decideResult(end, channel, office, job.result);
     logAttemptResult(job.plan.requestId, job.attempt.provider, job.result);
-    if (job.result.code == kSuccess)
-        (firstOnOffice ? m_firstJobs : m_keptJobs).Add(MillisecondsSince(job.attemptBegun));
+    if (job.result.code == kSuccess && !firstOnOffice)
+        m_keptJobs[job.plan.format.kind].Add(MillisecondsSince(job.attemptBegun));
     int32_t code = kSuccess;
     if (job.attempts->Finish(job.result, m_stopping, code))
         Report(job, code);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,6 +59,7 @@ private:
         std::string lastRequestId;
         int served = 0;
         bool freshOffice = false;  // its current job is the first on a newly started worker
+        bool startTimed = false;   // its office's start-up time was counted
         BatchJob* job = nullptr;
     };
     // A running mean of job times, in milliseconds.
@@ -81,6 +83,8 @@ private:
     bool KeepsOffice(const Slot& slot, const ProcessIdentity& office) const;
     void Report(BatchJob& job, int32_t code);
     BatchJob* TakeJobFor(const Slot& slot);
+    // How many slots besides `slot` run a worker for documents of `kind`.
+    int Serving(const Slot& slot, DocumentKind kind) const;
     // Whether `slot`, keeping an office of another application, should replace it to take the
     // `waiting` jobs of `kind` rather than leave them to the offices that serve that kind.
     bool SwitchPaysOff(const Slot& slot, DocumentKind kind, size_t waiting) const;
@@ -94,8 +98,8 @@ private:
     std::deque<BatchJob*> m_queue;
     JobFeed* m_feed = nullptr;
     bool m_stopping = false;
-    JobTimes m_firstJobs;  // successful jobs that started their office
-    JobTimes m_keptJobs;   // successful jobs on an office kept from an earlier one
+    JobTimes m_starts;                             // from a new worker's job to its office being ready
+    std::map<DocumentKind, JobTimes> m_keptJobs;  // successful jobs on an office kept from an earlier one
 };
 
 }  // namespace parlux::batch
