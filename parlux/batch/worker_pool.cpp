@@ -29,6 +29,15 @@ long long MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
+// Waits up to kRetireMs for a worker quitting its office; a request to stop cuts the wait short.
+bool AwaitRetiringWorker(pid_t pid, int& status) {
+    auto deadline = Clock::now() + std::chrono::milliseconds(kRetireMs);
+    do {
+        if (platform::WaitChild(pid, kPollMs, status)) return true;
+    } while (platform::InterruptSignal() == 0 && Clock::now() < deadline);
+    return false;
+}
+
 }  // namespace
 
 WorkerPool::WorkerPool(const PoolOptions& options, JobDone done)
@@ -214,7 +223,7 @@ bool WorkerPool::Retire(Slot& slot, const ProcessIdentity& office, const std::st
     platform::CloseDescriptor(slot.worker.jobWrite);  // the worker quits its office and ends
     int status = 0;
     pid_t pid = slot.worker.pid;
-    if (!platform::WaitChild(pid, kRetireMs, status)) {
+    if (!AwaitRetiringWorker(pid, status)) {
         kill(pid, SIGTERM);  // stops its office group at once
         if (!platform::WaitChild(pid, kTerminateWaitMs, status)) {
             kill(pid, SIGKILL);

@@ -404,6 +404,25 @@ TEST_F(BatchTest, CancellationStopsRunningJobsAndReportsTheOthersAsNotRun) {
     ExpectNothingLeft();
 }
 
+// A stop request while a worker quits its office (here, a quit that never returns) stops the
+// office at once instead of after the wait for a quit.
+TEST_F(BatchTest, CancellationDuringAnOfficesQuitStopsItAtOnce) {
+    Scenario(R"({"Word.Application": {"image": "winword.exe", "hangs": ["app.Quit"], "hangMs": 60000}})");
+    pid_t batch = StartBatch(MakeDocuments({"a.docx"}), {"--jobs", "1"});
+    ASSERT_TRUE(AwaitLog("message=Conversion completed."));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the worker is asked to quit
+    auto signalled = std::chrono::steady_clock::now();
+    kill(batch, SIGTERM);
+    m_exit = Wait(batch).code;
+    // Well inside the 15 s a quitting office is otherwise given.
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(10));
+    std::map<std::string, Result> results = Results();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results["a.docx"].name, "success") << results["a.docx"].message;
+    EXPECT_TRUE(IsPdf("a.docx.pdf"));
+    ExpectNothingLeft();
+}
+
 TEST_F(BatchTest, AReaderThatTakesNoResultsHoldsUpNeitherJobsNorCancellation) {
     ScriptDocuments(R"({"hang.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 60000}})");
     std::string jobs;
