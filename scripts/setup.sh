@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the kit needs, then configures and builds it.
+# Installs the Debian packages the kit needs, then configures and builds it into build/.
 # Idempotent; meant to run as root (or with sudo available) on Debian 12.
+#   scripts/setup.sh [--packages-only]    the option installs the packages and builds nothing
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,6 +24,7 @@ PACKAGES=(
 )
 
 ./scripts/install-packages.sh "${PACKAGES[@]}"
+[ "${1:-}" != --packages-only ] || exit 0
 
 BUILD_DIR="${BUILD_DIR:-build}"
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" ${CMAKE_ARGS:-}
