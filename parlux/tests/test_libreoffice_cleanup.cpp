@@ -138,10 +138,20 @@ protected:
 };
 
 TEST_F(LibreOfficeCleanupTest, TimeOutsAndTheMemoryLimitLeaveNothingBehind) {
-    // The office needs some seconds to start: one second ends the attempt during its start-up.
+    // The office is frozen as soon as it appears, so the one-second limit ends the attempt during
+    // its start-up however fast the office starts.
     std::vector<std::string> env = m_env;
     env.push_back("PARLUX_TIMEOUT_MS=1000");
-    Outcome startup = Convert({"report.docx", "out.pdf", "ms"}, env);
+    pid_t run = Start({"report.docx", "out.pdf", "ms"}, env);
+    pid_t office = 0;
+    for (int i = 0; i < 6000 && office == 0; ++i) {
+        for (pid_t pid : ProcessesMentioning(m_dir))
+            if (ReadAll("/proc/" + std::to_string(pid) + "/comm") == "soffice.bin\n") office = pid;
+        if (office == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_NE(office, 0) << Log();
+    kill(office, SIGSTOP);
+    Outcome startup = Wait(run);
     EXPECT_EQ(startup.code, kTimeout) << startup.err << Log();
     ExpectNothingLeft({});
     // An office that cannot get the memory it needs fails its stage and is cleaned up.
