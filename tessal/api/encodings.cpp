@@ -224,6 +224,14 @@ std::string Utf8ToAnsi(const std::string& text) {
         platform::ConvertCodePage(UntilNul(text), "UTF-8", platform::AnsiCodePage(), "?"));
 }
 
+bool Utf8ToAnsiExactly(const std::string& text, std::string& ansi) {
+    std::string out;
+    if (!platform::ConvertCodePageExactly(UntilNul(text), "UTF-8", platform::AnsiCodePage(), out))
+        return false;
+    ansi = UntilNul(out);
+    return true;
+}
+
 std::string WideToAnsi(std::wstring text) { return Utf8ToAnsi(WideToUtf8(text)); }
 
 std::string Asn1StringText(const ASN1_STRING* value) {

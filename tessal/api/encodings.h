@@ -31,6 +31,8 @@ std::string AnsiToUtf8(const std::string& text);
 std::string WideToAnsi(std::wstring text);
 // From UTF-8 to the ANSI code page ("?" for what it cannot hold); ends at the first NUL.
 std::string Utf8ToAnsi(const std::string& text);
+// The same, exactly: false (and `ansi` untouched) when a character has no form in the code page.
+bool Utf8ToAnsiExactly(const std::string& text, std::string& ansi);
 
 // Text of an ASN.1 string as UTF-8: UTF8String as is, BMPString converted, others up to a NUL.
 std::string Asn1StringText(const ASN1_STRING* value);

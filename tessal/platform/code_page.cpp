@@ -4,6 +4,7 @@
 #include <iconv.h>
 
 #include <cstdlib>
+#include <utility>
 
 namespace platform {
 namespace {
@@ -26,11 +27,17 @@ std::string AnsiCodePage() {
     return (value && *value) ? std::string(value) : std::string("GBK");
 }
 
-std::string ConvertCodePage(const std::string& text, const std::string& from, const std::string& to,
-                            const std::string& replacement) {
-    if (text.empty()) return std::string();
+namespace {
+
+// The conversion loop; `replacement` null means stop at the first unconvertible sequence.
+bool Convert(const std::string& text, const std::string& from, const std::string& to,
+             const std::string* replacement, std::string& result) {
+    if (text.empty()) {
+        result.clear();
+        return true;
+    }
     iconv_t cd = iconv_open(to.c_str(), from.c_str());
-    if (cd == reinterpret_cast<iconv_t>(-1)) return std::string();
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
 
     std::string out;
     std::string chunk(4096, '\0');
@@ -44,7 +51,11 @@ std::string ConvertCodePage(const std::string& text, const std::string& from, co
         if (rc != static_cast<size_t>(-1)) break;
         if (errno == E2BIG) continue;
         // EILSEQ or EINVAL: an unconvertible or truncated sequence; skip past it.
-        out += replacement;
+        if (replacement == nullptr) {
+            iconv_close(cd);
+            return false;
+        }
+        out += *replacement;
         size_t skip = SkipLength(from, in, inLeft);
         in += skip;
         inLeft -= skip;
@@ -54,7 +65,21 @@ std::string ConvertCodePage(const std::string& text, const std::string& from, co
     iconv(cd, nullptr, nullptr, &dst, &dstLeft);
     out.append(chunk.data(), chunk.size() - dstLeft);
     iconv_close(cd);
-    return out;
+    result = std::move(out);
+    return true;
+}
+
+}  // namespace
+
+std::string ConvertCodePage(const std::string& text, const std::string& from, const std::string& to,
+                            const std::string& replacement) {
+    std::string out;
+    return Convert(text, from, to, &replacement, out) ? out : std::string();
+}
+
+bool ConvertCodePageExactly(const std::string& text, const std::string& from,
+                            const std::string& to, std::string& out) {
+    return Convert(text, from, to, nullptr, out);
 }
 
 }  // namespace platform

@@ -13,4 +13,8 @@ std::string AnsiCodePage();
 std::string ConvertCodePage(const std::string& text, const std::string& from, const std::string& to,
                             const std::string& replacement);
 
+// Converts `text` exactly: false (and `out` untouched) when any character cannot be converted.
+bool ConvertCodePageExactly(const std::string& text, const std::string& from,
+                            const std::string& to, std::string& out);
+
 }  // namespace platform

@@ -149,6 +149,16 @@ TEST(CodePages, GbkAndUtf8RoundTripChineseText) {
     EXPECT_EQ(AnsiToUtf8(std::string("\xD6\xD0\0tail", 7)), "中");
     EXPECT_EQ(Utf8ToWide(std::string("ab\0cd", 5)), L"ab");
     EXPECT_EQ(WideToAnsi(L"a😀b"), "a?b");
+
+    // The exact conversion refuses what GBK cannot hold and leaves its output alone.
+    std::string exact = "unchanged";
+    EXPECT_FALSE(Utf8ToAnsiExactly("张三😀", exact));
+    EXPECT_EQ(exact, "unchanged");
+    EXPECT_FALSE(Utf8ToAnsiExactly("a\xff", exact));
+    ASSERT_TRUE(Utf8ToAnsiExactly(utf8, exact));
+    EXPECT_EQ(exact, gbk);
+    ASSERT_TRUE(Utf8ToAnsiExactly("", exact));
+    EXPECT_EQ(exact, "");
     EXPECT_EQ(Utf8ToWide("a\xff" "b"), std::wstring(L"a\xFFFD" L"b"));
 
     setenv("TESSAL_ANSI_CODEPAGE", "UTF-8", 1);
