@@ -1,6 +1,7 @@
 // Exports of the seal image family.
 #include "api/encodings.h"
 #include "api/export_frame.h"
+#include "api/failure.h"
 #include "tessal/seals.h"
 
 namespace {
@@ -60,8 +61,15 @@ bool ZYKImportSeal(std::string image, std::string name) {
     ExportFrame frame;
     auto* key = dynamic_cast<SkfUKey*>(frame.PinVerifiedKey());
     if (!key) return false;
+    // Seal files are named in the key's code page, as the seal map reads them back.
+    std::string keyName;
+    if (!Utf8ToAnsiExactly(name, keyName)) {
+        CResult result;
+        TESSAL_FAIL(result, 52, "ZYKImportSeal");
+        return false;
+    }
     ByteArray bytes = Base64Decode(image);
-    return key->ImportSeal(bytes, name) == 0;
+    return key->ImportSeal(bytes, keyName) == 0;
 }
 
 bool ZYKDeleteAllImg() {

@@ -58,6 +58,12 @@ std::string SealRigTest::FileList(const std::string& serial) {
     return out;
 }
 
+std::string SealRigTest::GetFile(const std::string& serial, const std::string& name) {
+    std::string path = m_dir + "/output" + std::to_string(++g_fileCounter);
+    Softkey("file get " + serial + " '" + name + "' " + path);
+    return test_support::ReadFile(path);
+}
+
 const SealRecord* InspectableKey::Record(const std::string& name) const {
     auto it = m_sealMap.find(name);
     return it == m_sealMap.end() ? nullptr : it->second;

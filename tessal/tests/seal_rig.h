@@ -22,6 +22,8 @@ protected:
                       const std::string& skfLibrary);
     // The names of the key's files, one per line with their sizes.
     std::string FileList(const std::string& serial);
+    // The bytes of the key's file `name`.
+    std::string GetFile(const std::string& serial, const std::string& name);
 };
 
 // A key object whose seal records the tests can look at.

@@ -1,6 +1,8 @@
 // Seal images kept as files on the key, and the seal exports.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "api/encodings.h"
 #include "seal_rig.h"
 #include "tessal/devices.h"
@@ -188,24 +190,106 @@ TEST_F(SealRigTest, DeleteAllImagesRefusesOtherVendorsKeys) {
     EXPECT_EQ(ZYKGetUkeyStampImgNames(), "");  // other vendors' files are not read as seals
 }
 
-TEST_F(SealRigTest, FileListsWithoutTheirEndAreNeverWalkedPast) {
+TEST_F(SealRigTest, FileListsWithoutTheirEndAreReadToTheLastName) {
     AddOwnKey("K0");
     PutFile("K0", "seal_1_2", "one");
-    PutFile("K0", "x", "two");
+    PutFile("K0", "x_3_4", "two");
     Softkey("fault K0 SKF_EnumFiles unterminated --count 2");
     InspectableKey key("EsZYKEBankCspV2.dll");
     ASSERT_TRUE(key.IsOpened());
-    EXPECT_EQ(key.RecordCount(), 0u);
+    EXPECT_EQ(key.RecordCount(), 2u);
+    ASSERT_NE(key.Record("x_3_4"), nullptr);
+    EXPECT_EQ(key.Record("x_3_4")->data, B64("two"));
     int width = -1, height = -1;
     ByteArray image;
-    std::string name = "kept", info = "kept";
+    std::string name, info;
     EXPECT_EQ(key.GetStampImg(image, width, height, name, info).ErrorCode(), 0);
-    EXPECT_EQ(name, "kept");
-    EXPECT_EQ(width, -1);
+    EXPECT_EQ(name, "x_3_4");
+    EXPECT_EQ(width, 3);
     ASSERT_EQ(ZYKVerifyPin("12345678", ""), -1);
     Softkey("fault K0 SKF_EnumFiles unterminated");
     EXPECT_TRUE(ZYKDeleteAllImg());
-    EXPECT_EQ(FileList("K0"), "seal_1_2 3\nx 3\n");
+    EXPECT_EQ(FileList("K0"), "");
+}
+
+TEST_F(SealRigTest, DeleteAllImagesDeletesListsOfAnyLengthAndReportsAFailedListing) {
+    AddOwnKey("K0");
+    // 45 names of 24 characters: a list of 1126 bytes.
+    for (int i = 10; i < 55; ++i) PutFile("K0", "seal_with_a_long_name_" + std::to_string(i), "x");
+    EXPECT_EQ(SplitString(ZYKGetUkeyStampImgNames(), ";").size(), 45u);
+    ASSERT_EQ(ZYKVerifyPin("12345678", ""), -1);
+    Softkey("fault K0 SKF_EnumFiles 0x0A000001");
+    EXPECT_FALSE(ZYKDeleteAllImg());
+    EXPECT_EQ(ZYKGetLastError(), "删除应用失败");
+    EXPECT_NE(FileList("K0").find("seal_with_a_long_name_54 1\n"), std::string::npos);
+    ASSERT_TRUE(ZYKDeleteAllImg()) << ZYKGetLastError();
+    EXPECT_EQ(FileList("K0"), "");
+}
+
+TEST_F(SealRigTest, AReplacementThatCannotBeWrittenKeepsTheOldSeal) {
+    AddOwnKey("K0");
+    ASSERT_EQ(ZYKVerifyPin("12345678", ""), -1);
+    const std::string old(50, 'o');
+    PutFile("K0", "stamp_8_8", old);
+    Softkey("fault K0 SKF_WriteFile 0x0A000001");
+    EXPECT_FALSE(ZYKImportSeal(B64("new"), "stamp_8_8"));
+    EXPECT_EQ(ZYKGetLastError(), "写入文件失败");
+    EXPECT_EQ(GetFile("K0", "stamp_8_8"), old);
+    // An old seal that cannot be read (so not written back) is not deleted.
+    Softkey("fault K0 SKF_ReadFile 0x0A000001 --arg stamp_8_8");
+    EXPECT_FALSE(ZYKImportSeal(B64("new"), "stamp_8_8"));
+    EXPECT_EQ(ZYKGetLastError(), "写入文件失败");
+    EXPECT_EQ(GetFile("K0", "stamp_8_8"), old);
+
+    // The key's 4 MiB taken but for 60 bytes beside the old seal's 50.
+    PutFile("K0", "filler", std::string((4u << 20) - 110, 'f'));
+    EXPECT_FALSE(ZYKImportSeal(B64(std::string(200, 'n')), "stamp_8_8"));  // no room
+    EXPECT_EQ(ZYKGetLastError(), "写入文件失败");
+    EXPECT_EQ(GetFile("K0", "stamp_8_8"), old);
+    // 90 bytes fit only in the room the old seal leaves: it is deleted before the new is made.
+    const std::string fits(90, 'n');
+    ASSERT_TRUE(ZYKImportSeal(B64(fits), "stamp_8_8")) << ZYKGetLastError();
+    EXPECT_EQ(GetFile("K0", "stamp_8_8"), fits);
+}
+
+// Seal tests that reopen the key through the host: pulled out and plugged in again.
+class SealReopenTest : public SealRigTest {
+protected:
+    void SetUp() override {
+        SealRigTest::SetUp();
+        std::function<void(int, const std::string&)> callback =
+            [this](int event, const std::string& id) { m_events.Record(event, id); };
+        ZYKRegister(callback);
+    }
+    CallbackRecorder m_events;
+};
+
+TEST_F(SealReopenTest, SealNamesGoToTheKeyInItsCodePageAndComeBackInUtf8) {
+    AddOwnKey("K0");
+    ASSERT_TRUE(m_events.WaitFor(1));
+    ASSERT_EQ(ZYKVerifyPin("12345678", ""), -1);
+    const std::string image = PngBytes(40, 40, "seal");
+    ASSERT_TRUE(ZYKImportSeal(B64(image), "公章_40_40")) << ZYKGetLastError();
+    ASSERT_TRUE(ZYKImportSeal(B64("finance"), "财务专用章"));
+    // Names the code page cannot hold, and text that is not UTF-8, write nothing.
+    EXPECT_FALSE(ZYKImportSeal(B64("x"), "公章😀"));
+    EXPECT_EQ(ZYKGetLastError(), "写入文件失败");
+    EXPECT_FALSE(ZYKImportSeal(B64("x"), "seal\xFF"));
+    EXPECT_EQ(FileList("K0"),
+              "\xB9\xAB\xD5\xC2_40_40 28\n\xB2\xC6\xCE\xF1\xD7\xA8\xD3\xC3\xD5\xC2 7\n");
+
+    Softkey("unplug K0");
+    ASSERT_TRUE(m_events.WaitFor(2));
+    Softkey("plug K0");
+    ASSERT_TRUE(m_events.WaitFor(3));
+    std::string names = ZYKGetUkeyStampImgNames();
+    EXPECT_TRUE(names == "公章_40_40;财务专用章" || names == "财务专用章;公章_40_40") << names;
+    std::string name = "公章_40_40", found;
+    ASSERT_TRUE(ZYKGetImgWithName(name, found));
+    EXPECT_EQ(found, B64(image));
+    name = "财务专用章";
+    ASSERT_TRUE(ZYKGetImgWithName(name, found));
+    EXPECT_EQ(found, B64("finance"));
 }
 
 }  // namespace

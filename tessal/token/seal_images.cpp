@@ -14,7 +14,6 @@ namespace {
 
 constexpr char kCacheFile[] = "CacheFile";
 constexpr char kGmSealFile[] = "seal.dat";
-constexpr ULONG kDeleteListSize = 1024;
 constexpr ULONG kAnyoneRights = 0xFF;
 
 LPSTR Text(const std::string& s) { return const_cast<LPSTR>(s.c_str()); }
@@ -44,10 +43,9 @@ std::vector<std::string> SkfUKey::ListFiles(ULONG& rc) {
     ULONG filled = length;
     rc = m_skf.SKF_EnumFiles(m_hApp, buffer.data(), &filled);
     if (rc != SAR_OK) return names;
-    // Only the bytes the driver filled, and never past the buffer; a list cut short fails.
-    if (!EndedNameList(buffer.data(), std::min<size_t>(filled, buffer.size()), names))
-        rc = SAR_FAIL;
-    return names;
+    // Every name within the bytes the driver filled (never past the buffer), also when the
+    // driver leaves out the empty name that ends the list.
+    return NameList(buffer.data(), std::min<size_t>(filled, buffer.size()));
 }
 
 ULONG SkfUKey::ReadKeyFile(const std::string& name, ULONG size, size_t room, ByteArray& bytes) {
@@ -131,6 +129,18 @@ CResult SkfUKey::GetGmSeal(ByteArray& seal) {
     return result;
 }
 
+bool SkfUKey::WriteNewFile(const std::string& name, const ByteArray& bytes, ULONG readRights,
+                           ULONG writeRights) {
+    ULONG size = static_cast<ULONG>(bytes.length());
+    if (m_skf.SKF_CreateFile(m_hApp, Text(name), size, readRights, writeRights) != SAR_OK)
+        return false;
+    if (m_skf.SKF_WriteFile(m_hApp, Text(name), 0, const_cast<BYTE*>(bytes.data()), size) == SAR_OK)
+        return true;
+    // No half-written file stays behind under the name.
+    m_skf.SKF_DeleteFile(m_hApp, Text(name));
+    return false;
+}
+
 CResult SkfUKey::ImportSeal(ByteArray& image, std::string name) {
     CResult result;
     if (!m_skf.SKF_GetFileInfo || !m_skf.SKF_DeleteFile || !m_skf.SKF_CreateFile ||
@@ -138,39 +148,36 @@ CResult SkfUKey::ImportSeal(ByteArray& image, std::string name) {
         TESSAL_FAIL(result, 52, "SkfUKey::ImportSeal");
         return result;
     }
-    FILEATTRIBUTE attr{};
-    if (m_skf.SKF_GetFileInfo(m_hApp, Text(name), &attr) == SAR_OK)
-        m_skf.SKF_DeleteFile(m_hApp, Text(name));
-    ULONG size = static_cast<ULONG>(image.length());
-    if (m_skf.SKF_CreateFile(m_hApp, Text(name), size, kAnyoneRights, kAnyoneRights) != SAR_OK) {
-        TESSAL_FAIL(result, 52, "SkfUKey::ImportSeal");
-        return result;
+    // The seal under the name goes first, so that a key with room for one image can still
+    // replace it; its bytes are kept to be written back when the new image cannot be written.
+    FILEATTRIBUTE old{};
+    ByteArray oldImage;
+    bool deleted = false;
+    if (m_skf.SKF_GetFileInfo(m_hApp, Text(name), &old) == SAR_OK) {
+        ULONG rc = ReadKeyFile(name, old.FileSize, old.FileSize, oldImage);
+        if (rc == SAR_OK && static_cast<ULONG>(oldImage.length()) != old.FileSize) rc = SAR_FAIL;
+        if (rc != SAR_OK) {
+            TLOG_ERROR("SKF_ReadFile fail,error is:" << std::hex << rc);
+            TESSAL_FAIL(result, 52, "SkfUKey::ImportSeal");
+            return result;
+        }
+        deleted = m_skf.SKF_DeleteFile(m_hApp, Text(name)) == SAR_OK;
     }
-    if (m_skf.SKF_WriteFile(m_hApp, Text(name), 0, const_cast<BYTE*>(image.data()), size) !=
-        SAR_OK) {
-        // No half-written seal stays behind under the name.
-        m_skf.SKF_DeleteFile(m_hApp, Text(name));
-        TESSAL_FAIL(result, 52, "SkfUKey::ImportSeal");
-        return result;
-    }
+    if (WriteNewFile(name, image, kAnyoneRights, kAnyoneRights)) return result;
+    if (deleted && !WriteNewFile(name, oldImage, old.ReadRights, old.WriteRights))
+        TLOG_ERROR("SkfUKey::ImportSeal could not write back the seal " << name);
+    TESSAL_FAIL(result, 52, "SkfUKey::ImportSeal");
     return result;
 }
 
 CResult SkfUKey::DeleteAllImg() {
     CResult result;
-    if (!m_skf.SKF_EnumFiles || !m_skf.SKF_DeleteFile) return result;
-    std::vector<char> buffer(kDeleteListSize, '\0');
-    ULONG length = kDeleteListSize;
-    if (m_skf.SKF_EnumFiles(m_hApp, buffer.data(), &length) != SAR_OK) return result;
-    std::vector<std::string> files;
-    if (!EndedNameList(buffer.data(), std::min<size_t>(length, buffer.size()), files))
-        return result;
-    for (const std::string& file : files) {
-        if (m_skf.SKF_DeleteFile(m_hApp, Text(file)) != SAR_OK) {
-            TESSAL_FAIL(result, 13, "SkfUKey::DeleteAllImg");
-            return result;
-        }
-    }
+    ULONG rc = SAR_OK;
+    std::vector<std::string> files = ListFiles(rc);
+    bool deleted = rc == SAR_OK;
+    for (size_t i = 0; deleted && i < files.size(); ++i)
+        deleted = m_skf.SKF_DeleteFile && m_skf.SKF_DeleteFile(m_hApp, Text(files[i])) == SAR_OK;
+    if (!deleted) TESSAL_FAIL(result, 13, "SkfUKey::DeleteAllImg");
     return result;
 }
 

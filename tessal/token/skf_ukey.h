@@ -98,11 +98,16 @@ private:
     // Stores a seal record under its name, replacing (and freeing) one stored before.
     void StoreSeal(const std::string& name, const std::string& data, int width, int height,
                    const std::string& time);
-    // The names of the application's files; `rc` receives the driver's answer.
+    // The names of the application's files, the list sized by the driver; `rc` receives the
+    // driver's answer.
     std::vector<std::string> ListFiles(ULONG& rc);
     // Reads `size` bytes of a file from offset 0 into a zeroed buffer of `room` bytes; `bytes`
     // receives what the driver reported read, never more than the buffer holds.
     ULONG ReadKeyFile(const std::string& name, ULONG size, size_t room, ByteArray& bytes);
+    // Creates file `name` with these rights and writes `bytes` into it; false (and no file left)
+    // when either step fails.
+    bool WriteNewFile(const std::string& name, const ByteArray& bytes, ULONG readRights,
+                      ULONG writeRights);
     // The whole file: code 18 when its size cannot be learnt, 19 when it cannot be read.
     CResult ReadWholeFile(const std::string& name, ByteArray& bytes, const char* function);
     void UnloadSealLibrary();

@@ -15,7 +15,8 @@ TESSAL_API std::string ZYKGetUkeyStampImgNames();
 TESSAL_API bool ZYKGetImgWithName(std::string& name, std::string& image);
 // Base64 of the key's GM/T seal file "seal.dat".
 TESSAL_API bool ZYKGetGMSeal(std::string& seal);
-// Writes a Base64 image into the key as file `name`, replacing a file of that name; needs the PIN.
+// Writes a Base64 image into the key as file `name` (UTF-8, stored in the key's code page),
+// replacing a file of that name, which stays when the new image cannot be written; needs the PIN.
 TESSAL_API bool ZYKImportSeal(std::string image, std::string name);
 // Deletes every file of the key's application; needs the PIN and a key of kind 0.
 TESSAL_API bool ZYKDeleteAllImg();
