@@ -2,13 +2,25 @@
 #include "api/encodings.h"
 #include "certs/cert_status_rules.h"
 #include "certs/crl_check.h"
+#include "cloud/call_deadline.h"
 #include "cloud/ocsp.h"
 #include "tessal/cert_info.h"
 #include "tessal/certificates.h"
 #include "tessal/http.h"
 
-int ZYKCertValidity(const std::string& certificate, const std::string& issuerCertificate, std::string& ocspResponse,
-                    std::string& crl) {
+namespace {
+
+// The whole validity check (the OCSP exchange and every CRL download) ends within this limit;
+// the distribution points, and so the number of downloads, are chosen by whoever made the
+// certificate.
+constexpr std::chrono::milliseconds kCertValidityLimit(20000);
+
+}  // namespace
+
+int ZYKCertValidity(const std::string& certificate, const std::string& issuerCertificate,
+                    std::string& ocspResponse, std::string& crl) {
+    cloud::CallDeadline limit(
+        cloud::LimitFromEnvironment("TESSAL_CERT_VALIDITY_LIMIT_MS", kCertValidityLimit));
     int status = OCSP::OCSP_Query(certificate, issuerCertificate, ocspResponse);
     if (status != 1) return status;
     return checkCrlRevocation(certificate, issuerCertificate, crl);

@@ -7,7 +7,9 @@
 
 #include "api/encodings.h"
 #include "api/log.h"
+#include "certs/crl_scope.h"
 #include "certs/signature_check.h"
+#include "cloud/call_deadline.h"
 #include "tessal/http.h"
 
 namespace {
@@ -77,6 +79,11 @@ X509CrlPtr fetchCrlFromDistributionPoints(X509* certificate) {
         std::string body;
         CHttpClient::GetCRLData(url, body);  // whatever came back is parsed as it is
         answer = CrlFromDer(body);
+        if (cloud::CallDeadlinePassed()) {  // the points after this one can no longer be read
+            TLOG_ERROR("CRL distribution points not read within the call's time limit");
+            answer.reset();
+            break;
+        }
     }
     CRL_DIST_POINTS_free(points);
     ERR_clear_error();
@@ -94,9 +101,11 @@ int RevocationFromCrl(X509_CRL* crl, X509* certificate, const std::string& issue
     if (!crl) return kUnknown;
     crlBase64Out = Base64OfDer(DerOf(crl, i2d_X509_CRL));
     X509Ptr issuer = CertificateFromBase64(issuerText);
-    int result = !IsCrlOfIssuer(crl, certificate, issuer.get()) ? kUnknown
-                 : IsListed(crl, certificate)                   ? kRevoked
-                                                                : kNotRevoked;
+    int result =
+        !IsCrlOfIssuer(crl, certificate, issuer.get()) || !IsCompleteCrlFor(crl, certificate)
+            ? kUnknown
+        : IsListed(crl, certificate) ? kRevoked
+                                     : kNotRevoked;
     ERR_clear_error();
     return result;
 }

@@ -9,14 +9,18 @@
 
 // Downloads the CRL named by the certificate's distribution points: for each point given as a
 // full name, its first "http://" URI; the CRL of the last such point is the answer. Null when
-// there is none or that download does not parse as a DER CRL.
+// there is none, that download does not parse as a DER CRL, or the time limit of the calling
+// export (see cloud/call_deadline.h) passed before the last point was read.
 X509CrlPtr fetchCrlFromDistributionPoints(X509* certificate);
 
 // 0 the CRL does not list the certificate, 1 unknown, 2 revoked. `crlBase64Out` receives the
 // downloaded CRL as Base64 (left unchanged when none was obtained). The CRL counts only when
 // its issuer is `issuerText` (Base64 DER), the certificate's issuer, whose key verifies its
-// signature, and when its nextUpdate has not passed.
-int checkCrlRevocation(const std::string& certificateText, const std::string& issuerText, std::string& crlBase64Out);
+// signature, when its nextUpdate has not passed, and when it is a complete CRL for the
+// certificate (IsCompleteCrlFor: no unhandled critical extension, not a delta CRL, a scope that
+// covers the certificate).
+int checkCrlRevocation(const std::string& certificateText, const std::string& issuerText,
+                       std::string& crlBase64Out);
 
 // The verdict of a downloaded CRL (null when none was obtained) on `certificate`, with the
 // rules and the values of checkCrlRevocation.

@@ -1,10 +1,13 @@
 // CHttp: one libcurl easy transfer per request, with fixed options per method.
 #include "tessal/http.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <memory>
 
+#include "cloud/call_deadline.h"
 #include "cloud/transport_settings.h"
 #include "devices/key_use.h"
 
@@ -51,6 +54,11 @@ struct Transfer {
     long totalTimeout;
 };
 
+// The method's total time-out, shortened to the time left of the calling export's limit.
+long TotalTimeoutMs(long totalSeconds, std::chrono::milliseconds left) {
+    return static_cast<long>(std::min<long long>(totalSeconds * 1000LL, left.count()));
+}
+
 struct EasyCleanup {
     void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
 };
@@ -59,6 +67,8 @@ struct EasyCleanup {
 // easy handle of its own and a connection of its own, closed when it ends: nothing (connection,
 // session, cookie) is carried from one request to the next or kept in the host's threads.
 int Perform(bool verbose, const Transfer& t, const std::function<void(CURL*)>& body) {
+    std::chrono::milliseconds left = cloud::TimeLeft(cloud::CallDeadlineEnd());
+    if (left.count() == 0) return CURLE_OPERATION_TIMEDOUT;  // nothing is sent past the limit
     cloud::EnsureCurlGlobal();
     std::unique_ptr<CURL, EasyCleanup> handle(curl_easy_init());
     CURL* curl = handle.get();
@@ -81,7 +91,7 @@ int Perform(bool verbose, const Transfer& t, const std::function<void(CURL*)>& b
     cloud::ApplyTlsPolicy(curl, t.setsTls ? t.caFile : nullptr);
     struct curl_slist* connectTo = cloud::ApplyConnectTo(curl);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, t.connectTimeout);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, t.totalTimeout);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, TotalTimeoutMs(t.totalTimeout, left));
     CURLcode rc;
     {
         // A host call that holds a key does not hold it up for other threads while it waits here.

@@ -1,8 +1,10 @@
 // Signing sessions at the mobile seal service: the document's digest is signed on the user's phone.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "api/log.h"
+#include "cloud/call_deadline.h"
 #include "cloud/cloud_hosts.h"
 #include "cloud/issuance_messages.h"
 #include "cloud/mobile_answers.h"
@@ -12,6 +14,8 @@ namespace {
 
 const int kMaxSignResultPolls = 21;
 const std::chrono::milliseconds kPollPause(300);
+// The whole polling ends within this limit: the 21 pauses of 300 ms, and room for slow answers.
+const std::chrono::milliseconds kSignResultLimit(30000);
 
 // One request to the service; the headers are signed afresh, so every request has its own nonce.
 bool PostToMobile(const std::string& path, const std::string& body, std::string& response) {
@@ -21,7 +25,10 @@ bool PostToMobile(const std::string& path, const std::string& body, std::string&
 
 std::string SignSidBody(const std::string& signSid) { return cloud::JsonBody().Add("signSid", signSid).Text(); }
 
-void PauseBeforeNextPoll() { std::this_thread::sleep_until(std::chrono::steady_clock::now() + kPollPause); }
+void PauseBeforeNextPoll(const cloud::CallDeadline& limit) {
+    std::this_thread::sleep_until(
+        std::min(std::chrono::steady_clock::now() + kPollPause, limit.End()));
+}
 
 }  // namespace
 
@@ -71,10 +78,19 @@ bool CHttpClient::getSignResult(const std::string& signSid, const std::string& s
                                 std::string& p7SignResult) {
     std::string body = cloud::JsonBody().Add("signSid", signSid).Add("signActionId", signActionId).Text();
     std::string answer;
+    cloud::CallDeadline limit(
+        cloud::LimitFromEnvironment("TESSAL_SIGN_RESULT_LIMIT_MS", kSignResultLimit));
     for (int attempt = 0; attempt < kMaxSignResultPolls; ++attempt) {
         answer.clear();
-        if (PostToMobile("/get-signResult", body, answer) && cloud::SignatureArrived(answer, p7SignResult)) return true;
-        PauseBeforeNextPoll();
+        // Each poll ends by the limit; a signature it brought counts.
+        if (PostToMobile("/get-signResult", body, answer) &&
+            cloud::SignatureArrived(answer, p7SignResult))
+            return true;
+        if (cloud::CallDeadlinePassed()) {
+            TLOG_DEBUG("mobile getSignResult: no signature within the polling time limit");
+            break;
+        }
+        PauseBeforeNextPoll(limit);
     }
     TLOG_DEBUG("mobile getSignResult error");
     TLOG_DEBUG(answer);

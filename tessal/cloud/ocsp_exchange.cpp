@@ -10,6 +10,7 @@
 
 #include "api/console.h"
 #include "api/log.h"
+#include "cloud/call_deadline.h"
 
 namespace cloud {
 namespace {
@@ -76,7 +77,9 @@ Step SendAndReceive(BIO* chain, int fd, const OcspResponder& responder, OCSP_REQ
 }  // namespace
 
 OCSP_RESPONSE* ExchangeWithResponder(const OcspResponder& responder, OCSP_REQUEST* request, int limitSeconds) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(limitSeconds);
+    const Clock::time_point ownEnd = Clock::now() + std::chrono::seconds(limitSeconds);
+    const bool callLimitFirst = CallDeadlineEnd() < ownEnd;  // the calling export's limit comes first
+    const Clock::time_point deadline = callLimitFirst ? CallDeadlineEnd() : ownEnd;
     BIO* connection = BIO_new_connect(responder.host.c_str());
     if (!connection || BIO_set_conn_port(connection, responder.port.c_str()) <= 0) {
         BIO_free_all(connection);
@@ -107,9 +110,12 @@ OCSP_RESPONSE* ExchangeWithResponder(const OcspResponder& responder, OCSP_REQUES
     int fd = -1;
     Step step = Connect(chain, connection, fd, deadline);
     if (step == Step::kDone) step = SendAndReceive(chain, fd, responder, request, deadline, &response);
-    if (step == Step::kTimedOut)
-        TLOG_ERROR("OCSP exchange with " << responder.host << ":" << responder.port << " timed out after "
-                                         << limitSeconds << " s");
+    if (step == Step::kTimedOut && callLimitFirst)
+        TLOG_ERROR("OCSP exchange with " << responder.host << ":" << responder.port
+                                         << " stopped at the time limit of the call");
+    else if (step == Step::kTimedOut)
+        TLOG_ERROR("OCSP exchange with " << responder.host << ":" << responder.port
+                                         << " timed out after " << limitSeconds << " s");
     if (step != Step::kDone) {
         OCSP_RESPONSE_free(response);
         response = nullptr;

@@ -17,7 +17,8 @@ struct OcspResponder {
 // Limit on the whole exchange with a responder: connecting, sending and reading the answer.
 constexpr int kOcspExchangeSeconds = 10;
 
-// Posts `request` and reads the answer; null on any failure or when the limit passes,
+// Posts `request` and reads the answer; null on any failure or when the limit (or the earlier
+// time limit of the calling export, cloud/call_deadline.h) passes,
 // after writing the console and log lines that say why. The caller frees the answer.
 OCSP_RESPONSE* ExchangeWithResponder(const OcspResponder& responder, OCSP_REQUEST* request,
                                      int limitSeconds = kOcspExchangeSeconds);

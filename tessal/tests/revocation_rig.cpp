@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
@@ -44,10 +45,18 @@ std::string TestCa::Leaf(const std::string& serialHex, const std::vector<std::st
     return test_support::CertBase64(File("leaf-" + serialHex + ".pem"));
 }
 
-std::string TestCa::Crl(const std::string& name, const std::string& indexLines, const std::string& signer,
-                        const std::string& options) const {
+std::string TestCa::Crl(const std::string& name, const std::string& indexLines,
+                        const std::string& signer, const std::string& options,
+                        const std::vector<std::string>& extensions) const {
     WriteText(File(name + ".index"), indexLines);
-    RunPki("crl " + m_dir + " " + File(name + ".index") + " " + File(name) + " " + signer + " " + options);
+    std::string extensionText;
+    for (const std::string& line : extensions) extensionText += line + "\n";
+    if (extensions.empty())
+        std::remove(File(name + ".ext").c_str());
+    else
+        WriteText(File(name + ".ext"), extensionText);
+    RunPki("crl " + m_dir + " " + File(name + ".index") + " " + File(name) + " " + signer + " " +
+           options);
     return ReadFile(File(name));
 }
 

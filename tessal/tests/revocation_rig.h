@@ -30,9 +30,11 @@ public:
     std::string CertBase64() const { return test_support::CertBase64(File("ca.pem")); }
     // Issues "leaf-SERIAL.pem" with these extension lines; returns its Base64 DER.
     std::string Leaf(const std::string& serialHex, const std::vector<std::string>& extensions) const;
-    // Writes a CRL (DER) from these index lines, signed by "ca" or "rogue"; returns its bytes.
-    std::string Crl(const std::string& name, const std::string& indexLines, const std::string& signer = "ca",
-                    const std::string& options = "") const;
+    // Writes a CRL (DER) from these index lines, signed by "ca" or "rogue", with these
+    // extension lines (an openssl config section, sub-sections after it); returns its bytes.
+    std::string Crl(const std::string& name, const std::string& indexLines,
+                    const std::string& signer = "ca", const std::string& options = "",
+                    const std::vector<std::string>& extensions = {}) const;
 
 private:
     std::string m_algorithm;

@@ -146,6 +146,107 @@ TEST_F(CrlPointTest, DownloadsSendTheirTwoHeaderLinesAndKeepErrorPages) {
     EXPECT_FALSE(CHttpClient::GetCRLData(test_support::UnusedLoopbackUrl("/gone.crl"), data));
 }
 
+// A CRL issued for the leaf's distribution point with an issuingDistributionPoint of these lines.
+std::vector<std::string> Idp(const std::vector<std::string>& lines) {
+    std::vector<std::string> extension = {"issuingDistributionPoint = critical, @idp", "[idp]"};
+    extension.insert(extension.end(), lines.begin(), lines.end());
+    return extension;
+}
+
+// `der` with a critical extension of an unknown kind on its first entry, signed again by `keyFile`.
+std::string WithCriticalEntryExtension(const std::string& der, const std::string& keyFile) {
+    X509CrlPtr crl = CrlFromDer(der);
+    EVP_PKEY* key = test_support::LoadPemKey(keyFile);
+    ASN1_OBJECT* kind = OBJ_txt2obj("1.3.6.1.4.1.55555.1", 1);
+    ASN1_OCTET_STRING* value = ASN1_OCTET_STRING_new();
+    ASN1_OCTET_STRING_set(value, reinterpret_cast<const unsigned char*>("\x05\x00"), 2);
+    X509_EXTENSION* extension = X509_EXTENSION_create_by_OBJ(nullptr, kind, 1, value);
+    X509_REVOKED_add_ext(sk_X509_REVOKED_value(X509_CRL_get_REVOKED(crl.get()), 0), extension, -1);
+    X509_CRL_sign(crl.get(), key, EVP_sha256());
+    std::string signedDer = DerOf(crl.get(), i2d_X509_CRL);
+    X509_EXTENSION_free(extension);
+    ASN1_OCTET_STRING_free(value);
+    ASN1_OBJECT_free(kind);
+    EVP_PKEY_free(key);
+    return signedDer;
+}
+
+// A CRL that is not the complete list for the leaf cannot say it is good; one whose
+// issuingDistributionPoint is the leaf's point and covers everything still decides.
+TEST_F(CrlPointTest, OnlyACompleteCrlForTheCertificateDecides) {
+    const std::string point = m_server.Url("/ca.crl");
+    std::string leaf = m_ca.Leaf("3003", {CdpLine(point)});
+    const std::string others = IndexLine('R', "3001");
+    struct Case {
+        const char* what;
+        std::vector<std::string> extensions;
+        int expected;
+    } cases[] = {
+        {"its own point", Idp({"fullname = URI:" + point}), 0},
+        {"its own point, end entities only", Idp({"fullname = URI:" + point, "onlyuser = TRUE"}),
+         0},
+        {"no point named, end entities only", Idp({"onlyuser = TRUE"}), 0},
+        {"every reason",
+         Idp({"fullname = URI:" + point,
+              "onlysomereasons = keyCompromise, CACompromise, affiliationChanged, superseded, "
+              "cessationOfOperation, certificateHold, privilegeWithdrawn, AACompromise"}),
+         0},
+        {"a non-critical extension of an unknown kind", {"1.3.6.1.4.1.55555.2 = ASN1:NULL"}, 0},
+        {"some reasons only", Idp({"fullname = URI:" + point, "onlysomereasons = keyCompromise"}),
+         1},
+        {"another point", Idp({"fullname = URI:" + m_server.Url("/other.crl")}), 1},
+        {"CA certificates only", Idp({"onlyCA = TRUE"}), 1},
+        {"attribute certificates only", Idp({"onlyAA = TRUE"}), 1},
+        {"an indirect CRL", Idp({"fullname = URI:" + point, "indirectCRL = TRUE"}), 1},
+        {"a delta CRL", {"2.5.29.27 = critical, DER:02:01:05"}, 1},
+        {"a critical extension of an unknown kind",
+         {"1.3.6.1.4.1.55555.2 = critical, ASN1:NULL"},
+         1},
+    };
+    for (const Case& c : cases) {
+        m_server.Set("/ca.crl",
+                     {200, m_ca.Crl("scoped.crl", others, "ca", "", c.extensions), false});
+        std::string crl;
+        EXPECT_EQ(Check(leaf, crl), c.expected) << c.what << "\n" << Log();
+        EXPECT_FALSE(crl.empty()) << c.what;
+    }
+    EXPECT_NE(Log().find("CRL scope does not cover the certificate"), std::string::npos);
+    EXPECT_NE(Log().find("CRL is a delta CRL, not a complete one"), std::string::npos);
+    EXPECT_NE(Log().find("CRL has a critical extension that is not handled"), std::string::npos);
+
+    // A CRL for the leaf's point that lists it still says revoked.
+    m_server.Set("/ca.crl", {200,
+                             m_ca.Crl("own.crl", IndexLine('R', "3003"), "ca", "",
+                                      Idp({"fullname = URI:" + point, "onlyuser = TRUE"})),
+                             false});
+    std::string crl;
+    EXPECT_EQ(Check(leaf, crl), 2);
+
+    // An entry with a critical extension of an unknown kind makes the whole CRL unusable.
+    std::string entryExtension =
+        WithCriticalEntryExtension(m_ca.Crl("entry.crl", others), m_ca.File("ca.key"));
+    m_server.Set("/ca.crl", {200, entryExtension, false});
+    EXPECT_EQ(Check(leaf, crl), 1) << Log();
+    m_server.Set("/ca.crl", {200, m_ca.Crl("entry.crl", others), false});
+    EXPECT_EQ(Check(leaf, crl), 0);
+}
+
+// A name relative to the CRL issuer matches the same relative name among the leaf's points.
+TEST_F(CrlPointTest, RelativeDistributionPointNamesMatch) {
+    std::string leaf = m_ca.Leaf("3003", {"crlDistributionPoints = dp1, dp2", "[dp1]",
+                                          "fullname = URI:" + m_server.Url("/ca.crl"), "[dp2]",
+                                          "relativename = rdn", "[rdn]", "CN = partition 2"});
+    std::string crl;
+    for (const char* partition : {"partition 2", "partition 3"}) {
+        m_server.Set("/ca.crl", {200,
+                                 m_ca.Crl("relative.crl", IndexLine('R', "3001"), "ca", "",
+                                          Idp({"relativename = idp_rdn", "[idp_rdn]",
+                                               std::string("CN = ") + partition})),
+                                 false});
+        EXPECT_EQ(Check(leaf, crl), std::string(partition) == "partition 2" ? 0 : 1) << partition;
+    }
+}
+
 // ZYKCertValidity asks OCSP first and reads the CRL only when OCSP cannot tell.
 TEST_F(CrlPointTest, CertValidityAsksOcspFirst) {
     test_support::WriteText(m_ca.File("responder.index"), IndexLine('V', "1001") + IndexLine('R', "1002"));
@@ -169,6 +270,38 @@ TEST_F(CrlPointTest, CertValidityAsksOcspFirst) {
     EXPECT_EQ(m_server.Requests("/listing.crl"), 1);
     EXPECT_NE(crl, "untouched");
     EXPECT_EQ(ZYKCertValidity(m_ca.Leaf("1004", {}), m_ca.CertBase64(), ocsp, crl), 1);
+}
+
+// The whole validity check ends at its limit: a responder and distribution points that accept
+// and never answer cost the limit once, and no point after it is read.
+TEST_F(CrlPointTest, CertValidityEndsAtItsLimitWithOneUnknown) {
+    test_support::ScopedEnvironment limit("TESSAL_CERT_VALIDITY_LIMIT_MS", "1500");
+    m_server.Set("/ocsp", {200, "", true});
+    std::vector<std::string> extensions = {
+        "authorityInfoAccess = OCSP;URI:" + m_server.Url("/ocsp"),
+        "crlDistributionPoints = dp1, dp2, dp3, dp4"};
+    for (int i = 1; i <= 3; ++i) {
+        m_server.Set("/slow" + std::to_string(i) + ".crl", {200, "", true});
+        extensions.insert(extensions.end(),
+                          {"[dp" + std::to_string(i) + "]",
+                           "fullname = URI:" + m_server.Url("/slow" + std::to_string(i) + ".crl")});
+    }
+    extensions.insert(extensions.end(),
+                      {"[dp4]", "fullname = URI:" + m_server.Url("/ca.crl")});  // a good CRL
+    std::string ocsp, crl = "untouched";
+    EXPECT_EQ(ZYKCertValidity(m_ca.Leaf("3003", extensions), m_ca.CertBase64(), ocsp, crl), 1);
+    EXPECT_EQ(crl, "untouched");
+    EXPECT_EQ(m_server.Requests("/ocsp"), 1);
+    EXPECT_EQ(m_server.Requests("/ca.crl"), 0) << "no download is started past the limit";
+    EXPECT_NE(Log().find("CRL distribution points not read within the call's time limit"),
+              std::string::npos)
+        << Log();
+
+    // With the limit, an answering responder and point decide as before.
+    m_server.Set("/ocsp", {404, "not an OCSP responder", false});
+    extensions = {"authorityInfoAccess = OCSP;URI:" + m_server.Url("/ocsp"),
+                  CdpLine(m_server.Url("/ca.crl"))};
+    EXPECT_EQ(ZYKCertValidity(m_ca.Leaf("3003", extensions), m_ca.CertBase64(), ocsp, crl), 0);
 }
 
 // Real CRLs written by others.

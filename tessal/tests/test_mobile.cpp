@@ -258,6 +258,24 @@ TEST_F(MobileTest, SetMobileUrlSelectsTheEnvironmentAndItsCredentials) {
     EXPECT_FALSE(requests[1].accepted);
 }
 
+// A service that accepts a poll and never answers ends the polling at its limit.
+TEST_F(MobileTest, SignResultPollingEndsAtItsLimitAgainstAServiceThatNeverAnswers) {
+    test_support::ScopedEnvironment limit("TESSAL_SIGN_RESULT_LIMIT_MS", "1000");
+    // Any poll that is answered brings the signature.
+    ASSERT_EQ(Control("signAfter&polls=1"), "ok\n");
+    auto session = StartSession("content", {{"a", 1}});
+    ASSERT_EQ(Control("hang&path=/get-signResult&count=1"), "ok\n");
+    std::string p7 = "before";
+    EXPECT_FALSE(CHttpClient::getSignResult(session.first, session.second, p7));
+    EXPECT_EQ(p7, "before");
+    EXPECT_EQ(Requests("/get-signResult").size(), 1u) << "no poll is made past the limit";
+    std::string log = Log();
+    size_t limitLine =
+        log.find("] DEBUG - mobile getSignResult: no signature within the polling time limit\n");
+    ASSERT_NE(limitLine, std::string::npos) << log;
+    EXPECT_NE(log.find("] DEBUG - mobile getSignResult error\n", limitLine), std::string::npos);
+}
+
 // The one slow test: a phone that never signs costs 21 requests and 21 pauses of 300 ms.
 TEST_F(MobileTest, SlowNeverSignedStopsAfterTwentyOnePollsWithFreshNonces) {
     ASSERT_EQ(Control("signAfter&polls=0"), "ok\n");

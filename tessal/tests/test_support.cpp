@@ -22,4 +22,19 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
+ScopedEnvironment::ScopedEnvironment(const std::string& name, const std::string& value)
+    : m_name(name) {
+    const char* old = getenv(name.c_str());
+    m_hadOld = old != nullptr;
+    if (old) m_old = old;
+    setenv(name.c_str(), value.c_str(), 1);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    if (m_hadOld)
+        setenv(m_name.c_str(), m_old.c_str(), 1);
+    else
+        unsetenv(m_name.c_str());
+}
+
 }  // namespace test_support

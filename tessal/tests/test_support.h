@@ -10,4 +10,17 @@ std::string MakeTempDir(const std::string& prefix);
 
 std::string ReadFile(const std::string& path);
 
+// Sets an environment variable for one scope and restores its old value (or its absence).
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const std::string& name, const std::string& value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    std::string m_name, m_old;
+    bool m_hadOld;
+};
+
 }  // namespace test_support
