@@ -262,6 +262,14 @@ TEST_F(KeyCertificateTest, DoubleImportsLeaveAWorkingEncryptionKey) {
                                               ByteArray(encKey.data(), 256ul), rsaName)
                   .ErrorCode(),
               48);
+    // An encryption certificate that is not for the imported key pair is not written.
+    ByteArray encKeyBytes(encKey.data(), static_cast<unsigned long>(encKey.size()));
+    EXPECT_EQ(key.ImportDoubleCertWithCntName(IssueFor(rsaSignPub, "sign"),
+                                              IssueFor(rsaSignPub, "enc"), encKeyBytes, rsaName)
+                  .ErrorCode(),
+              29);
+    ByteArray encCertOnKey;
+    EXPECT_NE(key.GetEncCertData(encCertOnKey).ErrorCode(), 0);
     ASSERT_EQ(key.ImportDoubleCertWithCntName(IssueFor(rsaSignPub, "sign"), IssueFor(rsaEnc.get(), "enc"),
                                               ByteArray(encKey.data(), static_cast<unsigned long>(encKey.size())),
                                               rsaName)

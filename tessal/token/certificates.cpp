@@ -118,17 +118,18 @@ bool SkfUKey::ContainerHasKeyOf(HCONTAINER container, BOOL signKey, X509* cert) 
 
 CResult SkfUKey::OpenContainerWithKeyOf(X509* cert, std::string& name, const char* function) {
     CResult result;
-    CloseContainerHandle();
     ULONG rc = SAR_OK;
     std::vector<std::string> names = ListContainers(rc);
     if (rc != SAR_OK) {
         TESSAL_FAIL(result, 16, function);
         return result;
     }
+    // The container in use stays in use unless another one is found.
     for (const std::string& candidate : names) {
         HCONTAINER container = nullptr;
         if (m_skf.SKF_OpenContainer(m_hApp, Text(candidate), &container) != SAR_OK) continue;
         if (ContainerHasKeyOf(container, TRUE, cert)) {
+            CloseContainerHandle();
             m_hContainer = container;
             name = candidate;
             return result;
