@@ -82,8 +82,9 @@ void IssuanceService::Register(httplib::Server& server) {
 
 bool IssuanceService::Control(const std::string& mode, int count) {
     static const std::map<std::string, Fault> kModes = {
-        {"normal", Fault::None},   {"refuse", Fault::Refuse}, {"lowercase", Fault::LowerCase},
-        {"nested", Fault::Nested}, {"broken", Fault::Broken}, {"noenckey", Fault::NoEncKey}};
+        {"normal", Fault::None},      {"refuse", Fault::Refuse}, {"lowercase", Fault::LowerCase},
+        {"nested", Fault::Nested},    {"broken", Fault::Broken}, {"noenckey", Fault::NoEncKey},
+        {"junkcert", Fault::JunkCert}};
     auto it = kModes.find(mode);
     if (it == kModes.end()) return false;
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -188,6 +189,10 @@ bool IssuanceService::Issue(Application kind, const std::string& p10, const std:
     return true;
 }
 
+std::string IssuanceService::SigningCertificate(const std::string& issued) {
+    return Take(Fault::JunkCert) ? Base64Encode(std::string("GARBAGE")) : issued;
+}
+
 void IssuanceService::ReportIssued(const std::string& der) const {
     if (!m_onIssued) return;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
@@ -216,7 +221,7 @@ void IssuanceService::Download(const httplib::Request& req, httplib::Response& r
         res.set_content(Refusal(404, "no certificate for this device and order"), kJson);
         return;
     }
-    std::string cert = issued->cert;
+    std::string cert = SigningCertificate(issued->cert);
     bool nested = Take(Fault::Nested);
     res.set_content(Answer(200, "SUCCESS",
                            [&](rapidjson::Writer<rapidjson::StringBuffer>& w) {
@@ -248,7 +253,7 @@ void IssuanceService::DownloadOnGateway(const httplib::Request& req, httplib::Re
         res.set_content(Refusal(404, "no certificate for this device and order"), kJson);
         return;
     }
-    std::string cert = issued->cert;
+    std::string cert = SigningCertificate(issued->cert);
     res.set_content(
         Answer(200, "SUCCESS",
                [&](rapidjson::Writer<rapidjson::StringBuffer>& w) { w.String(cert.c_str()); }),
@@ -270,6 +275,7 @@ void IssuanceService::DownloadDouble(const httplib::Request& req, httplib::Respo
         return;
     }
     DoubleIssued issued = it->second;
+    issued.pubCert = SigningCertificate(issued.pubCert);
     bool withoutKey = Take(Fault::NoEncKey);
     res.set_content(Answer(200, "SUCCESS",
                            [&](rapidjson::Writer<rapidjson::StringBuffer>& w) {

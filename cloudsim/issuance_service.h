@@ -28,7 +28,8 @@ public:
     // Test control: the next `count` answers misbehave as `mode` says: "refuse" (applications),
     // "lowercase" ("success"), "nested" (downloads: "result" inside a nested "result"),
     // "broken" (the JSON breaks after "SUCCESS"), "noenckey" (double downloads without
-    // "encKey"), or "normal" again. False for an unknown mode.
+    // "encKey"), "junkcert" (downloads answer "SUCCESS" with bytes that are not a certificate
+    // in place of the signing certificate), or "normal" again. False for an unknown mode.
     bool Control(const std::string& mode, int count);
 
     // `issued` is told of every certificate handed out (signing and encryption ones); set it
@@ -37,7 +38,7 @@ public:
     const IssuingCa& Ca() const { return m_ca; }
 
 private:
-    enum class Fault { None, Refuse, LowerCase, Nested, Broken, NoEncKey };
+    enum class Fault { None, Refuse, LowerCase, Nested, Broken, NoEncKey, JunkCert };
     enum class Application { Direct, Gateway, Double };
     struct Issued {
         std::string deviceId, orderId, cert;  // cert: Base64 DER
@@ -59,6 +60,8 @@ private:
                        bool anyOrder) const;
     // Consumes one counted fault when `fault` is the one set.
     bool Take(Fault fault);
+    // The signing certificate a download hands out: `issued`, or junk under the "junkcert" fault.
+    std::string SigningCertificate(const std::string& issued);
     // Tells `m_onIssued` of a certificate given as DER.
     void ReportIssued(const std::string& der) const;
     // {"code":..,"message":..,"result":..}, with the lower-case and broken faults applied.

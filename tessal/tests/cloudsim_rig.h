@@ -24,7 +24,7 @@ public:
     // Makes the next `count` service requests answer "garbage", "reject", "hang" or "normal".
     void Control(const std::string& mode, int count = 1);
     // Makes the next `count` issuance answers misbehave: "refuse", "lowercase", "nested",
-    // "broken", "noenckey", or "normal".
+    // "broken", "noenckey", "junkcert", or "normal".
     void ControlIssuance(const std::string& mode, int count = 1);
     // The path the last service request reached.
     std::string LastServicePath();

@@ -6,7 +6,11 @@
 #include <openssl/x509.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstring>
+#include <functional>
 #include <memory>
 
 #include "api/encodings.h"
@@ -60,6 +64,19 @@ std::string NameEntry(X509_NAME* name, int nid) {
     return text;
 }
 
+// Runs `step` in a process of its own, where the library starts afresh as in a host started
+// again; whether the step succeeded.
+bool InAnotherProcess(const std::function<bool()>& step) {
+    pid_t pid = fork();
+    if (pid == 0) _exit(step() ? 0 : 1);
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+// The text "GARBAGE" in Base64: seven bytes that are not a certificate.
+const char kNotACertificate[] = "R0FSQkFHRQ==";
+
 class CertManagerTest : public KeyRigTest {
 protected:
     void SetUp() override {
@@ -83,6 +100,57 @@ protected:
         EVP_PKEY_free(ca);
     }
     SkfUKey* Key() { return dynamic_cast<SkfUKey*>(UKeyManager::GetInstance().GetCurrentUKey().get()); }
+    // A key whose container "CntRSA" holds a valid certificate from a CA of the test (its
+    // certificate in m_testCa); the PIN is not verified, so the library has not touched the key.
+    // Returns the certificate's Base64.
+    std::string AddKeyWithRsaCertificate() {
+        AddKey(kSerial, "1D99&0001");
+        Softkey("container create " + kSerial + " CntRSA rsa2048");
+        EVP_PKEY* ca = NewRsaKey(2048);
+        CertSpec caSpec;
+        caSpec.subjectCN = caSpec.issuerCN = "Test CA";
+        caSpec.caExtensions = true;
+        X509* caCert = MakeCertificate(caSpec, ca, ca);
+        m_testCa = WriteFile("test-ca.pem", Pem(caCert));
+        X509_free(caCert);
+        CertSpec spec;
+        spec.subjectCN = "Earlier holder";
+        std::string earlier = IssueOnKey(kSerial, "CntRSA", spec, ca);
+        EVP_PKEY_free(ca);
+        return earlier;
+    }
+    // The Base64 DER of a container's certificate as the software key holds it; "" for none.
+    std::string CertificateOnKey(const std::string& container, const char* usage = "sign") {
+        std::string pem = m_dir + "/" + container + "." + usage + ".exported.pem";
+        unlink(pem.c_str());
+        if (Shell(std::string(SOFTKEY_CLI) + " cert export " + kSerial + " " + container + " " +
+                  usage + " " + pem))
+            return std::string();
+        return Output("openssl x509 -outform DER -in " + pem + " | base64 -w0");
+    }
+    // The container holds a certificate for `cn` whose key is the container's `usage` key pair.
+    void ExpectCertificateOfItsKeyPair(const std::string& container, const std::string& cn,
+                                       const char* usage = "sign") {
+        X509* cert = ParseCert(CertificateOnKey(container, usage));
+        ASSERT_NE(cert, nullptr) << container;
+        EXPECT_EQ(NameEntry(X509_get_subject_name(cert), NID_commonName), cn);
+        EVP_PKEY* key = ContainerPublicKey(kSerial, container, usage);
+        EXPECT_EQ(EVP_PKEY_eq(X509_get0_pubkey(cert), key), 1) << container << " " << usage;
+        EVP_PKEY_free(key);
+        X509_free(cert);
+    }
+    // A PKCS#7 signature made by the key verifies with `openssl cms -verify` against `caFile`.
+    void ExpectSignatureVerifies(const std::string& caFile) {
+        std::string p7;
+        ASSERT_TRUE(ZYKSignP7(Base64Encode(ByteArray("content", 7)), p7, 0)) << ZYKGetLastError();
+        std::string p7File = WriteDer("signed.p7", p7);
+        EXPECT_EQ(Shell("openssl cms -verify -binary -inform DER -in " + p7File + " -CAfile " +
+                        caFile + " -partial_chain -purpose any -out /dev/null"),
+                  0);
+    }
+    std::string IssuingRsaCa() const { return m_dir + "/cloudsim/issuing-rsa-ca.pem"; }
+    void ExpectImportRefused() { EXPECT_EQ(ZYKGetLastError(), "导入证书失败"); }
+
     // The names of the key's containers, one a line, as the software key lists them.
     std::string Containers() {
         return Output(std::string(SOFTKEY_CLI) + " container list " + kSerial + " 2>&1");
@@ -124,6 +192,7 @@ protected:
 
     const std::string kSerial = "CM1";
     std::unique_ptr<CloudSim> m_sim;
+    std::string m_testCa;
 };
 
 TEST(ContainerNames, NextRsaContainerIncrementsTheNumberAfterTheLastUnderscore) {
@@ -497,6 +566,139 @@ TEST_F(CertManagerTest, ARefusedApplicationOnAKeyWithTheSm2CertificateLeavesNoCo
     EXPECT_NE(ZYKGetLastError(), "已申请过SM2证书");  // the refusal is what the host reads
     EXPECT_EQ(Containers().find("CntRSA2048_0"), std::string::npos);
     EXPECT_NE(Containers().find("CntSM2256"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CertManagerTest, ACertificateDownloadedAfterARestartGoesIntoItsOwnContainer) {
+    std::string earlier = AddKeyWithRsaCertificate();
+    // The application is made by one run of the host, the download and import by the next.
+    ASSERT_TRUE(InAnotherProcess([this] {
+        return ZYKVerifyPin("12345678", kSerial) == -1 &&
+               ZYKRequestCert("Acme", "9131", "138", "a@b.c", "12", "O1", "", "", "");
+    }));
+    ASSERT_EQ(ZYKVerifyPin("12345678", kSerial), -1);
+    ASSERT_TRUE(ZYKImportCertFromJava("O1", "")) << ZYKGetLastError();
+    EXPECT_EQ(CertificateOnKey("CntRSA"), earlier);
+    ExpectCertificateOfItsKeyPair("CntRSA", "Earlier holder");
+    ExpectCertificateOfItsKeyPair("CntRSA2048_0", "Acme@9131");
+    ExpectSignatureVerifies(m_testCa);  // the first container's certificate still signs
+}
+
+TEST_F(CertManagerTest, TwoPendingOrdersEachGetTheCertificateOfTheirKeyPair) {
+    UseKey({{"Init", "rsa2048"}});
+    ASSERT_TRUE(ZYKRequestCert("First", "1", "138", "a@b.c", "12", "OA", "", "", ""))
+        << ZYKGetLastError();
+    ASSERT_TRUE(ZYKRequestCert("Second", "2", "138", "a@b.c", "12", "OB", "", "", ""))
+        << ZYKGetLastError();
+    ASSERT_TRUE(ZYKImportCertFromJava("OA", "")) << ZYKGetLastError();
+    ExpectCertificateOfItsKeyPair("CntRSA2048_0", "First@1");
+    EXPECT_EQ(CertificateOnKey("CntRSA2048_1"), "");
+    ExpectSignatureVerifies(IssuingRsaCa());
+    // Named for the other order's container, the certificate still goes into its own.
+    std::string cert;
+    ASSERT_EQ(CHttpClient::DnowLoadCert(cert, kSerial, "OB", "").ErrorCode(), 0);
+    ASSERT_TRUE(ZYKImportCertFromWEB(cert, "CntRSA2048_0")) << ZYKGetLastError();
+    ExpectCertificateOfItsKeyPair("CntRSA2048_0", "First@1");
+    ExpectCertificateOfItsKeyPair("CntRSA2048_1", "Second@2");
+}
+
+TEST_F(CertManagerTest, AnImportNeverReplacesAValidCertificate) {
+    std::string earlier = AddKeyWithRsaCertificate();
+    ASSERT_EQ(ZYKVerifyPin("12345678", kSerial), -1);
+    std::string certificate;
+    ASSERT_TRUE(ZYKGetCertData(certificate));
+    // Bytes that are not a certificate, with or without the container's name.
+    EXPECT_FALSE(ZYKImportCertFromWEB(kNotACertificate, ""));
+    ExpectImportRefused();
+    EXPECT_FALSE(ZYKImportCertFromWEB(kNotACertificate, "CntRSA"));
+    ExpectImportRefused();
+    // A certificate followed by other bytes.
+    ByteArray der = Base64Decode(earlier);
+    std::string padded(reinterpret_cast<const char*>(der.data()), der.length());
+    padded += "tail";
+    EXPECT_FALSE(ZYKImportCertFromWEB(
+        Base64Encode(ByteArray(padded.data(), static_cast<int>(padded.size()))), ""));
+    ExpectImportRefused();
+    // A real certificate for a key pair that is not on the key.
+    EVP_PKEY* other = NewRsaKey(2048);
+    CertSpec spec;
+    spec.subjectCN = "Someone else";
+    X509* foreign = MakeCertificate(spec, other, other);
+    std::string foreignText = Base64Encode(Der(foreign));
+    X509_free(foreign);
+    EVP_PKEY_free(other);
+    EXPECT_FALSE(ZYKImportCertFromWEB(foreignText, "CntRSA"));
+    ExpectImportRefused();
+    EXPECT_FALSE(ZYKImportCertFromWEB(foreignText, ""));
+    ExpectImportRefused();
+    // A hostile download answer, for an order whose container waits for its certificate.
+    ASSERT_TRUE(ZYKRequestCert("Acme", "9131", "138", "a@b.c", "12", "O1", "", "", ""))
+        << ZYKGetLastError();
+    m_sim->ControlIssuance("junkcert", 2);
+    EXPECT_FALSE(ZYKImportCertFromJava("O1", ""));
+    ExpectImportRefused();
+    std::string contact, certId;
+    EXPECT_FALSE(ZYKImportCertOnGW("O1", contact, certId));
+    ExpectImportRefused();
+
+    EXPECT_EQ(CertificateOnKey("CntRSA"), earlier);
+    EXPECT_EQ(CertificateOnKey("CntRSA2048_0"), "");
+    ExpectSignatureVerifies(m_testCa);
+}
+
+TEST_F(CertManagerTest, AnSm2PairIsWrittenOnlyWhenEachCertificateIsForItsKey) {
+    UseKey({{"Init", "rsa2048"}});
+    std::string deviceId, p10, order = "D3";
+    ASSERT_TRUE(ZYKRequestP10("user1", "org1", deviceId, p10)) << ZYKGetLastError();
+    ASSERT_EQ(CHttpClient::RequestDoubleCert(p10, deviceId, order).ErrorCode(), 0);
+    std::string signCert, encCert, encKey;
+    ASSERT_EQ(CHttpClient::DnowLoadDoubleCert(deviceId, signCert, encCert, encKey).ErrorCode(), 0);
+    std::string junk = kNotACertificate;
+    // The encryption certificate is not for the container's signing key; the signing one is not
+    // for the enveloped key; junk in either place.
+    EXPECT_FALSE(ZYKImportSM2DoubleCert(encCert, encCert, encKey));
+    ExpectImportRefused();
+    EXPECT_FALSE(ZYKImportSM2DoubleCert(signCert, signCert, encKey));
+    ExpectImportRefused();
+    EXPECT_FALSE(ZYKImportSM2DoubleCert(junk, encCert, encKey));
+    ExpectImportRefused();
+    EXPECT_FALSE(ZYKImportSM2DoubleCert(signCert, junk, encKey));
+    ExpectImportRefused();
+    m_sim->ControlIssuance("junkcert");
+    EXPECT_FALSE(ZYKImportDoubleCert());
+    ExpectImportRefused();
+    EXPECT_EQ(CertificateOnKey("CntSM2256", "sign"), "");
+    EXPECT_EQ(CertificateOnKey("CntSM2256", "enc"), "");
+
+    ASSERT_TRUE(ZYKImportSM2DoubleCert(signCert, encCert, encKey)) << ZYKGetLastError();
+    ExpectCertificateOfItsKeyPair("CntSM2256", "user1", "sign");
+    X509* enc = ParseCert(encCert);
+    ASSERT_NE(enc, nullptr);
+    ExpectCertificateOfItsKeyPair("CntSM2256",
+                                  NameEntry(X509_get_subject_name(enc), NID_commonName), "enc");
+    X509_free(enc);
+}
+
+TEST_F(CertManagerTest, ASubjectOutsideTheAnsiCodePageIsRefused) {
+    UseKey({{"Init", "rsa2048"}});
+    std::string deviceId, p10 = "unchanged";
+    EXPECT_FALSE(ZYKRequestP10("张三😀", "org", deviceId, p10));
+    EXPECT_EQ(ZYKGetLastError(), "生成P10请求失败");
+    EXPECT_EQ(p10, "unchanged");
+    EXPECT_EQ(Containers().find("CntSM2256"), std::string::npos);
+    EXPECT_FALSE(ZYKRequestDoubleCert("张三", "部门😀", "1", "D1"));
+    EXPECT_EQ(ZYKGetLastError(), "生成P10请求失败");
+    EXPECT_EQ(m_sim->LastServicePath(), "");
+    // What the code page holds goes through unchanged.
+    ASSERT_TRUE(ZYKRequestP10("张三", "组织", deviceId, p10)) << ZYKGetLastError();
+    X509_REQ* req = ParseRequest(p10);
+    ASSERT_NE(req, nullptr);
+    EXPECT_EQ(NameEntry(X509_REQ_get_subject_name(req), NID_commonName), "张三");
+    EXPECT_EQ(NameEntry(X509_REQ_get_subject_name(req), NID_organizationName), "组织");
+    X509_REQ_free(req);
 }
 
 }  // namespace

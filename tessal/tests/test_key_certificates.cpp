@@ -6,6 +6,7 @@
 #include <openssl/rand.h>
 #include <openssl/rsa.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "api/encodings.h"
@@ -220,7 +221,10 @@ TEST_F(KeyCertificateTest, DoubleImportsLeaveAWorkingEncryptionKey) {
     softkey::Pkey enc = softkey::LoadPrivateKey(softkey::GenerateKeyPair(softkey::KeyAlg::Sm2, 256, spki));
     Bytes envelope = softkey::Sm2Envelope(signPub, enc.get());
 
-    EXPECT_EQ(key.ImportDoubleCert(IssueFor(signPub, "s"), IssueFor(enc.get(), "e"), ByteArray("short", 5)).ErrorCode(), 48);
+    EXPECT_EQ(key.ImportDoubleCert(IssueFor(signPub, "s"), IssueFor(enc.get(), "e"),
+                                   ByteArray("short", 5))
+                  .ErrorCode(),
+              29);
     std::string sm2Name = "SM2C";
     ASSERT_EQ(key.ImportCertWithCntName(IssueFor(signPub, "s"), sm2Name).ErrorCode(), 0);  // puts SM2C in use
     ASSERT_EQ(key.ImportDoubleCert(IssueFor(signPub, "sign"), IssueFor(enc.get(), "enc"),
@@ -258,6 +262,14 @@ TEST_F(KeyCertificateTest, DoubleImportsLeaveAWorkingEncryptionKey) {
                                               ByteArray(encKey.data(), 256ul), rsaName)
                   .ErrorCode(),
               48);
+    // An encryption certificate that is not for the imported key pair is not written.
+    ByteArray encKeyBytes(encKey.data(), static_cast<unsigned long>(encKey.size()));
+    EXPECT_EQ(key.ImportDoubleCertWithCntName(IssueFor(rsaSignPub, "sign"),
+                                              IssueFor(rsaSignPub, "enc"), encKeyBytes, rsaName)
+                  .ErrorCode(),
+              29);
+    ByteArray encCertOnKey;
+    EXPECT_NE(key.GetEncCertData(encCertOnKey).ErrorCode(), 0);
     ASSERT_EQ(key.ImportDoubleCertWithCntName(IssueFor(rsaSignPub, "sign"), IssueFor(rsaEnc.get(), "enc"),
                                               ByteArray(encKey.data(), static_cast<unsigned long>(encKey.size())),
                                               rsaName)
@@ -271,6 +283,63 @@ TEST_F(KeyCertificateTest, DoubleImportsLeaveAWorkingEncryptionKey) {
     ASSERT_EQ(driver.Fn<decltype(SKF_RSADecrypt)>("SKF_RSADecrypt")(rsaCon, FALSE, cipher.data(), (ULONG)cipher.size(), plain, &plainLen), SAR_OK);
     EXPECT_EQ(Bytes(plain, plain + plainLen), secret);
     EVP_PKEY_free(rsaSignPub);
+}
+
+TEST_F(KeyCertificateTest, AnEnvelopeIsCheckedAgainstItsCipherLengthBeforeAnythingIsWritten) {
+    AddKey("E2", "1D99&0001");
+    Softkey("container create E2 SM2C sm2");
+    std::string earlier = IssueOnKey("E2", "SM2C", "earlier");
+    SkfUKey key("SKF_APP.dll");
+    int retry;
+    ASSERT_EQ(key.VerifyPin("12345678", retry).ErrorCode(), 0);
+    EVP_PKEY* signPub = PublicKeyOf("E2", "SM2C");
+    Bytes spki;
+    softkey::Pkey enc =
+        softkey::LoadPrivateKey(softkey::GenerateKeyPair(softkey::KeyAlg::Sm2, 256, spki));
+    Bytes envelope = softkey::Sm2Envelope(signPub, enc.get());
+    const size_t header = offsetof(ENVELOPEDKEYBLOB, ECCCipherBlob) + ECC_CIPHER_HEADER_LEN;
+    ASSERT_GT(envelope.size(), header);
+    auto withCipherLength = [&](ULONG cipherLength, size_t size) {
+        Bytes copy = envelope;
+        copy.resize(size);
+        std::memcpy(
+            &copy[offsetof(ENVELOPEDKEYBLOB, ECCCipherBlob) + offsetof(ECCCIPHERBLOB, CipherLen)],
+            &cipherLength, sizeof cipherLength);
+        return ByteArray(copy.data(), static_cast<unsigned long>(copy.size()));
+    };
+    ULONG cipherLength = static_cast<ULONG>(envelope.size() - header);
+    // Cut to its header, one cipher byte short, and a length no blob holds: the driver would read
+    // past the buffer.
+    for (const ByteArray& bad : {withCipherLength(cipherLength, header),
+                                 withCipherLength(cipherLength, envelope.size() - 1),
+                                 withCipherLength(cipherLength + 1, envelope.size()),
+                                 withCipherLength(0xFFFFFFFFu, envelope.size())})
+        EXPECT_EQ(key.ImportDoubleCert(IssueFor(signPub, "sign"), IssueFor(enc.get(), "enc"), bad)
+                      .ErrorCode(),
+                  29);
+    // A whole envelope whose public key is not the encryption certificate's.
+    softkey::Pkey other =
+        softkey::LoadPrivateKey(softkey::GenerateKeyPair(softkey::KeyAlg::Sm2, 256, spki));
+    EXPECT_EQ(key.ImportDoubleCert(
+                     IssueFor(signPub, "sign"), IssueFor(other.get(), "enc"),
+                     ByteArray(envelope.data(), static_cast<unsigned long>(envelope.size())))
+                  .ErrorCode(),
+              29);
+    EVP_PKEY_free(signPub);
+
+    // The key holds the signing certificate it had, and no encryption certificate.
+    auto exported = [&](const std::string& usage) {
+        std::string pem = m_dir + "/exported." + usage + ".pem";
+        std::string command =
+            std::string(SOFTKEY_CLI) + " cert export E2 SM2C " + usage + " " + pem;
+        X509* cert =
+            system((command + " > /dev/null 2>&1").c_str()) == 0 ? LoadPemCert(pem) : nullptr;
+        std::string b64 = cert ? Base64Encode(Der(cert)) : "";
+        X509_free(cert);
+        return b64;
+    };
+    EXPECT_EQ(exported("sign"), earlier);
+    EXPECT_EQ(exported("enc"), "");
 }
 
 }  // namespace

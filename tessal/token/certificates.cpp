@@ -1,20 +1,61 @@
 // Containers, key pairs and certificates on the key.
 #include <openssl/x509.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <functional>
 #include <vector>
 
 #include "api/failure.h"
 #include "api/log.h"
 #include "tessal/cert_info.h"
+#include "token/certificate_keys.h"
 #include "token/skf_ukey.h"
 
 namespace {
 
 constexpr ULONG kCertBufferSize = 10240;
 constexpr char kSm2RequestContainer[] = "CntSM2256";
+constexpr int kImportFailed = 29;
+// Room for the largest public-key blob a driver exports: RSA with a 4096-bit modulus field.
+constexpr size_t kPublicKeyBlobRoom =
+    2 * sizeof(ULONG) + 2 * MAX_RSA_MODULUS_LEN + MAX_RSA_EXPONENT_LEN;
+// The enveloped key's fixed part: everything up to the cipher bytes of its ECC cipher blob.
+constexpr size_t kEnvelopeCipherOffset = offsetof(ENVELOPEDKEYBLOB, ECCCipherBlob);
+constexpr size_t kEnvelopeHeaderBytes = kEnvelopeCipherOffset + ECC_CIPHER_HEADER_LEN;
 
 char* Text(const std::string& s) { return const_cast<char*>(s.c_str()); }
+
+CertificatePtr Certificate(const ByteArray& der) {
+    CertificatePtr cert = ParseCertificateExactly(der.data(), der.length());
+    if (!cert) TLOG_ERROR("the certificate to import is not a DER X.509 certificate");
+    return cert;
+}
+
+// Whether the envelope holds its fixed part and the CipherLen cipher bytes the driver reads
+// after it, and carries the public key of the encryption certificate.
+bool EnvelopeFits(const ByteArray& envelope, X509* encCert) {
+    size_t length = envelope.data() ? static_cast<size_t>(envelope.length()) : 0;
+    bool whole = length >= kEnvelopeHeaderBytes;
+    if (whole) {
+        ULONG cipherLength = 0;
+        std::memcpy(&cipherLength,
+                    envelope.data() + kEnvelopeCipherOffset + offsetof(ECCCIPHERBLOB, CipherLen),
+                    sizeof cipherLength);
+        whole = cipherLength <= length - kEnvelopeHeaderBytes;
+    }
+    if (!whole) {
+        TLOG_ERROR("the enveloped key is shorter than its header and cipher length");
+        return false;
+    }
+    if (!CertificateHasKey(encCert, envelope.data() + offsetof(ENVELOPEDKEYBLOB, PubKey),
+                           sizeof(ECCPUBLICKEYBLOB))) {
+        TLOG_ERROR("the encryption certificate is not for the enveloped key");
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -65,6 +106,47 @@ CResult SkfUKey::OpenNamedContainer(std::string& name, const char* function) {
         TESSAL_FAIL(result, 15, function);
     }
     return result;
+}
+
+bool SkfUKey::ContainerHasKeyOf(HCONTAINER container, BOOL signKey, X509* cert) {
+    std::vector<unsigned char> blob(kPublicKeyBlobRoom);
+    ULONG length = static_cast<ULONG>(blob.size());
+    if (!container || m_skf.SKF_ExportPublicKey(container, signKey, blob.data(), &length) != SAR_OK)
+        return false;
+    return CertificateHasKey(cert, blob.data(), std::min<size_t>(length, blob.size()));
+}
+
+CResult SkfUKey::OpenContainerWithKeyOf(X509* cert, std::string& name, const char* function) {
+    CResult result;
+    ULONG rc = SAR_OK;
+    std::vector<std::string> names = ListContainers(rc);
+    if (rc != SAR_OK) {
+        TESSAL_FAIL(result, 16, function);
+        return result;
+    }
+    // The container in use stays in use unless another one is found.
+    for (const std::string& candidate : names) {
+        HCONTAINER container = nullptr;
+        if (m_skf.SKF_OpenContainer(m_hApp, Text(candidate), &container) != SAR_OK) continue;
+        if (ContainerHasKeyOf(container, TRUE, cert)) {
+            CloseContainerHandle();
+            m_hContainer = container;
+            name = candidate;
+            return result;
+        }
+        m_skf.SKF_CloseContainer(container);
+    }
+    TLOG_ERROR("no container holds the key pair of the certificate to import");
+    TESSAL_FAIL(result, kImportFailed, function);
+    return result;
+}
+
+CResult SkfUKey::OpenContainerForSignCert(X509* cert, std::string& name, const char* function) {
+    if (!name.empty()) {
+        CResult result = OpenNamedContainer(name, function);
+        if (result != 0 || ContainerHasKeyOf(m_hContainer, TRUE, cert)) return result;
+    }
+    return OpenContainerWithKeyOf(cert, name, function);
 }
 
 CResult SkfUKey::GetCertData() {
@@ -239,7 +321,13 @@ CResult SkfUKey::ImportCertWithCntName(ByteArray cert, std::string& containerNam
         TESSAL_FAIL(result, 25, "SkfUKey::ImportCertWithCntName");
         return result;
     }
-    result = OpenNamedContainer(containerName, "SkfUKey::ImportCertWithCntName");
+    CertificatePtr parsed = Certificate(cert);
+    if (!parsed) {
+        TESSAL_FAIL(result, kImportFailed, "SkfUKey::ImportCertWithCntName");
+        return result;
+    }
+    result =
+        OpenContainerForSignCert(parsed.get(), containerName, "SkfUKey::ImportCertWithCntName");
     if (result != 0) return result;
     ULONG rc = m_skf.SKF_ImportCertificate(m_hContainer, TRUE, const_cast<BYTE*>(cert.data()),
                                            static_cast<ULONG>(cert.length()));
@@ -249,17 +337,23 @@ CResult SkfUKey::ImportCertWithCntName(ByteArray cert, std::string& containerNam
 }
 
 // The three writes of a double import: signing certificate (failing with `signFailure`), the
-// encryption key pair, then the encryption certificate.
-CResult SkfUKey::ImportCertificatesAndKey(ByteArray& signCert, ByteArray& encCert, int signFailure,
-                                          const std::function<bool()>& importKeyPair, const char* function) {
-    CResult result = WriteCertificatesAndKey(signCert, encCert, signFailure, importKeyPair, function);
+// encryption key pair, then the encryption certificate; when `encCertificate` is given, that is
+// written only when it is for the key pair the container now holds.
+CResult SkfUKey::ImportCertificatesAndKey(ByteArray& signCert, ByteArray& encCert,
+                                          X509* encCertificate, int signFailure,
+                                          const std::function<bool()>& importKeyPair,
+                                          const char* function) {
+    CResult result = WriteCertificatesAndKey(signCert, encCert, encCertificate, signFailure,
+                                             importKeyPair, function);
     // Whatever was written, even in part, is what the key holds from now on.
     ContainersChanged();
     return result;
 }
 
-CResult SkfUKey::WriteCertificatesAndKey(ByteArray& signCert, ByteArray& encCert, int signFailure,
-                                         const std::function<bool()>& importKeyPair, const char* function) {
+CResult SkfUKey::WriteCertificatesAndKey(ByteArray& signCert, ByteArray& encCert,
+                                         X509* encCertificate, int signFailure,
+                                         const std::function<bool()>& importKeyPair,
+                                         const char* function) {
     CResult result;
     if (m_skf.SKF_ImportCertificate(m_hContainer, TRUE, const_cast<BYTE*>(signCert.data()),
                                     static_cast<ULONG>(signCert.length())) != SAR_OK) {
@@ -268,6 +362,11 @@ CResult SkfUKey::WriteCertificatesAndKey(ByteArray& signCert, ByteArray& encCert
     }
     if (!importKeyPair()) {
         TESSAL_FAIL(result, 48, function);
+        return result;
+    }
+    if (encCertificate && !ContainerHasKeyOf(m_hContainer, FALSE, encCertificate)) {
+        TLOG_ERROR("the encryption certificate is not for the imported key pair");
+        TESSAL_FAIL(result, kImportFailed, function);
         return result;
     }
     if (m_skf.SKF_ImportCertificate(m_hContainer, FALSE, const_cast<BYTE*>(encCert.data()),
@@ -284,14 +383,27 @@ CResult SkfUKey::ImportDoubleCert(ByteArray signCert, ByteArray encCert, ByteArr
         TESSAL_FAIL(result, 25, "SkfUKey::ImportDoubleCert");
         return result;
     }
-    result = EnsureContainerOpen(15, "SkfUKey::ImportDoubleCert");
-    if (result != 0) return result;
-    return ImportCertificatesAndKey(signCert, encCert, 47, [&] {
-        // The envelope must at least hold its fixed part; the cipher bytes follow it.
-        return static_cast<size_t>(envelopedKey.length()) >= sizeof(ENVELOPEDKEYBLOB) - 1 &&
-               m_skf.SKF_ImportECCKeyPair(m_hContainer, reinterpret_cast<PENVELOPEDKEYBLOB>(const_cast<unsigned char*>(
-                                                            envelopedKey.data()))) == SAR_OK;
-    }, "SkfUKey::ImportDoubleCert");
+    // Everything is checked before the first write: both certificates, the envelope's bounds, the
+    // envelope's public key against the encryption certificate, the container's signing key.
+    CertificatePtr sign = Certificate(signCert), enc = Certificate(encCert);
+    if (!sign || !enc || !EnvelopeFits(envelopedKey, enc.get())) {
+        TESSAL_FAIL(result, kImportFailed, "SkfUKey::ImportDoubleCert");
+        return result;
+    }
+    if (!ContainerHasKeyOf(m_hContainer, TRUE, sign.get())) {
+        std::string name;
+        result = OpenContainerWithKeyOf(sign.get(), name, "SkfUKey::ImportDoubleCert");
+        if (result != 0) return result;
+    }
+    // The driver itself checks the enveloped private key against the public key checked above.
+    return ImportCertificatesAndKey(
+        signCert, encCert, nullptr, 47,
+        [&] {
+            return m_skf.SKF_ImportECCKeyPair(
+                       m_hContainer, reinterpret_cast<PENVELOPEDKEYBLOB>(const_cast<unsigned char*>(
+                                         envelopedKey.data()))) == SAR_OK;
+        },
+        "SkfUKey::ImportDoubleCert");
 }
 
 CResult SkfUKey::ImportDoubleCertWithCntName(ByteArray signCert, ByteArray encCert, ByteArray encKey,
@@ -301,10 +413,16 @@ CResult SkfUKey::ImportDoubleCertWithCntName(ByteArray signCert, ByteArray encCe
         TESSAL_FAIL(result, 25, "SkfUKey::ImportDoubleCertWithCntName");
         return result;
     }
-    result = OpenNamedContainer(containerName, "SkfUKey::ImportDoubleCertWithCntName");
+    CertificatePtr sign = Certificate(signCert), enc = Certificate(encCert);
+    if (!sign || !enc) {
+        TESSAL_FAIL(result, kImportFailed, "SkfUKey::ImportDoubleCertWithCntName");
+        return result;
+    }
+    result =
+        OpenContainerForSignCert(sign.get(), containerName, "SkfUKey::ImportDoubleCertWithCntName");
     if (result != 0) return result;
     const int wrappedLength = 256;
-    return ImportCertificatesAndKey(signCert, encCert, 3, [&] {
+    return ImportCertificatesAndKey(signCert, encCert, enc.get(), 3, [&] {
         return encKey.length() > wrappedLength &&
                m_skf.SKF_ImportRSAKeyPair(m_hContainer, SGD_SM4_ECB, const_cast<BYTE*>(encKey.data()), wrappedLength,
                                           const_cast<BYTE*>(encKey.data()) + wrappedLength,

@@ -136,10 +136,20 @@ private:
     // Closes the container in use and opens `name`, or the first container when `name` is
     // empty (then `name` receives it).
     CResult OpenNamedContainer(std::string& name, const char* function);
-    CResult ImportCertificatesAndKey(ByteArray& signCert, ByteArray& encCert, int signFailure,
-                                     const std::function<bool()>& importKeyPair, const char* function);
-    CResult WriteCertificatesAndKey(ByteArray& signCert, ByteArray& encCert, int signFailure,
-                                    const std::function<bool()>& importKeyPair, const char* function);
+    // Whether the container's signing (or encryption) key pair is the certificate's key.
+    bool ContainerHasKeyOf(HCONTAINER container, BOOL signKey, X509* cert);
+    // Opens into m_hContainer the first listed container whose signing key pair is the
+    // certificate's key (`name` receives it); 16 when listing fails, 29 when none is.
+    CResult OpenContainerWithKeyOf(X509* cert, std::string& name, const char* function);
+    // The container a signing certificate goes into: `name` when its key pair is the
+    // certificate's, else the one whose key pair is (as above); 15 when `name` does not open.
+    CResult OpenContainerForSignCert(X509* cert, std::string& name, const char* function);
+    CResult ImportCertificatesAndKey(ByteArray& signCert, ByteArray& encCert, X509* encCertificate,
+                                     int signFailure, const std::function<bool()>& importKeyPair,
+                                     const char* function);
+    CResult WriteCertificatesAndKey(ByteArray& signCert, ByteArray& encCert, X509* encCertificate,
+                                    int signFailure, const std::function<bool()>& importKeyPair,
+                                    const char* function);
     // Milliseconds to pause before enumerating devices with this library.
     int OpenDelayMs() const;
 

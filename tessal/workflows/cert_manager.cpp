@@ -17,7 +17,6 @@
 #include "devices/key_manager.h"
 #include "devices/key_use.h"
 #include "gmcrypto/key_objects.h"
-#include "platform/code_page.h"
 #include "tessal/engine.h"
 #include "tessal/http.h"
 #include "token/skf_ukey.h"
@@ -115,8 +114,13 @@ ByteArray FinishSm2Request(unsigned char*& info, int32_t infoLength, const ECCSI
 // refuses the subject.
 ByteArray SignedSm2Request(SkfUKey* key, const std::string& subject, const ByteArray& x, const ByteArray& y,
                            CResult& result) {
-    // The builder reads the subject in the ANSI code page.
-    std::string ansiSubject = platform::ConvertCodePage(subject, "UTF-8", platform::AnsiCodePage(), "?");
+    // The builder reads the subject in the ANSI code page; a character it cannot hold is refused
+    // rather than replaced.
+    std::string ansiSubject;
+    if (!Utf8ToAnsiExactly(subject, ansiSubject)) {
+        TLOG_ERROR("the subject does not fit the ANSI code page");
+        return ByteArray();
+    }
     unsigned char* info = nullptr;
     int32_t infoLength = 0;
     if (SM2ConstructP10Info(ansiSubject.c_str(), x.data(), y.data(), &info, &infoLength) != 0) {
@@ -296,9 +300,8 @@ CResult CertManager::ImportCert(const std::string& containerName, const std::str
         TESSAL_FAIL(result, kNotInitialised, "CertManager::ImportCert");
         return result;
     }
-    // Without a name, the certificate belongs to the container the request created; the first
-    // container (where another key pair's certificate may be) only when none was created.
-    std::string container = containerName.empty() ? key->CreatedContainerName() : containerName;
+    // The key writes the certificate into the container holding its key pair, whatever the name.
+    std::string container = containerName;
     ByteArray sign = Base64Decode(signCert);
     if (!encCert.empty() && !encKey.empty())
         result = key->ImportDoubleCertWithCntName(sign, Base64Decode(encCert), Base64Decode(encKey), container);
