@@ -17,10 +17,11 @@
 namespace parlux {
 namespace {
 
-// Creates every missing directory along `dir`; false when it is not a directory afterwards.
-bool MakeDirectories(const std::string& dir) {
+// Creates every missing directory along `dir`; false when it is not a writable directory
+// afterwards.
+bool MakeDirectories(const std::string& dir, mode_t mode) {
     for (size_t pos = 1; pos <= dir.size(); ++pos) {
-        if (pos == dir.size() || dir[pos] == '/') mkdir(dir.substr(0, pos).c_str(), 0755);
+        if (pos == dir.size() || dir[pos] == '/') mkdir(dir.substr(0, pos).c_str(), mode);
     }
     struct stat st;
     return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(dir.c_str(), W_OK) == 0;
@@ -39,13 +40,15 @@ std::string Line(LogLevel level, const std::string& message) {
     auto now = std::chrono::system_clock::now();
     std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     long millis = static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000);
     struct tm local;
     localtime_r(&seconds, &local);
     char head[96];
-    std::snprintf(head, sizeof head, "[%04d-%02d-%02d %02d:%02d:%02d.%03ld] [%ld:%ld] %s - ", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, millis,
-                  static_cast<long>(getpid()), static_cast<long>(syscall(SYS_gettid)), levelText(level));
+    std::snprintf(head, sizeof head, "[%04d-%02d-%02d %02d:%02d:%02d.%03ld] [%ld:%ld] %s - ",
+                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                  local.tm_min, local.tm_sec, millis, static_cast<long>(getpid()),
+                  static_cast<long>(syscall(SYS_gettid)), levelText(level));
     return head + message + "\r\n";
 }
 
@@ -53,30 +56,37 @@ std::string Line(LogLevel level, const std::string& message) {
 
 const char* levelText(int level) {
     switch (level) {
-        case kTrace: return "TRACE";
-        case kDebug: return "DEBUG";
-        case kInfo: return "INFO ";
-        case kWarn: return "WARN ";
-        case kError: return "ERROR";
-        default: return "UNKWN";
+        case kTrace:
+            return "TRACE";
+        case kDebug:
+            return "DEBUG";
+        case kInfo:
+            return "INFO ";
+        case kWarn:
+            return "WARN ";
+        case kError:
+            return "ERROR";
+        default:
+            return "UNKWN";
     }
 }
 
-std::string logFilePath() {
-    std::string program = platform::ProgramPath();
+std::string logFilePathFor(const std::string& program) {
     if (program.empty()) return "convertLog.txt";
-    std::string dir = program.substr(0, program.rfind('/')) + "/Logs";
-    if (!MakeDirectories(dir)) {
-        std::string state = platform::ParluxUserDirectory("XDG_STATE_HOME", ".local/state");
-        if (state.empty()) return std::string();  // nowhere to log: lines are dropped
-        dir = state + "/Logs";
-        MakeDirectories(dir);
+    if (!platform::InstalledInSystemDirectory(program)) {
+        std::string dir = program.substr(0, program.rfind('/')) + "/Logs";
+        if (MakeDirectories(dir, 0755)) return dir + "/convertLog.txt";
     }
+    std::string dir = platform::UserLogDirectory();
+    if (dir.empty()) return std::string();  // nowhere to log: lines are dropped
+    MakeDirectories(dir, 0700);
     return dir + "/convertLog.txt";
 }
 
+std::string logFilePath() { return logFilePathFor(platform::ProgramPath()); }
+
 void writeLogTo(const std::string& path, LogLevel level, const std::string& message) {
-    if (path.empty()) return;  // nowhere to log
+    if (path.empty()) return;                                 // nowhere to log
     platform::FileLock lock(path + ".lock", kLogLockWaitMs);  // written after the wait either way
     Rotate(path);
     // Values come from file names and office texts: one valid line whatever they hold.
@@ -93,6 +103,8 @@ void writeLogTo(const std::string& path, LogLevel level, const std::string& mess
     close(fd);
 }
 
-void writeLog(LogLevel level, const std::string& message) { writeLogTo(logFilePath(), level, message); }
+void writeLog(LogLevel level, const std::string& message) {
+    writeLogTo(logFilePath(), level, message);
+}
 
 }  // namespace parlux
