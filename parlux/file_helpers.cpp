@@ -61,8 +61,8 @@ bool OpenedElsewhere(const struct stat& target) {
         if (!fds) continue;
         while (struct dirent* f = readdir(fds)) {
             struct stat st;
-            if (f->d_name[0] != '.' && stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 &&
-                st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
+            if (f->d_name[0] != '.' && stat((fdDir + "/" + f->d_name).c_str(), &st) == 0 && st.st_dev == target.st_dev &&
+                st.st_ino == target.st_ino) {
                 found = true;
                 break;
             }
@@ -88,8 +88,7 @@ std::string fullPath(const std::string& path) {
     size_t start = 0;
     while (start <= text.size()) {
         size_t slash = text.find('/', start);
-        std::string part =
-            text.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        std::string part = text.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
         if (part == "..") {
             if (!parts.empty()) parts.pop_back();
         } else if (!part.empty() && part != ".") {
@@ -136,10 +135,9 @@ std::string uniqueToken() {
     bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
     bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
     char text[40];
-    std::snprintf(text, sizeof text,
-                  "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
-                  bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
-                  bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
+    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
+                  bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10],
+                  bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
     return text;
 }
 
@@ -158,8 +156,7 @@ bool makeTempOutputPath(const std::string& target, std::string& out, int& fd) {
             if (c != '-') token += c;
         std::string candidate = Join(d, "plx" + token.substr(0, 5) + ".pdf");
         // The file stays from here to the commit, so nothing can be planted under its name.
-        fd = open(toLongPath(candidate).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                  0600);
+        fd = open(toLongPath(candidate).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) continue;
         // Held while the file is written, and recorded, so that a later run can tell a leftover.
         flock(fd, LOCK_SH | LOCK_NB);
@@ -187,15 +184,15 @@ int openTempOutputForWriting(const std::string& path) {
 bool isOwnTempFile(const std::string& path, int fd) {
     struct stat named, opened;
     return fd >= 0 && lstat(toLongPath(path).c_str(), &named) == 0 && fstat(fd, &opened) == 0 &&
-           S_ISREG(named.st_mode) && named.st_dev == opened.st_dev &&
-           named.st_ino == opened.st_ino && named.st_nlink == 1 && named.st_uid == geteuid();
+           S_ISREG(named.st_mode) && named.st_dev == opened.st_dev && named.st_ino == opened.st_ino &&
+           named.st_nlink == 1 && named.st_uid == geteuid();
 }
 
 bool isValidPdf(int fd) {
     struct stat st;
     char head[5];
-    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 5 &&
-           pread(fd, head, 5, 0) == 5 && std::memcmp(head, "%PDF-", 5) == 0;
+    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 5 && pread(fd, head, 5, 0) == 5 &&
+           std::memcmp(head, "%PDF-", 5) == 0;
 }
 
 bool isValidPdf(const std::string& path) {
@@ -228,33 +225,27 @@ ResultCode checkSourceAccess(const std::string& path) {
     // document is open in some process (a stale one after a crash does not count).
     std::string lockFile = Join(DirectoryPart(file), ".~lock." + BaseName(file) + "#");
     struct stat lockStat;
-    if (!busy && stat(lockFile.c_str(), &lockStat) == 0)
-        busy = OpenedElsewhere(st) || OpenedElsewhere(lockStat);
+    if (!busy && stat(lockFile.c_str(), &lockStat) == 0) busy = OpenedElsewhere(st) || OpenedElsewhere(lockStat);
     return busy ? kSourceBusy : kSuccess;
 }
 
 bool isEncryptedPackage(const std::string& path) {
     int error = 0;
     platform::StorageProbe probe = platform::ProbeCompoundFile(path, &error);
-    if (probe == platform::StorageProbe::Unreadable)
-        probe = platform::ProbeCompoundFile(toLongPath(path), &error);
-    int32_t hr = probe == platform::StorageProbe::Compound ? kSOk
-                 : probe == platform::StorageProbe::NotCompound
-                     ? kSFalse
-                     : hresultFromWin32(win32FromErrno(error));
+    if (probe == platform::StorageProbe::Unreadable) probe = platform::ProbeCompoundFile(toLongPath(path), &error);
+    int32_t hr = probe == platform::StorageProbe::Compound      ? kSOk
+                 : probe == platform::StorageProbe::NotCompound ? kSFalse
+                                                                : hresultFromWin32(win32FromErrno(error));
     writeLog(kDebug, "encryption_probe path=" + path + " storage_type=" + formatHresult(hr));
     if (hr != kSOk) return false;
     std::vector<platform::StorageEntry> entries;
     bool opened = platform::ListRootEntries(toLongPath(path), entries);
     const int32_t kInvalidHeader = static_cast<int32_t>(0x800300FB);  // STG_E_INVALIDHEADER
-    writeLog(kDebug,
-             "encryption_probe open_storage=" + formatHresult(opened ? kSOk : kInvalidHeader));
+    writeLog(kDebug, "encryption_probe open_storage=" + formatHresult(opened ? kSOk : kInvalidHeader));
     if (!opened) return false;
     for (const platform::StorageEntry& entry : entries) {
         std::string name;
-        if (entry.type == 2 && Utf16ToUtf8(entry.name, name) &&
-            AsciiLower(name) == "encryptedpackage")
-            return true;
+        if (entry.type == 2 && Utf16ToUtf8(entry.name, name) && AsciiLower(name) == "encryptedpackage") return true;
     }
     return false;
 }
@@ -267,8 +258,8 @@ void deleteTempOutput(const std::string& path, int& fd) {
     if (fd < 0) return;
     struct stat named, opened;
     // Only the file this run created goes: whatever else took its name stays.
-    if (lstat(toLongPath(path).c_str(), &named) == 0 && fstat(fd, &opened) == 0 &&
-        named.st_dev == opened.st_dev && named.st_ino == opened.st_ino)
+    if (lstat(toLongPath(path).c_str(), &named) == 0 && fstat(fd, &opened) == 0 && named.st_dev == opened.st_dev &&
+        named.st_ino == opened.st_ino)
         unlink(toLongPath(path).c_str());
     ForgetTempOutput(fd);
     close(fd);
@@ -282,8 +273,7 @@ bool commitOutput(const std::string& temp, int& fd, const std::string& target) {
         return false;
     }
     // Private until complete; then the mode of the file it replaces, or of a new file.
-    if (fchmod(fd, TargetPermissions(to)) != 0 || fsync(fd) != 0 ||
-        rename(from.c_str(), to.c_str()) != 0)
+    if (fchmod(fd, TargetPermissions(to)) != 0 || fsync(fd) != 0 || rename(from.c_str(), to.c_str()) != 0)
         return false;
     ForgetTempOutput(fd);
     close(fd);

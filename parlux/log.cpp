@@ -40,15 +40,13 @@ std::string Line(LogLevel level, const std::string& message) {
     auto now = std::chrono::system_clock::now();
     std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     long millis = static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-        1000);
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
     struct tm local;
     localtime_r(&seconds, &local);
     char head[96];
-    std::snprintf(head, sizeof head, "[%04d-%02d-%02d %02d:%02d:%02d.%03ld] [%ld:%ld] %s - ",
-                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                  local.tm_min, local.tm_sec, millis, static_cast<long>(getpid()),
-                  static_cast<long>(syscall(SYS_gettid)), levelText(level));
+    std::snprintf(head, sizeof head, "[%04d-%02d-%02d %02d:%02d:%02d.%03ld] [%ld:%ld] %s - ", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, millis,
+                  static_cast<long>(getpid()), static_cast<long>(syscall(SYS_gettid)), levelText(level));
     return head + message + "\r\n";
 }
 
@@ -56,18 +54,12 @@ std::string Line(LogLevel level, const std::string& message) {
 
 const char* levelText(int level) {
     switch (level) {
-        case kTrace:
-            return "TRACE";
-        case kDebug:
-            return "DEBUG";
-        case kInfo:
-            return "INFO ";
-        case kWarn:
-            return "WARN ";
-        case kError:
-            return "ERROR";
-        default:
-            return "UNKWN";
+        case kTrace: return "TRACE";
+        case kDebug: return "DEBUG";
+        case kInfo: return "INFO ";
+        case kWarn: return "WARN ";
+        case kError: return "ERROR";
+        default: return "UNKWN";
     }
 }
 
@@ -86,7 +78,7 @@ std::string logFilePathFor(const std::string& program) {
 std::string logFilePath() { return logFilePathFor(platform::ProgramPath()); }
 
 void writeLogTo(const std::string& path, LogLevel level, const std::string& message) {
-    if (path.empty()) return;                                 // nowhere to log
+    if (path.empty()) return;  // nowhere to log
     platform::FileLock lock(path + ".lock", kLogLockWaitMs);  // written after the wait either way
     Rotate(path);
     // Values come from file names and office texts: one valid line whatever they hold.
@@ -103,8 +95,6 @@ void writeLogTo(const std::string& path, LogLevel level, const std::string& mess
     close(fd);
 }
 
-void writeLog(LogLevel level, const std::string& message) {
-    writeLogTo(logFilePath(), level, message);
-}
+void writeLog(LogLevel level, const std::string& message) { writeLogTo(logFilePath(), level, message); }
 
 }  // namespace parlux
