@@ -24,6 +24,7 @@ constexpr size_t kMaxRecordBytes = 8192;
 struct Record {
     platform::ProcessStamp writer;
     unsigned long long dev = 0, ino = 0, dirDev = 0, dirIno = 0;
+    std::string birth;  // tells the file from a later one that reuses its inode number
     std::string path;
 };
 
@@ -40,6 +41,17 @@ std::string RecordDirectory() {
 template <typename Number>
 std::string Text(Number value) {
     return std::to_string(static_cast<unsigned long long>(value));
+}
+
+// The creation time of the file `fd` holds, or of `path` (not followed); "-" when the file
+// system keeps none.
+std::string BirthTime(int fd, const char* path) {
+    struct statx st;
+    int flags = fd >= 0 ? AT_EMPTY_PATH : AT_SYMLINK_NOFOLLOW;
+    if (statx(fd >= 0 ? fd : AT_FDCWD, fd >= 0 ? "" : path, flags, STATX_BTIME, &st) != 0 ||
+        !(st.stx_mask & STATX_BTIME))
+        return "-";
+    return Text(st.stx_btime.tv_sec) + "." + Text(st.stx_btime.tv_nsec);
 }
 
 // One record per temporary, named after the file's identity.
@@ -66,7 +78,7 @@ bool ReadRecord(const std::string& file, Record& record) {
     std::istringstream head(text.substr(0, newline));
     record.path = text.substr(newline + 1);  // the rest, whatever bytes the name holds
     return head >> record.writer.pid >> record.writer.startTicks >> record.writer.bootId >>
-               record.dev >> record.ino >> record.dirDev >> record.dirIno &&
+               record.dev >> record.ino >> record.birth >> record.dirDev >> record.dirIno &&
            !record.path.empty() && record.path[0] == '/';
 }
 
@@ -75,15 +87,18 @@ bool Names(const struct stat& st, unsigned long long dev, unsigned long long ino
            static_cast<unsigned long long>(st.st_ino) == ino;
 }
 
+// Whether the file is the recorded temporary itself, not one made later in its place.
+bool IsRecordedFile(const Record& record, const struct stat& st, int fd) {
+    return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
+           Names(st, record.dev, record.ino) && BirthTime(fd, record.path.c_str()) == record.birth;
+}
+
 // The recorded temporary as it stands: 1 when it is still the recorded file, 0 when it is gone
 // or another file took its name, -1 when that cannot be told now.
 int RecordedFileState(const Record& record) {
     struct stat st;
     if (lstat(record.path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
-    return S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_uid == geteuid() &&
-                   Names(st, record.dev, record.ino)
-               ? 1
-               : 0;
+    return IsRecordedFile(record, st, -1) ? 1 : 0;
 }
 
 // Deletes the recorded temporary unless some process still writes it (holds its lock).
@@ -91,7 +106,7 @@ bool RemoveUnlessLocked(const Record& record) {
     int fd = open(record.path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat opened;
-    bool ours = fstat(fd, &opened) == 0 && Names(opened, record.dev, record.ino);
+    bool ours = fstat(fd, &opened) == 0 && IsRecordedFile(record, opened, fd);
     bool unused = ours && !(flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK);
     bool removed = unused && RecordedFileState(record) == 1 && unlink(record.path.c_str()) == 0;
     close(fd);
@@ -108,8 +123,8 @@ bool RecordTempOutput(const std::string& path, int fd, const std::string& direct
     platform::ProcessStamp writer = platform::OwnProcessStamp();
     std::string text = Text(writer.pid) + " " + Text(writer.startTicks) + " " +
                        (writer.bootId.empty() ? "-" : writer.bootId) + " " + Text(file.st_dev) +
-                       " " + Text(file.st_ino) + " " + Text(dir.st_dev) + " " + Text(dir.st_ino) +
-                       "\n" + path;
+                       " " + Text(file.st_ino) + " " + BirthTime(fd, "") + " " + Text(dir.st_dev) +
+                       " " + Text(dir.st_ino) + "\n" + path;
     if (text.size() > kMaxRecordBytes) return false;
     std::string recordFile = records + "/" + RecordName(file);
     int out = open(recordFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);

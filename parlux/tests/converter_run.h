@@ -68,6 +68,8 @@ protected:
             WriteAll(m_program, ReadAll(PARLUX_BINARY));
             chmod(m_program.c_str(), 0755);
         }
+        // The records of temporary PDFs stay in the test's directory.
+        setenv("XDG_STATE_HOME", Path("state").c_str(), 1);
         // The scripted office never reads the document: any bytes do.
         WriteAll(Path("report.docx"), std::string("PK\x03\x04 a report", 13));
     }
