@@ -216,7 +216,8 @@ TEST(LogPath, AnInstalledProgramLogsToTheStateDirectoryAndCreatesNothingBesideIt
     EXPECT_TRUE(IsDirectory(state + "/parlux"));
     EXPECT_FALSE(IsDirectory(fakeRoot)) << "created beside an installed program";
     if (IsDirectory(fakeRoot)) (void)!system(("rm -rf '" + fakeRoot + "'").c_str());
-    for (const std::string& installed : {"/usr/bin", "/usr/local/bin", "/bin"}) {
+    for (const char* bin : {"/usr/bin", "/usr/local/bin", "/bin"}) {
+        std::string installed = bin;
         bool before = IsDirectory(installed + "/Logs");
         EXPECT_EQ(logFilePathFor(installed + "/parlux"), state + "/parlux/convertLog.txt");
         EXPECT_EQ(IsDirectory(installed + "/Logs"), before) << installed;
