@@ -23,8 +23,11 @@ bool InstalledInSystemDirectory(const std::string& program) {
 
 std::string UserLogDirectory() {
     const char* state = std::getenv("XDG_STATE_HOME");
-    if (geteuid() == 0 && !(state && *state)) return "/var/log/parlux";
-    return ParluxUserDirectory("XDG_STATE_HOME", ".local/state");
+    if (state && *state) return std::string(state) + "/parlux";
+    if (geteuid() == 0) return "/var/log/parlux";
+    // A system account's home may be a system directory (daemon's is /usr/sbin): nothing there.
+    std::string dir = ParluxUserDirectory("XDG_STATE_HOME", ".local/state");
+    return InstalledInSystemDirectory(dir) ? std::string() : dir;
 }
 
 }  // namespace parlux::platform

@@ -14,7 +14,7 @@ std::string ParluxUserDirectory(const char* xdgVariable, const char* homeFallbac
 bool InstalledInSystemDirectory(const std::string& program);
 // Where the log goes when it cannot lie beside the program: "$XDG_STATE_HOME/parlux", else
 // "/var/log/parlux" for root and "<home>/.local/state/parlux" for other users; empty when there
-// is no home. Nothing is created.
+// is no home or the home lies in the system's directories. Nothing is created.
 std::string UserLogDirectory();
 
 }  // namespace parlux::platform

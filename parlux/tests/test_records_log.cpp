@@ -240,7 +240,19 @@ TEST(LogPath, AnInstalledProgramLogsToTheStateDirectoryAndCreatesNothingBesideIt
     std::string home = dir + "/home";
     setenv("HOME", home.c_str(), 1);
     unsetenv("XDG_STATE_HOME");
-    EXPECT_EQ(platform::UserLogDirectory(), geteuid() == 0 ? "/var/log/parlux" : home + "/.local/state/parlux");
+    if (geteuid() == 0) {
+        EXPECT_EQ(platform::UserLogDirectory(), "/var/log/parlux");
+    }
+    pid_t user = fork();
+    if (user == 0) {  // as another user: the home's state directory, none in a system account's home
+        if (geteuid() == 0 && setuid(65534) != 0) _exit(2);
+        bool inHome = platform::UserLogDirectory() == home + "/.local/state/parlux";
+        setenv("HOME", "/usr/sbin", 1);
+        _exit(inHome && platform::UserLogDirectory().empty() ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(user, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     if (realHome) setenv("HOME", savedHome.c_str(), 1);
     (void)!system(("rm -rf '" + dir + "'").c_str());
 }
