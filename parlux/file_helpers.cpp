@@ -17,6 +17,8 @@
 #include "hresult.h"
 #include "log.h"
 #include "platform/compound_file.h"
+#include "platform/file_modes.h"
+#include "temp_output_records.h"
 #include "text.h"
 
 namespace parlux {
@@ -35,6 +37,13 @@ std::string BaseName(const std::string& full) {
 
 std::string Join(const std::string& dir, const std::string& name) {
     return dir.empty() || dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+// The permission bits an existing regular file at `target` has, else those of a new file.
+mode_t TargetPermissions(const std::string& target) {
+    struct stat st;
+    if (lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return st.st_mode & 0777;
+    return platform::NewFilePermissions();
 }
 
 // Another process has `path` open (its /proc entries name the same file).
@@ -140,6 +149,7 @@ bool makeTempOutputPath(const std::string& target, std::string& out, int& fd) {
     std::string d = DirectoryPart(full);
     if (d.empty()) d = fullPath(".");
     if (stat(toLongPath(d).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    RemoveAbandonedTempOutputs(d);
     for (int attempt = 0; attempt < 8; ++attempt) {
         std::string token;
         for (char c : uniqueToken())
@@ -148,6 +158,9 @@ bool makeTempOutputPath(const std::string& target, std::string& out, int& fd) {
         // The file stays from here to the commit, so nothing can be planted under its name.
         fd = open(toLongPath(candidate).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) continue;
+        // Held while the file is written, and recorded, so that a later run can tell a leftover.
+        flock(fd, LOCK_SH | LOCK_NB);
+        RecordTempOutput(candidate, fd, d);
         out = candidate;
         return true;
     }
@@ -164,6 +177,7 @@ int openTempOutputForWriting(const std::string& path) {
         errno = EPERM;
         return -1;
     }
+    flock(fd, LOCK_SH | LOCK_NB);  // still being written: no later run removes it meanwhile
     return fd;
 }
 
@@ -247,6 +261,7 @@ void deleteTempOutput(const std::string& path, int& fd) {
     if (lstat(toLongPath(path).c_str(), &named) == 0 && fstat(fd, &opened) == 0 && named.st_dev == opened.st_dev &&
         named.st_ino == opened.st_ino)
         unlink(toLongPath(path).c_str());
+    ForgetTempOutput(fd);
     close(fd);
     fd = -1;
 }
@@ -257,7 +272,10 @@ bool commitOutput(const std::string& temp, int& fd, const std::string& target) {
         errno = EPERM;
         return false;
     }
-    if (fsync(fd) != 0 || rename(from.c_str(), to.c_str()) != 0) return false;
+    // Private until complete; then the mode of the file it replaces, or of a new file.
+    if (fchmod(fd, TargetPermissions(to)) != 0 || fsync(fd) != 0 || rename(from.c_str(), to.c_str()) != 0)
+        return false;
+    ForgetTempOutput(fd);
     close(fd);
     fd = -1;
     int dir = open(DirectoryPart(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

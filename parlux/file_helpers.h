@@ -22,8 +22,10 @@ std::string officePath(const std::string& path, size_t limit = PATH_MAX - 1);
 // The same file: by identity when both exist, else by their full forms (case-sensitive).
 bool samePath(const std::string& a, const std::string& b);
 // A fresh empty "plxNNNNN.pdf" in the target's directory, created exclusively (mode 0600, no
-// link followed) and kept, open as `fd`, until it is committed or deleted. False, with nothing
-// created, when the target's directory is missing or the target names a directory.
+// link followed) and kept, open as `fd`, until it is committed or deleted. It is recorded for
+// later runs, and the temporaries killed runs left in that directory are removed first (see
+// temp_output_records.h). False, with nothing created, when the target's directory is missing or
+// the target names a directory.
 bool makeTempOutputPath(const std::string& target, std::string& out, int& fd);
 // The worker's side: opens the temporary file the parent created, for writing from its start,
 // without creating, replacing or following anything; -1 with errno when it is not such a file.
@@ -41,7 +43,8 @@ void deleteFileQuietly(const std::string& path);
 // Deletes the temporary file when its name still holds it, and closes `fd`.
 void deleteTempOutput(const std::string& path, int& fd);
 // Moves the temporary file onto `target` (replacing it) with the data and the rename on disk,
-// after checking it is still this run's own file; errno on failure.
+// after checking it is still this run's own file; errno on failure. Just before the rename it
+// gets the permissions of the file it replaces, or those of a new file under the umask.
 bool commitOutput(const std::string& temp, int& fd, const std::string& target);
 // A random UUID in registry form, upper-case, without braces.
 std::string uniqueToken();

@@ -17,10 +17,11 @@
 namespace parlux {
 namespace {
 
-// Creates every missing directory along `dir`; false when it is not a directory afterwards.
-bool MakeDirectories(const std::string& dir) {
+// Creates every missing directory along `dir`; false when it is not a writable directory
+// afterwards.
+bool MakeDirectories(const std::string& dir, mode_t mode) {
     for (size_t pos = 1; pos <= dir.size(); ++pos) {
-        if (pos == dir.size() || dir[pos] == '/') mkdir(dir.substr(0, pos).c_str(), 0755);
+        if (pos == dir.size() || dir[pos] == '/') mkdir(dir.substr(0, pos).c_str(), mode);
     }
     struct stat st;
     return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && access(dir.c_str(), W_OK) == 0;
@@ -62,18 +63,19 @@ const char* levelText(int level) {
     }
 }
 
-std::string logFilePath() {
-    std::string program = platform::ProgramPath();
+std::string logFilePathFor(const std::string& program) {
     if (program.empty()) return "convertLog.txt";
-    std::string dir = program.substr(0, program.rfind('/')) + "/Logs";
-    if (!MakeDirectories(dir)) {
-        std::string state = platform::ParluxUserDirectory("XDG_STATE_HOME", ".local/state");
-        if (state.empty()) return std::string();  // nowhere to log: lines are dropped
-        dir = state + "/Logs";
-        MakeDirectories(dir);
+    if (!platform::InstalledInSystemDirectory(program)) {
+        std::string dir = program.substr(0, program.rfind('/')) + "/Logs";
+        if (MakeDirectories(dir, 0755)) return dir + "/convertLog.txt";
     }
+    std::string dir = platform::UserLogDirectory();
+    if (dir.empty()) return std::string();  // nowhere to log: lines are dropped
+    MakeDirectories(dir, 0700);
     return dir + "/convertLog.txt";
 }
+
+std::string logFilePath() { return logFilePathFor(platform::ProgramPath()); }
 
 void writeLogTo(const std::string& path, LogLevel level, const std::string& message) {
     if (path.empty()) return;  // nowhere to log

@@ -10,9 +10,12 @@ enum LogLevel { kTrace = 0, kDebug = 1, kInfo = 2, kWarn = 3, kError = 4 };
 constexpr long long kRotateBytes = 20971520;
 constexpr int kLogLockWaitMs = 5000;
 
-// Logs/convertLog.txt beside the program, created when missing; when that directory cannot be
-// created, ${XDG_STATE_HOME:-$HOME/.local/state}/parlux/Logs/convertLog.txt.
+// Logs/convertLog.txt beside the program, created when missing. A program installed in the
+// system's directories, or one whose Logs directory cannot be created, logs to convertLog.txt in
+// the user's log directory (platform::UserLogDirectory) instead.
 std::string logFilePath();
+// The same for the program at `program`.
+std::string logFilePathFor(const std::string& program);
 
 // Appends one line to the log; never fails towards the caller.
 void writeLog(LogLevel level, const std::string& message);

@@ -68,12 +68,14 @@ protected:
             WriteAll(m_program, ReadAll(PARLUX_BINARY));
             chmod(m_program.c_str(), 0755);
         }
+        // The records of temporary PDFs go beside the test's directory, which holds only its files.
+        setenv("XDG_STATE_HOME", (m_dir + ".state").c_str(), 1);
         // The scripted office never reads the document: any bytes do.
         WriteAll(Path("report.docx"), std::string("PK\x03\x04 a report", 13));
     }
     void TearDown() override {
         for (pid_t pid : m_started) Stop(pid);
-        std::string cmd = "rm -rf '" + m_dir + "'";
+        std::string cmd = "rm -rf '" + m_dir + "' '" + m_dir + ".state'";
         if (!HasFailure()) (void)!system(cmd.c_str());
     }
 

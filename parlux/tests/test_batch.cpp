@@ -404,6 +404,35 @@ TEST_F(BatchTest, CancellationStopsRunningJobsAndReportsTheOthersAsNotRun) {
     ExpectNothingLeft();
 }
 
+// A batch killed with its workers (as a service manager does) leaves its temporary PDFs; the
+// next run writing into their directory removes them.
+TEST_F(BatchTest, AKilledBatchsTemporariesGoWithTheNextRunIntoTheirDirectory) {
+    ScriptDocuments(R"({"first.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 60000},
+                        "second.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 60000}})");
+    pid_t batch = StartBatch(MakeDocuments({"first.docx", "second.docx"}), {"--jobs", "2"});
+    m_started = {batch};
+    for (int i = 0; i < 400 && Count(Log(), "message=Exporting PDF.") < 2; ++i) usleep(50000);
+    ASSERT_EQ(Count(Log(), "message=Exporting PDF."), 2u) << Log();
+    std::set<long> workers = Numbers("worker_pid=");
+    kill(batch, SIGSTOP);
+    for (long worker : workers) kill(static_cast<pid_t>(worker), SIGSTOP);
+    for (long worker : workers) kill(static_cast<pid_t>(worker), SIGKILL);
+    kill(batch, SIGKILL);
+    waitpid(batch, nullptr, 0);
+    m_started.clear();
+    for (long pid : Numbers(" pid=")) {
+        pid_t office = static_cast<pid_t>(pid);
+        if (platform::ProcessImageName(office) == "winword.exe") kill(office, SIGKILL);
+    }
+    ASSERT_TRUE(TempFilesLeft());
+
+    ScriptDocuments("{}");
+    std::map<std::string, Result> results = Run(MakeDocuments({"third.docx"}), {});
+    EXPECT_EQ(results["third.docx"].code, kSuccess);
+    EXPECT_FALSE(TempFilesLeft());
+    EXPECT_EQ(Count(Log(), "removed abandoned temporary path=" + m_dir + "/plx"), 2u);
+}
+
 // A stop request while a worker quits its office (here, a quit that never returns) stops the
 // office at once instead of after the wait for a quit.
 TEST_F(BatchTest, CancellationDuringAnOfficesQuitStopsItAtOnce) {

@@ -1,5 +1,6 @@
 // Path forms and file checks, with compound files made here and real documents of the corpus.
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "attempt_files.h"
 #include "compound_fixture.h"
@@ -161,6 +163,92 @@ TEST_F(FileHelpersTest, CommitRefusesWhatIsNotTheOwnTemporaryFile) {
     EXPECT_EQ(fd, -1);
     EXPECT_EQ(ReadAll(target), "%PDF-1.7\n");
     EXPECT_NE(access(out.c_str(), F_OK), 0);
+}
+
+// Temporaries a killed writer left go with the next temporary made in their directory; files
+// of a live writer, held by a process still writing, replaced since, or not made here stay.
+TEST_F(FileHelpersTest, TemporariesOfAWriterThatIsGoneAreRemovedFromTheirDirectoryOnly) {
+    ASSERT_EQ(mkdir((m_dir + "/other").c_str(), 0755), 0);
+    int paths[2];
+    ASSERT_EQ(pipe(paths), 0);
+    pid_t writer = fork();
+    if (writer == 0) {  // makes its temporaries and dies without cleaning up
+        std::string all, out;
+        int fd = -1;
+        for (const char* target : {"/a.pdf", "/b.pdf", "/c.pdf", "/other/d.pdf"})
+            if (makeTempOutputPath(m_dir + target, out, fd)) all += out + "\n";
+        _exit(write(paths[1], all.data(), all.size()) == static_cast<ssize_t>(all.size()) ? 0 : 1);
+    }
+    close(paths[1]);
+    std::string listed(4096, '\0');
+    listed.resize(static_cast<size_t>(std::max<ssize_t>(0, read(paths[0], &listed[0], listed.size()))));
+    close(paths[0]);
+    int status = 0;
+    waitpid(writer, &status, 0);
+    std::vector<std::string> left;
+    std::istringstream lines(listed);
+    for (std::string line; std::getline(lines, line);) left.push_back(line);
+    ASSERT_EQ(left.size(), 4u);
+    const std::string &gone = left[0], &held = left[1], &replaced = left[2], &elsewhere = left[3];
+    // A worker still writes the second; the third name now holds another file.
+    int writing = open(held.c_str(), O_WRONLY);
+    ASSERT_GE(writing, 0);
+    ASSERT_EQ(flock(writing, LOCK_SH), 0);
+    ASSERT_EQ(unlink(replaced.c_str()), 0);
+    std::ofstream(replaced) << "someone else's";
+    std::string foreign = Write("plx12345.pdf", "%PDF-1.4");
+    std::string live, out;
+    int liveFd = -1, fd = -1;
+    ASSERT_TRUE(makeTempOutputPath(m_dir + "/live.pdf", live, liveFd));
+
+    ASSERT_TRUE(makeTempOutputPath(m_dir + "/next.pdf", out, fd));
+    EXPECT_NE(access(gone.c_str(), F_OK), 0);
+    for (const std::string& kept : {held, replaced, foreign, live, elsewhere})
+        EXPECT_EQ(access(kept.c_str(), F_OK), 0) << kept;
+    EXPECT_EQ(ReadAll(replaced), "someone else's");
+    deleteTempOutput(out, fd);
+
+    close(writing);  // the worker is done: the next temporaries here and there clear the rest
+    ASSERT_TRUE(makeTempOutputPath(m_dir + "/next.pdf", out, fd));
+    deleteTempOutput(out, fd);
+    ASSERT_TRUE(makeTempOutputPath(m_dir + "/other/next.pdf", out, fd));
+    deleteTempOutput(out, fd);
+    EXPECT_NE(access(held.c_str(), F_OK), 0);
+    EXPECT_NE(access(elsewhere.c_str(), F_OK), 0);
+    for (const std::string& kept : {replaced, foreign, live}) EXPECT_EQ(access(kept.c_str(), F_OK), 0) << kept;
+    deleteTempOutput(live, liveFd);
+    // Every record went with its temporary, the replaced one's included.
+    std::string records = m_dir + "/state/parlux/temporaries";
+    DIR* dir = opendir(records.c_str());
+    ASSERT_NE(dir, nullptr);
+    int entries = 0;
+    while (struct dirent* e = readdir(dir)) entries += e->d_name[0] != '.';
+    closedir(dir);
+    EXPECT_EQ(entries, 0);
+}
+
+// The temporary stays private until its commit; the target then has the mode of the file it
+// replaced, or that of a new file under the umask.
+TEST_F(FileHelpersTest, CommittedPdfTakesTheModeOfTheReplacedFileOrOfTheUmask) {
+    mode_t previous = umask(022);
+    auto commit = [&](const std::string& target) {
+        std::string out;
+        int fd = -1;
+        if (!makeTempOutputPath(target, out, fd) || pwrite(fd, "%PDF-1.7\n", 9, 0) != 9) return 0u;
+        struct stat st;
+        bool privateBefore = fstat(fd, &st) == 0 && (st.st_mode & 0777) == 0600;
+        if (!commitOutput(out, fd, target) || stat(target.c_str(), &st) != 0) return 0u;
+        return privateBefore ? static_cast<unsigned>(st.st_mode & 0777) : 1u;
+    };
+    EXPECT_EQ(commit(m_dir + "/new.pdf"), 0644u);
+    umask(027);
+    EXPECT_EQ(commit(m_dir + "/group.pdf"), 0640u);
+    std::string existing = Write("existing.pdf", "old");
+    ASSERT_EQ(chmod(existing.c_str(), 0604), 0);
+    umask(077);
+    EXPECT_EQ(commit(existing), 0604u);
+    EXPECT_EQ(ReadAll(existing), "%PDF-1.7\n");
+    umask(previous);
 }
 
 TEST_F(FileHelpersTest, PdfSignatureCheck) {

@@ -1,5 +1,9 @@
 // The parlux program end to end: arguments, source checks, providers, supervision and cleanup,
 // with the scripted office suite as the back end.
+#include <dirent.h>
+
+#include <set>
+
 #include "compound_fixture.h"
 #include "converter_run.h"
 #include "platform/pipes.h"
@@ -238,6 +242,76 @@ TEST_F(ConverterTest, AnOfficePidThatNowNamesAnotherImageIsLeftAloneAndFailsTheR
     EXPECT_TRUE(platform::ProcessAlive(office));
     EXPECT_FALSE(Exists(Path("out.pdf")));
     EXPECT_FALSE(TempFilesLeft());
+}
+
+// A run killed with its worker leaves its temporary PDF; the next run into that directory removes
+// it, but never a temporary of a run still writing nor a plx*.pdf this program did not make. The
+// committed PDF has the mode a new file gets under the umask.
+TEST_F(ConverterTest, TheNextRunRemovesAKilledRunsTemporaryOnly) {
+    mode_t mask = umask(022);
+    Register("Word.Application = fake winword.exe\n");
+    Scenario(R"({"Word.Application": {"image": "winword.exe", "hangs": ["doc.ExportAsFixedFormat"]}})");
+    auto temporaries = [&] {
+        std::set<std::string> names;
+        if (DIR* dir = opendir(m_dir.c_str())) {
+            while (struct dirent* e = readdir(dir))
+                if (std::string(e->d_name).rfind("plx", 0) == 0) names.insert(e->d_name);
+            closedir(dir);
+        }
+        return names;
+    };
+    auto exporting = [&](size_t runs) {  // waits until that many runs are exporting
+        for (int i = 0; i < 600 && Count(Log(), "message=Exporting PDF.") < runs; ++i) usleep(50000);
+        return Count(Log(), "message=Exporting PDF.") >= runs;
+    };
+    // Its attempt directory, which nobody cleans up after a kill, stays in the test's directory.
+    mkdir(Path("tmp").c_str(), 0700);
+    pid_t killed =
+        Start({"report.docx", "a.pdf"}, {"PARLUX_TIMEOUT_MS=60000", "TMPDIR=" + Path("tmp")}, "stderr-a.txt");
+    m_started = {killed};
+    ASSERT_TRUE(exporting(1)) << Log();
+    std::string log = Log();
+    pid_t worker = static_cast<pid_t>(std::atol(log.c_str() + log.find("worker_pid=") + 11));
+    pid_t office = OfficePid(log);
+    ASSERT_GT(worker, 0);
+    // Stopped first, so neither cleans up after the other.
+    kill(killed, SIGSTOP);
+    kill(worker, SIGSTOP);
+    kill(worker, SIGKILL);
+    kill(killed, SIGKILL);
+    waitpid(killed, nullptr, 0);
+    m_started.clear();
+    if (office > 0) kill(office, SIGKILL);
+    std::set<std::string> left = temporaries();
+    ASSERT_EQ(left.size(), 1u);
+    std::string leftover = *left.begin();
+    WriteAll(Path("plx12345.pdf"), "%PDF-1.4 not made by parlux");
+
+    pid_t writing = Start({"report.docx", "b.pdf"}, {"PARLUX_TIMEOUT_MS=60000"}, "stderr-b.txt");
+    m_started = {writing};
+    ASSERT_TRUE(exporting(2)) << Log();
+    std::set<std::string> now = temporaries();
+    EXPECT_EQ(now.count(leftover), 0u) << leftover;
+    EXPECT_EQ(now.count("plx12345.pdf"), 1u);
+    ASSERT_EQ(now.size(), 2u);
+    now.erase("plx12345.pdf");
+    std::string live = *now.begin();
+    EXPECT_NE(Log().find("removed abandoned temporary path=" + Path(leftover)), std::string::npos);
+
+    Scenario(R"({"Word.Application": {"image": "winword.exe"}})");
+    Outcome next = Convert({"report.docx", "c.pdf"});
+    EXPECT_EQ(next.code, kSuccess) << next.err;
+    EXPECT_EQ(temporaries(), (std::set<std::string>{"plx12345.pdf", live}));
+    struct stat st;
+    ASSERT_EQ(stat(Path("c.pdf").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+
+    kill(writing, SIGTERM);
+    EXPECT_EQ(Wait(writing, "stderr-b.txt").code, kTimeout);
+    m_started.clear();
+    EXPECT_EQ(temporaries(), std::set<std::string>{"plx12345.pdf"});
+    EXPECT_EQ(ReadAll(Path("plx12345.pdf")), "%PDF-1.4 not made by parlux");
+    umask(mask);
 }
 
 // The messages a worker sends: malformed ones are dropped, a partial one waits for the rest.

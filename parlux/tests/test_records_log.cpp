@@ -1,6 +1,7 @@
 // Result codes, the worker records and the shared log.
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 
 #include "hresult.h"
 #include "log.h"
+#include "platform/user_dirs.h"
 #include "records.h"
 
 using namespace parlux;
@@ -197,6 +199,62 @@ TEST_F(LogTest, TwoProcessesAppendWithoutTornLines) {
 TEST(LogPath, BesideTheProgramInLogs) {
     std::string path = logFilePath();
     EXPECT_NE(path.find("/Logs/convertLog.txt"), std::string::npos) << path;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// A program installed in the system's directories logs to the user's state directory and never
+// makes a Logs directory beside itself, even as root; a copied kit keeps its log beside it.
+TEST(LogPath, AnInstalledProgramLogsToTheStateDirectoryAndCreatesNothingBesideItself) {
+    std::string dir = TempDir(), state = dir + "/state";
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    std::string fakeRoot = "/opt/parlux-log-test-" + std::to_string(getpid());
+    EXPECT_EQ(logFilePathFor(fakeRoot + "/bin/parlux"), state + "/parlux/convertLog.txt");
+    EXPECT_TRUE(IsDirectory(state + "/parlux"));
+    EXPECT_FALSE(IsDirectory(fakeRoot)) << "created beside an installed program";
+    if (IsDirectory(fakeRoot)) (void)!system(("rm -rf '" + fakeRoot + "'").c_str());
+    for (const char* bin : {"/usr/bin", "/usr/local/bin", "/bin"}) {
+        std::string installed = bin;
+        bool before = IsDirectory(installed + "/Logs");
+        EXPECT_EQ(logFilePathFor(installed + "/parlux"), state + "/parlux/convertLog.txt");
+        EXPECT_EQ(IsDirectory(installed + "/Logs"), before) << installed;
+        if (!before) rmdir((installed + "/Logs").c_str());
+    }
+
+    // Outside the system's directories (a kit named like one included) the log stays beside it.
+    for (const std::string& kit : {dir + "/kit", dir + "/usr", dir + "/opt-kit"}) {
+        mkdir(kit.c_str(), 0755);
+        EXPECT_EQ(logFilePathFor(kit + "/parlux"), kit + "/Logs/convertLog.txt");
+        EXPECT_TRUE(IsDirectory(kit + "/Logs"));
+    }
+    EXPECT_FALSE(platform::InstalledInSystemDirectory("/usrlocal/parlux"));
+    EXPECT_FALSE(platform::InstalledInSystemDirectory("/home/someone/opt/parlux"));
+    EXPECT_TRUE(platform::InstalledInSystemDirectory("/sbin/parlux"));
+
+    // Without XDG_STATE_HOME: root's go to /var/log/parlux, another user's to the home.
+    const char* realHome = getenv("HOME");
+    std::string savedHome = realHome ? realHome : "";
+    std::string home = dir + "/home";
+    setenv("HOME", home.c_str(), 1);
+    unsetenv("XDG_STATE_HOME");
+    if (geteuid() == 0) {
+        EXPECT_EQ(platform::UserLogDirectory(), "/var/log/parlux");
+    }
+    pid_t user = fork();
+    if (user == 0) {  // as another user: the home's state directory, none in a system account's home
+        if (geteuid() == 0 && setuid(65534) != 0) _exit(2);
+        bool inHome = platform::UserLogDirectory() == home + "/.local/state/parlux";
+        setenv("HOME", "/usr/sbin", 1);
+        _exit(inHome && platform::UserLogDirectory().empty() ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(user, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    if (realHome) setenv("HOME", savedHome.c_str(), 1);
+    (void)!system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace
