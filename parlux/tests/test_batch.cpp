@@ -319,6 +319,30 @@ TEST_F(BatchTest, OfficesAreRecycledAfterTheGivenNumberOfJobs) {
     ExpectNothingLeft();
 }
 
+// A job whose office passes the memory limit fails alone; an office that holds more than three
+// quarters of the limit after its job is replaced, one that reserved as much but holds little is kept.
+TEST_F(BatchTest, AJobPastTheMemoryLimitFailsAloneAndGrownOfficesAreReplaced) {
+    ScriptDocuments(R"({"fat.docx": {"hangMs": 200, "grows": {"doc.ExportAsFixedFormat": 400}},
+                        "big.docx": {"hangMs": 60000, "grows": {"doc.ExportAsFixedFormat": 600}}})");
+    std::string jobs = MakeDocuments({"a.docx", "fat.docx", "b.docx", "big.docx", "c.docx"});
+    std::map<std::string, Result> results = Run(jobs, {"--jobs", "1"}, {"PARLUX_MEMORY_MB=512"});
+    EXPECT_EQ(m_exit, 1);
+    const Result& big = results["big.docx"];
+    EXPECT_EQ(big.name, "export_failed");
+    EXPECT_EQ(big.stage, 7u);
+    EXPECT_EQ(big.hresult, "0x8007000E");
+    EXPECT_EQ(big.message, "Conversion exceeded the memory limit of 512 MB.");
+    EXPECT_FALSE(Exists(Path("big.docx.pdf")));
+    for (const char* name : {"a.docx", "fat.docx", "b.docx", "c.docx"}) {
+        EXPECT_EQ(results[name].code, kSuccess) << name;
+        EXPECT_TRUE(IsPdf(std::string(name) + ".pdf"));
+    }
+    EXPECT_EQ(Count(Log(), "memory limit exceeded resident_mb="), 1u);
+    // a and fat on the first office, b and big on the second, c on a third.
+    EXPECT_EQ(Numbers("worker_pid=").size(), 3u);
+    ExpectNothingLeft();
+}
+
 // An office that starts slowly is worth waiting for: a slot whose workbook is done leaves the
 // documents to the slot starting a Word office instead of starting a second one itself.
 TEST_F(BatchTest, ASlotKeepsItsOfficeWhileAnotherServesTheWaitingKind) {
