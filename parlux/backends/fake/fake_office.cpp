@@ -267,7 +267,8 @@ int32_t CreateFakeApplication(const std::string& progId, DispatchObject& out) {
     app->properties["Hwnd"] = Variant::Int(office);
     bool ownsProcess = !spec.HasMember("preexistingPid");
     bool quitFails = script.failures.count("app.Quit") > 0;
-    app->methods["Quit"] = [office, ownsProcess, quitFails, trigger](const std::vector<Variant>&, Variant&) {
+    int feed = script.officeFeed;
+    app->methods["Quit"] = [office, ownsProcess, quitFails, trigger, feed](const std::vector<Variant>&, Variant&) {
         if (!trigger.empty()) {
             // Leaves the office running under another image name (a pid the supervisor must not trust).
             std::string image = platform::ProcessImageName(office);
@@ -276,7 +277,10 @@ int32_t CreateFakeApplication(const std::string& progId, DispatchObject& out) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             return 0;
         }
-        if (ownsProcess && !quitFails) StopOfficeProcess(office);
+        if (ownsProcess && !quitFails) {
+            StopOfficeProcess(office);
+            if (feed >= 0) close(feed);
+        }
         return 0;
     };
     auto documents = app->Child("Documents", "Documents");
