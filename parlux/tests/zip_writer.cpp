@@ -33,7 +33,8 @@ std::string Common(uint32_t crc, uint32_t compressed, uint32_t size, size_t name
 
 }  // namespace
 
-ZipWriter::ZipWriter(const std::string& path) : m_file(std::fopen(path.c_str(), "wb")), m_ok(m_file != nullptr) {}
+ZipWriter::ZipWriter(const std::string& path)
+    : m_file(std::fopen(path.c_str(), "wb")), m_ok(m_file != nullptr) {}
 
 ZipWriter::~ZipWriter() {
     if (m_file) std::fclose(m_file);
@@ -53,7 +54,8 @@ void ZipWriter::Begin(const std::string& name) {
     U32(header, 0x04034B50);
     Put(header + Common(0, 0, 0, name.size()) + name);  // the sizes follow once known
     m_stream = z_stream{};
-    m_ok = m_ok && deflateInit2(&m_stream, Z_BEST_SPEED, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    m_ok = m_ok && deflateInit2(&m_stream, Z_BEST_SPEED, Z_DEFLATED, -MAX_WBITS, 8,
+                                Z_DEFAULT_STRATEGY) == Z_OK;
 }
 
 void ZipWriter::Deflate(const void* data, size_t size, int flush) {
