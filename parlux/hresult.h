@@ -11,6 +11,7 @@ constexpr int32_t kHrCancelled = static_cast<int32_t>(0x800704C7);
 constexpr int32_t kHrTimedOut = static_cast<int32_t>(0x80070102);
 constexpr int32_t kHrProcessAborted = static_cast<int32_t>(0x8007042B);
 constexpr int32_t kHrAccessDenied = static_cast<int32_t>(0x80070005);
+constexpr int32_t kHrOutOfMemory = static_cast<int32_t>(0x8007000E);
 constexpr int32_t kHrClassNotRegistered = static_cast<int32_t>(0x80040154);
 constexpr int32_t kSOk = 0;
 constexpr int32_t kSFalse = 1;

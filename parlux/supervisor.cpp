@@ -7,11 +7,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "attempt_files.h"
 #include "hresult.h"
 #include "log.h"
+#include "office_memory.h"
 #include "platform/file_lock.h"
 #include "platform/interruption.h"
 #include "platform/pipes.h"
@@ -181,6 +183,7 @@ int32_t startWorker(const std::vector<std::string>& arguments, bool serve, Worke
         return FailedToStart(result, error, "Unable to start conversion worker.");
     }
     platform::ProcessStartTicks(worker.pid, worker.notBefore);
+    worker.memoryLimit = OfficeMemoryLimitBytes();
     return kSuccess;
 }
 
@@ -189,13 +192,40 @@ void logWorkerStarted(const std::string& requestId, Provider provider, pid_t wor
                         " timeout_ms=" + std::to_string(timeoutMs));
 }
 
-bool stopWorker(WorkerProcess& worker, bool interrupted, int& exitCode) {
+uint64_t attemptResidentBytes(const WorkerProcess& worker) {
+    std::set<uint32_t> processes = {static_cast<uint32_t>(worker.pid)};
+    const ConversionProgress& reported = worker.channel.lastProgress;
+    if (reported.owned && reported.pid != 0) processes.insert(reported.pid);
+    uint32_t recorded = worker.attemptDir.empty() ? 0 : RecordedOfficePid(worker.attemptDir);
+    if (recorded != 0 && platform::CommandLineContains(static_cast<pid_t>(recorded), worker.attemptDir + "/"))
+        processes.insert(recorded);
+    uint64_t total = 0;
+    for (uint32_t pid : processes) total += platform::ProcessResidentBytes(static_cast<pid_t>(pid));
+    return total;
+}
+
+bool passedMemoryLimit(const WorkerProcess& worker, AttemptEnd& end) {
+    if (worker.memoryLimit == 0) return false;
+    uint64_t resident = attemptResidentBytes(worker);
+    if (resident <= worker.memoryLimit) return false;
+    end.overMemory = true;
+    end.memoryStage = worker.channel.lastProgress.stage;
+    end.residentBytes = resident;
+    end.memoryLimit = worker.memoryLimit;
+    return true;
+}
+
+bool stopWorker(WorkerProcess& worker, const AttemptEnd& end, int& exitCode) {
     const WorkerChannel& channel = worker.channel;
     platform::SignalCancellation(worker.cancelSet);
-    if (interrupted) {
-        kill(worker.pid, SIGTERM);  // stops its office at once
+    if (end.interrupted || end.overMemory) kill(worker.pid, SIGTERM);  // stops its office at once
+    if (end.interrupted) {
         writeLog(kWarn, Prefix(channel.requestId, channel.provider) + " interrupted by signal " +
                             std::to_string(platform::InterruptSignal()) + "; cancellation requested");
+    } else if (end.overMemory) {
+        writeLog(kWarn, Prefix(channel.requestId, channel.provider) +
+                            " memory limit exceeded resident_mb=" + std::to_string(end.residentBytes >> 20) +
+                            " limit_mb=" + std::to_string(end.memoryLimit >> 20) + "; cancellation requested");
     } else {
         writeLog(kWarn, Prefix(channel.requestId, channel.provider) + " worker timeout; cancellation requested");
     }
@@ -245,6 +275,13 @@ void decideResult(const AttemptEnd& end, const WorkerChannel& channel, const Pro
     } else if (end.timedOut) {
         Synthesize(result, kTimeout, channel.lastProgress.stage, kHrTimedOut, identity,
                    "Conversion exceeded the configured timeout.");
+    } else if (end.overMemory) {
+        // The failure of the stage it was in: what the office was doing could not be done.
+        int32_t code = end.memoryStage == kStageOpen     ? kOpenFailed
+                       : end.memoryStage == kStageExport ? kExportFailed
+                                                         : kInternalError;
+        Synthesize(result, code, end.memoryStage, kHrOutOfMemory, identity,
+                   "Conversion exceeded the memory limit of " + std::to_string(end.memoryLimit >> 20) + " MB.");
     } else if (!channel.resultReceived) {
         // Exit status 255 is -1; success needs a result message, so a bare exit status 1 is not one.
         int32_t code = end.exitCode == 255                                          ? kInvalidArguments
@@ -274,13 +311,14 @@ int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourc
     AttemptEnd end;
     bool ended = false;
     for (;;) {
-        drainWorkerPipe(worker.channel, result);
         if ((ended = platform::WaitChild(worker.pid, kPollMs, end.exitCode))) break;
+        drainWorkerPipe(worker.channel, result);  // so that the memory check sees the current stage
         end.interrupted = platform::InterruptSignal() != 0;
-        if (!end.interrupted && std::chrono::steady_clock::now() - start < std::chrono::milliseconds(timeoutMs))
+        if (!end.interrupted && !passedMemoryLimit(worker, end) &&
+            std::chrono::steady_clock::now() - start < std::chrono::milliseconds(timeoutMs))
             continue;
-        end.timedOut = !end.interrupted;
-        ended = stopWorker(worker, end.interrupted, end.exitCode);
+        end.timedOut = !end.interrupted && !end.overMemory;
+        ended = stopWorker(worker, end, end.exitCode);
         break;
     }
     drainWorkerPipe(worker.channel, result);

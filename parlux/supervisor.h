@@ -27,6 +27,7 @@ struct WorkerChannel {
 struct WorkerProcess {
     pid_t pid = 0;
     uint64_t notBefore = 0;  // the worker's start time: offices started before it are not its own
+    uint64_t memoryLimit = 0;  // the resident bytes it and its office may hold together; 0: no limit
     int cancelSet = -1;
     int jobWrite = -1;  // a serving worker's job stream, else -1
     std::string attemptDir;
@@ -37,21 +38,30 @@ struct WorkerProcess {
 // (and, when `serve`, the job stream's); kSuccess, else the failure is in `result`.
 int32_t startWorker(const std::vector<std::string>& arguments, bool serve, WorkerProcess& worker,
                     ConversionResult& result);
-// After the time limit or an interruption: cancellation, then SIGTERM (interruption) or the
-// grace period, then SIGKILL. True when the worker ended; `exitCode` is its status.
-bool stopWorker(WorkerProcess& worker, bool interrupted, int& exitCode);
+// What the supervisor makes of an attempt: cleanup failure, cancellation, time-out, a passed
+// memory limit, or a worker that ended without a result override what the worker reported.
+struct AttemptEnd {
+    bool cleaned = true, interrupted = false, timedOut = false, overMemory = false;
+    int exitCode = 13;
+    // When it passed the memory limit: the stage it was in, what its worker and office held, the limit.
+    uint32_t memoryStage = 0;
+    uint64_t residentBytes = 0, memoryLimit = 0;
+};
+// After the time limit, an interruption or the memory limit: cancellation, then SIGTERM
+// (interruption, memory: the worker kills its office at once) or the grace period, then SIGKILL.
+// True when the worker ended; `exitCode` is its status.
+bool stopWorker(WorkerProcess& worker, const AttemptEnd& end, int& exitCode);
+// The resident size of the worker and of its office (the one it reported as its own, or the one
+// recorded in its attempt directory before it could report it).
+uint64_t attemptResidentBytes(const WorkerProcess& worker);
+// Whether the worker and its office hold more than its memory limit; notes it in `end` if so.
+bool passedMemoryLimit(const WorkerProcess& worker, AttemptEnd& end);
 // The office the worker reported: the result's when one arrived with a pid, else the last progress's.
 ProcessIdentity reportedOffice(const WorkerChannel& channel, const ConversionResult& result);
 // Verified cleanup of the worker's office (reported, or recorded in its attempt directory) and
 // removal of the attempt directory; closes the worker's descriptors. Whether the cleanup held.
 bool cleanUpWorker(WorkerProcess& worker, const ProcessIdentity& identity, Provider provider, DocumentKind kind,
                    const std::string& requestId);
-// What the supervisor makes of an attempt: cleanup failure, cancellation, time-out, or a worker
-// that ended without a result override what the worker reported.
-struct AttemptEnd {
-    bool cleaned = true, interrupted = false, timedOut = false;
-    int exitCode = 13;
-};
 void decideResult(const AttemptEnd& end, const WorkerChannel& channel, const ProcessIdentity& identity,
                   ConversionResult& result);
 // The attempt's closing log line.

@@ -9,7 +9,7 @@ PACKAGES=(
   build-essential cmake pkg-config git
   libgtest-dev
   libssl-dev openssl
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev zlib1g-dev
   liblog4cplus-dev
   rapidjson-dev
   libtinyxml2-dev

@@ -40,7 +40,7 @@ bool ParseCount(const char* text, int low, int high, int& out) {
 bool ParseOptions(int argc, char** argv, BatchOptions& options) {
     long cores = sysconf(_SC_NPROCESSORS_ONLN);
     options.pool.slots = cores > 0 ? static_cast<int>(std::min<long>(cores, kMaxSlots)) : 1;
-    // An office is replaced before it nears its address-space limit.
+    // An office is replaced before it nears the memory limit.
     options.pool.memoryLimitBytes = OfficeMemoryLimitBytes() / 4 * 3;
     bool haveFile = false;
     for (int i = 2; i < argc; ++i) {

@@ -170,14 +170,12 @@ void WorkerPool::Supervise(Slot& slot) {
         EndAttempt(slot, end, ended);
         return;
     }
-    if (m_stopping) {
-        end.interrupted = true;
-    } else if (MillisecondsSince(job.attemptBegun) >= job.plan.timeoutMs) {
+    end.interrupted = m_stopping;
+    if (!end.interrupted && !passedMemoryLimit(slot.worker, end)) {
+        if (MillisecondsSince(job.attemptBegun) < job.plan.timeoutMs) return;
         end.timedOut = true;
-    } else {
-        return;
     }
-    ended = stopWorker(slot.worker, end.interrupted, end.exitCode);
+    ended = stopWorker(slot.worker, end, end.exitCode);
     drainWorkerPipe(slot.worker.channel, job.result);
     if (!ended) end.exitCode = kInternalError;
     EndAttempt(slot, end, true);
@@ -186,8 +184,7 @@ void WorkerPool::Supervise(Slot& slot) {
 bool WorkerPool::KeepsOffice(const Slot& slot, const ProcessIdentity& office) const {
     if (m_stopping || (m_queue.empty() && m_feed->fd() < 0) || slot.served >= m_options.recycleAfter) return false;
     if (!office.owned || office.pid == 0 || !platform::ProcessAlive(static_cast<pid_t>(office.pid))) return false;
-    return m_options.memoryLimitBytes == 0 ||
-           platform::ProcessVirtualBytes(static_cast<pid_t>(office.pid)) <= m_options.memoryLimitBytes;
+    return m_options.memoryLimitBytes == 0 || attemptResidentBytes(slot.worker) <= m_options.memoryLimitBytes;
 }
 
 void WorkerPool::EndAttempt(Slot& slot, AttemptEnd end, bool workerEnded) {

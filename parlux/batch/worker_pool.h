@@ -21,7 +21,7 @@ class JobFeed;
 struct PoolOptions {
     int slots = 1;
     int recycleAfter = 200;       // jobs an office converts before it is replaced
-    uint64_t memoryLimitBytes = 0;  // an office whose address space passes it is replaced; 0: never
+    uint64_t memoryLimitBytes = 0;  // an office that with its worker holds more is replaced; 0: never
 };
 
 // One job of the batch as it goes through its attempts.

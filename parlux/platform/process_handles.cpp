@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,10 +49,6 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& overr
         int null = open("/dev/null", O_RDONLY);
         if (null < 0 || dup2(null, 0) < 0 || dup2(2, 1) < 0) error = errno;
         if (null > 2) close(null);
-    }
-    if (!error && options.addressSpaceBytes) {
-        struct rlimit limit = {options.addressSpaceBytes, options.addressSpaceBytes};
-        if (setrlimit(RLIMIT_AS, &limit) != 0) error = errno;
     }
     // Dispositions and the mask of the caller are not the child's business.
     struct sigaction deflt = {};

@@ -16,7 +16,6 @@ struct SpawnOptions {
     int parentDeathSignal = 0;             // sent to the child when the spawning thread ends
     bool nullStdio = false;                // standard input, output and error on /dev/null
     bool outputToStderr = false;           // standard input on /dev/null, standard output onto error
-    unsigned long long addressSpaceBytes = 0;  // RLIMIT_AS of the child; 0 for none
 };
 
 // Starts `argv[0]` with these arguments, the parent's environment and inheritable descriptors;

@@ -144,10 +144,11 @@ bool WaitForProcessExit(pid_t pid, int timeoutMs) {
     return true;
 }
 
-uint64_t ProcessVirtualBytes(pid_t pid) {
+uint64_t ProcessResidentBytes(pid_t pid) {
+    if (pid <= 0) return 0;
     std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
-    unsigned long long pages = 0;
-    return statm >> pages ? pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
+    unsigned long long size = 0, resident = 0;
+    return statm >> size >> resident ? resident * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
 }
 
 }  // namespace parlux::platform

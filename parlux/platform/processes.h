@@ -23,8 +23,8 @@ bool CommandLineContains(pid_t pid, const std::string& text);
 std::set<std::string> SocketPathsOf(pid_t pid);
 // Whether some process holds a Unix socket bound to `path` open.
 bool SocketPathInUse(const std::string& path);
-// The size of the process's address space in bytes; 0 when it is gone.
-uint64_t ProcessVirtualBytes(pid_t pid);
+// The memory the process holds resident in bytes; 0 when it is gone.
+uint64_t ProcessResidentBytes(pid_t pid);
 // Whether the process still runs (a zombie does not count).
 bool ProcessAlive(pid_t pid);
 // Polls until the process is gone or `timeoutMs` passed; true when it is gone.

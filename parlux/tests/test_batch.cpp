@@ -1,10 +1,12 @@
 // Batch conversions end to end with the scripted office suite: per-job codes, a hanging and a
 // crashing office costing only their own job, recycled offices, bad job lines and cancellation.
 #include <dirent.h>
+#include <sys/mman.h>
 #include <unistd.h>
 #include <rapidjson/document.h>
 
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <set>
 #include <thread>
@@ -317,6 +319,30 @@ TEST_F(BatchTest, OfficesAreRecycledAfterTheGivenNumberOfJobs) {
     ExpectNothingLeft();
 }
 
+// A job whose office passes the memory limit fails alone; an office that holds more than three
+// quarters of the limit after its job is replaced, one that reserved as much but holds little is kept.
+TEST_F(BatchTest, AJobPastTheMemoryLimitFailsAloneAndGrownOfficesAreReplaced) {
+    ScriptDocuments(R"({"fat.docx": {"hangMs": 200, "grows": {"doc.ExportAsFixedFormat": 400}},
+                        "big.docx": {"hangMs": 60000, "grows": {"doc.ExportAsFixedFormat": 600}}})");
+    std::string jobs = MakeDocuments({"a.docx", "fat.docx", "b.docx", "big.docx", "c.docx"});
+    std::map<std::string, Result> results = Run(jobs, {"--jobs", "1"}, {"PARLUX_MEMORY_MB=512"});
+    EXPECT_EQ(m_exit, 1);
+    const Result& big = results["big.docx"];
+    EXPECT_EQ(big.name, "export_failed");
+    EXPECT_EQ(big.stage, 7u);
+    EXPECT_EQ(big.hresult, "0x8007000E");
+    EXPECT_EQ(big.message, "Conversion exceeded the memory limit of 512 MB.");
+    EXPECT_FALSE(Exists(Path("big.docx.pdf")));
+    for (const char* name : {"a.docx", "fat.docx", "b.docx", "c.docx"}) {
+        EXPECT_EQ(results[name].code, kSuccess) << name;
+        EXPECT_TRUE(IsPdf(std::string(name) + ".pdf"));
+    }
+    EXPECT_EQ(Count(Log(), "memory limit exceeded resident_mb="), 1u);
+    // a and fat on the first office, b and big on the second, c on a third.
+    EXPECT_EQ(Numbers("worker_pid=").size(), 3u);
+    ExpectNothingLeft();
+}
+
 // An office that starts slowly is worth waiting for: a slot whose workbook is done leaves the
 // documents to the slot starting a Word office instead of starting a second one itself.
 TEST_F(BatchTest, ASlotKeepsItsOfficeWhileAnotherServesTheWaitingKind) {
@@ -548,14 +574,22 @@ TEST(BatchJobs, FeedSplitsLinesAndRefusesOverlongOnes) {
     close(fd);
 }
 
-// What decides that an office has grown too large to keep.
-TEST(BatchJobs, AddressSpaceOfAProcess) {
-    EXPECT_GT(platform::ProcessVirtualBytes(getpid()), 1u << 20);
+// What decides that an office has grown too large: the memory it holds, not what it reserved.
+TEST(BatchJobs, ResidentSizeOfAProcess) {
+    const size_t size = 64 << 20;
+    uint64_t before = platform::ProcessResidentBytes(getpid());
+    EXPECT_GT(before, 1u << 20);
+    void* reserved = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(reserved, MAP_FAILED);
+    EXPECT_LT(platform::ProcessResidentBytes(getpid()), before + size / 4);
+    std::memset(reserved, 1, size);
+    EXPECT_GT(platform::ProcessResidentBytes(getpid()), before + size / 4 * 3);
+    munmap(reserved, size);
     pid_t child = fork();
     if (child == 0) _exit(0);
     ASSERT_GT(child, 0);
     waitpid(child, nullptr, 0);
-    EXPECT_EQ(platform::ProcessVirtualBytes(child), 0u);
+    EXPECT_EQ(platform::ProcessResidentBytes(child), 0u);
 }
 
 TEST(BatchJobs, ReportsAreValidJsonWhateverTheirBytes) {

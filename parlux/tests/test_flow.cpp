@@ -314,6 +314,42 @@ TEST_F(ConverterTest, TheNextRunRemovesAKilledRunsTemporaryOnly) {
     umask(mask);
 }
 
+// An office growing past the memory limit ends the attempt at once with the failure of the stage
+// it was in; under a limit it fits, the same growth converts.
+TEST_F(ConverterTest, PassingTheMemoryLimitFailsTheStageItWasIn) {
+    Register("Word.Application = fake winword.exe\n");
+    struct Case {
+        const char* member;
+        int code;
+        const char* failure;
+    };
+    for (const Case& c : {Case{"Documents.Open", kOpenFailed, "open_failed (8), stage=5"},
+                          Case{"doc.ActiveWindow", kInternalError, "internal_error (13), stage=6"},
+                          Case{"doc.ExportAsFixedFormat", kExportFailed, "export_failed (9), stage=7"}}) {
+        WriteAll(Path("Logs/convertLog.txt"), "");
+        // Without the limit the call would go on for a minute and then succeed.
+        Scenario(R"({"Word.Application": {"image": "winword.exe", "hangMs": 60000, "grows": {")" +
+                 std::string(c.member) + R"(": 320}}})");
+        Outcome run = Convert({"report.docx", "out.pdf"}, {"PARLUX_MEMORY_MB=256"});
+        EXPECT_EQ(run.code, c.code) << c.member;
+        EXPECT_EQ(run.err, "Parlux failed: " + std::string(c.failure) +
+                               ", HRESULT=0x8007000E, Conversion exceeded the memory limit of 256 MB.\n");
+        std::string log = Log();
+        EXPECT_NE(log.find("provider=ms memory limit exceeded resident_mb="), std::string::npos) << log;
+        EXPECT_NE(log.find(" limit_mb=256; cancellation requested"), std::string::npos);
+        EXPECT_NE(Calls().find("app.Quit()"), std::string::npos) << "the worker was not told to stop";
+        EXPECT_FALSE(platform::ProcessAlive(OfficePid(log)));
+        EXPECT_FALSE(Exists(Path("out.pdf")));
+        EXPECT_FALSE(TempFilesLeft());
+    }
+    // Its address space is far larger than the limit: only what it holds resident counts.
+    Scenario(R"({"Word.Application": {"image": "winword.exe", "hangMs": 300,
+                 "grows": {"doc.ExportAsFixedFormat": 320}}})");
+    Outcome fits = Convert({"report.docx", "out.pdf"}, {"PARLUX_MEMORY_MB=512"});
+    EXPECT_EQ(fits.code, kSuccess) << fits.err;
+    EXPECT_EQ(ReadAll(Path("out.pdf")).rfind("%PDF-", 0), 0u);
+}
+
 // The messages a worker sends: malformed ones are dropped, a partial one waits for the rest.
 TEST(WorkerPipe, DrainSkipsBadMessagesAndKeepsPartialOnes) {
     WorkerChannel channel;

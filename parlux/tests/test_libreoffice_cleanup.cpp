@@ -13,6 +13,7 @@
 #include "converter_run.h"
 #include "platform/processes.h"
 #include "records.h"
+#include "zip_writer.h"
 
 namespace parlux {
 namespace {
@@ -28,6 +29,47 @@ std::string LongRtf(int pages) {
         if (i < pages) text += "\\page\n";
     }
     return text + "}\n";
+}
+
+// A Word document whose body holds `paddingMb` megabytes of blanks between its opening and its
+// closing paragraph: a few hundred kilobytes on disk, far more for the office to read.
+bool WritePaddedDocument(const std::string& path, int paddingMb) {
+    ZipWriter zip(path);
+    zip.Begin("[Content_Types].xml");
+    zip.Write(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+              R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">)"
+              R"(<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>)"
+              R"(<Default Extension="xml" ContentType="application/xml"/><Override PartName="/word/document.xml" )"
+              R"(ContentType="application/vnd.openxmlformats-officedocument.wordprocessingml.document.main+xml"/>)"
+              R"(</Types>)");
+    zip.End();
+    zip.Begin("_rels/.rels");
+    zip.Write(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+              R"(<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">)"
+              R"(<Relationship Id="rId1" Target="word/document.xml" )"
+              R"(Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument"/>)"
+              R"(</Relationships>)");
+    zip.End();
+    zip.Begin("word/document.xml");
+    zip.Write(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)"
+              R"(<w:document xmlns:w="http://schemas.openxmlformats.org/wordprocessingml/2006/main"><w:body>)"
+              R"(<w:p><w:r><w:t>Opening paragraph.</w:t></w:r></w:p>)");
+    const std::string blanks(1 << 20, ' ');
+    for (int i = 0; i < paddingMb; ++i) zip.Write(blanks);
+    zip.Write(R"(<w:p><w:r><w:t>Closing paragraph of the contract.</w:t></w:r></w:p></w:body></w:document>)");
+    zip.End();
+    return zip.Finish();
+}
+
+// The text pdftotext reads in a PDF.
+std::string PdfText(const std::string& pdf) {
+    std::string text;
+    if (FILE* in = popen(("pdftotext '" + pdf + "' - 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, in)) > 0;) text.append(buffer, n);
+        pclose(in);
+    }
+    return text;
 }
 
 // Every name below `dir`, relative to it.
@@ -137,7 +179,7 @@ protected:
     time_t m_started = 0;
 };
 
-TEST_F(LibreOfficeCleanupTest, TimeOutsAndTheMemoryLimitLeaveNothingBehind) {
+TEST_F(LibreOfficeCleanupTest, TimeOutDuringTheStartUpLeavesNothingBehind) {
     // The office is frozen as soon as it appears, so the one-second limit ends the attempt during
     // its start-up however fast the office starts.
     std::vector<std::string> env = m_env;
@@ -154,13 +196,34 @@ TEST_F(LibreOfficeCleanupTest, TimeOutsAndTheMemoryLimitLeaveNothingBehind) {
     Outcome startup = Wait(run);
     EXPECT_EQ(startup.code, kTimeout) << startup.err << Log();
     ExpectNothingLeft({});
-    // An office that cannot get the memory it needs fails its stage and is cleaned up.
-    env = m_env;
+}
+
+// Under a memory limit it passes, the office reading a document is stopped at once and the
+// attempt fails; under one it fits, the whole document is converted. (The office under an
+// address-space limit of the second size stopped reading at the padding and exported the rest
+// of the document as empty.)
+TEST_F(LibreOfficeCleanupTest, ADocumentPastTheMemoryLimitFailsAndOneWithinItConvertsWhole) {
+    if (system("command -v pdftotext > /dev/null") != 0) GTEST_SKIP() << "pdftotext (poppler-utils) is missing";
+    ASSERT_TRUE(WritePaddedDocument(Path("padded.docx"), 100));
+    m_before = Tree(m_dir);
+    std::vector<std::string> env = m_env;
     env.push_back("PARLUX_MEMORY_MB=256");
-    Outcome starved = Convert({"report.docx", "out.pdf", "ms"}, env);
-    EXPECT_NE(starved.code, kSuccess);
-    EXPECT_NE(starved.code, kCleanupFailed) << starved.err;
+    Outcome over = Convert({"padded.docx", "out.pdf", "ms"}, env);
+    EXPECT_EQ(over.code, kOpenFailed) << over.err << Log();
+    EXPECT_NE(over.err.find("stage=5, HRESULT=0x8007000E, Conversion exceeded the memory limit of 256 MB."),
+              std::string::npos)
+        << over.err;
+    EXPECT_FALSE(Exists(Path("out.pdf")));
     ExpectNothingLeft({});
+
+    env = m_env;
+    env.push_back("PARLUX_MEMORY_MB=768");
+    Outcome fits = Convert({"padded.docx", "out.pdf", "ms"}, env);
+    ASSERT_EQ(fits.code, kSuccess) << fits.err << Log();
+    std::string text = PdfText(Path("out.pdf"));
+    EXPECT_NE(text.find("Opening paragraph."), std::string::npos) << text;
+    EXPECT_NE(text.find("Closing paragraph of the contract."), std::string::npos) << text;
+    ExpectNothingLeft({"out.pdf"});
 }
 
 TEST_F(LibreOfficeCleanupTest, TimeOutDuringTheExportLeavesNothingBehind) {

@@ -1,5 +1,6 @@
 #include "backends/fake/fake_office.h"
 
+#include <fcntl.h>
 #include <rapidjson/document.h>
 #include <signal.h>
 #include <spawn.h>
@@ -16,6 +17,7 @@
 
 #include "backends/fake/script_object.h"
 #include "platform/processes.h"
+#include "platform/worker_signals.h"
 #include "file_helpers.h"
 
 extern char** environ;
@@ -23,19 +25,24 @@ extern char** environ;
 namespace parlux::fake {
 namespace {
 
+constexpr int32_t kServerUnavailable = static_cast<int32_t>(0x800706BA);  // RPC_S_SERVER_UNAVAILABLE
+
 using Obj = std::shared_ptr<ScriptObject>;
 using Log = std::shared_ptr<std::vector<std::string>>;
 
 // The office process of a scripted application: a copy of sleep under the suite's image name.
 // With a `trigger` path it is a copy of sh that, once the file exists, becomes /bin/sleep: the
-// same pid under another image name.
-pid_t StartOfficeProcess(const std::string& binDir, const std::string& image, const std::string& trigger) {
+// same pid under another image name. With `feed` it is a copy of dd that keeps in memory what
+// is written to *feed (up to 1 GB) and ends once *feed is closed.
+pid_t StartOfficeProcess(const std::string& binDir, const std::string& image, const std::string& trigger, int* feed) {
     mkdir(binDir.c_str(), 0755);
-    if (!trigger.empty()) mkdir((binDir + "/sh").c_str(), 0755);
-    std::string program = trigger.empty() ? binDir + "/" + image : binDir + "/sh/" + image;
+    const char* original = !trigger.empty() ? "/bin/sh" : feed ? "/bin/dd" : "/bin/sleep";
+    std::string subdir = !trigger.empty() ? "/sh" : feed ? "/dd" : "";
+    mkdir((binDir + subdir).c_str(), 0755);
+    std::string program = binDir + subdir + "/" + image;
     if (access(program.c_str(), X_OK) != 0) {
         std::string tmp = program + ".tmp" + std::to_string(getpid());
-        std::ifstream in(trigger.empty() ? "/bin/sleep" : "/bin/sh", std::ios::binary);
+        std::ifstream in(original, std::ios::binary);
         std::ofstream out(tmp, std::ios::binary);
         out << in.rdbuf();
         out.close();
@@ -43,16 +50,38 @@ pid_t StartOfficeProcess(const std::string& binDir, const std::string& image, co
         rename(tmp.c_str(), program.c_str());
     }
     std::string script = "while [ ! -e '" + trigger + "' ]; do sleep 0.02; done; exec /bin/sleep 600";
-    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-    if (trigger.empty()) {
-        argv.push_back(const_cast<char*>("3600"));
-    } else {
-        argv.push_back(const_cast<char*>("-c"));
-        argv.push_back(const_cast<char*>(script.c_str()));
-    }
+    std::vector<std::string> args = {program};
+    if (!trigger.empty())
+        args.insert(args.end(), {"-c", script});
+    else if (feed)
+        args.insert(args.end(), {"bs=1G", "count=1", "iflag=fullblock", "of=/dev/null", "status=none"});
+    else
+        args.push_back("3600");
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(&arg[0]);
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    int ends[2] = {-1, -1};
+    if (feed && pipe2(ends, O_CLOEXEC) == 0) posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
     pid_t pid = 0;
-    return posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0 ? pid : 0;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    if (ends[0] >= 0) close(ends[0]);
+    if (feed) *feed = ends[1];
+    return pid;
+}
+
+// Hands the office `megabytes` to hold (less than 1024), then waits `waitMs` unless the worker is
+// told to stop first; whether it was.
+bool Grow(int feed, int megabytes, int waitMs) {
+    const std::string block(1 << 20, ' ');
+    for (int i = 0; i < megabytes; ++i)
+        if (write(feed, block.data(), block.size()) != static_cast<ssize_t>(block.size())) break;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    while (!platform::StopRequested() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return platform::StopRequested();
 }
 
 void StopOfficeProcess(pid_t pid) {
@@ -63,14 +92,14 @@ void StopOfficeProcess(pid_t pid) {
 
 int32_t Succeed(const std::vector<Variant>&, Variant&) { return 0; }
 
-constexpr int32_t kServerUnavailable = static_cast<int32_t>(0x800706BA);  // RPC_S_SERVER_UNAVAILABLE
-
 // "Object.Member" failures, hangs and worker exits of the scenario, installed on the objects by name.
 struct Script {
     std::map<std::string, std::pair<int32_t, std::string>> failures;
     std::set<std::string> hangs;
     int hangMs = 120000;  // how long a hanging call takes to return
     std::map<std::string, int> exits;  // the worker dies with this status, sending no result
+    std::map<std::string, int> grows;  // the office takes on this many MB, then the call takes hangMs
+    int officeFeed = -1;               // what the office holds in memory is written here
     void Apply(const Obj& object, const std::vector<std::string>& members) const {
         for (const std::string& member : members) {
             std::string key = object->name() + "." + member;
@@ -89,6 +118,21 @@ struct Script {
                 int status = e->second;
                 object->methods[member] = [status](const std::vector<Variant>&, Variant&) -> int32_t { _exit(status); };
             }
+            auto g = grows.find(key);
+            if (g != grows.end()) {
+                int feed = officeFeed, megabytes = g->second, ms = hangMs;
+                auto original = object->methods[member];
+                auto property = object->properties.find(member);
+                Variant value = property != object->properties.end() ? property->second : Variant();
+                // A stopped call fails as one to an office that was killed does.
+                object->methods[member] = [feed, megabytes, ms, original, value](const std::vector<Variant>& args,
+                                                                                 Variant& out) {
+                    if (Grow(feed, megabytes, ms)) return kServerUnavailable;
+                    if (original) return original(args, out);
+                    out = value;
+                    return 0;
+                };
+            }
         }
     }
 };
@@ -104,7 +148,17 @@ Script ReadScript(const rapidjson::Value& spec) {
     if (spec.HasMember("hangMs")) script.hangMs = spec["hangMs"].GetInt();
     if (spec.HasMember("exits"))
         for (const auto& e : spec["exits"].GetObject()) script.exits[e.name.GetString()] = e.value.GetInt();
+    if (spec.HasMember("grows"))
+        for (const auto& g : spec["grows"].GetObject()) script.grows[g.name.GetString()] = g.value.GetInt();
     return script;
+}
+
+// Whether the application or one of its documents makes the office grow.
+bool Grows(const rapidjson::Value& spec) {
+    bool grows = spec.HasMember("grows");
+    if (spec.HasMember("documents"))
+        for (const auto& document : spec["documents"].GetObject()) grows = grows || document.value.HasMember("grows");
+    return grows;
 }
 
 // Whether the office process serving the application still runs (a preexisting one always does).
@@ -207,12 +261,14 @@ int32_t CreateFakeApplication(const std::string& progId, DispatchObject& out) {
     } else {
         std::string bin = doc.HasMember("bin") ? doc["bin"].GetString() : "/tmp";
         trigger = spec.HasMember("imageChangesOnQuit") ? bin + "/changed." + std::to_string(getpid()) : "";
-        office = StartOfficeProcess(bin, spec.HasMember("image") ? spec["image"].GetString() : "office.exe", trigger);
+        office = StartOfficeProcess(bin, spec.HasMember("image") ? spec["image"].GetString() : "office.exe", trigger,
+                                    Grows(spec) ? &script.officeFeed : nullptr);
     }
     app->properties["Hwnd"] = Variant::Int(office);
     bool ownsProcess = !spec.HasMember("preexistingPid");
     bool quitFails = script.failures.count("app.Quit") > 0;
-    app->methods["Quit"] = [office, ownsProcess, quitFails, trigger](const std::vector<Variant>&, Variant&) {
+    int feed = script.officeFeed;
+    app->methods["Quit"] = [office, ownsProcess, quitFails, trigger, feed](const std::vector<Variant>&, Variant&) {
         if (!trigger.empty()) {
             // Leaves the office running under another image name (a pid the supervisor must not trust).
             std::string image = platform::ProcessImageName(office);
@@ -221,7 +277,10 @@ int32_t CreateFakeApplication(const std::string& progId, DispatchObject& out) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             return 0;
         }
-        if (ownsProcess && !quitFails) StopOfficeProcess(office);
+        if (ownsProcess && !quitFails) {
+            StopOfficeProcess(office);
+            if (feed >= 0) close(feed);
+        }
         return 0;
     };
     auto documents = app->Child("Documents", "Documents");
@@ -240,6 +299,7 @@ int32_t CreateFakeApplication(const std::string& progId, DispatchObject& out) {
         if (docSpec->HasMember("documents") && (*docSpec)["documents"].HasMember(name.c_str())) {
             spec = &(*docSpec)["documents"][name.c_str()];
             own = ReadScript(*spec);
+            own.officeFeed = script.officeFeed;
             if (own.hangs.count(word ? "Documents.Open" : "Workbooks.Open"))
                 std::this_thread::sleep_for(std::chrono::milliseconds(own.hangMs));
             auto exit = own.exits.find(word ? "Documents.Open" : "Workbooks.Open");

@@ -84,7 +84,6 @@ platform::SpawnOptions QuietOfficeOptions() {
     options.ownProcessGroup = true;       // apart from the caller's terminal and its signals
     options.parentDeathSignal = SIGKILL;  // never outlives the worker
     options.nullStdio = true;             // never holds the caller's output open
-    options.addressSpaceBytes = OfficeMemoryLimitBytes();
     return options;
 }
 

@@ -10,7 +10,6 @@
 #include <set>
 #include <string>
 
-#include "office_memory.h"
 #include "platform/process_handles.h"
 
 namespace parlux::libreoffice {
@@ -19,7 +18,8 @@ namespace css = ::com::sun::star;
 
 constexpr const char* kOfficeProgram = "/usr/lib/libreoffice/program/soffice.bin";
 // How every office process starts: its own process group, killed with the worker, no standard
-// input or output, and the memory limit.
+// input or output. No allocation limit: an office denied memory drops content silently; the
+// supervisor bounds its resident size instead.
 platform::SpawnOptions QuietOfficeOptions();
 
 // This process's own UNO context, bootstrapped from the office's installation at first use.
