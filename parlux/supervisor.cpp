@@ -194,8 +194,10 @@ bool stopWorker(WorkerProcess& worker, bool interrupted, int& exitCode) {
     platform::SignalCancellation(worker.cancelSet);
     if (interrupted) {
         kill(worker.pid, SIGTERM);  // stops its office at once
-        writeLog(kWarn, Prefix(channel.requestId, channel.provider) + " interrupted by signal " +
-                            std::to_string(platform::InterruptSignal()) + "; cancellation requested");
+        int sig = platform::InterruptSignal();  // 0: a batch that stopped on its own
+        writeLog(kWarn, Prefix(channel.requestId, channel.provider) +
+                            (sig ? " interrupted by signal " + std::to_string(sig) : std::string(" batch stopping")) +
+                            "; cancellation requested");
     } else {
         writeLog(kWarn, Prefix(channel.requestId, channel.provider) + " worker timeout; cancellation requested");
     }

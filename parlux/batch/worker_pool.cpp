@@ -4,9 +4,12 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cstring>
+#include <limits>
 #include <set>
 
 #include "batch/job_feed.h"
+#include "batch/result_writer.h"
 #include "hresult.h"
 #include "job_records.h"
 #include "log.h"
@@ -40,8 +43,11 @@ bool AwaitRetiringWorker(pid_t pid, int& status) {
 
 }  // namespace
 
-WorkerPool::WorkerPool(const PoolOptions& options, JobDone done)
-    : m_options(options), m_done(std::move(done)), m_slots(static_cast<size_t>(options.slots > 0 ? options.slots : 1)) {}
+WorkerPool::WorkerPool(const PoolOptions& options, JobDone done, const ResultWriter& output)
+    : m_options(options),
+      m_done(std::move(done)),
+      m_output(output),
+      m_slots(static_cast<size_t>(options.slots > 0 ? options.slots : 1)) {}
 
 WorkerPool::~WorkerPool() { RetireAll(); }
 
@@ -184,7 +190,7 @@ void WorkerPool::Supervise(Slot& slot) {
 }
 
 bool WorkerPool::KeepsOffice(const Slot& slot, const ProcessIdentity& office) const {
-    if (m_stopping || (m_queue.empty() && m_feed->fd() < 0) || slot.served >= m_options.recycleAfter) return false;
+    if (m_stopping || (m_queue.empty() && m_feed->Ended()) || slot.served >= m_options.recycleAfter) return false;
     if (!office.owned || office.pid == 0 || !platform::ProcessAlive(static_cast<pid_t>(office.pid))) return false;
     return m_options.memoryLimitBytes == 0 ||
            platform::ProcessVirtualBytes(static_cast<pid_t>(office.pid)) <= m_options.memoryLimitBytes;
@@ -238,6 +244,7 @@ bool WorkerPool::Retire(Slot& slot, const ProcessIdentity& office, const std::st
 void WorkerPool::Interrupt() {
     m_stopping = true;
     m_feed->Stop();
+    m_feed->Fill(m_queue, std::numeric_limits<size_t>::max(), false);  // every line read gets its result
     for (Slot& slot : m_slots)
         if (slot.job) Supervise(slot);
     while (!m_queue.empty()) {
@@ -262,8 +269,14 @@ void WorkerPool::Run(JobFeed& feed) {
     m_feed = &feed;
     signal(SIGPIPE, SIG_IGN);  // a worker that died must not take the batch with it
     platform::InstallInterruptHandlers();
+    const size_t readAhead = 2 * m_slots.size();  // jobs waiting for a worker
     for (;;) {
-        if (platform::InterruptSignal() != 0 && !m_stopping) Interrupt();
+        if (!m_stopping && m_output.Error() != 0)
+            writeLog(kWarn, std::string("batch results cannot be written (") + std::strerror(m_output.Error()) +
+                                "); no further job is taken");
+        if (!m_stopping && (platform::InterruptSignal() != 0 || m_output.Error() != 0)) Interrupt();
+        bool reading = !m_stopping && !m_output.Backlogged();
+        if (reading) feed.Fill(m_queue, readAhead, false);
         bool busy = false;
         for (Slot& slot : m_slots) {
             while (!slot.job && !m_stopping) {
@@ -272,13 +285,17 @@ void WorkerPool::Run(JobFeed& feed) {
             }
             busy = busy || slot.job;
         }
-        if (!busy && (m_stopping || (m_queue.empty() && feed.fd() < 0))) break;
+        if (!busy && (m_stopping || (m_queue.empty() && feed.Ended()))) break;
+        bool room = reading && m_queue.size() < readAhead;
+        bool readInput = room && !feed.HasLine() && feed.fd() >= 0;
         std::vector<struct pollfd> fds;
         for (Slot& slot : m_slots)
             if (slot.job) fds.push_back({slot.worker.channel.readEnd, POLLIN, 0});
-        if (feed.fd() >= 0) fds.push_back({feed.fd(), POLLIN, 0});
-        if (poll(fds.data(), fds.size(), kPollMs) > 0 && feed.fd() >= 0 && fds.back().revents != 0)
-            feed.Pull(m_queue);
+        if (readInput) fds.push_back({feed.fd(), POLLIN, 0});
+        // Lines already read that now have room are taken at once.
+        int timeout = room && feed.HasLine() ? 0 : kPollMs;
+        if (poll(fds.data(), fds.size(), timeout) > 0 && readInput && fds.back().revents != 0)
+            feed.Fill(m_queue, readAhead, true);
         for (Slot& slot : m_slots)
             if (slot.job) Supervise(slot);
     }

@@ -508,8 +508,8 @@ TEST(BatchJobs, FeedSplitsLinesAndRefusesOverlongOnes) {
         delete job;
     });
     std::deque<batch::BatchJob*> queue;
-    for (int i = 0; i < 100 && feed.fd() >= 0; ++i) feed.Pull(queue);
-    EXPECT_LT(feed.fd(), 0);
+    for (int i = 0; i < 100 && !feed.Ended(); ++i) feed.Fill(queue, 100, true);
+    EXPECT_TRUE(feed.Ended());
     ASSERT_EQ(queue.size(), 2u);
     EXPECT_EQ(queue[0]->input.source, "a.docx");
     EXPECT_EQ(queue[1]->input.line, 5u);
