@@ -76,7 +76,8 @@ int parluxMain(int argc, char** argv) {
     bool valid = parseProgramLine(argc, argv, args);
     if (valid && args.Has("--help")) return PrintInfo(helpText());
     if (valid && args.Has("--version")) return PrintInfo(kit::cli::VersionLine("parlux") + "\n");
-    if (valid ? args.Has("--batch") : namesBatch(argc, argv)) return batchMain(valid ? &args : nullptr);
+    if (valid ? args.Has("--batch") : namesBatch(argc, argv))
+        return batchMain(valid ? &args : nullptr);
     // A conversion: its words as the program's arguments, and no option at all.
     std::vector<char*> words = {argv[0]};
     for (std::string& word : args.positional) words.push_back(&word[0]);

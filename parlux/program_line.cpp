@@ -17,7 +17,8 @@ bool parseProgramLine(int argc, char** argv, kit::cli::Args& args) {
 
 bool namesBatch(int argc, char** argv) {
     for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
-        if (std::strcmp(argv[i], "--batch") == 0 || std::strncmp(argv[i], "--batch=", 8) == 0) return true;
+        if (std::strcmp(argv[i], "--batch") == 0 || std::strncmp(argv[i], "--batch=", 8) == 0)
+            return true;
     return false;
 }
 
@@ -28,8 +29,9 @@ std::string helpText() {
            "\n"
            "The exit status of a conversion is its result code, and success is 1, not 0:\n"
            "  parlux in.docx out.pdf; rc=$?; [ \"$rc\" -eq 1 ] || echo \"failed: $rc\" >&2\n"
-           "-1 (255) means invalid arguments, 2 to 13 a failure (see parlux(1)). A batch exits 0 when\n"
-           "every job succeeded, 1 otherwise, 12 when its result lines cannot be written.\n"
+           "-1 (255) means invalid arguments, 2 to 13 a failure (see parlux(1)).\n"
+           "A batch exits 0 when every job succeeded, 1 otherwise, 12 when its result lines\n"
+           "cannot be written.\n"
            "\n"
            "Options:\n"
            "  --batch [FILE|-]  convert the JSON job lines of FILE (or of standard input),\n"

@@ -196,7 +196,8 @@ bool stopWorker(WorkerProcess& worker, bool interrupted, int& exitCode) {
         kill(worker.pid, SIGTERM);  // stops its office at once
         int sig = platform::InterruptSignal();  // 0: a batch that stopped on its own
         writeLog(kWarn, Prefix(channel.requestId, channel.provider) +
-                            (sig ? " interrupted by signal " + std::to_string(sig) : std::string(" batch stopping")) +
+                            (sig ? " interrupted by signal " + std::to_string(sig)
+                                 : std::string(" batch stopping")) +
                             "; cancellation requested");
     } else {
         writeLog(kWarn, Prefix(channel.requestId, channel.provider) + " worker timeout; cancellation requested");

@@ -77,7 +77,8 @@ JobLine ParseJobLine(const std::string& text, size_t line) {
     // A misspelt member must not pass unnoticed (a provider ignored, a target never written).
     for (const auto& member : doc.GetObject())
         if (!KnownMember(member.name))
-            return Invalid(job, where + " has the unknown member \"" + ShownName(member.name) + "\".");
+            return Invalid(job,
+                           where + " has the unknown member \"" + ShownName(member.name) + "\".");
     if (!job.hasSource || !job.hasTarget)
         return Invalid(job, where + " needs the strings \"source\" and \"target\".");
     if (!sourceOk || !targetOk) return Invalid(job, where + " holds a path with a NUL character.");

@@ -49,9 +49,11 @@ bool ParseOptions(const kit::cli::Args& args, BatchOptions& options) {
     if (args.positional.size() > (given.empty() ? 1u : 0u)) return false;
     if (!given.empty()) options.file = given;
     if (!args.positional.empty()) options.file = args.positional[0];
-    if (args.Has("--jobs") && !ParseCount(args.Option("--jobs").c_str(), 1, kMaxSlots, options.pool.slots))
+    if (args.Has("--jobs") &&
+        !ParseCount(args.Option("--jobs").c_str(), 1, kMaxSlots, options.pool.slots))
         return false;
-    return !args.Has("--recycle") || ParseCount(args.Option("--recycle").c_str(), 1, 1000000, options.pool.recycleAfter);
+    return !args.Has("--recycle") ||
+           ParseCount(args.Option("--recycle").c_str(), 1, 1000000, options.pool.recycleAfter);
 }
 
 batch::JobReport ReportOf(const batch::BatchJob& job, int32_t code) {

@@ -60,7 +60,8 @@ void JobFeed::Read() {
     if (n <= 0) {  // the end (or an input that cannot be read any more)
         m_failed = n < 0;
         m_fd = -1;
-        if (!m_pending.empty() || m_overlong) m_pending += '\n';  // a last line without its line end
+        if (!m_pending.empty() || m_overlong)
+            m_pending += '\n';  // a last line without its line end
         return;
     }
     m_pending.append(buffer, static_cast<size_t>(n));

@@ -190,7 +190,8 @@ void WorkerPool::Supervise(Slot& slot) {
 }
 
 bool WorkerPool::KeepsOffice(const Slot& slot, const ProcessIdentity& office) const {
-    if (m_stopping || (m_queue.empty() && m_feed->Ended()) || slot.served >= m_options.recycleAfter) return false;
+    if (m_stopping || (m_queue.empty() && m_feed->Ended()) || slot.served >= m_options.recycleAfter)
+        return false;
     if (!office.owned || office.pid == 0 || !platform::ProcessAlive(static_cast<pid_t>(office.pid))) return false;
     return m_options.memoryLimitBytes == 0 ||
            platform::ProcessVirtualBytes(static_cast<pid_t>(office.pid)) <= m_options.memoryLimitBytes;
@@ -244,7 +245,8 @@ bool WorkerPool::Retire(Slot& slot, const ProcessIdentity& office, const std::st
 void WorkerPool::Interrupt() {
     m_stopping = true;
     m_feed->Stop();
-    m_feed->Fill(m_queue, std::numeric_limits<size_t>::max(), false);  // every line read gets its result
+    // Every line already read gets its result.
+    m_feed->Fill(m_queue, std::numeric_limits<size_t>::max(), false);
     for (Slot& slot : m_slots)
         if (slot.job) Supervise(slot);
     while (!m_queue.empty()) {
@@ -272,8 +274,8 @@ void WorkerPool::Run(JobFeed& feed) {
     const size_t readAhead = 2 * m_slots.size();  // jobs waiting for a worker
     for (;;) {
         if (!m_stopping && m_output.Error() != 0)
-            writeLog(kWarn, std::string("batch results cannot be written (") + std::strerror(m_output.Error()) +
-                                "); no further job is taken");
+            writeLog(kWarn, std::string("batch results cannot be written (") +
+                                std::strerror(m_output.Error()) + "); no further job is taken");
         if (!m_stopping && (platform::InterruptSignal() != 0 || m_output.Error() != 0)) Interrupt();
         bool reading = !m_stopping && !m_output.Backlogged();
         if (reading) feed.Fill(m_queue, readAhead, false);

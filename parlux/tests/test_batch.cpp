@@ -2,8 +2,8 @@
 // crashing office costing only their own job, recycled offices, bad job lines and cancellation.
 #include <dirent.h>
 #include <poll.h>
-#include <unistd.h>
 #include <rapidjson/document.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <map>
@@ -477,20 +477,28 @@ TEST_F(BatchTest, AReaderThatTakesNoResultsHoldsUpNeitherJobsNorCancellation) {
 // cleanup, and the exit code is output_failed instead of a success.
 TEST_F(BatchTest, ResultsThatCannotBeWrittenStopTheBatch) {
     ScriptDocuments(R"({"hang.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 20000}})");
-    WriteAll(Path("jobs.jsonl"), MakeDocuments({"a.docx", "hang.docx", "c.docx", "d.docx", "e.docx"}));
+    WriteAll(Path("jobs.jsonl"),
+             MakeDocuments({"a.docx", "hang.docx", "c.docx", "d.docx", "e.docx"}));
     int gone[2];
     ASSERT_EQ(pipe2(gone, O_CLOEXEC), 0);
     close(gone[0]);
-    const std::vector<std::pair<std::string, std::function<void(posix_spawn_file_actions_t&)>>> outputs = {
-        {"closed", [](posix_spawn_file_actions_t& a) { posix_spawn_file_actions_addclose(&a, 1); }},
-        {"/dev/full",
-         [](posix_spawn_file_actions_t& a) { posix_spawn_file_actions_addopen(&a, 1, "/dev/full", O_WRONLY, 0); }},
-        {"reader gone", [&](posix_spawn_file_actions_t& a) { posix_spawn_file_actions_adddup2(&a, gone[1], 1); }},
-    };
+    const std::vector<std::pair<std::string, std::function<void(posix_spawn_file_actions_t&)>>>
+        outputs = {
+            {"closed",
+             [](posix_spawn_file_actions_t& a) { posix_spawn_file_actions_addclose(&a, 1); }},
+            {"/dev/full",
+             [](posix_spawn_file_actions_t& a) {
+                 posix_spawn_file_actions_addopen(&a, 1, "/dev/full", O_WRONLY, 0);
+             }},
+            {"reader gone",
+             [&](posix_spawn_file_actions_t& a) {
+                 posix_spawn_file_actions_adddup2(&a, gone[1], 1);
+             }},
+        };
     for (const auto& output : outputs) {
         size_t opened = Count(Calls(), "Documents.Open(");
-        pid_t batch = Start({"--batch", "jobs.jsonl", "--jobs", "1"}, {"TMPDIR=" + m_tmp}, "stderr.txt", "",
-                            output.second);
+        pid_t batch = Start({"--batch", "jobs.jsonl", "--jobs", "1"}, {"TMPDIR=" + m_tmp},
+                            "stderr.txt", "", output.second);
         Outcome run = Wait(batch);
         EXPECT_EQ(run.code, kOutputFailed) << output.first;
         EXPECT_EQ(run.err, "Unable to write the batch results.\n") << output.first;
@@ -498,7 +506,8 @@ TEST_F(BatchTest, ResultsThatCannotBeWrittenStopTheBatch) {
         if (output.first == "closed")
             EXPECT_EQ(jobsOpened, 0u) << "a closed standard output is refused before any job";
         else
-            EXPECT_LE(jobsOpened, 2u) << output.first << ": jobs went on after their results were lost";
+            EXPECT_LE(jobsOpened, 2u)
+                << output.first << ": jobs went on after their results were lost";
         for (const char* name : {"hang.docx", "c.docx", "d.docx", "e.docx"})
             EXPECT_FALSE(Exists(Path(std::string(name) + ".pdf"))) << output.first << " " << name;
     }
@@ -513,7 +522,8 @@ TEST_F(BatchTest, JobLinesAreReadOnlyAsWorkersFreeUp) {
     ScriptDocuments(R"({"hang.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 60000}})");
     MakeDocuments({"hang.docx"});
     ASSERT_EQ(mkfifo(Path("jobs.fifo").c_str(), 0600), 0);
-    pid_t batch = Start({"--batch", "jobs.fifo", "--jobs", "1"}, {"TMPDIR=" + m_tmp}, "stderr.txt", "results.jsonl");
+    pid_t batch = Start({"--batch", "jobs.fifo", "--jobs", "1"}, {"TMPDIR=" + m_tmp}, "stderr.txt",
+                        "results.jsonl");
     int input = open(Path("jobs.fifo").c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(input, 0);
     std::string first = Job("hang.docx", "hang.pdf");
@@ -549,7 +559,8 @@ TEST_F(BatchTest, JobLinesAreReadOnlyAsWorkersFreeUp) {
     // The running job, the two waiting for the worker, and what one read of 64 KB held.
     EXPECT_GE(m_lines, 3u);
     EXPECT_LE(m_lines, 1 + 2 + 65536 / lineBytes + 1) << "lines were read ahead of the workers";
-    EXPECT_EQ(Count(ReadAll(Path("results.jsonl")), "\"message\":\"Conversion was cancelled before it started.\""),
+    EXPECT_EQ(Count(ReadAll(Path("results.jsonl")),
+                    "\"message\":\"Conversion was cancelled before it started.\""),
               m_lines - 1);
     ExpectNothingLeft();
 }
@@ -558,10 +569,11 @@ TEST_F(BatchTest, JobLinesAreReadOnlyAsWorkersFreeUp) {
 // its line instead of being ignored.
 TEST_F(BatchTest, JobIdsComeBackAndMisspeltMembersAreRefused) {
     MakeDocuments({"a.docx", "b.docx"});
-    std::string jobs = R"({"id": "order-17", "source": "a.docx", "target": "a.pdf"})" "\n"
-                       R"({"source": "b.docx", "target": "b.pdf", "id": 42})" "\n"
-                       R"({"id": "order-18", "source": "b.docx", "taget": "c.pdf"})" "\n"
-                       R"({"source": "b.docx", "target": "d.pdf", "Provider": "wps"})" "\n";
+    std::string jobs = R"({"id": "order-17", "source": "a.docx", "target": "a.pdf"}
+{"source": "b.docx", "target": "b.pdf", "id": 42}
+{"id": "order-18", "source": "b.docx", "taget": "c.pdf"}
+{"source": "b.docx", "target": "d.pdf", "Provider": "wps"}
+)";
     Run(jobs, {"--jobs", "1"});
     EXPECT_EQ(m_exit, 1);
     std::istringstream out(ReadAll(Path("results.jsonl")));
@@ -580,9 +592,11 @@ TEST_F(BatchTest, JobIdsComeBackAndMisspeltMembersAreRefused) {
     EXPECT_EQ(byLine[2]["code"].GetInt(), kSuccess);
     EXPECT_EQ(std::string(byLine[3]["id"].GetString()), "order-18");
     EXPECT_EQ(byLine[3]["code"].GetInt(), kInvalidArguments);
-    EXPECT_EQ(std::string(byLine[3]["message"].GetString()), "Job line 3 has the unknown member \"taget\".");
+    EXPECT_EQ(std::string(byLine[3]["message"].GetString()),
+              "Job line 3 has the unknown member \"taget\".");
     EXPECT_FALSE(byLine[4].HasMember("id"));
-    EXPECT_EQ(std::string(byLine[4]["message"].GetString()), "Job line 4 has the unknown member \"Provider\".");
+    EXPECT_EQ(std::string(byLine[4]["message"].GetString()),
+              "Job line 4 has the unknown member \"Provider\".");
     EXPECT_TRUE(IsPdf("a.pdf") && IsPdf("b.pdf"));
     EXPECT_FALSE(Exists(Path("c.pdf")) || Exists(Path("d.pdf")));
 }
@@ -665,7 +679,8 @@ TEST(BatchJobs, ReportsAreValidJsonWhateverTheirBytes) {
     EXPECT_EQ(std::string(doc["hresult"].GetString()), "0x800706BA");
     EXPECT_EQ(line.find('\n'), std::string::npos);
 
-    batch::JobLine job = batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf", "provider": "WPS"})", 1);
+    batch::JobLine job =
+        batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf", "provider": "WPS"})", 1);
     EXPECT_TRUE(job.valid);
     EXPECT_EQ(job.providerArg, "wps");
     EXPECT_TRUE(job.id.empty());
@@ -691,30 +706,39 @@ TEST(BatchJobs, IdsAreEchoedAndUnknownMembersRefused) {
         EXPECT_FALSE(doc.HasParseError());
         return doc;
     };
-    batch::JobLine named = batch::ParseJobLine(R"({"id": "job \"7\" \u00e9", "source": "a.docx", "target": "b.pdf"})", 1);
+    batch::JobLine named = batch::ParseJobLine(
+        R"({"id": "job \"7\" \u00e9", "source": "a.docx", "target": "b.pdf"})", 1);
     ASSERT_TRUE(named.valid);
     rapidjson::Document doc = reportOf(named);
     ASSERT_TRUE(doc.HasMember("id"));
     EXPECT_EQ(std::string(doc["id"].GetString()), "job \"7\" \xC3\xA9");
-    doc = reportOf(batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf", "id": 12345678901})", 2));
+    doc = reportOf(
+        batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf", "id": 12345678901})", 2));
     EXPECT_EQ(doc["id"].GetUint64(), 12345678901u);
-    EXPECT_FALSE(reportOf(batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf"})", 3)).HasMember("id"));
+    EXPECT_FALSE(reportOf(batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf"})", 3))
+                     .HasMember("id"));
 
-    batch::JobLine misspelt = batch::ParseJobLine(R"({"id": 9, "source": "a.docx", "traget": "b.pdf"})", 4);
+    batch::JobLine misspelt =
+        batch::ParseJobLine(R"({"id": 9, "source": "a.docx", "traget": "b.pdf"})", 4);
     EXPECT_FALSE(misspelt.valid);
     EXPECT_EQ(misspelt.error, "Job line 4 has the unknown member \"traget\".");
     doc = reportOf(misspelt);
     EXPECT_EQ(doc["id"].GetInt(), 9) << "the refusal names the job";
     EXPECT_EQ(std::string(doc["source"].GetString()), "a.docx");
-    batch::JobLine extra = batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf", "provder": "wps"})", 5);
+    batch::JobLine extra =
+        batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf", "provder": "wps"})", 5);
     EXPECT_EQ(extra.error, "Job line 5 has the unknown member \"provder\".");
     std::string longName(100, 'x');
     longName.replace(60, 2, "\xC3\xA9");  // the cut falls inside this character
-    batch::JobLine overlong = batch::ParseJobLine("{\"" + longName + "\": 1, \"source\": \"a\", \"target\": \"b\"}", 6);
-    EXPECT_EQ(overlong.error, "Job line 6 has the unknown member \"" + std::string(60, 'x') + "...\".");
-    for (const char* odd : {R"({"id": [1], "source": "a.docx", "target": "b.pdf"})", R"({"id": null, "source": "a", "target": "b"})"}) {
+    batch::JobLine overlong =
+        batch::ParseJobLine("{\"" + longName + "\": 1, \"source\": \"a\", \"target\": \"b\"}", 6);
+    EXPECT_EQ(overlong.error,
+              "Job line 6 has the unknown member \"" + std::string(60, 'x') + "...\".");
+    for (const char* odd : {R"({"id": [1], "source": "a.docx", "target": "b.pdf"})",
+                            R"({"id": null, "source": "a", "target": "b"})"}) {
         batch::JobLine bad = batch::ParseJobLine(odd, 7);
-        EXPECT_EQ(bad.error, "Job line 7 has an \"id\" that is neither a string nor a number.") << odd;
+        EXPECT_EQ(bad.error, "Job line 7 has an \"id\" that is neither a string nor a number.")
+            << odd;
         EXPECT_TRUE(bad.id.empty());
     }
 }

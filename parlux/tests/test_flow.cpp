@@ -60,7 +60,8 @@ TEST_F(ConverterTest, HelpVersionAndTheEndOfTheOptions) {
         EXPECT_EQ(out.rfind("Usage: parlux source_file target_pdf [ms|wps]\n", 0), 0u) << out;
         EXPECT_NE(out.find("success is 1"), std::string::npos);
     }
-    for (const std::vector<std::string>& version : {std::vector<std::string>{"--version"}, {"--version", "--batch"}}) {
+    for (const std::vector<std::string>& version :
+         {std::vector<std::string>{"--version"}, {"--version", "--batch"}}) {
         EXPECT_EQ(run(version).code, 0);
         EXPECT_EQ(out.rfind("parlux ", 0), 0u) << out;
         EXPECT_EQ(Count(out, "\n"), 1u);
@@ -75,19 +76,24 @@ TEST_F(ConverterTest, HelpVersionAndTheEndOfTheOptions) {
     EXPECT_EQ(run({"--", "--help", "out.pdf"}).code, kUnsupportedFormat);
     EXPECT_NE(Log().find(" source=" + Path("--help") + " target="), std::string::npos);
 
-    WriteAll(Path("jobs.jsonl"), R"({"source": "report.docx", "target": "batch.pdf"})" "\n");
+    WriteAll(Path("jobs.jsonl"), R"({"source": "report.docx", "target": "batch.pdf"})"
+                                 "\n");
     for (const std::vector<std::string>& batch :
-         {std::vector<std::string>{"--batch", "jobs.jsonl", "--jobs=2"}, {"--recycle=1", "--batch=jobs.jsonl"}}) {
+         {std::vector<std::string>{"--batch", "jobs.jsonl", "--jobs=2"},
+          {"--recycle=1", "--batch=jobs.jsonl"}}) {
         Outcome ran = run(batch);
         EXPECT_EQ(ran.code, 0) << batch[0] << " " << ran.err;
         EXPECT_NE(out.find("\"code\":1,"), std::string::npos) << out;
     }
 
     const std::vector<std::pair<std::vector<std::string>, const char*>> refused = {
-        {{"--bogus", "report.docx", "out.pdf"}, "Usage: Parlux.exe source_file target_pdf [ms|wps]\n"},
-        {{"--jobs", "2", "report.docx", "out.pdf"}, "Usage: Parlux.exe source_file target_pdf [ms|wps]\n"},
+        {{"--bogus", "report.docx", "out.pdf"},
+         "Usage: Parlux.exe source_file target_pdf [ms|wps]\n"},
+        {{"--jobs", "2", "report.docx", "out.pdf"},
+         "Usage: Parlux.exe source_file target_pdf [ms|wps]\n"},
         {{"report.docx"}, "Usage: Parlux.exe source_file target_pdf [ms|wps]\n"},
-        {{"--batch=jobs.jsonl", "more.jsonl"}, "Usage: parlux --batch FILE|- [--jobs N] [--recycle N]\n"},
+        {{"--batch=jobs.jsonl", "more.jsonl"},
+         "Usage: parlux --batch FILE|- [--jobs N] [--recycle N]\n"},
         {{"--batch", "--jobs"}, "Usage: parlux --batch FILE|- [--jobs N] [--recycle N]\n"},
     };
     for (const auto& line : refused) {
