@@ -22,7 +22,7 @@ Args ParseOptions(int argc, char** argv, const std::vector<OptionSpec>& specs, b
     std::vector<option> table;
     for (size_t i = 0; i < specs.size(); ++i)
         table.push_back({specs[i].name,
-                         !specs[i].takesValue      ? no_argument
+                         !specs[i].takesValue     ? no_argument
                          : specs[i].valueOptional ? optional_argument
                                                   : required_argument,
                          nullptr, static_cast<int>(256 + i)});

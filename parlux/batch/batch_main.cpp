@@ -86,10 +86,12 @@ int batchMain(const kit::cli::Args* args) {
         logRejection(kInvalidArguments);
         return kInvalidArguments;
     }
-    // Results that cannot be delivered must not pass for a batch that ran: a closed standard
-    // output is refused before any job, a write that fails later stops the batch.
+    // Results that cannot be delivered must not pass for a batch that ran: a standard output
+    // that is closed or read-only is refused before any job, a write that fails later stops
+    // the batch.
     signal(SIGPIPE, SIG_IGN);
-    if (fcntl(STDOUT_FILENO, F_GETFL) < 0) {
+    int outFlags = fcntl(STDOUT_FILENO, F_GETFL);
+    if (outFlags < 0 || (outFlags & O_ACCMODE) == O_RDONLY) {
         std::fprintf(stderr, "%s\n", kResultsFailedLine);
         return kOutputFailed;
     }

@@ -25,6 +25,7 @@ namespace {
 constexpr int kPollMs = 50;
 constexpr int kRetireMs = 15000;  // for a worker to quit its office and end once its job stream closes
 constexpr int kTerminateWaitMs = 3000;
+constexpr size_t kMinReadAhead = 64;
 
 using Clock = std::chrono::steady_clock;
 
@@ -271,7 +272,9 @@ void WorkerPool::Run(JobFeed& feed) {
     m_feed = &feed;
     signal(SIGPIPE, SIG_IGN);  // a worker that died must not take the batch with it
     platform::InstallInterruptHandlers();
-    const size_t readAhead = 2 * m_slots.size();  // jobs waiting for a worker
+    // Jobs waiting for a worker: enough for choosing offices by the kinds that wait, few enough
+    // that memory stays flat however long the list.
+    const size_t readAhead = std::max<size_t>(2 * m_slots.size(), kMinReadAhead);
     for (;;) {
         if (!m_stopping && m_output.Error() != 0)
             writeLog(kWarn, std::string("batch results cannot be written (") +

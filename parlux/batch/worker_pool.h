@@ -48,9 +48,9 @@ public:
     ~WorkerPool();
 
     // Converts the jobs `feed` brings until it ends, reporting each through `done` as it ends;
-    // jobs are read as workers free up for them (at most two per worker wait). Once the process
-    // is asked to stop or the results cannot be written, no more jobs are read, running jobs are
-    // cancelled and the ones read but not started are reported as not run.
+    // jobs are read as workers free up for them (two per worker wait, at least 64). Once the
+    // process is asked to stop or the results cannot be written, no more jobs are read, running
+    // jobs are cancelled and the ones read but not started are reported as not run.
     void Run(JobFeed& feed);
 
 private:
