@@ -1,6 +1,6 @@
 // parlux's command lines over arbitrary arguments (the input split on NUL bytes): the converter's
-// own and the worker's, each either accepted with sound values or refused as a usage error; and
-// the supervisor's quoting of the worker's arguments, which must split back unchanged.
+// own, its options and the worker's, each either accepted with sound values or refused as a usage
+// error; and the supervisor's quoting of the worker's arguments, which must split back unchanged.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "convert.h"
+#include "program_line.h"
 #include "records.h"
 #include "supervision_text.h"
 #include "worker.h"
@@ -32,6 +33,16 @@ void CheckConverter(int argc, char** argv) {
     int32_t code = parlux::parseCommandLine(argc, argv, line, error);
     if (code == parlux::kInvalidArguments && !error.empty()) return;
     if (code != parlux::kSuccess || (line.provider != "" && line.provider != "ms" && line.provider != "wps")) abort();
+}
+
+// The program's options: accepted or refused, never more words than were given. Last, since the
+// option parser reorders argv.
+void CheckProgramLine(int argc, char** argv) {
+    kit::cli::Args args;
+    if (parlux::parseProgramLine(argc, argv, args) &&
+        args.positional.size() >= static_cast<size_t>(argc))
+        abort();
+    parlux::namesBatch(argc, argv);
 }
 
 void CheckQuoting(const std::vector<std::string>& arguments) {
@@ -60,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckWorker(argc, argv.data());
     CheckConverter(argc, argv.data());
     CheckQuoting(arguments);
+    CheckProgramLine(argc, argv.data());
     parlux::splitQuotedArguments(text);
     return 0;
 }

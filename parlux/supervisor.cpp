@@ -220,8 +220,11 @@ bool stopWorker(WorkerProcess& worker, const AttemptEnd& end, int& exitCode) {
     platform::SignalCancellation(worker.cancelSet);
     if (end.interrupted || end.overMemory) kill(worker.pid, SIGTERM);  // stops its office at once
     if (end.interrupted) {
-        writeLog(kWarn, Prefix(channel.requestId, channel.provider) + " interrupted by signal " +
-                            std::to_string(platform::InterruptSignal()) + "; cancellation requested");
+        int sig = platform::InterruptSignal();  // 0: a batch that stopped on its own
+        writeLog(kWarn, Prefix(channel.requestId, channel.provider) +
+                            (sig ? " interrupted by signal " + std::to_string(sig)
+                                 : std::string(" batch stopping")) +
+                            "; cancellation requested");
     } else if (end.overMemory) {
         writeLog(kWarn, Prefix(channel.requestId, channel.provider) +
                             " memory limit exceeded resident_mb=" + std::to_string(end.residentBytes >> 20) +

@@ -21,8 +21,11 @@ std::string Args::Option(const std::string& name, const std::string& fallback) c
 Args ParseOptions(int argc, char** argv, const std::vector<OptionSpec>& specs, bool stopAtFirstWord, int* next) {
     std::vector<option> table;
     for (size_t i = 0; i < specs.size(); ++i)
-        table.push_back({specs[i].name, specs[i].takesValue ? required_argument : no_argument, nullptr,
-                         static_cast<int>(256 + i)});
+        table.push_back({specs[i].name,
+                         !specs[i].takesValue     ? no_argument
+                         : specs[i].valueOptional ? optional_argument
+                                                  : required_argument,
+                         nullptr, static_cast<int>(256 + i)});
     table.push_back({"help", no_argument, nullptr, 'h'});
     table.push_back({nullptr, 0, nullptr, 0});
     // '+' stops at the first word, ':' reports a missing value apart from an unknown option.

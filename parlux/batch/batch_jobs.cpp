@@ -34,6 +34,29 @@ JobLine Invalid(JobLine job, const std::string& error) {
     return job;
 }
 
+// The JSON text of a value.
+std::string JsonText(const rapidjson::Value& value) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    value.Accept(writer);
+    return std::string(buffer.GetString(), buffer.GetSize());
+}
+
+// A member name as a message shows it: at most 64 bytes, never cut inside a UTF-8 sequence.
+std::string ShownName(const rapidjson::Value& name) {
+    std::string text(name.GetString(), name.GetStringLength());
+    if (text.size() <= 64) return text;
+    size_t cut = 61;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return text.substr(0, cut) + "...";
+}
+
+bool KnownMember(const rapidjson::Value& name) {
+    for (const char* known : {"source", "target", "provider", "id"})
+        if (name == known) return true;
+    return false;
+}
+
 }  // namespace
 
 JobLine ParseJobLine(const std::string& text, size_t line) {
@@ -43,8 +66,19 @@ JobLine ParseJobLine(const std::string& text, size_t line) {
     if (!ValidUtf8(text)) return Invalid(job, where + " is not valid UTF-8.");
     rapidjson::Document doc;
     if (!kit::ParseJson(text, doc) || !doc.IsObject()) return Invalid(job, where + " is not a JSON object.");
+    auto id = doc.FindMember("id");
+    if (id != doc.MemberEnd()) {
+        if (!id->value.IsString() && !id->value.IsNumber())
+            return Invalid(job, where + " has an \"id\" that is neither a string nor a number.");
+        job.id = JsonText(id->value);
+    }
     bool sourceOk = PathMember(doc, "source", job.source, job.hasSource);
     bool targetOk = PathMember(doc, "target", job.target, job.hasTarget);
+    // A misspelt member must not pass unnoticed (a provider ignored, a target never written).
+    for (const auto& member : doc.GetObject())
+        if (!KnownMember(member.name))
+            return Invalid(job,
+                           where + " has the unknown member \"" + ShownName(member.name) + "\".");
     if (!job.hasSource || !job.hasTarget)
         return Invalid(job, where + " needs the strings \"source\" and \"target\".");
     if (!sourceOk || !targetOk) return Invalid(job, where + " holds a path with a NUL character.");
@@ -75,6 +109,10 @@ std::string FormatReport(const JobReport& report) {
     writer.StartObject();
     writer.Key("line");
     writer.Uint64(report.line);
+    if (!report.id.empty()) {
+        writer.Key("id");
+        writer.RawValue(report.id.data(), report.id.size(), rapidjson::kStringType);
+    }
     text("source", report.hasSource, report.source);
     text("target", report.hasTarget, report.target);
     writer.Key("code");

@@ -14,15 +14,19 @@ struct JobLine {
     bool valid = false;
     bool hasSource = false, hasTarget = false;
     std::string source, target, providerArg;  // providerArg lowered: "", "ms" or "wps"
+    std::string id;                           // the job's "id" as JSON text; empty: none
     std::string error;                        // when not valid
 };
 
-// Parses `{"source": "...", "target": "...", "provider": "ms"|"wps"}` (provider optional).
+// Parses `{"source": "...", "target": "...", "provider": "ms"|"wps", "id": ...}` (provider and
+// id optional; an id is a string or a number). Any other member makes the line invalid; an id
+// is kept even then, so that the refusal names the job.
 JobLine ParseJobLine(const std::string& text, size_t line);
 
 // What one job came to.
 struct JobReport {
     size_t line = 0;
+    std::string id;  // JSON text, echoed as it is; empty: none
     bool hasSource = false, hasTarget = false;
     std::string source, target;  // as the job gave them
     int32_t code = kInternalError;
@@ -32,8 +36,9 @@ struct JobReport {
     long long ms = 0;
 };
 
-// One result line (without its line end): {"line", "source", "target", "code", "name", "stage",
-// "hresult", "message", "ms"}; always valid JSON, whatever bytes the report holds.
+// One result line (without its line end): {"line", "id" (when the job gave one), "source",
+// "target", "code", "name", "stage", "hresult", "message", "ms"}; always valid JSON, whatever
+// bytes the report holds.
 std::string FormatReport(const JobReport& report);
 
 }  // namespace parlux::batch

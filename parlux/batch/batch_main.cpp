@@ -1,6 +1,7 @@
 #include "batch/batch_main.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -20,6 +21,7 @@ namespace parlux {
 namespace {
 
 constexpr int kMaxSlots = 64;
+constexpr const char* kResultsFailedLine = "Unable to write the batch results.";
 
 struct BatchOptions {
     std::string file = "-";
@@ -37,30 +39,27 @@ bool ParseCount(const char* text, int low, int high, int& out) {
     return true;
 }
 
-bool ParseOptions(int argc, char** argv, BatchOptions& options) {
+bool ParseOptions(const kit::cli::Args& args, BatchOptions& options) {
     long cores = sysconf(_SC_NPROCESSORS_ONLN);
     options.pool.slots = cores > 0 ? static_cast<int>(std::min<long>(cores, kMaxSlots)) : 1;
     // An office is replaced before it nears the memory limit.
     options.pool.memoryLimitBytes = OfficeMemoryLimitBytes() / 4 * 3;
-    bool haveFile = false;
-    for (int i = 2; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--jobs" || arg == "--recycle") {
-            int& target = arg == "--jobs" ? options.pool.slots : options.pool.recycleAfter;
-            if (i + 1 >= argc || !ParseCount(argv[++i], 1, arg == "--jobs" ? kMaxSlots : 1000000, target)) return false;
-        } else if (!haveFile && (arg == "-" || arg.rfind("--", 0) != 0)) {
-            options.file = arg;
-            haveFile = true;
-        } else {
-            return false;
-        }
-    }
-    return true;
+    // The job list: one word, or --batch=FILE.
+    std::string given = args.Option("--batch");
+    if (args.positional.size() > (given.empty() ? 1u : 0u)) return false;
+    if (!given.empty()) options.file = given;
+    if (!args.positional.empty()) options.file = args.positional[0];
+    if (args.Has("--jobs") &&
+        !ParseCount(args.Option("--jobs").c_str(), 1, kMaxSlots, options.pool.slots))
+        return false;
+    return !args.Has("--recycle") ||
+           ParseCount(args.Option("--recycle").c_str(), 1, 1000000, options.pool.recycleAfter);
 }
 
 batch::JobReport ReportOf(const batch::BatchJob& job, int32_t code) {
     batch::JobReport report;
     report.line = job.input.line;
+    report.id = job.input.id;
     report.hasSource = job.input.hasSource;
     report.hasTarget = job.input.hasTarget;
     report.source = job.input.source;
@@ -80,12 +79,21 @@ batch::JobReport ReportOf(const batch::BatchJob& job, int32_t code) {
 
 }  // namespace
 
-int batchMain(int argc, char** argv) {
+int batchMain(const kit::cli::Args* args) {
     BatchOptions options;
-    if (!ParseOptions(argc, argv, options)) {
+    if (!args || !ParseOptions(*args, options)) {
         std::fprintf(stderr, "%s\n", kBatchUsageLine);
         logRejection(kInvalidArguments);
         return kInvalidArguments;
+    }
+    // Results that cannot be delivered must not pass for a batch that ran: a standard output
+    // that is closed or read-only is refused before any job, a write that fails later stops
+    // the batch.
+    signal(SIGPIPE, SIG_IGN);
+    int outFlags = fcntl(STDOUT_FILENO, F_GETFL);
+    if (outFlags < 0 || (outFlags & O_ACCMODE) == O_RDONLY) {
+        std::fprintf(stderr, "%s\n", kResultsFailedLine);
+        return kOutputFailed;
     }
     int fd = 0;
     if (options.file != "-") {
@@ -106,9 +114,16 @@ int batchMain(int argc, char** argv) {
         delete &job;  // reported once, and no longer used
     };
     batch::JobFeed feed(fd, [&](batch::BatchJob* job) { done(*job, kInvalidArguments); });
-    batch::WorkerPool pool(options.pool, done);
-    pool.Run(feed);
+    {
+        batch::WorkerPool pool(options.pool, done, output);
+        pool.Run(feed);
+    }
     if (fd > 0) close(fd);
+    output.Finish();
+    if (output.Error() != 0) {
+        std::fprintf(stderr, "%s\n", kResultsFailedLine);
+        return kOutputFailed;
+    }
     if (feed.failed()) {  // a directory, or a read error: the jobs it held were never seen
         std::fprintf(stderr, "Unable to read the job list %s.\n", options.file.c_str());
         return 1;

@@ -35,25 +35,37 @@ void JobFeed::Take(std::string line, std::deque<BatchJob*>& queue) {
     queue.push_back(job);
 }
 
-void JobFeed::Pull(std::deque<BatchJob*>& queue) {
-    if (m_fd < 0) return;
+void JobFeed::Fill(std::deque<BatchJob*>& queue, size_t limit, bool readable) {
+    while (queue.size() < limit) {
+        size_t end = m_pending.find('\n', m_offset);
+        if (end == std::string::npos) {
+            if (!readable || m_fd < 0) return;
+            readable = false;
+            Read();
+            continue;
+        }
+        if (end - m_offset > kMaxLineBytes) m_overlong = true;
+        std::string line = m_pending.substr(m_offset, end - m_offset);
+        m_offset = end + 1;
+        Take(std::move(line), queue);
+    }
+}
+
+void JobFeed::Read() {
+    m_pending.erase(0, m_offset);  // only an incomplete line is left
+    m_offset = 0;
     char buffer[65536];
     ssize_t n = read(m_fd, buffer, sizeof buffer);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
     if (n <= 0) {  // the end (or an input that cannot be read any more)
         m_failed = n < 0;
-        if (!m_pending.empty() || m_overlong) Take(std::move(m_pending), queue);
-        m_pending.clear();
         m_fd = -1;
+        if (!m_pending.empty() || m_overlong)
+            m_pending += '\n';  // a last line without its line end
         return;
     }
     m_pending.append(buffer, static_cast<size_t>(n));
-    for (size_t end; (end = m_pending.find('\n')) != std::string::npos;) {
-        if (end > kMaxLineBytes) m_overlong = true;
-        Take(m_pending.substr(0, end), queue);
-        m_pending.erase(0, end + 1);
-    }
-    if (m_pending.size() > kMaxLineBytes) {
+    if (m_pending.size() > kMaxLineBytes && m_pending.find('\n') == std::string::npos) {
         m_overlong = true;
         m_pending.clear();
     }

@@ -1,4 +1,6 @@
-// The job lines of a batch as they arrive: jobs for the pool, bad lines reported at once.
+// The job lines of a batch as workers free up for them: jobs for the pool, bad lines reported
+// at once. Only one read's worth of input waits unparsed, so memory stays flat however long
+// the list.
 #pragma once
 
 #include <deque>
@@ -16,19 +18,27 @@ public:
 
     // -1 once the input has ended or reading stopped.
     int fd() const { return m_fd; }
-    // One read of what has arrived (it does not block once poll() found the descriptor readable);
-    // its complete lines become jobs at the back of `queue`, new objects the queue's user frees.
-    void Pull(std::deque<BatchJob*>& queue);
+    // Whether a complete line waits in what was read.
+    bool HasLine() const { return m_pending.find('\n', m_offset) != std::string::npos; }
+    // No line will come any more.
+    bool Ended() const { return m_fd < 0 && !HasLine(); }
+    // Makes waiting lines into jobs at the back of `queue` (new objects its user frees) until it
+    // holds `limit`; when none waits and `readable` (poll() found the descriptor so: the read does
+    // not block), reads once what has arrived.
+    void Fill(std::deque<BatchJob*>& queue, size_t limit, bool readable);
+    // No further input is read; lines already read stay for Fill.
     void Stop() { m_fd = -1; }
     // Whether reading ended on an error rather than at the end of the input.
     bool failed() const { return m_failed; }
 
 private:
+    void Read();
     void Take(std::string line, std::deque<BatchJob*>& queue);
 
     int m_fd;
     std::function<void(BatchJob*)> m_rejected;
-    std::string m_pending;
+    std::string m_pending;  // read, from m_offset on not yet made into jobs
+    size_t m_offset = 0;
     size_t m_line = 0;
     bool m_failed = false;
     bool m_overlong = false;  // the rest of a line that was too long is being skipped

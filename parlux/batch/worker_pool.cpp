@@ -4,9 +4,12 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cstring>
+#include <limits>
 #include <set>
 
 #include "batch/job_feed.h"
+#include "batch/result_writer.h"
 #include "hresult.h"
 #include "job_records.h"
 #include "log.h"
@@ -22,6 +25,7 @@ namespace {
 constexpr int kPollMs = 50;
 constexpr int kRetireMs = 15000;  // for a worker to quit its office and end once its job stream closes
 constexpr int kTerminateWaitMs = 3000;
+constexpr size_t kMinReadAhead = 64;
 
 using Clock = std::chrono::steady_clock;
 
@@ -40,8 +44,11 @@ bool AwaitRetiringWorker(pid_t pid, int& status) {
 
 }  // namespace
 
-WorkerPool::WorkerPool(const PoolOptions& options, JobDone done)
-    : m_options(options), m_done(std::move(done)), m_slots(static_cast<size_t>(options.slots > 0 ? options.slots : 1)) {}
+WorkerPool::WorkerPool(const PoolOptions& options, JobDone done, const ResultWriter& output)
+    : m_options(options),
+      m_done(std::move(done)),
+      m_output(output),
+      m_slots(static_cast<size_t>(options.slots > 0 ? options.slots : 1)) {}
 
 WorkerPool::~WorkerPool() { RetireAll(); }
 
@@ -182,7 +189,8 @@ void WorkerPool::Supervise(Slot& slot) {
 }
 
 bool WorkerPool::KeepsOffice(const Slot& slot, const ProcessIdentity& office) const {
-    if (m_stopping || (m_queue.empty() && m_feed->fd() < 0) || slot.served >= m_options.recycleAfter) return false;
+    if (m_stopping || (m_queue.empty() && m_feed->Ended()) || slot.served >= m_options.recycleAfter)
+        return false;
     if (!office.owned || office.pid == 0 || !platform::ProcessAlive(static_cast<pid_t>(office.pid))) return false;
     return m_options.memoryLimitBytes == 0 || attemptResidentBytes(slot.worker) <= m_options.memoryLimitBytes;
 }
@@ -235,6 +243,8 @@ bool WorkerPool::Retire(Slot& slot, const ProcessIdentity& office, const std::st
 void WorkerPool::Interrupt() {
     m_stopping = true;
     m_feed->Stop();
+    // Every line already read gets its result.
+    m_feed->Fill(m_queue, std::numeric_limits<size_t>::max(), false);
     for (Slot& slot : m_slots)
         if (slot.job) Supervise(slot);
     while (!m_queue.empty()) {
@@ -259,8 +269,16 @@ void WorkerPool::Run(JobFeed& feed) {
     m_feed = &feed;
     signal(SIGPIPE, SIG_IGN);  // a worker that died must not take the batch with it
     platform::InstallInterruptHandlers();
+    // Jobs waiting for a worker: enough for choosing offices by the kinds that wait, few enough
+    // that memory stays flat however long the list.
+    const size_t readAhead = std::max<size_t>(2 * m_slots.size(), kMinReadAhead);
     for (;;) {
-        if (platform::InterruptSignal() != 0 && !m_stopping) Interrupt();
+        if (!m_stopping && m_output.Error() != 0)
+            writeLog(kWarn, std::string("batch results cannot be written (") +
+                                std::strerror(m_output.Error()) + "); no further job is taken");
+        if (!m_stopping && (platform::InterruptSignal() != 0 || m_output.Error() != 0)) Interrupt();
+        bool reading = !m_stopping && !m_output.Backlogged();
+        if (reading) feed.Fill(m_queue, readAhead, false);
         bool busy = false;
         for (Slot& slot : m_slots) {
             while (!slot.job && !m_stopping) {
@@ -269,13 +287,17 @@ void WorkerPool::Run(JobFeed& feed) {
             }
             busy = busy || slot.job;
         }
-        if (!busy && (m_stopping || (m_queue.empty() && feed.fd() < 0))) break;
+        if (!busy && (m_stopping || (m_queue.empty() && feed.Ended()))) break;
+        bool room = reading && m_queue.size() < readAhead;
+        bool readInput = room && !feed.HasLine() && feed.fd() >= 0;
         std::vector<struct pollfd> fds;
         for (Slot& slot : m_slots)
             if (slot.job) fds.push_back({slot.worker.channel.readEnd, POLLIN, 0});
-        if (feed.fd() >= 0) fds.push_back({feed.fd(), POLLIN, 0});
-        if (poll(fds.data(), fds.size(), kPollMs) > 0 && feed.fd() >= 0 && fds.back().revents != 0)
-            feed.Pull(m_queue);
+        if (readInput) fds.push_back({feed.fd(), POLLIN, 0});
+        // Lines already read that now have room are taken at once.
+        int timeout = room && feed.HasLine() ? 0 : kPollMs;
+        if (poll(fds.data(), fds.size(), timeout) > 0 && readInput && fds.back().revents != 0)
+            feed.Fill(m_queue, readAhead, true);
         for (Slot& slot : m_slots)
             if (slot.job) Supervise(slot);
     }

@@ -17,6 +17,7 @@
 namespace parlux::batch {
 
 class JobFeed;
+class ResultWriter;
 
 struct PoolOptions {
     int slots = 1;
@@ -41,12 +42,15 @@ class WorkerPool {
 public:
     // Called once per job, as its last use by the pool.
     using JobDone = std::function<void(BatchJob& job, int32_t code)>;
-    WorkerPool(const PoolOptions& options, JobDone done);
+    // `output` takes the reports `done` makes: while its reader lags no further job is read, and
+    // once it fails the batch stops.
+    WorkerPool(const PoolOptions& options, JobDone done, const ResultWriter& output);
     ~WorkerPool();
 
-    // Converts the jobs `feed` brings until it ends, reporting each through `done` as it ends.
-    // Once the process is asked to stop, no more jobs are read, running jobs are cancelled and
-    // the ones not started are reported as not run.
+    // Converts the jobs `feed` brings until it ends, reporting each through `done` as it ends;
+    // jobs are read as workers free up for them (two per worker wait, at least 64). Once the
+    // process is asked to stop or the results cannot be written, no more jobs are read, running
+    // jobs are cancelled and the ones read but not started are reported as not run.
     void Run(JobFeed& feed);
 
 private:
@@ -94,6 +98,7 @@ private:
 
     PoolOptions m_options;
     JobDone m_done;
+    const ResultWriter& m_output;
     std::vector<Slot> m_slots;
     std::deque<BatchJob*> m_queue;
     JobFeed* m_feed = nullptr;

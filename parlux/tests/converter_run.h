@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -90,9 +91,11 @@ protected:
 
     // Starts the program on `args`; its standard error goes to `errName` in the test directory.
     // `extraEnv` entries "NAME=VALUE" replace the variable, a bare "NAME" removes it.
-    // `outName`, when given, receives its standard output.
+    // `outName`, when given, receives its standard output; `moreActions` adds to what the
+    // spawn does to the descriptors.
     pid_t Start(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {},
-                const std::string& errName = "stderr.txt", const std::string& outName = "") {
+                const std::string& errName = "stderr.txt", const std::string& outName = "",
+                const std::function<void(posix_spawn_file_actions_t&)>& moreActions = nullptr) {
         std::vector<std::string> env = {"PARLUX_CLASSES=" + Path("classes.conf"),
                                         "PARLUX_FAKE_SCENARIO=" + Path("scenario.json")};
         auto replaced = [&](const std::string& entry) {
@@ -118,6 +121,7 @@ protected:
         std::string outPath = Path(outName);
         if (!outName.empty())
             posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (moreActions) moreActions(actions);
         posix_spawn_file_actions_addchdir_np(&actions, m_dir.c_str());
         pid_t pid = 0;
         if (posix_spawn(&pid, m_program.c_str(), &actions, nullptr, a.data(), e.data()) != 0) pid = 0;

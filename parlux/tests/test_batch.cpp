@@ -1,9 +1,10 @@
 // Batch conversions end to end with the scripted office suite: per-job codes, a hanging and a
 // crashing office costing only their own job, recycled offices, bad job lines and cancellation.
 #include <dirent.h>
+#include <poll.h>
 #include <sys/mman.h>
-#include <unistd.h>
 #include <rapidjson/document.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -526,6 +527,139 @@ TEST_F(BatchTest, AReaderThatTakesNoResultsHoldsUpNeitherJobsNorCancellation) {
     EXPECT_FALSE(Exists(Path("hang.pdf")));
 }
 
+// Results that nobody can take (a full device, a closed descriptor, a reader gone as in
+// `| true`) stop the batch: no further job starts, the running one is cancelled with its
+// cleanup, and the exit code is output_failed instead of a success.
+TEST_F(BatchTest, ResultsThatCannotBeWrittenStopTheBatch) {
+    ScriptDocuments(R"({"hang.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 20000}})");
+    WriteAll(Path("jobs.jsonl"),
+             MakeDocuments({"a.docx", "hang.docx", "c.docx", "d.docx", "e.docx"}));
+    int gone[2];
+    ASSERT_EQ(pipe2(gone, O_CLOEXEC), 0);
+    close(gone[0]);
+    const std::vector<std::pair<std::string, std::function<void(posix_spawn_file_actions_t&)>>>
+        outputs = {
+            {"closed",
+             [](posix_spawn_file_actions_t& a) { posix_spawn_file_actions_addclose(&a, 1); }},
+            {"read-only",
+             [](posix_spawn_file_actions_t& a) {
+                 posix_spawn_file_actions_addopen(&a, 1, "/dev/null", O_RDONLY, 0);
+             }},
+            {"/dev/full",
+             [](posix_spawn_file_actions_t& a) {
+                 posix_spawn_file_actions_addopen(&a, 1, "/dev/full", O_WRONLY, 0);
+             }},
+            {"reader gone",
+             [&](posix_spawn_file_actions_t& a) {
+                 posix_spawn_file_actions_adddup2(&a, gone[1], 1);
+             }},
+        };
+    for (const auto& output : outputs) {
+        size_t opened = Count(Calls(), "Documents.Open(");
+        pid_t batch = Start({"--batch", "jobs.jsonl", "--jobs", "1"}, {"TMPDIR=" + m_tmp},
+                            "stderr.txt", "", output.second);
+        Outcome run = Wait(batch);
+        EXPECT_EQ(run.code, kOutputFailed) << output.first;
+        EXPECT_EQ(run.err, "Unable to write the batch results.\n") << output.first;
+        size_t jobsOpened = Count(Calls(), "Documents.Open(") - opened;
+        if (output.first == "closed" || output.first == "read-only")
+            EXPECT_EQ(jobsOpened, 0u) << output.first << ": refused before any job";
+        else
+            EXPECT_LE(jobsOpened, 2u)
+                << output.first << ": jobs went on after their results were lost";
+        for (const char* name : {"hang.docx", "c.docx", "d.docx", "e.docx"})
+            EXPECT_FALSE(Exists(Path(std::string(name) + ".pdf"))) << output.first << " " << name;
+    }
+    close(gone[1]);
+    EXPECT_EQ(Count(Log(), "batch results cannot be written ("), 2u);
+    ExpectNothingLeft();
+}
+
+// Job lines are read only as workers free up for them: with one worker busy, at most the jobs
+// that may wait (64) and one read's worth of lines are taken from a long list.
+TEST_F(BatchTest, JobLinesAreReadOnlyAsWorkersFreeUp) {
+    ScriptDocuments(R"({"hang.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 60000}})");
+    MakeDocuments({"hang.docx"});
+    ASSERT_EQ(mkfifo(Path("jobs.fifo").c_str(), 0600), 0);
+    pid_t batch = Start({"--batch", "jobs.fifo", "--jobs", "1"}, {"TMPDIR=" + m_tmp}, "stderr.txt",
+                        "results.jsonl");
+    int input = open(Path("jobs.fifo").c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(input, 0);
+    std::string first = Job("hang.docx", "hang.pdf");
+    ASSERT_EQ(write(input, first.data(), first.size()), static_cast<ssize_t>(first.size()));
+    ASSERT_TRUE(AwaitLog("message=Exporting PDF."));
+    // 2000 more lines of 2 KB: they are written for as long as the batch takes them.
+    const size_t lineBytes = 2048, lines = 2000;
+    std::string tail = "\"target\": \"d.pdf\"}\n";
+    std::string line = "{\"source\": \"d.docx\"," + std::string(lineBytes, ' ');
+    line.resize(lineBytes - tail.size());
+    line += tail;
+    ASSERT_EQ(line.size(), lineBytes);
+    std::string rest;
+    for (size_t i = 0; i < lines; ++i) rest += line;
+    fcntl(input, F_SETFL, O_NONBLOCK);
+    size_t written = 0;
+    while (written < rest.size()) {
+        ssize_t n = write(input, rest.data() + written, rest.size() - written);
+        if (n > 0) {
+            written += static_cast<size_t>(n);
+            continue;
+        }
+        struct pollfd out = {input, POLLOUT, 0};
+        if (poll(&out, 1, 3000) <= 0) break;  // the batch takes no more
+    }
+    EXPECT_LT(written, rest.size()) << "the batch read the whole list ahead of its worker";
+    kill(batch, SIGTERM);
+    m_exit = Wait(batch).code;
+    close(input);
+    std::map<std::string, Result> results = Results();
+    EXPECT_EQ(m_exit, 1);
+    EXPECT_EQ(results["hang.docx"].message, "Conversion was cancelled.");
+    // The running job, the 64 waiting for the worker, and what one read of 64 KB held.
+    EXPECT_GE(m_lines, 65u);
+    EXPECT_LE(m_lines, 1 + 64 + 65536 / lineBytes + 1) << "lines were read ahead of the workers";
+    EXPECT_EQ(Count(ReadAll(Path("results.jsonl")),
+                    "\"message\":\"Conversion was cancelled before it started.\""),
+              m_lines - 1);
+    ExpectNothingLeft();
+}
+
+// A job's id comes back in its result line, a refused line's too; a misspelt member refuses
+// its line instead of being ignored.
+TEST_F(BatchTest, JobIdsComeBackAndMisspeltMembersAreRefused) {
+    MakeDocuments({"a.docx", "b.docx"});
+    std::string jobs = R"({"id": "order-17", "source": "a.docx", "target": "a.pdf"}
+{"source": "b.docx", "target": "b.pdf", "id": 42}
+{"id": "order-18", "source": "b.docx", "taget": "c.pdf"}
+{"source": "b.docx", "target": "d.pdf", "Provider": "wps"}
+)";
+    Run(jobs, {"--jobs", "1"});
+    EXPECT_EQ(m_exit, 1);
+    std::istringstream out(ReadAll(Path("results.jsonl")));
+    std::map<size_t, rapidjson::Document> byLine;
+    for (std::string text; std::getline(out, text);) {
+        rapidjson::Document doc;
+        doc.Parse(text.c_str());
+        ASSERT_FALSE(doc.HasParseError()) << text;
+        size_t line = doc["line"].GetUint();
+        byLine[line] = std::move(doc);
+    }
+    ASSERT_EQ(byLine.size(), 4u);
+    EXPECT_EQ(std::string(byLine[1]["id"].GetString()), "order-17");
+    EXPECT_EQ(byLine[1]["code"].GetInt(), kSuccess);
+    EXPECT_EQ(byLine[2]["id"].GetInt(), 42);
+    EXPECT_EQ(byLine[2]["code"].GetInt(), kSuccess);
+    EXPECT_EQ(std::string(byLine[3]["id"].GetString()), "order-18");
+    EXPECT_EQ(byLine[3]["code"].GetInt(), kInvalidArguments);
+    EXPECT_EQ(std::string(byLine[3]["message"].GetString()),
+              "Job line 3 has the unknown member \"taget\".");
+    EXPECT_FALSE(byLine[4].HasMember("id"));
+    EXPECT_EQ(std::string(byLine[4]["message"].GetString()),
+              "Job line 4 has the unknown member \"Provider\".");
+    EXPECT_TRUE(IsPdf("a.pdf") && IsPdf("b.pdf"));
+    EXPECT_FALSE(Exists(Path("c.pdf")) || Exists(Path("d.pdf")));
+}
+
 TEST(BatchJobs, JobRecordsRoundTripAndMalformedOnesAreRefused) {
     int readEnd = -1, writeEnd = -1;
     ASSERT_TRUE(platform::CreateJobPipe(readEnd, writeEnd));
@@ -563,8 +697,8 @@ TEST(BatchJobs, FeedSplitsLinesAndRefusesOverlongOnes) {
         delete job;
     });
     std::deque<batch::BatchJob*> queue;
-    for (int i = 0; i < 100 && feed.fd() >= 0; ++i) feed.Pull(queue);
-    EXPECT_LT(feed.fd(), 0);
+    for (int i = 0; i < 100 && !feed.Ended(); ++i) feed.Fill(queue, 100, true);
+    EXPECT_TRUE(feed.Ended());
     ASSERT_EQ(queue.size(), 2u);
     EXPECT_EQ(queue[0]->input.source, "a.docx");
     EXPECT_EQ(queue[1]->input.line, 5u);
@@ -612,11 +746,68 @@ TEST(BatchJobs, ReportsAreValidJsonWhateverTheirBytes) {
     EXPECT_EQ(std::string(doc["hresult"].GetString()), "0x800706BA");
     EXPECT_EQ(line.find('\n'), std::string::npos);
 
-    batch::JobLine job = batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf", "provider": "WPS", "x": 1})", 1);
+    batch::JobLine job =
+        batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf", "provider": "WPS"})", 1);
     EXPECT_TRUE(job.valid);
     EXPECT_EQ(job.providerArg, "wps");
+    EXPECT_TRUE(job.id.empty());
     EXPECT_FALSE(batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf", "provider": 1})", 2).valid);
     EXPECT_FALSE(batch::ParseJobLine(R"({"source": "\ud800.docx", "target": "b.pdf"})", 3).valid);
+}
+
+// A job's id comes back in its result as the job gave it, also when the line is refused; any
+// member the job format does not know refuses the line.
+TEST(BatchJobs, IdsAreEchoedAndUnknownMembersRefused) {
+    auto reportOf = [](const batch::JobLine& job) {
+        batch::JobReport report;
+        report.line = job.line;
+        report.id = job.id;
+        report.hasSource = job.hasSource;
+        report.hasTarget = job.hasTarget;
+        report.source = job.source;
+        report.target = job.target;
+        report.code = job.valid ? kSuccess : kInvalidArguments;
+        report.message = job.error;
+        rapidjson::Document doc;
+        doc.Parse(batch::FormatReport(report).c_str());
+        EXPECT_FALSE(doc.HasParseError());
+        return doc;
+    };
+    batch::JobLine named = batch::ParseJobLine(
+        R"({"id": "job \"7\" \u00e9", "source": "a.docx", "target": "b.pdf"})", 1);
+    ASSERT_TRUE(named.valid);
+    rapidjson::Document doc = reportOf(named);
+    ASSERT_TRUE(doc.HasMember("id"));
+    EXPECT_EQ(std::string(doc["id"].GetString()), "job \"7\" \xC3\xA9");
+    doc = reportOf(
+        batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf", "id": 12345678901})", 2));
+    EXPECT_EQ(doc["id"].GetUint64(), 12345678901u);
+    EXPECT_FALSE(reportOf(batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf"})", 3))
+                     .HasMember("id"));
+
+    batch::JobLine misspelt =
+        batch::ParseJobLine(R"({"id": 9, "source": "a.docx", "traget": "b.pdf"})", 4);
+    EXPECT_FALSE(misspelt.valid);
+    EXPECT_EQ(misspelt.error, "Job line 4 has the unknown member \"traget\".");
+    doc = reportOf(misspelt);
+    EXPECT_EQ(doc["id"].GetInt(), 9) << "the refusal names the job";
+    EXPECT_EQ(std::string(doc["source"].GetString()), "a.docx");
+    batch::JobLine extra =
+        batch::ParseJobLine(R"({"source": "a.docx", "target": "b.pdf", "provder": "wps"})", 5);
+    EXPECT_EQ(extra.error, "Job line 5 has the unknown member \"provder\".");
+    std::string longName(100, 'x');
+    longName.replace(60, 2, "\xC3\xA9");  // the cut falls inside this character
+    batch::JobLine overlong =
+        batch::ParseJobLine("{\"" + longName + "\": 1, \"source\": \"a\", \"target\": \"b\"}", 6);
+    EXPECT_EQ(overlong.error,
+              "Job line 6 has the unknown member \"" + std::string(60, 'x') + "...\".");
+    for (const char* odd : {R"({"id": [1], "source": "a.docx", "target": "b.pdf"})",
+                            R"({"id": null, "source": "a", "target": "b"})"}) {
+        batch::JobLine bad = batch::ParseJobLine(odd, 7);
+        EXPECT_EQ(bad.error, "Job line 7 has an \"id\" that is neither a string nor a number.")
+            << odd;
+        EXPECT_TRUE(bad.id.empty());
+    }
 }
 
 }  // namespace

@@ -47,6 +47,69 @@ TEST_F(ConverterTest, ArgumentErrorsPrintTheirLineAndLogOnlyTheClosingWarning) {
     EXPECT_FALSE(Exists(Path("out.pdf")));
 }
 
+// --help and --version answer on standard output with 0; "--" ends the options, so documents
+// named like options still convert; options take the "--opt=value" form too; the conversion's
+// own command line keeps its codes and prints nothing on standard output.
+TEST_F(ConverterTest, HelpVersionAndTheEndOfTheOptions) {
+    std::string out;
+    auto run = [&](const std::vector<std::string>& args) {
+        Outcome outcome = Wait(Start(args, {}, "stderr.txt", "stdout.txt"));
+        out = ReadAll(Path("stdout.txt"));
+        return outcome;
+    };
+    for (const char* help : {"--help", "-h"}) {
+        Outcome shown = run({help});
+        EXPECT_EQ(shown.code, 0) << help;
+        EXPECT_EQ(shown.err, "");
+        EXPECT_EQ(out.rfind("Usage: parlux source_file target_pdf [ms|wps]\n", 0), 0u) << out;
+        EXPECT_NE(out.find("success is 1"), std::string::npos);
+    }
+    for (const std::vector<std::string>& version :
+         {std::vector<std::string>{"--version"}, {"--version", "--batch"}}) {
+        EXPECT_EQ(run(version).code, 0);
+        EXPECT_EQ(out.rfind("parlux ", 0), 0u) << out;
+        EXPECT_EQ(Count(out, "\n"), 1u);
+    }
+    EXPECT_FALSE(Exists(Path("Logs/convertLog.txt"))) << "help and version are no conversions";
+
+    WriteAll(Path("--help.docx"), ReadAll(Path("report.docx")));
+    Outcome named = run({"--", "--help.docx", "--version.pdf"});
+    EXPECT_EQ(named.code, kSuccess) << named.err;
+    EXPECT_EQ(ReadAll(Path("--version.pdf")).rfind("%PDF-", 0), 0u);
+    WriteAll(Path("--help"), "no extension");
+    EXPECT_EQ(run({"--", "--help", "out.pdf"}).code, kUnsupportedFormat);
+    EXPECT_NE(Log().find(" source=" + Path("--help") + " target="), std::string::npos);
+
+    WriteAll(Path("jobs.jsonl"), R"({"source": "report.docx", "target": "batch.pdf"})"
+                                 "\n");
+    for (const std::vector<std::string>& batch :
+         {std::vector<std::string>{"--batch", "jobs.jsonl", "--jobs=2"},
+          {"--recycle=1", "--batch=jobs.jsonl"}}) {
+        Outcome ran = run(batch);
+        EXPECT_EQ(ran.code, 0) << batch[0] << " " << ran.err;
+        EXPECT_NE(out.find("\"code\":1,"), std::string::npos) << out;
+    }
+
+    const std::vector<std::pair<std::vector<std::string>, const char*>> refused = {
+        {{"--bogus", "report.docx", "out.pdf"},
+         "Usage: Parlux.exe source_file target_pdf [ms|wps]\n"},
+        {{"--jobs", "2", "report.docx", "out.pdf"},
+         "Usage: Parlux.exe source_file target_pdf [ms|wps]\n"},
+        {{"report.docx"}, "Usage: Parlux.exe source_file target_pdf [ms|wps]\n"},
+        {{"--batch=jobs.jsonl", "more.jsonl"},
+         "Usage: parlux --batch FILE|- [--jobs N] [--recycle N]\n"},
+        {{"--batch", "--jobs"}, "Usage: parlux --batch FILE|- [--jobs N] [--recycle N]\n"},
+    };
+    for (const auto& line : refused) {
+        Outcome wrong = run(line.first);
+        EXPECT_EQ(wrong.code, kInvalidArguments) << line.first[0];
+        EXPECT_EQ(wrong.err, line.second) << line.first[0];
+        EXPECT_EQ(out, "");
+    }
+    EXPECT_EQ(run({"report.docx", "out.pdf"}).code, kSuccess);
+    EXPECT_EQ(out, "") << "a conversion writes nothing on standard output";
+}
+
 TEST_F(ConverterTest, SourcesRejectedBeforeAnyWorkerRuns) {
     WriteAll(Path("notes.txt"), "text");
     EXPECT_EQ(Convert({"notes.txt", "out.pdf"}).code, kUnsupportedFormat);

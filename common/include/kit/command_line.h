@@ -19,6 +19,7 @@ struct UsageError : std::runtime_error {
 struct OptionSpec {
     const char* name;  // long name without the dashes: "serial"
     bool takesValue;
+    bool valueOptional = false;  // with takesValue: only "--opt=value" gives it one
 };
 
 // The words of a command line: options by long name with dashes ("--serial" -> value; "" for
