@@ -166,6 +166,10 @@ log "dependencies ready in $((SECONDS - TOTAL_START)) s"
 
 PKG_PATH=$(printf '%s/lib/pkgconfig:' "${PREFIXES[@]}")
 BUILD_DIR=${BUILD_DIR:-build-windows-$ARCH}
+# The build runs test programs under wine to list their tests: in a prefix of the build's own.
+mkdir -p "$BUILD_DIR"
+export WINEPREFIX=${WINEPREFIX:-$(cd "$BUILD_DIR" && pwd)/wine}
+export WINEDEBUG=${WINEDEBUG:--all,err+module}
 START=$SECONDS
 PKG_CONFIG_LIBDIR=${PKG_PATH%:} cmake -S . -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
   -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \

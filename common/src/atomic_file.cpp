@@ -3,9 +3,19 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#if defined(_WIN32)
+#include <io.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <random>
+
+#if defined(_WIN32)
+#include "kit/wide_text.h"
+#endif
 
 namespace kit {
 
@@ -28,19 +38,54 @@ std::string RandomSuffix() {
     return text;
 }
 
+#if defined(_WIN32)
+// Windows: paths are UTF-8; the C runtime's descriptors in binary mode; a rename that replaces
+// the target and is flushed before it returns. Directories need no flush of their own.
+int OpenExclusive(const std::string& path, int) {
+    return _wopen(WidenUtf8(path).c_str(),
+                  _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+}
+long WriteSome(int fd, const char* bytes, size_t size) {
+    return _write(fd, bytes, static_cast<unsigned>(size > 0x40000000 ? 0x40000000 : size));
+}
+int SyncFile(int fd) { return _commit(fd); }
+int CloseFile(int fd) { return _close(fd); }
+int ReplaceFile(const std::string& from, const std::string& to) {
+    if (MoveFileExW(WidenUtf8(from).c_str(), WidenUtf8(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return 0;
+    errno = EACCES;
+    return -1;
+}
+void RemoveFile(const std::string& path) { _wunlink(WidenUtf8(path).c_str()); }
+void SyncDirectory(const std::string&) {}
+#else
+int OpenExclusive(const std::string& path, int mode) {
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+}
+long WriteSome(int fd, const char* bytes, size_t size) {
+    return static_cast<long>(write(fd, bytes, size));
+}
+int SyncFile(int fd) { return fsync(fd); }
+int CloseFile(int fd) { return close(fd); }
+int ReplaceFile(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str());
+}
+void RemoveFile(const std::string& path) { unlink(path.c_str()); }
 void SyncDirectory(const std::string& dir) {
     int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     fsync(fd);
     close(fd);
 }
+#endif
 
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(const std::string& path, int mode) : m_path(path) {
     for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
         m_tempPath = path + kTemporaryMarker + RandomSuffix();
-        m_fd = open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        m_fd = OpenExclusive(m_tempPath, mode);
         if (m_fd < 0 && errno != EEXIST) break;
     }
     if (m_fd < 0) m_tempPath.clear();
@@ -55,7 +100,7 @@ bool AtomicFileWriter::Write(const void* data, size_t size) {
             errno = EBADF;
             return false;
         }
-        ssize_t n = write(m_fd, bytes, size);
+        long n = WriteSome(m_fd, bytes, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         bytes += n;
@@ -69,10 +114,10 @@ bool AtomicFileWriter::Commit() {
         errno = EBADF;
         return false;
     }
-    bool synced = fsync(m_fd) == 0;
-    bool closed = close(m_fd) == 0;
+    bool synced = SyncFile(m_fd) == 0;
+    bool closed = CloseFile(m_fd) == 0;
     m_fd = -1;
-    if (!synced || !closed || rename(m_tempPath.c_str(), m_path.c_str()) != 0) {
+    if (!synced || !closed || ReplaceFile(m_tempPath, m_path) != 0) {
         int saved = errno;
         Discard();
         errno = saved;
@@ -84,9 +129,9 @@ bool AtomicFileWriter::Commit() {
 }
 
 void AtomicFileWriter::Discard() {
-    if (m_fd >= 0) close(m_fd);
+    if (m_fd >= 0) CloseFile(m_fd);
     m_fd = -1;
-    if (!m_tempPath.empty()) unlink(m_tempPath.c_str());
+    if (!m_tempPath.empty()) RemoveFile(m_tempPath);
     m_tempPath.clear();
 }
 
