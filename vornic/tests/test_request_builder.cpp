@@ -314,6 +314,10 @@ TEST(RequestBuilder, SignatureValuesAreMinimalIntegersAndVerify) {
 }
 
 TEST(RequestBuilder, OpensslCommandLineVerifiesTheRequest) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the openssl command line is a program of the Linux side; the Linux suite checks the "
+                    "request with it";
+#endif
     Sm2Key key;
     Built built = Build(key, "CN=cli,C=CN,O=org1,OU=unit1");
     X509_REQ* req = Parse(built.request);
