@@ -3,8 +3,8 @@
 #   scripts/build-windows.sh i686|x86_64 [deps]
 # First the dependencies, from Debian's source packages (apt-get source), each into a cache
 # outside the tree keyed by target and version:
-#   ${TESSAL_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tessal-windows}/<target>/<pkg>-<version>
-# (a later run reuses what is there), then the kit into build-windows-<target>/ (BUILD_DIR).
+#   ${TESSAL_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tessal-windows}/<target>/<pkg>-<version>-<recipe>
+# (a later run reuses what is there; <recipe> changes with the package's build commands below), then the kit into build-windows-<target>/ (BUILD_DIR).
 # With "deps" it stops after the dependencies. scripts/windows-setup.sh installs the tools.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -51,12 +51,15 @@ fetch_source() {
   touch "$dir/.unpacked"
 }
 
+# A short digest of the commands that build a package, so changed options build it again.
+recipe() { declare -f "build_$1" cmake_dependency | sha1sum | cut -c1-8; }
+
 # The version to use: the newest one already built for this target, else the newest whose
 # source can be fetched (a mirror may list a version whose files it does not hold).
 pick_version() {
   local pkg=$1 v
   for v in $(source_versions "$pkg"); do
-    if [ -f "$TARGET_DIR/$pkg-$v/.complete" ]; then
+    if [ -f "$TARGET_DIR/$pkg-$v-$(recipe "$pkg")/.complete" ]; then
       echo "$v"
       return
     fi
@@ -81,14 +84,14 @@ dependency() {
     log "no source package $pkg (are the deb-src lines there? run scripts/windows-setup.sh)"
     exit 1
   }
-  prefix=$TARGET_DIR/$pkg-$version
+  prefix=$TARGET_DIR/$pkg-$version-$(recipe "$pkg")
   PREFIXES+=("$prefix")
   if [ -f "$prefix/.complete" ]; then
     log "$pkg $version: cached in $prefix"
     return
   fi
   local src=$SOURCES/$pkg-$version
-  work=$TARGET_DIR/build/$pkg-$version
+  work=$TARGET_DIR/build/$pkg-$version-$(recipe "$pkg")
   rm -rf "$prefix" "$work"
   mkdir -p "$work"
   start=$SECONDS
@@ -139,8 +142,10 @@ build_curl() {
 }
 
 build_log4cplus() {
-  # char strings, as the Linux library: log4cplus would otherwise use wchar_t on Windows.
-  cmake_dependency "$@" -DUNICODE=OFF -DLOG4CPLUS_BUILD_TESTING=OFF -DWITH_UNIT_TESTS=OFF \
+  # char strings, as the Linux library: log4cplus would otherwise use wchar_t on Windows. No
+  # thread pool (the kit logs synchronously): its threads, joined when the DLL is unloaded at
+  # process exit, are gone by then and the exit never ends.
+  cmake_dependency "$@" -DUNICODE=OFF -DLOG4CPLUS_ENABLE_THREAD_POOL=OFF -DLOG4CPLUS_BUILD_TESTING=OFF -DWITH_UNIT_TESTS=OFF \
     -DLOG4CPLUS_BUILD_LOGGINGSERVER=OFF -DLOG4CPLUS_ENABLE_DECORATED_LIBRARY_NAME=OFF
 }
 
