@@ -40,11 +40,9 @@ const kit::cli::Tool kSoftkey = {
     {{"store", true}},
     {
         {"create",
-         "create --serial SN --vid HEX4 --pid HEX4 [--label L] [--app NAME] [--user-pin P] "
-         "[--admin-pin P] "
+         "create --serial SN --vid HEX4 --pid HEX4 [--label L] [--app NAME] [--user-pin P] [--admin-pin P] "
          "[--retries N] [--drivers NAME[,NAME...]]",
-         "create a key, unplugged (defaults: application DEFAULT_APP, user PIN 12345678, "
-         "administrator "
+         "create a key, unplugged (defaults: application DEFAULT_APP, user PIN 12345678, administrator "
          "PIN 70315926, 6 tries; --drivers: the only library names that may open it)",
          {{"serial", true},
           {"vid", true},
@@ -88,8 +86,9 @@ const kit::cli::Tool kSoftkey = {
          "STORE/drivers) for eval in a shell",
          {{"drivers", true}}, OnStore(CmdEnv)},
         {"store", "store init [--force] | store upgrade",
-         "init: make the store (the directory, when missing) and its store key (--force: replace a lost one; the existing keys stay "
-         "refused until the old file is back); upgrade: take in key files of earlier versions as they stand",
+         "init: make the store (the directory, when missing) and its store key (--force: replace a lost "
+         "one; the existing keys stay refused until the old file is back); upgrade: take in key files of "
+         "earlier versions as they stand",
          {{"force", false}}, OnStore(CmdStore)},
     },
     "  --store DIR           the store (else $SOFTKEY_STORE, else ~/.softkey); before or after the command\n",

@@ -133,7 +133,8 @@ TEST_F(TessalToolTest, PinsComeFromFilesEnvironmentOrNowhere) {
     EXPECT_EQ(noAdmin.status, 2);
     EXPECT_NE(noAdmin.err.find("no PIN: give --admin-pin-file FILE or --admin-pin-env VARIABLE"), std::string::npos)
         << noAdmin.err;
-    ToolResult badAdmin = Tool("pin unblock --key RSA1 --admin-pin-file " + Path("wrong") + " --new-pin-file " + Path("pin"));
+    ToolResult badAdmin =
+        Tool("pin unblock --key RSA1 --admin-pin-file " + Path("wrong") + " --new-pin-file " + Path("pin"));
     EXPECT_EQ(badAdmin.status, 1);
     EXPECT_NE(badAdmin.err.find("was not unblocked"), std::string::npos) << badAdmin.err;
     EXPECT_EQ(Tool("pin verify --key RSA1" + Pin()).status, 1);  // still locked
