@@ -251,6 +251,14 @@ TEST_F(TessalToolTest, ALockedPinIsReportedLocked) {
     EXPECT_NE(locked.err.find("the PIN of RSA1 is locked"), std::string::npos) << locked.err;
     EXPECT_EQ(locked.err.find("0 tries left"), std::string::npos) << locked.err;
     EXPECT_NE(last.err.find("the PIN of RSA1 is locked"), std::string::npos) << last.err;
+
+    // With the administrator PIN given, a key of another vendor's library unblocks too.
+    Write("admin", "70315926\n");
+    Write("new", "87654321\n");
+    ToolResult unblocked =
+        Tool("pin unblock --key SM21 --admin-pin-file " + Path("admin") + " --new-pin-file " + Path("new"));
+    ASSERT_EQ(unblocked.status, 0) << unblocked.err;
+    EXPECT_EQ(Tool("pin verify --key SM21 --pin-file " + Path("new")).status, 0);
 }
 
 TEST_F(TessalToolTest, DashIsStandardInputAndOutput) {
