@@ -39,6 +39,8 @@ void WritePin(JsonWriter& w, const char* key, const Pin& pin) {
     w.Uint(pin.remain);
     w.Key("maxTries");
     w.Uint(pin.maxRetry);
+    w.Key("locked");
+    w.Bool(pin.remain == 0);
     w.EndObject();
 }
 
@@ -60,7 +62,8 @@ void WriteSummary(JsonWriter& w, const Store& store, const Token& t) {
     WriteString(w, "serial", t.serial);
     WriteString(w, "vid", Hex4(t.vid));
     WriteString(w, "pid", Hex4(t.pid));
-    WriteString(w, "state", StateText(store, t.serial));
+    w.Key("plugged");
+    w.Bool(PluggedSession(store, t.serial).has_value());
     WriteString(w, "label", t.label);
 }
 
@@ -94,6 +97,12 @@ void WriteApplication(JsonWriter& w, const Application& app) {
     w.EndObject();
 }
 
+// "5/6 tries left", or "locked (6 tries used)" when none is left.
+std::string PinText(const Pin& pin) {
+    if (pin.remain == 0) return "locked (" + std::to_string(pin.maxRetry) + " tries used)";
+    return std::to_string(pin.remain) + "/" + std::to_string(pin.maxRetry) + " tries left";
+}
+
 void PrintJson(const rapidjson::StringBuffer& buffer) { std::printf("%s\n", buffer.GetString()); }
 
 }  // namespace
@@ -115,7 +124,7 @@ std::string CertificateSubject(const Bytes& der) {
 }
 
 int CmdList(const Store& store, const Args& a) {
-    ExpectCount(a, 0, "list [--json]");
+    ExpectCount(a, 0);
     Store::Lock lock(store, false);
     rapidjson::StringBuffer buffer;
     JsonWriter w(buffer);
@@ -147,7 +156,7 @@ int CmdList(const Store& store, const Args& a) {
 }
 
 int CmdShow(const Store& store, const Args& a) {
-    ExpectCount(a, 1, "show SN [--json]");
+    ExpectCount(a, 1);
     Store::Lock lock(store, false);
     Token t = store.Load(a.At(0, "serial"));
     if (a.Has("--json")) {
@@ -173,9 +182,8 @@ int CmdShow(const Store& store, const Args& a) {
     for (size_t i = 0; i < t.drivers.size(); ++i) std::cout << (i ? "," : "") << t.drivers[i];
     std::cout << "\n";
     for (const Application& app : t.apps) {
-        std::cout << "application " << app.name << ": user PIN " << app.userPin.remain << "/"
-                  << app.userPin.maxRetry << " tries left, admin PIN " << app.adminPin.remain << "/"
-                  << app.adminPin.maxRetry << "\n";
+        std::cout << "application " << app.name << ": user PIN " << PinText(app.userPin) << ", admin PIN "
+                  << PinText(app.adminPin) << "\n";
         for (const Container& c : app.containers) {
             std::cout << "  container " << c.name << ": sign key " << KeyText(c.signKey) << ", enc key "
                       << KeyText(c.encKey) << "\n";

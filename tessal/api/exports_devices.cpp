@@ -70,6 +70,12 @@ bool ZYKUnblockPIN(std::string newPin) {
     return key && key->UnBlockPin(newPin) == 0;
 }
 
+bool ZYKUnblockPINWithAdminPin(std::string adminPin, std::string newPin) {
+    ExportFrame frame;
+    auto* key = dynamic_cast<SkfUKey*>(frame.Key());
+    return key && key->UnBlockPin(newPin, adminPin) == 0;
+}
+
 void ZYKClearSecureState() {
     ExportFrame frame;
     if (auto* key = dynamic_cast<SkfUKey*>(frame.Key())) key->ClearSecureState();

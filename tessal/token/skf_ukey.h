@@ -28,6 +28,8 @@ public:
     CResult VerifyPin(const std::string& pin, int& retry) override;
     CResult ChangePin(std::string newPin, std::string oldPin);
     CResult UnBlockPin(std::string newPin);
+    // The same with the administrator PIN the caller gives.
+    CResult UnBlockPin(std::string newPin, const std::string& adminPin);
     void ClearSecureState();
     CResult ClearUkey();
     std::string GetDeviceId() override;

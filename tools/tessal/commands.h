@@ -14,6 +14,10 @@ using kit::cli::UsageError;
 // A failed library call: `what` and the library's last error message.
 std::runtime_error LibraryFailure(const std::string& what);
 
+// Throws a usage mistake (the command's one usage text follows it) unless the command got `n`
+// words.
+void ExpectWords(const Args& a, size_t n);
+
 // Makes the key --key names (else the library's current key) current and returns its id;
 // throws when no key or not that key is attached.
 std::string ChooseKey(const Args& a);

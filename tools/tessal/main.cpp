@@ -1,10 +1,33 @@
 // tessal: the attached keys, their PIN, certificates and signatures, through libtessal.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
 #include "commands.h"
 #include "tool_io.h"
 
 using namespace tessal_tool;
 
 namespace {
+
+// The library's console lines are off for this tool unless TESSAL_CONSOLE asks otherwise. The
+// library writes some of them while it loads, before main, and the C library resets the
+// environment before any library initialiser runs. So this runs first of all, from the program's
+// pre-initialisation array, and starts the program again with TESSAL_CONSOLE=0 added.
+void ConsoleOffUnlessAsked(int, char** argv, char** envp) {
+    size_t n = 0;
+    for (; envp[n]; ++n)
+        if (std::strncmp(envp[n], "TESSAL_CONSOLE=", 15) == 0) return;  // the user's choice stands
+    char** env = static_cast<char**>(std::malloc((n + 2) * sizeof(char*)));
+    if (!env) return;
+    std::memcpy(env, envp, n * sizeof(char*));
+    env[n] = const_cast<char*>("TESSAL_CONSOLE=0");
+    env[n + 1] = nullptr;
+    execve("/proc/self/exe", argv, env);
+    std::free(env);  // then the lines stay on, sent to standard error
+}
+__attribute__((section(".preinit_array"), used)) void (*const kConsoleOff)(int, char**, char**) = ConsoleOffUnlessAsked;
 
 const kit::cli::Tool kTessal = {
     "tessal",
@@ -14,27 +37,32 @@ const kit::cli::Tool kTessal = {
     {{"key", true}, {"json", false}, {"pin-file", true}, {"pin-env", true}},
     {
         {"keys", "keys", "list the attached keys: id, driver library, kind, containers, current", {}, CmdKeys},
-        {"pin", "pin (verify|change|unblock) [--new-pin-file FILE|--new-pin-env VARIABLE]",
-         "verify the user PIN, change it, or unblock it and set a new one (the administrator PIN is "
-         "the library's)",
-         {{"new-pin-file", true}, {"new-pin-env", true}}, CmdPin},
+        {"pin",
+         "pin (verify|change|unblock) [--new-pin-file FILE|--new-pin-env VARIABLE] "
+         "[--admin-pin-file FILE|--admin-pin-env VARIABLE]",
+         "verify the user PIN, change it, or unblock it with the administrator PIN (from its option, "
+         "else asked for) and set a new one",
+         {{"new-pin-file", true}, {"new-pin-env", true}, {"admin-pin-file", true}, {"admin-pin-env", true}},
+         CmdPin},
         {"cert", "cert show [--enc] | cert export [--enc] [--der] (FILE|-)",
          "describe the signing (or encryption) certificate, or write it as PEM (or DER)",
          {{"enc", false}, {"der", false}}, CmdCert},
-        {"sign", "sign [--detached|--seal] [--require-time-stamp] INPUT (OUTPUT|-)",
+        {"sign", "sign [--detached|--seal] [--require-time-stamp] (INPUT|-) (OUTPUT|-)",
          "sign a file into DER: PKCS#7 signed data, attached or detached, time-stamped when the time "
          "service answers; --seal: the SM2 signature of an SM2 key",
          {{"detached", false}, {"seal", false}, {"require-time-stamp", false}}, CmdSign},
-        {"verify", "verify SIGNATURE [CONTENT]",
+        {"verify", "verify (SIGNATURE|-) [CONTENT|-]",
          "check a DER PKCS#7 signature (with its content when detached); exit 0 when it verifies", {},
          CmdVerify},
     },
     "  --key ID              the key to use (else the library's current key)\n"
     "  --json                print results as JSON\n"
-    "  --pin-file FILE       the user PIN is the file's first line\n"
+    "  --pin-file FILE       the user PIN is the file's first line (\"-\": standard input)\n"
     "  --pin-env VARIABLE    the user PIN is the value of this environment variable\n",
     "Without a PIN option the PIN is asked for on the terminal, without echo; it is never taken\n"
-    "from the command line. The library's own console lines go to standard error.\n"
+    "from the command line. \"-\" names standard input for an input and standard output for an\n"
+    "output. The library's own console lines are off (TESSAL_CONSOLE=0) unless TESSAL_CONSOLE is\n"
+    "set in the environment; then they go to standard error.\n"
     "Exit status: 0 on success, 1 on failure, 2 for a usage mistake.\n",
 };
 

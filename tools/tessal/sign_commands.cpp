@@ -29,7 +29,7 @@ bool HasTimeStamp(const std::string& der) {
 }  // namespace
 
 int CmdSign(const Args& a) {
-    if (a.positional.size() != 2) throw UsageError("usage: tessal sign [--detached|--seal] INPUT (OUTPUT|-)");
+    ExpectWords(a, 2);
     if (a.Has("--seal") && (a.Has("--detached") || a.Has("--require-time-stamp")))
         throw UsageError("--seal makes a bare SM2 signature: no --detached, no time-stamp");
     const std::string& input = a.positional[0];
@@ -51,7 +51,7 @@ int CmdSign(const Args& a) {
     std::string der = Base64Decode(signature, "the signature");
     if (!a.Has("--seal")) {
         bool stamped = HasTimeStamp(der);
-        report.emplace_back("time-stamp", stamped ? "yes" : "no");
+        report.emplace_back("time-stamp", stamped);
         if (a.Has("--require-time-stamp") && !stamped)
             throw std::runtime_error("the time service gave no time-stamp; nothing written");
     }
@@ -63,12 +63,11 @@ int CmdSign(const Args& a) {
 }
 
 int CmdVerify(const Args& a) {
-    if (a.positional.empty() || a.positional.size() > 2)
-        throw UsageError("usage: tessal verify SIGNATURE [CONTENT]");
+    if (a.positional.size() != 2) ExpectWords(a, 1);
     std::string p7 = ReadFile(a.positional[0]);
     std::string content = a.positional.size() == 2 ? ReadFile(a.positional[1]) : "";
     bool good = ZYKVerifySignData(Base64Encode(content), Base64Encode(p7), "");
-    Fields report = {{"signature", a.positional[0]}, {"verified", good ? "yes" : "no"}};
+    Fields report = {{"signature", a.positional[0]}, {"verified", good}};
     if (!good) report.emplace_back("reason", ZYKGetLastError());
     std::fputs((a.Has("--json") ? FieldsJson(report) : FieldsText(report)).c_str(), Output());
     return good ? 0 : 1;

@@ -3,6 +3,7 @@
 #include <rapidjson/document.h>
 #include <stdlib.h>
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 
@@ -85,8 +86,8 @@ TEST_F(TessalToolTest, KeysAndCertificatesAsTextAndJson) {
     ToolResult shown = Tool("--key RSA1 cert show --json");
     ASSERT_EQ(shown.status, 0) << shown.err;
     rapidjson::Document fields = Json(shown);
-    EXPECT_STREQ(fields["subject CN"].GetString(), "Tool Holder");
-    EXPECT_STREQ(fields["issuer CN"].GetString(), "Test CA");
+    EXPECT_STREQ(fields["subjectCN"].GetString(), "Tool Holder");
+    EXPECT_STREQ(fields["issuerCN"].GetString(), "Test CA");
     EXPECT_NE(Tool("cert show --key=RSA1").out.find("subject CN: Tool Holder\n"), std::string::npos);
 
     ASSERT_EQ(Tool("cert export --key RSA1 --der " + Path("cert.der")).status, 0);
@@ -125,10 +126,21 @@ TEST_F(TessalToolTest, PinsComeFromFilesEnvironmentOrNowhere) {
     EXPECT_EQ(Tool("pin verify --key RSA1" + Pin()).status, 1);
     EXPECT_EQ(Tool("pin change --key RSA1 --pin-file " + Path("wrong") + " --new-pin-file " + Path("pin")).status, 1);
 
-    // Unblocking sets a new user PIN with the administrator PIN the library knows.
+    // Unblocking sets a new user PIN with the administrator PIN the user gives, never a built-in one.
     for (int i = 0; i < 6; ++i) Tool("pin verify --key RSA1 --pin-file " + Path("wrong"));
     EXPECT_EQ(Tool("pin verify --key RSA1 --pin-file " + Path("new")).status, 1);
-    ToolResult unblocked = Tool("pin unblock --key RSA1 --new-pin-file " + Path("pin"));
+    ToolResult noAdmin = Tool("pin unblock --key RSA1 --new-pin-file " + Path("pin"));
+    EXPECT_EQ(noAdmin.status, 2);
+    EXPECT_NE(noAdmin.err.find("no PIN: give --admin-pin-file FILE or --admin-pin-env VARIABLE"), std::string::npos)
+        << noAdmin.err;
+    ToolResult badAdmin =
+        Tool("pin unblock --key RSA1 --admin-pin-file " + Path("wrong") + " --new-pin-file " + Path("pin"));
+    EXPECT_EQ(badAdmin.status, 1);
+    EXPECT_NE(badAdmin.err.find("was not unblocked"), std::string::npos) << badAdmin.err;
+    EXPECT_EQ(Tool("pin verify --key RSA1" + Pin()).status, 1);  // still locked
+    Write("admin", "70315926\n");
+    ToolResult unblocked =
+        Tool("pin unblock --key RSA1 --admin-pin-file " + Path("admin") + " --new-pin-file " + Path("pin"));
     ASSERT_EQ(unblocked.status, 0) << unblocked.err;
     EXPECT_EQ(Tool("pin verify --key RSA1" + Pin()).status, 0);
     EXPECT_EQ(Tool("pin reset --key RSA1").status, 2);
@@ -141,12 +153,12 @@ TEST_F(TessalToolTest, SignaturesVerifyAndFailuresWriteNothing) {
     ASSERT_EQ(signedDetached.status, 0) << signedDetached.err;
     rapidjson::Document report = Json(signedDetached);
     EXPECT_STREQ(report["signature"].GetString(), "PKCS#7 detached");
-    EXPECT_STREQ(report["time-stamp"].GetString(), "no");
+    EXPECT_FALSE(report["timeStamp"].GetBool());
     EXPECT_EQ(Tool("verify " + Path("doc.p7s") + " " + Path("doc.txt")).status, 0);
     Write("other.txt", "another document\n");
     ToolResult mismatch = Tool("verify --json " + Path("doc.p7s") + " " + Path("other.txt"));
     EXPECT_EQ(mismatch.status, 1);
-    EXPECT_STREQ(Json(mismatch)["verified"].GetString(), "no");
+    EXPECT_FALSE(Json(mismatch)["verified"].GetBool());
     EXPECT_EQ(Tool("verify " + Path("doc.p7s")).status, 1);  // detached: the content is needed
 
     ASSERT_EQ(Tool("sign --key RSA1" + Pin() + " " + Path("doc.txt") + " " + Path("attached.p7s")).status, 0);
@@ -205,6 +217,103 @@ TEST_F(TessalToolTest, HelpVersionAndUsageMistakes) {
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_EQ(r.out, "") << args;
         EXPECT_NE(r.err.find("tessal: "), std::string::npos) << args;
+    }
+}
+
+TEST_F(TessalToolTest, TheLibrarysConsoleLinesAreOffUnlessAsked) {
+    for (const char* args : {"keys --json", "--key RSA1 cert show"}) {
+        ToolResult r = Tool(args);
+        ASSERT_EQ(r.status, 0) << args << r.err;
+        for (const char* line : {"gNIDs", "end initFunclist"}) {
+            EXPECT_EQ(r.out.find(line), std::string::npos) << args << r.out;
+            EXPECT_EQ(r.err.find(line), std::string::npos) << args << r.err;
+        }
+    }
+    // An explicit TESSAL_CONSOLE wins; the lines then go to standard error, never into the results.
+    setenv("TESSAL_CONSOLE", "1", 1);
+    ToolResult asked = Tool("keys --json");
+    unsetenv("TESSAL_CONSOLE");
+    ASSERT_EQ(asked.status, 0) << asked.err;
+    EXPECT_NE(asked.err.find("gNIDs"), std::string::npos) << asked.err;
+    EXPECT_TRUE(Json(asked).IsArray());
+}
+
+TEST_F(TessalToolTest, ALockedPinIsReportedLocked) {
+    for (int i = 0; i < 5; ++i) Tool("pin verify --key RSA1 --pin-file " + Path("wrong"));
+    ToolResult last = Tool("pin verify --key RSA1 --pin-file " + Path("wrong"));
+    EXPECT_EQ(last.status, 1);
+    ToolResult oneLeft = Tool("pin verify --key SM21 --pin-file " + Path("wrong"));
+    for (int i = 0; i < 4; ++i) oneLeft = Tool("pin verify --key SM21 --pin-file " + Path("wrong"));
+    EXPECT_NE(oneLeft.err.find("was not accepted (1 try left)"), std::string::npos) << oneLeft.err;
+    // The right PIN on a locked key: locked, not "0 tries left".
+    ToolResult locked = Tool("pin verify --key RSA1" + Pin());
+    EXPECT_EQ(locked.status, 1);
+    EXPECT_NE(locked.err.find("the PIN of RSA1 is locked"), std::string::npos) << locked.err;
+    EXPECT_EQ(locked.err.find("0 tries left"), std::string::npos) << locked.err;
+    EXPECT_NE(last.err.find("the PIN of RSA1 is locked"), std::string::npos) << last.err;
+
+    // With the administrator PIN given, a key of another vendor's library unblocks too.
+    Write("admin", "70315926\n");
+    Write("new", "87654321\n");
+    ToolResult unblocked =
+        Tool("pin unblock --key SM21 --admin-pin-file " + Path("admin") + " --new-pin-file " + Path("new"));
+    ASSERT_EQ(unblocked.status, 0) << unblocked.err;
+    EXPECT_EQ(Tool("pin verify --key SM21 --pin-file " + Path("new")).status, 0);
+}
+
+TEST_F(TessalToolTest, DashIsStandardInputAndOutput) {
+    Write("doc.txt", "document from standard input\n");
+    ToolResult piped = Tool("sign --key RSA1 --detached" + Pin() + " - - < " + Path("doc.txt"));
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    Write("doc.p7s", piped.out);
+    EXPECT_EQ(Tool("verify - " + Path("doc.txt") + " < " + Path("doc.p7s")).status, 0);
+    EXPECT_EQ(Tool("verify " + Path("doc.p7s") + " - < " + Path("doc.txt")).status, 0);
+    EXPECT_FALSE(Exists("-"));
+    // The PIN may come from standard input too, but standard input is one input only.
+    ToolResult pinIn = Tool("sign --key RSA1 --pin-file - " + Path("doc.txt") + " " + Path("a.p7s") + " < " +
+                            Path("pin"));
+    EXPECT_EQ(pinIn.status, 0) << pinIn.err;
+    ToolResult twice = Tool("sign --key RSA1 --pin-file - - " + Path("b.p7s") + " < " + Path("pin"));
+    EXPECT_EQ(twice.status, 1);
+    EXPECT_NE(twice.err.find("only one of the inputs"), std::string::npos) << twice.err;
+    EXPECT_FALSE(Exists("b.p7s"));
+}
+
+TEST_F(TessalToolTest, JsonHasRealTypesAndOneKeyStyle) {
+    rapidjson::Document keys = Json(Tool("keys --json"));
+    ASSERT_TRUE(keys.IsArray());
+    for (const auto& key : keys.GetArray()) {
+        EXPECT_TRUE(key["kind"].IsInt());
+        EXPECT_EQ(key["kind"].GetInt(), std::string(key["id"].GetString()) == "RSA1" ? 0 : 1);
+        EXPECT_TRUE(key["current"].IsBool());
+    }
+    rapidjson::Document cert = Json(Tool("--key RSA1 cert show --json"));
+    ASSERT_TRUE(cert.IsObject());
+    EXPECT_EQ(cert["version"].GetInt(), 3);
+    std::string from = cert["validFrom"].GetString(), to = cert["validTo"].GetString();
+    for (const std::string& date : {from, to}) {
+        ASSERT_EQ(date.size(), 20u) << date;  // 2026-12-10T13:14:05Z
+        EXPECT_EQ(date[4], '-');
+        EXPECT_EQ(date[10], 'T');
+        EXPECT_EQ(date.back(), 'Z');
+    }
+    EXPECT_LT(from, to);
+    for (const auto& member : cert.GetObject()) {
+        std::string name = member.name.GetString();
+        EXPECT_EQ(name.find_first_of(" -_"), std::string::npos) << name;
+        EXPECT_TRUE(std::islower(static_cast<unsigned char>(name[0]))) << name;
+    }
+    // The text output keeps the words people read.
+    EXPECT_NE(Tool("--key RSA1 cert show").out.find("serial number: "), std::string::npos);
+}
+
+TEST_F(TessalToolTest, OneUsageTextPerCommand) {
+    for (const char* args : {"sign only-one", "verify", "cert export --key RSA1", "keys extra", "pin"}) {
+        ToolResult r = Tool(args);
+        EXPECT_EQ(r.status, 2) << args;
+        size_t first = r.err.find("sage: tessal");
+        ASSERT_NE(first, std::string::npos) << args << r.err;
+        EXPECT_EQ(r.err.find("sage: tessal", first + 1), std::string::npos) << args << r.err;
     }
 }
 

@@ -17,6 +17,9 @@ TESSAL_API int ZYKVerifyPin(std::string pin, std::string deviceId);
 TESSAL_API bool ZYKIsPinVerified();
 TESSAL_API bool ZYKChangePIN(std::string oldPin, std::string newPin);
 TESSAL_API bool ZYKUnblockPIN(std::string newPin);
+// Unblocks the user PIN with the administrator PIN given (any SKF key, not only the maker's own)
+// and sets it to `newPin`.
+TESSAL_API bool ZYKUnblockPINWithAdminPin(std::string adminPin, std::string newPin);
 TESSAL_API void ZYKClearSecureState();
 TESSAL_API bool ZYKClearUkey();
 TESSAL_API std::string ZYKGetContainers();
