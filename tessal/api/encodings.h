@@ -9,8 +9,11 @@
 #include "tessal/byte_array.h"
 
 std::string Base64Encode(const ByteArray& bytes);
-// Lenient: characters outside the alphabet are skipped, a trailing partial group is dropped.
-ByteArray Base64Decode(std::string text);
+// Lenient: characters outside the alphabet are skipped, a trailing partial group is dropped. A
+// text whose bytes would not fit a ByteArray raises std::length_error.
+ByteArray Base64Decode(const std::string& text);
+// An upper bound of the bytes `text` decodes to, exact for texts that could pass INT_MAX bytes.
+size_t Base64DecodedLength(const std::string& text);
 
 // Lower-case hexadecimal, high nibble first; n <= 0 gives "".
 std::string HexEncode(const char* data, int n);

@@ -1,6 +1,7 @@
 // Exports of the seal image family.
 #include "api/encodings.h"
 #include "api/export_frame.h"
+#include "api/input_limits.h"
 #include "tessal/seals.h"
 
 namespace {
@@ -56,12 +57,14 @@ bool ZYKGetGMSeal(std::string& seal) {
     return true;
 }
 
-bool ZYKImportSeal(std::string image, std::string name) {
+bool ZYKImportSeal(std::string image, std::string name) try {
     ExportFrame frame;
     auto* key = dynamic_cast<SkfUKey*>(frame.PinVerifiedKey());
     if (!key) return false;
     ByteArray bytes = Base64Decode(image);
     return key->ImportSeal(bytes, name) == 0;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
 bool ZYKDeleteAllImg() {

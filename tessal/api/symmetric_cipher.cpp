@@ -5,6 +5,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -41,6 +42,8 @@ bool DecodeSymmetricKey(const std::string& base64, SymmetricKey& key) {
     return true;
 }
 
+size_t ZeroPaddedLength(size_t length) { return length + (kBlockSize - length % kBlockSize) % kBlockSize; }
+
 bool AesEcbZeroPadded(const ByteArray& in, const SymmetricKey& key, bool encrypt, ByteArray& out) {
     CipherCtxPtr ctx = NewCipher(key, encrypt, false);
     if (!ctx) return false;
@@ -48,6 +51,7 @@ bool AesEcbZeroPadded(const ByteArray& in, const SymmetricKey& key, bool encrypt
     size_t whole = length - length % kBlockSize;
     // Encryption completes the last block with zeros; decryption leaves a partial block as zeros.
     size_t outLength = encrypt && whole != length ? whole + kBlockSize : length;
+    if (outLength > static_cast<size_t>(INT_MAX)) return false;  // more than a ByteArray holds
     std::vector<unsigned char> input(outLength, 0);
     std::copy(in.data(), in.data() + (encrypt ? length : whole), input.begin());
     std::vector<unsigned char> output(outLength, 0);

@@ -13,6 +13,9 @@ using SymmetricKey = std::array<unsigned char, 16>;
 // for a key that decodes to nothing or to more than 16 bytes.
 bool DecodeSymmetricKey(const std::string& base64, SymmetricKey& key);
 
+// The length of `length` bytes once zero-padded to whole blocks.
+size_t ZeroPaddedLength(size_t length);
+
 // Encryption pads the last partial block with zero bytes (nothing for an empty input);
 // decryption decrypts the whole blocks into an output of the input's length, keeping padding,
 // a trailing partial block left as zero bytes. False when the cipher cannot be set up.
