@@ -10,9 +10,10 @@
 
 std::string Base64Encode(const ByteArray& bytes);
 // Lenient: characters outside the alphabet are skipped, a trailing partial group is dropped. A
-// text whose bytes would not fit a ByteArray raises std::length_error.
+// text that could decode to more than a ByteArray holds (Base64DecodedLength over INT_MAX, so
+// over about 2.86e9 characters) raises std::length_error.
 ByteArray Base64Decode(const std::string& text);
-// An upper bound of the bytes `text` decodes to, exact for texts that could pass INT_MAX bytes.
+// The most bytes `text` can decode to: three for every four characters.
 size_t Base64DecodedLength(const std::string& text);
 
 // Lower-case hexadecimal, high nibble first; n <= 0 gives "".

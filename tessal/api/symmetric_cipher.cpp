@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "api/encodings.h"
-#include "kit/atomic_file.h"
+#include "kit/output_file.h"
 #include "kit/openssl_ptr.h"
 
 namespace {
@@ -74,7 +74,7 @@ bool AesEcbFile(const std::string& inputPath, const std::string& outputPath, con
     if (!ctx) return false;
     FilePtr input(std::fopen(inputPath.c_str(), "rb"), &std::fclose);
     if (!input) return false;
-    kit::AtomicFileWriter output(outputPath);
+    kit::OutputFileWriter output(outputPath);
     if (!output.IsOpen()) return false;
     std::vector<unsigned char> chunk(kFileChunkSize);
     std::vector<unsigned char> transformed(kFileChunkSize + kBlockSize);

@@ -22,7 +22,8 @@ size_t ZeroPaddedLength(size_t length);
 bool AesEcbZeroPadded(const ByteArray& in, const SymmetricKey& key, bool encrypt, ByteArray& out);
 
 // Encrypts or decrypts the file `inputPath` into `outputPath` with PKCS#7 padding. The output is
-// written beside its path and moved onto it only when everything succeeded: on false (input not
-// readable, output not writable, wrong key or damaged padding) `outputPath` is as it was.
+// reached as fopen reaches it and changed only when everything succeeded (kit::OutputFileWriter):
+// on false (input not readable, output not writable, wrong key or damaged padding) `outputPath`
+// is as it was.
 bool AesEcbFile(const std::string& inputPath, const std::string& outputPath, const SymmetricKey& key,
                 bool encrypt);
