@@ -61,13 +61,11 @@ bool ProcessStartTime(long pid, unsigned long long& start) {
     return true;
 }
 
+// This process as temporary names record it (read each time: a forked child is another writer).
 std::string WriterTag() {
-    static const std::string tag = [] {
-        unsigned long long start = 0;
-        ProcessStartTime(getpid(), start);
-        return std::to_string(getpid()) + "-" + std::to_string(start);
-    }();
-    return tag;
+    unsigned long long start = 0;
+    ProcessStartTime(getpid(), start);
+    return std::to_string(getpid()) + "-" + std::to_string(start);
 }
 
 bool AllOf(const std::string& text, size_t from, size_t to, const char* allowed) {
@@ -81,7 +79,8 @@ bool RecordedWriter(const std::string& suffix, long& pid, unsigned long long& st
     size_t dash2 = dash1 == std::string::npos ? dash1 : suffix.find('-', dash1 + 1);
     if (dash2 == std::string::npos || suffix.size() - dash2 - 1 != kRandomLength) return false;
     if (!AllOf(suffix, 0, dash1, "0123456789") || !AllOf(suffix, dash1 + 1, dash2, "0123456789") ||
-        !AllOf(suffix, dash2 + 1, suffix.size(), kSuffixDigits) || dash1 > 19 || dash2 - dash1 - 1 > 20)
+        !AllOf(suffix, dash2 + 1, suffix.size(), kSuffixDigits) || dash1 > 19 ||
+        dash2 - dash1 - 1 > 20)
         return false;
     pid = std::strtol(suffix.c_str(), nullptr, 10);
     start = std::strtoull(suffix.c_str() + dash1 + 1, nullptr, 10);
@@ -99,8 +98,9 @@ void RemoveIfUnlocked(const std::string& path) {
     int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return;
     struct stat opened, named;
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 && lstat(path.c_str(), &named) == 0 &&
-        S_ISREG(opened.st_mode) && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino)
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 && fstat(fd, &opened) == 0 &&
+        lstat(path.c_str(), &named) == 0 && S_ISREG(opened.st_mode) &&
+        opened.st_dev == named.st_dev && opened.st_ino == named.st_ino)
         unlink(path.c_str());
     close(fd);
 }
@@ -115,8 +115,8 @@ void SyncDirectory(const std::string& dir) {
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(const std::string& path, int mode) : m_path(path) {
-    const std::string stem =
-        DirectoryPrefixOf(path) + TemporaryPrefix(BaseNameOf(path)) + kTemporaryMarker + WriterTag() + "-";
+    const std::string stem = DirectoryPrefixOf(path) + TemporaryPrefix(BaseNameOf(path)) +
+                             kTemporaryMarker + WriterTag() + "-";
     for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
         m_tempPath = stem + RandomPart();
         m_fd = open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
@@ -140,7 +140,8 @@ bool AtomicFileWriter::SetModeAndGroup(unsigned mode, unsigned group) {
     struct stat st;
     if (fstat(m_fd, &st) != 0) return false;
     // The group first: changing it may clear set-id bits that the mode then sets again.
-    if (st.st_gid != group && fchown(m_fd, static_cast<uid_t>(-1), static_cast<gid_t>(group)) != 0) return false;
+    if (st.st_gid != group && fchown(m_fd, static_cast<uid_t>(-1), static_cast<gid_t>(group)) != 0)
+        return false;
     return fchmod(m_fd, static_cast<mode_t>(mode)) == 0;
 }
 
@@ -181,7 +182,8 @@ bool AtomicFileWriter::Commit() {
 }
 
 void AtomicFileWriter::Discard() {
-    if (!m_tempPath.empty()) unlink(m_tempPath.c_str());  // before the lock goes with the descriptor
+    if (!m_tempPath.empty())
+        unlink(m_tempPath.c_str());  // before the lock goes with the descriptor
     if (m_fd >= 0) close(m_fd);
     m_fd = -1;
     m_tempPath.clear();
@@ -189,7 +191,8 @@ void AtomicFileWriter::Discard() {
 
 bool IsAtomicFileTemporary(const std::string& name, const std::string& finalName) {
     const std::string oldPrefix = finalName + kTemporaryMarker;
-    if (name.size() == oldPrefix.size() + kOldSuffixLength && name.compare(0, oldPrefix.size(), oldPrefix) == 0 &&
+    if (name.size() == oldPrefix.size() + kOldSuffixLength &&
+        name.compare(0, oldPrefix.size(), oldPrefix) == 0 &&
         AllOf(name, oldPrefix.size(), name.size(), kSuffixDigits))
         return true;
     const std::string prefix = TemporaryPrefix(finalName) + kTemporaryMarker;

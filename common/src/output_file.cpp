@@ -97,7 +97,8 @@ OutputFileWriter::~OutputFileWriter() {
 bool OutputFileWriter::OpenReplacement(const std::string& target, const struct stat* old) {
     RemoveAbandonedTemporaries(target);
     // Never readable by more people than the old file while the content is written.
-    auto writer = std::make_unique<AtomicFileWriter>(target, old ? static_cast<int>(old->st_mode & 0666) : 0666);
+    auto writer = std::make_unique<AtomicFileWriter>(
+        target, old ? static_cast<int>(old->st_mode & 0666) : 0666);
     if (!writer->IsOpen()) return false;
     if (old && !writer->SetModeAndGroup(old->st_mode & 07777, old->st_gid)) return false;
     m_replacement = std::move(writer);
@@ -159,7 +160,8 @@ bool OutputFileWriter::CopyStagedContent() {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
         if (n == 0) break;
-        if (!WriteAll(m_target, buffer.data(), static_cast<size_t>(n), m_targetIsRegular ? &offset : nullptr))
+        if (!WriteAll(m_target, buffer.data(), static_cast<size_t>(n),
+                      m_targetIsRegular ? &offset : nullptr))
             return false;
     }
     return !m_targetIsRegular || (ftruncate(m_target, size) == 0 && fsync(m_target) == 0);

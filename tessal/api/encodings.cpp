@@ -131,7 +131,8 @@ size_t Base64DecodedLength(const std::string& text) { return text.size() / 4 * 3
 
 ByteArray Base64Decode(const std::string& text) {
     // What ByteArray cannot hold is refused before anything is decoded.
-    if (Base64DecodedLength(text) > static_cast<size_t>(INT_MAX)) throw std::length_error("vector too long");
+    if (Base64DecodedLength(text) > static_cast<size_t>(INT_MAX))
+        throw std::length_error("vector too long");
     std::vector<unsigned char> out;
     unsigned group = 0;
     int count = 0;

@@ -24,7 +24,8 @@ std::string Raw(const ByteArray& bytes) { return std::string(reinterpret_cast<co
 
 // The raw bytes of `text`; std::length_error when they do not fit.
 ByteArray Bytes(const std::string& text) {
-    return ByteArray(reinterpret_cast<const unsigned char*>(text.data()), static_cast<unsigned long>(text.size()));
+    return ByteArray(reinterpret_cast<const unsigned char*>(text.data()),
+                     static_cast<unsigned long>(text.size()));
 }
 
 // The current key once its PIN was verified; null after writing the message that applies.
@@ -55,7 +56,8 @@ bool SymmetricData(const ByteArray& in, const std::string& key, bool encrypt, By
 
 }  // namespace
 
-bool ZYKEncDataPubKey(const std::string& data, const std::string& certificate, std::string& cipher) try {
+bool ZYKEncDataPubKey(const std::string& data, const std::string& certificate,
+                      std::string& cipher) try {
     ByteArray out;
     bool ok = RsaEncryptToCertificate(Base64Decode(certificate), data, out);
     ERR_clear_error();
@@ -127,8 +129,8 @@ bool ZYKSymDecData(const std::string& cipher, const std::string& key, std::strin
     return ExportFailure(e, false);
 }
 
-bool ZYKSymEncFile(const std::string& inputPath, const std::string& outputPath, const std::string& key,
-                   int encrypt) try {
+bool ZYKSymEncFile(const std::string& inputPath, const std::string& outputPath,
+                   const std::string& key, int encrypt) try {
     SymmetricKey aesKey{};
     return DecodeSymmetricKey(key, aesKey) && AesEcbFile(inputPath, outputPath, aesKey, encrypt != 0);
 } catch (const std::exception& e) {

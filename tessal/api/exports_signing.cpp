@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "api/encodings.h"
-#include "gmcrypto/key_objects.h"
 #include "api/export_frame.h"
 #include "api/input_limits.h"
 #include "api/log.h"
+#include "gmcrypto/key_objects.h"
 #include "gmcrypto/sm2_message.h"
 #include "tessal/cert_info.h"
 #include "tessal/engine.h"
@@ -50,7 +50,8 @@ bool ZYKSignData(std::string& data, std::string pin, std::string& signature) try
     SkfUKey* key = SigningKey(frame);
     int retry = 0;
     if (!key || !InputFits(data.size()) || key->VerifyPin(pin, retry) != 0) return false;
-    ByteArray bytes(reinterpret_cast<const unsigned char*>(data.data()), static_cast<unsigned long>(data.size()));
+    ByteArray bytes(reinterpret_cast<const unsigned char*>(data.data()),
+                    static_cast<unsigned long>(data.size()));
     ByteArray sig;
     if (key->Sign(bytes, sig) != 0) return false;
     signature = Base64Encode(sig);
@@ -159,7 +160,8 @@ bool ZYKVerifySignData(const std::string& data, const std::string& p7, const std
     return ExportFailure(e, false);
 }
 
-bool ZYKVerifySM2Digest(std::string digest, std::string p7, std::string& certificate, std::string& signingTime) try {
+bool ZYKVerifySM2Digest(std::string digest, std::string p7, std::string& certificate,
+                        std::string& signingTime) try {
     QLogger::GetInstance().Debug("start ZYKVerifyPdfSm2P7");
     ByteArray value = Base64Decode(digest);
     ByteArray der = Base64Decode(p7);

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "api/encodings.h"
-#include "kit/output_file.h"
 #include "kit/openssl_ptr.h"
+#include "kit/output_file.h"
 
 namespace {
 
@@ -42,7 +42,9 @@ bool DecodeSymmetricKey(const std::string& base64, SymmetricKey& key) {
     return true;
 }
 
-size_t ZeroPaddedLength(size_t length) { return length + (kBlockSize - length % kBlockSize) % kBlockSize; }
+size_t ZeroPaddedLength(size_t length) {
+    return length + (kBlockSize - length % kBlockSize) % kBlockSize;
+}
 
 bool AesEcbZeroPadded(const ByteArray& in, const SymmetricKey& key, bool encrypt, ByteArray& out) {
     CipherCtxPtr ctx = NewCipher(key, encrypt, false);

@@ -37,7 +37,8 @@ protected:
         size_t available = AvailableMemory();
         if (available < needed)
             GTEST_SKIP() << "needs " << needed / kGiB << " GiB of free memory, the machine has "
-                         << available / (kGiB / 10) / 10.0 << " GiB: inputs over 2 and 4 GiB are not checked";
+                         << available / (kGiB / 10) / 10.0
+                         << " GiB: inputs over 2 and 4 GiB are not checked";
         KeyRigTest::SetUp();
     }
 };

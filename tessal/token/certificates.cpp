@@ -87,7 +87,8 @@ CResult SkfUKey::GetCertData() {
             // The certificate and what is parsed from it are replaced together.
             ForgetSignCert();
             const unsigned char* p = buffer.data();
-            m_signCert = d2i_X509(nullptr, &p, static_cast<long>(std::min(length, kCertBufferSize)));
+            m_signCert =
+                d2i_X509(nullptr, &p, static_cast<long>(std::min(length, kCertBufferSize)));
             break;
         }
         TLOG_ERROR("SKF_ExportCertificate fail,error is:" << std::hex << rc);
