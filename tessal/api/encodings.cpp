@@ -5,9 +5,11 @@
 #include <openssl/hmac.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <stdexcept>
 
 #include "platform/code_page.h"
 
@@ -105,10 +107,10 @@ std::string Utf16BeToUtf8(const unsigned char* data, int len) {
 
 std::string Base64Encode(const ByteArray& bytes) {
     const unsigned char* p = bytes.data();
-    int n = bytes.length();
-    std::string out(static_cast<size_t>((n + 2) / 3) * 4, '=');
+    size_t n = static_cast<size_t>(bytes.length());
+    std::string out((n + 2) / 3 * 4, '=');
     char* o = &out[0];
-    int i = 0;
+    size_t i = 0;
     for (; i + 2 < n; i += 3, o += 4) {
         unsigned v = (p[i] << 16) | (p[i + 1] << 8) | p[i + 2];
         o[0] = kBase64Alphabet[(v >> 18) & 63];
@@ -125,7 +127,12 @@ std::string Base64Encode(const ByteArray& bytes) {
     return out;
 }
 
-ByteArray Base64Decode(std::string text) {
+size_t Base64DecodedLength(const std::string& text) { return text.size() / 4 * 3; }
+
+ByteArray Base64Decode(const std::string& text) {
+    // What ByteArray cannot hold is refused before anything is decoded.
+    if (Base64DecodedLength(text) > static_cast<size_t>(INT_MAX))
+        throw std::length_error("vector too long");
     std::vector<unsigned char> out;
     unsigned group = 0;
     int count = 0;

@@ -151,7 +151,7 @@ CResult SkfUKey::SignSM2P7(ByteArray& data, ByteArray& out) {
     }
     char* bytes = nullptr;
     long len = BIO_get_mem_data(mem, &bytes);
-    out = ByteArray(bytes, static_cast<int>(len));
+    out = ByteArray(reinterpret_cast<unsigned char*>(bytes), static_cast<unsigned long>(len));
     BIO_free(mem);
     return result;
 }
