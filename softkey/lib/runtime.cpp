@@ -158,6 +158,19 @@ ULONG CloseHandleOf(HANDLE h, HandleKind kind) {
     return SAR_OK;
 }
 
+ULONG CloseHandleOfAny(HANDLE h, std::initializer_list<HandleKind> kinds) {
+    RuntimeState& s = State();
+    std::lock_guard<std::mutex> lock(s.handleMutex);
+    auto it = s.handles.find(reinterpret_cast<uintptr_t>(h));
+    if (it == s.handles.end()) return SAR_INVALIDHANDLEERR;
+    for (HandleKind kind : kinds)
+        if (it->second.kind == kind) {
+            s.handles.erase(it);
+            return SAR_OK;
+        }
+    return SAR_INVALIDHANDLEERR;
+}
+
 size_t CountHandles(HandleKind kind) {
     RuntimeState& s = State();
     std::lock_guard<std::mutex> lock(s.handleMutex);
@@ -195,7 +208,8 @@ ULONG ReadToken(const std::string& serial, const std::function<ULONG(const Token
     return op(*token);
 }
 
-ULONG ChangeToken(const std::string& serial, const std::function<ULONG(Token&, bool& changed)>& op) {
+ULONG ChangeToken(const std::string& serial,
+                  const std::function<ULONG(Token&, bool& changed)>& op) {
     Store store = CurrentStore();
     Store::Lock lock(store, true);
     if (!store.Exists(serial)) return SAR_DEVICE_REMOVED;

@@ -77,13 +77,18 @@ SKF_EXPORT ULONG SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* p
             return SAR_BUFFER_TOO_SMALL;
         }
         Bytes out;
-        if (!DigestAdd(*h.digest, pbData, ulDataLen) || !DigestFinish(*h.digest, out)) return SAR_HASHERR;
+        if (!DigestAdd(*h.digest, pbData, ulDataLen) || !DigestFinish(*h.digest, out))
+            return SAR_HASHERR;
         std::memcpy(pbHashData, out.data(), out.size());
         *pulHashLen = static_cast<ULONG>(out.size());
         return SAR_OK;
     });
 }
 
+// Hash, symmetric key and MAC handles.
 SKF_EXPORT ULONG SKF_CloseHandle(HANDLE hHandle) {
-    return Guarded([&]() -> ULONG { return CloseHandleOf(hHandle, HandleKind::Hash); });
+    return Guarded([&]() -> ULONG {
+        return CloseHandleOfAny(hHandle,
+                                {HandleKind::Hash, HandleKind::SymmetricKey, HandleKind::Mac});
+    });
 }
