@@ -208,8 +208,7 @@ ULONG ReadToken(const std::string& serial, const std::function<ULONG(const Token
     return op(*token);
 }
 
-ULONG ChangeToken(const std::string& serial,
-                  const std::function<ULONG(Token&, bool& changed)>& op) {
+ULONG ChangeToken(const std::string& serial, const std::function<ULONG(Token&, bool& changed)>& op) {
     Store store = CurrentStore();
     Store::Lock lock(store, true);
     if (!store.Exists(serial)) return SAR_DEVICE_REMOVED;

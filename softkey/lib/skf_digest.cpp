@@ -77,8 +77,7 @@ SKF_EXPORT ULONG SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* p
             return SAR_BUFFER_TOO_SMALL;
         }
         Bytes out;
-        if (!DigestAdd(*h.digest, pbData, ulDataLen) || !DigestFinish(*h.digest, out))
-            return SAR_HASHERR;
+        if (!DigestAdd(*h.digest, pbData, ulDataLen) || !DigestFinish(*h.digest, out)) return SAR_HASHERR;
         std::memcpy(pbHashData, out.data(), out.size());
         *pulHashLen = static_cast<ULONG>(out.size());
         return SAR_OK;
