@@ -23,6 +23,9 @@ public:
     CResult OpenDevice();
     CResult OpenApp();
     CResult OpenContainer();
+    // Whether the SKF library was found and loaded, and the directory it was loaded from.
+    bool IsLibraryLoaded() const { return m_hSkfModule != nullptr; }
+    const std::string& LibraryDir() const { return m_libDir; }
 
     // PIN and key state.
     CResult VerifyPin(const std::string& pin, int& retry) override;
@@ -113,7 +116,7 @@ private:
     // The whole file: code 18 when its size cannot be learnt, 19 when it cannot be read.
     CResult ReadWholeFile(const std::string& name, ByteArray& bytes, const char* function);
     void UnloadSealLibrary();
-    // Where a library of this key's family is loaded from.
+    // A companion library (seal library) in the directory the SKF library was loaded from.
     std::string ModulePath(const std::string& fileName) const;
     // The key's application and container names; `rc` receives the driver's answer.
     std::vector<std::string> ListApplications(ULONG& rc);
@@ -165,6 +168,7 @@ private:
     HCONTAINER m_hContainer = nullptr;
     SkfFunctionList m_skf;
     void* m_hSkfModule = nullptr;
+    std::string m_libDir;  // where m_hSkfModule was found
     void* m_hSealModule = nullptr;
     SealIsUKInFunction* m_isUKIn = nullptr;
     SealGetSealCountFunction* m_getSealCount = nullptr;

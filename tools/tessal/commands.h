@@ -11,6 +11,9 @@ namespace tessal_tool {
 using kit::cli::Args;
 using kit::cli::UsageError;
 
+// Exit status of `verify` when every signature is valid but a signer's chain is not trusted.
+constexpr int kExitUntrustedSigner = 3;
+
 // A failed library call: `what` and the library's last error message.
 std::runtime_error LibraryFailure(const std::string& what);
 

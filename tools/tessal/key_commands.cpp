@@ -20,9 +20,9 @@ struct KeyDescription {
     bool current = false;
 };
 
-std::string Joined(const std::vector<std::string>& words) {
+std::string Joined(const std::vector<std::string>& words, const char* separator = ", ") {
     std::string text;
-    for (const std::string& w : words) text += (text.empty() ? "" : ", ") + w;
+    for (const std::string& w : words) text += (text.empty() ? "" : separator) + w;
     return text;
 }
 
@@ -94,7 +94,11 @@ std::runtime_error LibraryFailure(const std::string& what) {
 
 std::string ChooseKey(const Args& a) {
     std::vector<std::string> ids = ZYKGetDeviceIds();
-    if (ids.empty()) throw std::runtime_error("no key is attached");
+    if (ids.empty()) {
+        // A catalogued key whose driver library is missing is not "no key".
+        std::vector<std::string> unopened = ZYKGetUnopenedKeys();
+        throw std::runtime_error(unopened.empty() ? "no key is attached" : Joined(unopened, "; "));
+    }
     std::string id;
     if (a.Has("--key")) {
         id = a.Option("--key");
@@ -122,16 +126,20 @@ void VerifyPin(const Args& a, const std::string& id) {
 int CmdKeys(const Args& a) {
     ExpectWords(a, 0);
     std::vector<KeyDescription> keys = DescribeKeys();
+    std::vector<std::string> unopened = ZYKGetUnopenedKeys();
     if (a.Has("--json")) {
         std::fputs(KeysJson(keys).c_str(), Output());
-        return 0;
+    } else {
+        if (keys.empty() && unopened.empty()) std::fputs("no key is attached\n", Output());
+        for (const KeyDescription& k : keys)
+            std::fprintf(Output(), "%s%s  library %s  kind %s  containers %s\n", k.id.c_str(),
+                         k.current ? " (current)" : "", k.library.empty() ? "-" : k.library.c_str(),
+                         k.kind.empty() ? "-" : k.kind.c_str(),
+                         k.containers.empty() ? "-" : k.containers.c_str());
     }
-    if (keys.empty()) std::fputs("no key is attached\n", Output());
-    for (const KeyDescription& k : keys)
-        std::fprintf(Output(), "%s%s  library %s  kind %s  containers %s\n", k.id.c_str(), k.current ? " (current)" : "",
-                    k.library.empty() ? "-" : k.library.c_str(), k.kind.empty() ? "-" : k.kind.c_str(),
-                    k.containers.empty() ? "-" : k.containers.c_str());
-    return 0;
+    // Attached keys without a usable driver are a failure, reported beside the keys that work.
+    for (const std::string& line : unopened) std::fprintf(stderr, "tessal: %s\n", line.c_str());
+    return unopened.empty() ? 0 : 1;
 }
 
 int CmdPin(const Args& a) {

@@ -1,4 +1,4 @@
-// `tessal sign` and `tessal verify`: PKCS#7 and SM2 seal signatures with the current key.
+// `tessal sign`: PKCS#7 and SM2 seal signatures with the current key.
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
@@ -60,17 +60,6 @@ int CmdSign(const Args& a) {
     std::string text = a.Has("--json") ? FieldsJson(report) : FieldsText(report);
     std::fputs(text.c_str(), output == "-" ? stderr : Output());
     return 0;
-}
-
-int CmdVerify(const Args& a) {
-    if (a.positional.size() != 2) ExpectWords(a, 1);
-    std::string p7 = ReadFile(a.positional[0]);
-    std::string content = a.positional.size() == 2 ? ReadFile(a.positional[1]) : "";
-    bool good = ZYKVerifySignData(Base64Encode(content), Base64Encode(p7), "");
-    Fields report = {{"signature", a.positional[0]}, {"verified", good}};
-    if (!good) report.emplace_back("reason", ZYKGetLastError());
-    std::fputs((a.Has("--json") ? FieldsJson(report) : FieldsText(report)).c_str(), Output());
-    return good ? 0 : 1;
 }
 
 }  // namespace tessal_tool
