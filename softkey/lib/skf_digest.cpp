@@ -100,6 +100,10 @@ SKF_EXPORT ULONG SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* p
     });
 }
 
+// Hash, symmetric key and MAC handles.
 SKF_EXPORT ULONG SKF_CloseHandle(HANDLE hHandle) {
-    return Guarded([&]() -> ULONG { return CloseHandleOf(hHandle, HandleKind::Hash); });
+    return Guarded([&]() -> ULONG {
+        return CloseHandleOfAny(hHandle,
+                                {HandleKind::Hash, HandleKind::SymmetricKey, HandleKind::Mac});
+    });
 }
