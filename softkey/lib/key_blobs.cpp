@@ -68,7 +68,10 @@ Pkey RsaBlobKey(const RSAPUBLICKEYBLOB& blob) {
     size_t bytes = blob.BitLen / 8;
     Bytes n(blob.Modulus + MAX_RSA_MODULUS_LEN - bytes, blob.Modulus + MAX_RSA_MODULUS_LEN);
     Bytes e(blob.PublicExponent, blob.PublicExponent + MAX_RSA_EXPONENT_LEN);
-    return RsaPublicFromParts(n, e);
+    Pkey key = RsaPublicFromParts(n, e);
+    // BitLen must name the modulus the blob holds.
+    if (key && EVP_PKEY_get_bits(key.get()) != static_cast<int>(blob.BitLen)) return Pkey();
+    return key;
 }
 
 Pkey EccPrivateBlobKey(const ECCPRIVATEKEYBLOB& blob) {

@@ -16,6 +16,7 @@ bool PublicBlobOf(const KeyPair& key, Bytes& blob);
 void FillEccBlob(const uint8_t x[32], const uint8_t y[32], ECCPUBLICKEYBLOB& blob);
 // The 32 significant bytes at the end of a 64-byte field.
 inline const uint8_t* Low32(const BYTE field[64]) { return field + 32; }
+// Null when BitLen does not name the blob's key or the key is not valid.
 Pkey EccBlobKey(const ECCPUBLICKEYBLOB& blob);
 Pkey RsaBlobKey(const RSAPUBLICKEYBLOB& blob);
 // Private keys given in the clear: null when BitLen or the components are not a valid key.

@@ -66,7 +66,7 @@ SKF_EXPORT ULONG SKF_ExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRS
         if (rc != SAR_OK) return rc;
         if (!pRSAPubKeyBlob || !pbInput || !pulOutputLen) return SAR_INVALIDPARAMERR;
         Pkey key = RsaBlobKey(*pRSAPubKeyBlob);
-        if (!key || EVP_PKEY_get_bits(key.get()) != static_cast<int>(pRSAPubKeyBlob->BitLen)) return SAR_INDATAERR;
+        if (!key) return SAR_INDATAERR;
         rc = CheckRsaBlock(pRSAPubKeyBlob->Modulus, pRSAPubKeyBlob->BitLen, pbInput, ulInputLen);
         if (rc != SAR_OK) return rc;
         return RsaBlockOperation(key.get(), false, pbInput, ulInputLen, pbOutput, pulOutputLen);
