@@ -29,7 +29,8 @@ ULONG RsaBlockOperation(EVP_PKEY* key, bool usePrivate, const BYTE* in, ULONG in
         return SAR_BUFFER_TOO_SMALL;
     }
     Bytes result;
-    bool ok = usePrivate ? RsaRawPrivate(key, in, inLen, result) : RsaRawPublic(key, in, inLen, result);
+    bool ok =
+        usePrivate ? RsaRawPrivate(key, in, inLen, result) : RsaRawPublic(key, in, inLen, result);
     if (!ok || result.size() != inLen) return usePrivate ? SAR_RSADECERR : SAR_RSAENCERR;
     ULONG rc = WriteBytesOut(result, out, outLen);
     OPENSSL_cleanse(result.data(), result.size());
@@ -59,8 +60,9 @@ SKF_EXPORT ULONG SKF_GenExtRSAKey(DEVHANDLE hDev, ULONG ulBitsLen, RSAPRIVATEKEY
     });
 }
 
-SKF_EXPORT ULONG SKF_ExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRSAPubKeyBlob, BYTE* pbInput,
-                                           ULONG ulInputLen, BYTE* pbOutput, ULONG* pulOutputLen) {
+SKF_EXPORT ULONG SKF_ExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRSAPubKeyBlob,
+                                           BYTE* pbInput, ULONG ulInputLen, BYTE* pbOutput,
+                                           ULONG* pulOutputLen) {
     return Guarded([&]() -> ULONG {
         ULONG rc = EnterDevice(hDev, "SKF_ExtRSAPubKeyOperation");
         if (rc != SAR_OK) return rc;
@@ -73,8 +75,9 @@ SKF_EXPORT ULONG SKF_ExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRS
     });
 }
 
-SKF_EXPORT ULONG SKF_ExtRSAPriKeyOperation(DEVHANDLE hDev, RSAPRIVATEKEYBLOB* pRSAPriKeyBlob, BYTE* pbInput,
-                                           ULONG ulInputLen, BYTE* pbOutput, ULONG* pulOutputLen) {
+SKF_EXPORT ULONG SKF_ExtRSAPriKeyOperation(DEVHANDLE hDev, RSAPRIVATEKEYBLOB* pRSAPriKeyBlob,
+                                           BYTE* pbInput, ULONG ulInputLen, BYTE* pbOutput,
+                                           ULONG* pulOutputLen) {
     return Guarded([&]() -> ULONG {
         ULONG rc = EnterDevice(hDev, "SKF_ExtRSAPriKeyOperation");
         if (rc != SAR_OK) return rc;
@@ -87,8 +90,8 @@ SKF_EXPORT ULONG SKF_ExtRSAPriKeyOperation(DEVHANDLE hDev, RSAPRIVATEKEYBLOB* pR
     });
 }
 
-SKF_EXPORT ULONG SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, BYTE* pbData, ULONG ulDataLen,
-                                PECCSIGNATUREBLOB pSignature) {
+SKF_EXPORT ULONG SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, BYTE* pbData,
+                                ULONG ulDataLen, PECCSIGNATUREBLOB pSignature) {
     return Guarded([&]() -> ULONG {
         ULONG rc = EnterDevice(hDev, "SKF_ExtECCSign");
         if (rc != SAR_OK) return rc;
@@ -105,8 +108,9 @@ SKF_EXPORT ULONG SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlo
     });
 }
 
-SKF_EXPORT ULONG SKF_ExtECCDecrypt(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, PECCCIPHERBLOB pCipherText,
-                                   BYTE* pbPlainText, ULONG* pulPlainTextLen) {
+SKF_EXPORT ULONG SKF_ExtECCDecrypt(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob,
+                                   PECCCIPHERBLOB pCipherText, BYTE* pbPlainText,
+                                   ULONG* pulPlainTextLen) {
     return Guarded([&]() -> ULONG {
         ULONG rc = EnterDevice(hDev, "SKF_ExtECCDecrypt");
         if (rc != SAR_OK) return rc;

@@ -39,74 +39,82 @@ ULONG UnwrapWithRsa(EVP_PKEY* key, int bits, const BYTE* wrapped, ULONG len, Byt
 }  // namespace
 
 // The caller's blob has room for the 16 cipher bytes after its header.
-SKF_EXPORT ULONG SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pPubKey,
-                                         PECCCIPHERBLOB pData, HANDLE* phSessionKey) {
+SKF_EXPORT ULONG SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId,
+                                         ECCPUBLICKEYBLOB* pPubKey, PECCCIPHERBLOB pData,
+                                         HANDLE* phSessionKey) {
     return Guarded([&]() -> ULONG {
         if (!pPubKey || !pData || !phSessionKey) return SAR_INVALIDPARAMERR;
         ULONG rc = CheckSymmetricAlg(ulAlgId);
         if (rc != SAR_OK) return rc;
         Handle h;
-        return ReadContainer(hContainer, "SKF_ECCExportSessionKey", h, [&](const Container&) -> ULONG {
-            Pkey key = EccBlobKey(*pPubKey);
-            if (!key) return SAR_INDATAERR;
-            SessionKey session;
-            Sm2Cipher cipher;
-            if (!Sm2Encrypt(key.get(), session.bytes, sizeof session.bytes, cipher)) return SAR_FAIL;
-            FillCipherBlob(cipher, pData);
-            *phSessionKey = NewSm4KeyHandle(h, ulAlgId, session.bytes);
-            return SAR_OK;
-        });
+        return ReadContainer(
+            hContainer, "SKF_ECCExportSessionKey", h, [&](const Container&) -> ULONG {
+                Pkey key = EccBlobKey(*pPubKey);
+                if (!key) return SAR_INDATAERR;
+                SessionKey session;
+                Sm2Cipher cipher;
+                if (!Sm2Encrypt(key.get(), session.bytes, sizeof session.bytes, cipher))
+                    return SAR_FAIL;
+                FillCipherBlob(cipher, pData);
+                *phSessionKey = NewSm4KeyHandle(h, ulAlgId, session.bytes);
+                return SAR_OK;
+            });
     });
 }
 
-SKF_EXPORT ULONG SKF_RSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, RSAPUBLICKEYBLOB* pPubKey,
-                                         BYTE* pbData, ULONG* pulDataLen, HANDLE* phSessionKey) {
+SKF_EXPORT ULONG SKF_RSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId,
+                                         RSAPUBLICKEYBLOB* pPubKey, BYTE* pbData, ULONG* pulDataLen,
+                                         HANDLE* phSessionKey) {
     return Guarded([&]() -> ULONG {
         if (!pPubKey || !pulDataLen || (pbData && !phSessionKey)) return SAR_INVALIDPARAMERR;
         ULONG rc = CheckSymmetricAlg(ulAlgId);
         if (rc != SAR_OK) return rc;
         Handle h;
-        return ReadContainer(hContainer, "SKF_RSAExportSessionKey", h, [&](const Container&) -> ULONG {
-            Pkey key = RsaBlobKey(*pPubKey);
-            if (!key) return SAR_INDATAERR;
-            ULONG needed = pPubKey->BitLen / 8;
-            // The length is asked first: no key is made until there is room for it.
-            if (!pbData || *pulDataLen < needed) {
-                *pulDataLen = needed;
-                return pbData ? SAR_BUFFER_TOO_SMALL : SAR_OK;
-            }
-            SessionKey session;
-            Bytes wrapped;
-            if (!RsaEncrypt(key.get(), session.bytes, sizeof session.bytes, wrapped)) return SAR_RSAENCERR;
-            rc = WriteBytesOut(wrapped, pbData, pulDataLen);
-            if (rc == SAR_OK) *phSessionKey = NewSm4KeyHandle(h, ulAlgId, session.bytes);
-            return rc;
-        });
+        return ReadContainer(
+            hContainer, "SKF_RSAExportSessionKey", h, [&](const Container&) -> ULONG {
+                Pkey key = RsaBlobKey(*pPubKey);
+                if (!key) return SAR_INDATAERR;
+                ULONG needed = pPubKey->BitLen / 8;
+                // The length is asked first: no key is made until there is room for it.
+                if (!pbData || *pulDataLen < needed) {
+                    *pulDataLen = needed;
+                    return pbData ? SAR_BUFFER_TOO_SMALL : SAR_OK;
+                }
+                SessionKey session;
+                Bytes wrapped;
+                if (!RsaEncrypt(key.get(), session.bytes, sizeof session.bytes, wrapped))
+                    return SAR_RSAENCERR;
+                rc = WriteBytesOut(wrapped, pbData, pulDataLen);
+                if (rc == SAR_OK) *phSessionKey = NewSm4KeyHandle(h, ulAlgId, session.bytes);
+                return rc;
+            });
     });
 }
 
 // The session key comes encrypted to the container's encryption key: an ECCCIPHERBLOB for SM2,
 // a PKCS#1 v1.5 block for RSA.
-SKF_EXPORT ULONG SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pbWrapedData, ULONG ulWrapedLen,
-                                      HANDLE* phKey) {
+SKF_EXPORT ULONG SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pbWrapedData,
+                                      ULONG ulWrapedLen, HANDLE* phKey) {
     return Guarded([&]() -> ULONG {
         if (!pbWrapedData || !phKey) return SAR_INVALIDPARAMERR;
         ULONG rc = CheckSymmetricAlg(ulAlgId);
         if (rc != SAR_OK) return rc;
         Handle h;
-        return ReadContainer(hContainer, "SKF_ImportSessionKey", h, [&](const Container& c) -> ULONG {
-            if (!c.encKey) return SAR_KEYNOTFOUNTERR;
-            if (!IsLoggedIn(h, USER_TYPE)) return SAR_USER_NOT_LOGIN;
-            Pkey key = UnsealPrivate(*c.encKey);
-            if (!key) return SAR_FAIL;
-            Bytes session;
-            ULONG result = c.encKey->alg == KeyAlg::Sm2
-                               ? UnwrapWithSm2(key.get(), pbWrapedData, ulWrapedLen, session)
-                               : UnwrapWithRsa(key.get(), c.encKey->bits, pbWrapedData, ulWrapedLen, session);
-            if (result == SAR_OK && session.size() != kSessionKeyLen) result = SAR_INDATAERR;
-            if (result == SAR_OK) *phKey = NewSm4KeyHandle(h, ulAlgId, session.data());
-            OPENSSL_cleanse(session.data(), session.size());
-            return result;
-        });
+        return ReadContainer(
+            hContainer, "SKF_ImportSessionKey", h, [&](const Container& c) -> ULONG {
+                if (!c.encKey) return SAR_KEYNOTFOUNTERR;
+                if (!IsLoggedIn(h, USER_TYPE)) return SAR_USER_NOT_LOGIN;
+                Pkey key = UnsealPrivate(*c.encKey);
+                if (!key) return SAR_FAIL;
+                Bytes session;
+                ULONG result = c.encKey->alg == KeyAlg::Sm2
+                                   ? UnwrapWithSm2(key.get(), pbWrapedData, ulWrapedLen, session)
+                                   : UnwrapWithRsa(key.get(), c.encKey->bits, pbWrapedData,
+                                                   ulWrapedLen, session);
+                if (result == SAR_OK && session.size() != kSessionKeyLen) result = SAR_INDATAERR;
+                if (result == SAR_OK) *phKey = NewSm4KeyHandle(h, ulAlgId, session.data());
+                OPENSSL_cleanse(session.data(), session.size());
+                return result;
+            });
     });
 }

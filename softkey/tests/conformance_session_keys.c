@@ -27,7 +27,8 @@ static void EccPublicBlob(EVP_PKEY* key, ECCPUBLICKEYBLOB* blob) {
     unsigned char point[65];
     size_t len = 0;
     memset(blob, 0, sizeof *blob);
-    CHECK(EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point, &len) == 1 &&
+    CHECK(EVP_PKEY_get_octet_string_param(key, OSSL_PKEY_PARAM_PUB_KEY, point, sizeof point,
+                                          &len) == 1 &&
           len == 65);
     blob->BitLen = 256;
     memcpy(blob->XCoordinate + 32, point + 1, 32);
@@ -54,7 +55,8 @@ static EVP_PKEY* Sm2KeyOfBlob(const ECCPUBLICKEYBLOB* blob) {
     OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(bld);
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(NULL, "SM2", NULL);
     EVP_PKEY* key = NULL;
-    CHECK(EVP_PKEY_fromdata_init(ctx) == 1 && EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_PUBLIC_KEY, params) == 1);
+    CHECK(EVP_PKEY_fromdata_init(ctx) == 1 &&
+          EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_PUBLIC_KEY, params) == 1);
     EVP_PKEY_CTX_free(ctx);
     OSSL_PARAM_free(params);
     OSSL_PARAM_BLD_free(bld);
@@ -64,11 +66,12 @@ static EVP_PKEY* Sm2KeyOfBlob(const ECCPUBLICKEYBLOB* blob) {
 /* Runs an EVP_PKEY operation (encrypt, decrypt or sign) with an optional RSA padding. */
 typedef int (*PkeyInit)(EVP_PKEY_CTX*);
 typedef int (*PkeyRun)(EVP_PKEY_CTX*, unsigned char*, size_t*, const unsigned char*, size_t);
-static size_t PkeyOp(EVP_PKEY* key, PkeyInit init, PkeyRun run, int padding, const unsigned char* in,
-                     size_t len, unsigned char* out, size_t cap) {
+static size_t PkeyOp(EVP_PKEY* key, PkeyInit init, PkeyRun run, int padding,
+                     const unsigned char* in, size_t len, unsigned char* out, size_t cap) {
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, NULL);
     size_t outLen = cap;
-    int ok = ctx && init(ctx) == 1 && (padding < 0 || EVP_PKEY_CTX_set_rsa_padding(ctx, padding) == 1) &&
+    int ok = ctx && init(ctx) == 1 &&
+             (padding < 0 || EVP_PKEY_CTX_set_rsa_padding(ctx, padding) == 1) &&
              run(ctx, out, &outLen, in, len) == 1;
     EVP_PKEY_CTX_free(ctx);
     return ok ? outLen : 0;
@@ -136,7 +139,8 @@ static int DerRead(const unsigned char** p, const unsigned char* end, unsigned c
     return 1;
 }
 
-static int DerIntegerTo32(const unsigned char** p, const unsigned char* end, unsigned char out[32]) {
+static int DerIntegerTo32(const unsigned char** p, const unsigned char* end,
+                          unsigned char out[32]) {
     const unsigned char* v;
     size_t len;
     if (!DerRead(p, end, 0x02, &v, &len)) return 0;
@@ -155,8 +159,10 @@ static int BlobOfDer(const unsigned char* der, size_t derLen, ECCCIPHERBLOB* blo
     p = seq;
     end = seq + seqLen;
     memset(blob, 0, ECC_CIPHER_HEADER_LEN);
-    if (!DerIntegerTo32(&p, end, blob->XCoordinate + 32) || !DerIntegerTo32(&p, end, blob->YCoordinate + 32) ||
-        !DerRead(&p, end, 0x04, &hash, &hashLen) || hashLen != 32 || !DerRead(&p, end, 0x04, &cipher, &cipherLen))
+    if (!DerIntegerTo32(&p, end, blob->XCoordinate + 32) ||
+        !DerIntegerTo32(&p, end, blob->YCoordinate + 32) ||
+        !DerRead(&p, end, 0x04, &hash, &hashLen) || hashLen != 32 ||
+        !DerRead(&p, end, 0x04, &cipher, &cipherLen))
         return 0;
     memcpy(blob->HASH, hash, 32);
     blob->CipherLen = (ULONG)cipherLen;
@@ -165,23 +171,28 @@ static int BlobOfDer(const unsigned char* der, size_t derLen, ECCCIPHERBLOB* blo
 }
 
 /* SM2 encryption by OpenSSL, as an ECCCIPHERBLOB in `buffer`; the blob's total length. */
-static size_t OpenSslSm2Encrypt(EVP_PKEY* key, const unsigned char* plain, size_t len, unsigned char* buffer) {
+static size_t OpenSslSm2Encrypt(EVP_PKEY* key, const unsigned char* plain, size_t len,
+                                unsigned char* buffer) {
     unsigned char der[1024];
-    size_t derLen = PkeyOp(key, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, -1, plain, len, der, sizeof der);
+    size_t derLen =
+        PkeyOp(key, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, -1, plain, len, der, sizeof der);
     CHECK(derLen > 0);
     CHECK(BlobOfDer(der, derLen, (ECCCIPHERBLOB*)buffer));
     return ECC_CIPHER_HEADER_LEN + ((ECCCIPHERBLOB*)buffer)->CipherLen;
 }
 
-static void Sm4EcbBlock(const unsigned char key[16], const unsigned char in[16], unsigned char out[16]) {
+static void Sm4EcbBlock(const unsigned char key[16], const unsigned char in[16],
+                        unsigned char out[16]) {
     EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
     int len = 0;
-    CHECK(EVP_EncryptInit_ex(ctx, EVP_sm4_ecb(), NULL, key, NULL) == 1 && EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
+    CHECK(EVP_EncryptInit_ex(ctx, EVP_sm4_ecb(), NULL, key, NULL) == 1 &&
+          EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 &&
           EVP_EncryptUpdate(ctx, out, &len, in, 16) == 1 && len == 16);
     EVP_CIPHER_CTX_free(ctx);
 }
 
-static void Sm4EcbEncrypt(const unsigned char key[16], const unsigned char* in, size_t len, unsigned char* out) {
+static void Sm4EcbEncrypt(const unsigned char key[16], const unsigned char* in, size_t len,
+                          unsigned char* out) {
     for (size_t i = 0; i < len; i += 16) Sm4EcbBlock(key, in + i, out + i);
 }
 
@@ -195,8 +206,9 @@ static int HandleHoldsKey(HANDLE h, const unsigned char key[16]) {
     memset(&param, 0, sizeof param);
     RAND_bytes(block, sizeof block);
     Sm4EcbBlock(key, block, expected);
-    return SKF_FN(SKF_EncryptInit)(h, param) == SAR_OK && SKF_FN(SKF_Encrypt)(h, block, 16, got, &len) == SAR_OK &&
-           len == 16 && memcmp(got, expected, 16) == 0;
+    return SKF_FN(SKF_EncryptInit)(h, param) == SAR_OK &&
+           SKF_FN(SKF_Encrypt)(h, block, 16, got, &len) == SAR_OK && len == 16 &&
+           memcmp(got, expected, 16) == 0;
 }
 
 static HCONTAINER NewContainer(const char* name) {
@@ -236,7 +248,8 @@ static void CheckIdentifiers(void) {
     CHECK((info.AlgAsymCap & SGD_RSA) && (info.AlgAsymCap & SGD_SM2_1) == SGD_SM2_1 &&
           (info.AlgAsymCap & SGD_SM2_3) == SGD_SM2_3);
     CHECK((info.AlgAsymCap & 0x0200) == 0); /* no SM2 key exchange */
-    CHECK((info.AlgHashCap & SGD_SM3) && (info.AlgHashCap & SGD_SHA1) && (info.AlgHashCap & SGD_SHA256));
+    CHECK((info.AlgHashCap & SGD_SM3) && (info.AlgHashCap & SGD_SHA1) &&
+          (info.AlgHashCap & SGD_SHA256));
 
     /* SM2 signing key pairs under either standard's identifier. */
     HCONTAINER con = NewContainer("gmt0006");
@@ -275,7 +288,8 @@ static void CheckEccSessionKeyExport(HCONTAINER con) {
     CHECK_RC(SKF_FN(SKF_ECCExportSessionKey)(con, SGD_SM4_ECB, &pub, blob, &key), SAR_OK);
     CHECK(blob->CipherLen == 16);
     size_t derLen = DerOf(blob, der);
-    size_t len = PkeyOp(peer, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, -1, der, derLen, session, sizeof session);
+    size_t len = PkeyOp(peer, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, -1, der, derLen, session,
+                        sizeof session);
     CHECK(len == 16);
     CHECK(HandleHoldsKey(key, session));
     CHECK_RC(SKF_FN(SKF_CloseHandle)(key), SAR_OK);
@@ -289,9 +303,12 @@ static void CheckEccSessionKeyExport(HCONTAINER con) {
     bad = pub;
     bad.YCoordinate[63] ^= 1;
     CHECK_RC(SKF_FN(SKF_ECCExportSessionKey)(con, SGD_SM4_ECB, &bad, blob, &key), SAR_INDATAERR);
-    CHECK_RC(SKF_FN(SKF_ECCExportSessionKey)(con, SGD_SM1_ECB, &pub, blob, &key), SAR_NOTSUPPORTYETERR);
-    CHECK_RC(SKF_FN(SKF_ECCExportSessionKey)(con, SGD_SM4_ECB, &pub, NULL, &key), SAR_INVALIDPARAMERR);
-    CHECK_RC(SKF_FN(SKF_ECCExportSessionKey)(g_dev, SGD_SM4_ECB, &pub, blob, &key), SAR_INVALIDHANDLEERR);
+    CHECK_RC(SKF_FN(SKF_ECCExportSessionKey)(con, SGD_SM1_ECB, &pub, blob, &key),
+             SAR_NOTSUPPORTYETERR);
+    CHECK_RC(SKF_FN(SKF_ECCExportSessionKey)(con, SGD_SM4_ECB, &pub, NULL, &key),
+             SAR_INVALIDPARAMERR);
+    CHECK_RC(SKF_FN(SKF_ECCExportSessionKey)(g_dev, SGD_SM4_ECB, &pub, blob, &key),
+             SAR_INVALIDHANDLEERR);
     CHECK(ClientOpenHandles() == before);
     EVP_PKEY_free(peer);
 }
@@ -304,7 +321,8 @@ static void CheckEccSessionKeyImport(HCONTAINER con, const ECCPUBLICKEYBLOB* sig
 
     /* Without an encryption key pair there is nothing to unwrap with. */
     size_t len = OpenSslSm2Encrypt(encKey, session, sizeof session, buffer);
-    CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_ECB, buffer, (ULONG)len, &key), SAR_KEYNOTFOUNTERR);
+    CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_ECB, buffer, (ULONG)len, &key),
+             SAR_KEYNOTFOUNTERR);
 
     ImportEncryptionKey(con, signPub, encKey);
     CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_ECB, buffer, (ULONG)len, &key), SAR_OK);
@@ -315,14 +333,18 @@ static void CheckEccSessionKeyImport(HCONTAINER con, const ECCPUBLICKEYBLOB* sig
      * a header cut short. */
     ULONG before = ClientOpenHandles();
     ECCCIPHERBLOB* blob = (ECCCIPHERBLOB*)buffer;
-    CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_ECB, buffer, (ULONG)len - 1, &key), SAR_INDATALENERR);
+    CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_ECB, buffer, (ULONG)len - 1, &key),
+             SAR_INDATALENERR);
     blob->CipherLen = 17;
-    CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_ECB, buffer, (ULONG)len + 1, &key), SAR_INDATALENERR);
+    CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_ECB, buffer, (ULONG)len + 1, &key),
+             SAR_INDATALENERR);
     blob->CipherLen = 0xFFFFFFF0u;
-    CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_ECB, buffer, (ULONG)len, &key), SAR_INDATALENERR);
+    CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_ECB, buffer, (ULONG)len, &key),
+             SAR_INDATALENERR);
     blob->CipherLen = 16;
     blob->HASH[0] ^= 1;
-    CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_ECB, buffer, (ULONG)len, &key), SAR_INDATAERR);
+    CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_ECB, buffer, (ULONG)len, &key),
+             SAR_INDATAERR);
     CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_ECB, buffer, 100, &key), SAR_INDATALENERR);
     CHECK(ClientOpenHandles() == before);
     EVP_PKEY_free(encKey);
@@ -349,20 +371,22 @@ static void CheckRsaSessionKeyExport(HCONTAINER con) {
     CHECK_RC(SKF_FN(SKF_RSAExportSessionKey)(con, SGD_SM4_ECB, &pub, NULL, &len, &key), SAR_OK);
     CHECK(len == 128);
     len = 127;
-    CHECK_RC(SKF_FN(SKF_RSAExportSessionKey)(con, SGD_SM4_ECB, &pub, wrapped, &len, &key), SAR_BUFFER_TOO_SMALL);
+    CHECK_RC(SKF_FN(SKF_RSAExportSessionKey)(con, SGD_SM4_ECB, &pub, wrapped, &len, &key),
+             SAR_BUFFER_TOO_SMALL);
     CHECK(ClientOpenHandles() == before); /* no key for a length query or a short buffer */
     len = sizeof wrapped;
     CHECK_RC(SKF_FN(SKF_RSAExportSessionKey)(con, SGD_SM4_ECB, &pub, wrapped, &len, &key), SAR_OK);
     CHECK(len == 128);
-    size_t plain = PkeyOp(peer, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, RSA_PKCS1_PADDING, wrapped, len, session,
-                          sizeof session);
+    size_t plain = PkeyOp(peer, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, RSA_PKCS1_PADDING, wrapped,
+                          len, session, sizeof session);
     CHECK(plain == 16);
     CHECK(HandleHoldsKey(key, session));
     CHECK_RC(SKF_FN(SKF_CloseHandle)(key), SAR_OK);
 
     pub.BitLen = 2048; /* names a modulus the blob does not hold */
     len = sizeof wrapped;
-    CHECK_RC(SKF_FN(SKF_RSAExportSessionKey)(con, SGD_SM4_ECB, &pub, wrapped, &len, &key), SAR_INDATAERR);
+    CHECK_RC(SKF_FN(SKF_RSAExportSessionKey)(con, SGD_SM4_ECB, &pub, wrapped, &len, &key),
+             SAR_INDATAERR);
     CHECK(ClientOpenHandles() == before);
     EVP_PKEY_free(peer);
 }
@@ -396,7 +420,8 @@ static void CheckExternalEcc(void) {
     unsigned char* ourDer = NULL;
     int ourLen = i2d_ECDSA_SIG(ours, &ourDer);
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key, NULL);
-    CHECK(EVP_PKEY_verify_init(ctx) == 1 && EVP_PKEY_verify(ctx, ourDer, (size_t)ourLen, digest, 32) == 1);
+    CHECK(EVP_PKEY_verify_init(ctx) == 1 &&
+          EVP_PKEY_verify(ctx, ourDer, (size_t)ourLen, digest, 32) == 1);
     EVP_PKEY_CTX_free(ctx);
     OPENSSL_free(ourDer);
     ECDSA_SIG_free(ours);
@@ -416,8 +441,8 @@ static void CheckExternalEcc(void) {
     CHECK(len == sizeof message && memcmp(plain, message, sizeof message) == 0);
     CHECK_RC(SKF_FN(SKF_ExtECCEncrypt)(g_dev, &pub, (BYTE*)message, sizeof message, blob), SAR_OK);
     derLen = DerOf(blob, der);
-    CHECK(PkeyOp(key, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, -1, der, derLen, plain, sizeof plain) ==
-          sizeof message);
+    CHECK(PkeyOp(key, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, -1, der, derLen, plain,
+                 sizeof plain) == sizeof message);
     CHECK(memcmp(plain, message, sizeof message) == 0);
 
     /* Refused: a wrong BitLen, a zero or out-of-range scalar, bad lengths, a changed hash. */
@@ -445,12 +470,14 @@ static void CheckExternalEcc(void) {
 
 /* The RSA private-key blob of an OpenSSL key. */
 static void RsaPrivateBlob(EVP_PKEY* key, RSAPRIVATEKEYBLOB* blob) {
-    static const char* const names[] = {OSSL_PKEY_PARAM_RSA_N,         OSSL_PKEY_PARAM_RSA_E,
-                                        OSSL_PKEY_PARAM_RSA_D,         OSSL_PKEY_PARAM_RSA_FACTOR1,
-                                        OSSL_PKEY_PARAM_RSA_FACTOR2,   OSSL_PKEY_PARAM_RSA_EXPONENT1,
-                                        OSSL_PKEY_PARAM_RSA_EXPONENT2, OSSL_PKEY_PARAM_RSA_COEFFICIENT1};
-    BYTE* fields[] = {blob->Modulus, blob->PublicExponent, blob->PrivateExponent, blob->Prime1,
-                      blob->Prime2,  blob->Prime1Exponent, blob->Prime2Exponent,  blob->Coefficient};
+    static const char* const names[] = {
+        OSSL_PKEY_PARAM_RSA_N,         OSSL_PKEY_PARAM_RSA_E,
+        OSSL_PKEY_PARAM_RSA_D,         OSSL_PKEY_PARAM_RSA_FACTOR1,
+        OSSL_PKEY_PARAM_RSA_FACTOR2,   OSSL_PKEY_PARAM_RSA_EXPONENT1,
+        OSSL_PKEY_PARAM_RSA_EXPONENT2, OSSL_PKEY_PARAM_RSA_COEFFICIENT1};
+    BYTE* fields[] = {blob->Modulus,        blob->PublicExponent, blob->PrivateExponent,
+                      blob->Prime1,         blob->Prime2,         blob->Prime1Exponent,
+                      blob->Prime2Exponent, blob->Coefficient};
     const int sizes[] = {MAX_RSA_MODULUS_LEN,     MAX_RSA_EXPONENT_LEN,    MAX_RSA_MODULUS_LEN,
                          MAX_RSA_MODULUS_LEN / 2, MAX_RSA_MODULUS_LEN / 2, MAX_RSA_MODULUS_LEN / 2,
                          MAX_RSA_MODULUS_LEN / 2, MAX_RSA_MODULUS_LEN / 2};
@@ -467,8 +494,9 @@ static void RsaPrivateBlob(EVP_PKEY* key, RSAPRIVATEKEYBLOB* blob) {
 
 /* The OpenSSL key of an RSA private-key blob, or NULL when its components are not a key. */
 static EVP_PKEY* RsaKeyOfBlob(const RSAPRIVATEKEYBLOB* blob) {
-    const BYTE* fields[] = {blob->Modulus, blob->PublicExponent, blob->PrivateExponent, blob->Prime1,
-                            blob->Prime2,  blob->Prime1Exponent, blob->Prime2Exponent,  blob->Coefficient};
+    const BYTE* fields[] = {blob->Modulus,        blob->PublicExponent, blob->PrivateExponent,
+                            blob->Prime1,         blob->Prime2,         blob->Prime1Exponent,
+                            blob->Prime2Exponent, blob->Coefficient};
     const char* names[] = {OSSL_PKEY_PARAM_RSA_N,         OSSL_PKEY_PARAM_RSA_E,
                            OSSL_PKEY_PARAM_RSA_D,         OSSL_PKEY_PARAM_RSA_FACTOR1,
                            OSSL_PKEY_PARAM_RSA_FACTOR2,   OSSL_PKEY_PARAM_RSA_EXPONENT1,
@@ -485,7 +513,9 @@ static EVP_PKEY* RsaKeyOfBlob(const RSAPRIVATEKEYBLOB* blob) {
     OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(bld);
     EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(NULL, "RSA", NULL);
     EVP_PKEY* key = NULL;
-    if (EVP_PKEY_fromdata_init(ctx) != 1 || EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_KEYPAIR, params) != 1) key = NULL;
+    if (EVP_PKEY_fromdata_init(ctx) != 1 ||
+        EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_KEYPAIR, params) != 1)
+        key = NULL;
     EVP_PKEY_CTX_free(ctx);
     if (key) {
         EVP_PKEY_CTX* check = EVP_PKEY_CTX_new(key, NULL);
@@ -524,7 +554,8 @@ static void CheckExternalRsa(void) {
     CHECK_RC(SKF_FN(SKF_ExtRSAPriKeyOperation)(g_dev, &priv, input, 128, NULL, &len), SAR_OK);
     CHECK(len == 128);
     len = 127;
-    CHECK_RC(SKF_FN(SKF_ExtRSAPriKeyOperation)(g_dev, &priv, input, 128, got, &len), SAR_BUFFER_TOO_SMALL);
+    CHECK_RC(SKF_FN(SKF_ExtRSAPriKeyOperation)(g_dev, &priv, input, 128, got, &len),
+             SAR_BUFFER_TOO_SMALL);
     len = sizeof got;
     CHECK_RC(SKF_FN(SKF_ExtRSAPriKeyOperation)(g_dev, &priv, input, 128, got, &len), SAR_OK);
     CHECK(PkeyOp(key, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, RSA_NO_PADDING, input, 128, expected,
@@ -541,17 +572,21 @@ static void CheckExternalRsa(void) {
     unsigned char high[128];
     memset(high, 0xFF, sizeof high);
     len = sizeof got;
-    CHECK_RC(SKF_FN(SKF_ExtRSAPubKeyOperation)(g_dev, &pub, input, 127, got, &len), SAR_INDATALENERR);
+    CHECK_RC(SKF_FN(SKF_ExtRSAPubKeyOperation)(g_dev, &pub, input, 127, got, &len),
+             SAR_INDATALENERR);
     CHECK_RC(SKF_FN(SKF_ExtRSAPubKeyOperation)(g_dev, &pub, high, 128, got, &len), SAR_INDATAERR);
     CHECK_RC(SKF_FN(SKF_ExtRSAPriKeyOperation)(g_dev, &priv, high, 128, got, &len), SAR_INDATAERR);
     RSAPUBLICKEYBLOB badPub = pub;
     badPub.BitLen = 2048;
-    CHECK_RC(SKF_FN(SKF_ExtRSAPubKeyOperation)(g_dev, &badPub, input, 128, got, &len), SAR_INDATAERR);
-    badPub.BitLen = 1000;
-    CHECK_RC(SKF_FN(SKF_ExtRSAPubKeyOperation)(g_dev, &badPub, input, 128, got, &len), SAR_INDATAERR);
+    CHECK_RC(SKF_FN(SKF_ExtRSAPubKeyOperation)(g_dev, &badPub, input, 128, got, &len),
+             SAR_INDATAERR);
+    badPub.BitLen = 1020; /* not whole bytes */
+    CHECK_RC(SKF_FN(SKF_ExtRSAPubKeyOperation)(g_dev, &badPub, input, 128, got, &len),
+             SAR_INDATAERR);
     RSAPRIVATEKEYBLOB badPriv = priv;
     badPriv.Prime1[127] ^= 2;
-    CHECK_RC(SKF_FN(SKF_ExtRSAPriKeyOperation)(g_dev, &badPriv, input, 128, got, &len), SAR_INDATAERR);
+    CHECK_RC(SKF_FN(SKF_ExtRSAPriKeyOperation)(g_dev, &badPriv, input, 128, got, &len),
+             SAR_INDATAERR);
     EVP_PKEY_free(key);
 
     /* Generated keys are whole, consistent keys of the size asked for. */

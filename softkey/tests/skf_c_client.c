@@ -53,8 +53,10 @@ void* ClientSymbol(const char* name) {
 void ClientOpenLoggedIn(const char* serial, DEVHANDLE* dev, HAPPLICATION* app) {
     ULONG retries = 0;
     if (SKF_FN(SKF_ConnectDev)((LPSTR)serial, dev) != SAR_OK) Die("SKF_ConnectDev");
-    if (SKF_FN(SKF_OpenApplication)(*dev, (LPSTR) "DEFAULT_APP", app) != SAR_OK) Die("SKF_OpenApplication");
-    if (SKF_FN(SKF_VerifyPIN)(*app, USER_TYPE, (LPSTR) "12345678", &retries) != SAR_OK) Die("SKF_VerifyPIN");
+    if (SKF_FN(SKF_OpenApplication)(*dev, (LPSTR) "DEFAULT_APP", app) != SAR_OK)
+        Die("SKF_OpenApplication");
+    if (SKF_FN(SKF_VerifyPIN)(*app, USER_TYPE, (LPSTR) "12345678", &retries) != SAR_OK)
+        Die("SKF_VerifyPIN");
 }
 
 ULONG ClientOpenHandles(void) {

@@ -10,21 +10,21 @@
 
 /* Counts a failed check and tells where it is. */
 extern int g_failures;
-#define CHECK(cond)                                                          \
-    do {                                                                     \
-        if (!(cond)) {                                                       \
+#define CHECK(cond)                                                                  \
+    do {                                                                             \
+        if (!(cond)) {                                                               \
             fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            ++g_failures;                                                    \
-        }                                                                    \
+            ++g_failures;                                                            \
+        }                                                                            \
     } while (0)
-#define CHECK_RC(call, expected)                                                              \
-    do {                                                                                      \
-        ULONG rc_ = (call);                                                                   \
-        if (rc_ != (ULONG)(expected)) {                                                       \
+#define CHECK_RC(call, expected)                                                                   \
+    do {                                                                                           \
+        ULONG rc_ = (call);                                                                        \
+        if (rc_ != (ULONG)(expected)) {                                                            \
             fprintf(stderr, "%s:%d: %s gave 0x%08X, expected 0x%08X\n", __FILE__, __LINE__, #call, \
-                    (unsigned)rc_, (unsigned)(expected));                                     \
-            ++g_failures;                                                                     \
-        }                                                                                     \
+                    (unsigned)rc_, (unsigned)(expected));                                          \
+            ++g_failures;                                                                          \
+        }                                                                                          \
     } while (0)
 
 /* Makes a private store under $TMPDIR (named to the library by SOFTKEY_STORE), creates and plugs
