@@ -294,6 +294,9 @@ static void CheckEccSessionKeyExport(HCONTAINER con) {
     CHECK(HandleHoldsKey(key, session));
     CHECK_RC(SKF_FN(SKF_CloseHandle)(key), SAR_OK);
     CHECK_RC(SKF_FN(SKF_CloseHandle)(key), SAR_INVALIDHANDLEERR);
+    BLOCKCIPHERPARAM param;
+    memset(&param, 0, sizeof param);
+    CHECK_RC(SKF_FN(SKF_EncryptInit)(key, param), SAR_INVALIDHANDLEERR);
 
     /* Refused: a wrong BitLen, a point off the curve, SM1, missing arguments, a device handle. */
     ULONG before = ClientOpenHandles();
@@ -540,6 +543,68 @@ static RSAPUBLICKEYBLOB PublicPart(const RSAPRIVATEKEYBLOB* priv) {
     return pub;
 }
 
+static EVP_PKEY* RsaPublicKeyOfBlob(const RSAPUBLICKEYBLOB* blob) {
+    size_t bytes = blob->BitLen / 8;
+    BIGNUM* n = BN_bin2bn(blob->Modulus + MAX_RSA_MODULUS_LEN - bytes, (int)bytes, NULL);
+    BIGNUM* e = BN_bin2bn(blob->PublicExponent, MAX_RSA_EXPONENT_LEN, NULL);
+    OSSL_PARAM_BLD* bld = OSSL_PARAM_BLD_new();
+    OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_N, n);
+    OSSL_PARAM_BLD_push_BN(bld, OSSL_PKEY_PARAM_RSA_E, e);
+    OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(bld);
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(NULL, "RSA", NULL);
+    EVP_PKEY* key = NULL;
+    CHECK(EVP_PKEY_fromdata_init(ctx) == 1 &&
+          EVP_PKEY_fromdata(ctx, &key, EVP_PKEY_PUBLIC_KEY, params) == 1);
+    EVP_PKEY_CTX_free(ctx);
+    OSSL_PARAM_free(params);
+    OSSL_PARAM_BLD_free(bld);
+    BN_free(n);
+    BN_free(e);
+    return key;
+}
+
+/* An RSA container whose encryption key pair (OpenSSL's) came in the standard envelope; a
+ * session key wrapped with that key by OpenSSL is taken in. */
+static void CheckRsaSessionKeyImport(void) {
+    HCONTAINER con = NewContainer("rsa");
+    RSAPUBLICKEYBLOB signPub;
+    CHECK_RC(SKF_FN(SKF_GenRSAKeyPair)(con, 1024, &signPub), SAR_OK);
+    EVP_PKEY* signKey = RsaPublicKeyOfBlob(&signPub);
+    EVP_PKEY* encKey = EVP_PKEY_Q_keygen(NULL, NULL, "RSA", (size_t)1024);
+    unsigned char envelopeKey[16], session[16], wrapped[128], plain[1168], encrypted[1168];
+    RAND_bytes(envelopeKey, sizeof envelopeKey);
+    RAND_bytes(session, sizeof session);
+    memset(plain, 0, sizeof plain);
+    RsaPrivateBlob(encKey, (RSAPRIVATEKEYBLOB*)plain);
+    Sm4EcbEncrypt(envelopeKey, plain, sizeof plain, encrypted);
+    CHECK(PkeyOp(signKey, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, RSA_PKCS1_PADDING, envelopeKey,
+                 16, wrapped, sizeof wrapped) == 128);
+    CHECK_RC(
+        SKF_FN(SKF_ImportRSAKeyPair)(con, SGD_SM4_ECB, wrapped, 128, encrypted, sizeof encrypted),
+        SAR_OK);
+
+    HANDLE key = NULL;
+    CHECK(PkeyOp(encKey, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, RSA_PKCS1_PADDING, session, 16,
+                 wrapped, sizeof wrapped) == 128);
+    CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_CBC, wrapped, 128, &key), SAR_OK);
+    CHECK_RC(SKF_FN(SKF_CloseHandle)(key), SAR_OK);
+    CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_ECB, wrapped, 128, &key), SAR_OK);
+    CHECK(HandleHoldsKey(key, session));
+    CHECK_RC(SKF_FN(SKF_CloseHandle)(key), SAR_OK);
+
+    /* Refused: a block short of the modulus, a block that is no PKCS#1 wrapping, SSF33. */
+    ULONG before = ClientOpenHandles();
+    CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_ECB, wrapped, 127, &key), SAR_INDATALENERR);
+    CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SSF33_ECB, wrapped, 128, &key),
+             SAR_NOTSUPPORTYETERR);
+    wrapped[0] ^= 0x40;
+    CHECK_RC(SKF_FN(SKF_ImportSessionKey)(con, SGD_SM4_ECB, wrapped, 128, &key), SAR_INDATAERR);
+    CHECK(ClientOpenHandles() == before);
+    CHECK_RC(SKF_FN(SKF_CloseContainer)(con), SAR_OK);
+    EVP_PKEY_free(signKey);
+    EVP_PKEY_free(encKey);
+}
+
 static void CheckExternalRsa(void) {
     EVP_PKEY* key = EVP_PKEY_Q_keygen(NULL, NULL, "RSA", (size_t)1024);
     RSAPRIVATEKEYBLOB priv;
@@ -623,6 +688,7 @@ int main(int argc, char** argv) {
     CheckEccSessionKeyExport(sm2);
     CheckEccSessionKeyImport(sm2, &signPub);
     CheckRsaSessionKeyExport(sm2);
+    CheckRsaSessionKeyImport();
     CheckExternalEcc();
     CheckExternalRsa();
 
