@@ -46,6 +46,16 @@ std::vector<std::string> SplitCommas(const std::string& text) {
     return parts;
 }
 
+// Exactly `len` bytes given as hexadecimal digits.
+Bytes ParseHexBytes(const std::string& text, size_t len, const char* what) {
+    if (text.size() != 2 * len || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        throw UsageError(std::string(what) + " must be " + std::to_string(2 * len) + " hexadecimal digits");
+    Bytes bytes(len);
+    for (size_t i = 0; i < len; ++i)
+        bytes[i] = static_cast<uint8_t>(std::strtoul(text.substr(2 * i, 2).c_str(), nullptr, 16));
+    return bytes;
+}
+
 void CheckPin(const std::string& pin, const char* what) {
     if (pin.size() < 6 || pin.size() > 32) throw UsageError(std::string(what) + " must have 6 to 32 characters");
 }
@@ -226,9 +236,15 @@ int CmdCreate(const Store& store, const Args& a) {
     app.userPin = MakePin(userPin, retries);
     app.adminPin = MakePin(adminPin, retries);
     t.apps.push_back(app);
+    DevAuth devAuth;
+    devAuth.required = a.Has("--require-dev-auth");
+    Bytes devAuthKey;
+    if (a.Has("--dev-auth-key")) devAuthKey = ParseHexBytes(a.Option("--dev-auth-key"), 16, "--dev-auth-key");
 
     Store::Lock lock(store, true);
     if (store.Exists(t.serial)) throw std::runtime_error("a key with serial " + t.serial + " exists already");
+    if (!devAuthKey.empty()) devAuth.sealedKey = Seal(store.StoreKey(), devAuthKey);
+    t.devAuth = devAuth;
     store.Save(t);
     std::printf("created key %s (%04x:%04x), unplugged\n", t.serial.c_str(), t.vid, t.pid);
     return 0;

@@ -94,6 +94,31 @@ void WriteApplication(JsonWriter& w, const Application& app) {
     w.EndObject();
 }
 
+// Device authentication as `show` reports it.
+void WriteDevAuth(JsonWriter& w, const DevAuth& d) {
+    w.Key("devAuth");
+    w.StartObject();
+    WriteString(w, "algorithm", "SM4-ECB");
+    w.Key("defaultKey");
+    w.Bool(d.sealedKey.empty());
+    w.Key("triesLeft");
+    w.Uint(d.remain);
+    w.Key("maxTries");
+    w.Uint(d.maxRetry);
+    w.Key("requiredForApplications");
+    w.Bool(d.required);
+    w.EndObject();
+}
+
+std::string DevAuthText(const DevAuth& d) {
+    std::string text = "device authentication: SM4-ECB, ";
+    text += d.sealedKey.empty() ? "default key" : "key set";
+    text += ", " + std::to_string(d.remain) + "/" + std::to_string(d.maxRetry) + " tries left";
+    if (d.remain == 0) text += " (locked)";
+    text += d.required ? ", required to create or delete applications" : ", not required";
+    return text;
+}
+
 void PrintJson(const rapidjson::StringBuffer& buffer) { std::printf("%s\n", buffer.GetString()); }
 
 }  // namespace
@@ -163,6 +188,7 @@ int CmdShow(const Store& store, const Args& a) {
         w.StartArray();
         for (const Application& app : t.apps) WriteApplication(w, app);
         w.EndArray();
+        WriteDevAuth(w, t.devAuth.value_or(DevAuth{}));
         w.EndObject();
         PrintJson(buffer);
         return 0;
@@ -171,7 +197,7 @@ int CmdShow(const Store& store, const Args& a) {
               << "\nstate: " << StateText(store, t.serial) << "\ndrivers: ";
     if (t.drivers.empty()) std::cout << "(any)";
     for (size_t i = 0; i < t.drivers.size(); ++i) std::cout << (i ? "," : "") << t.drivers[i];
-    std::cout << "\n";
+    std::cout << "\n" << DevAuthText(t.devAuth.value_or(DevAuth{})) << "\n";
     for (const Application& app : t.apps) {
         std::cout << "application " << app.name << ": user PIN " << app.userPin.remain << "/"
                   << app.userPin.maxRetry << " tries left, admin PIN " << app.adminPin.remain << "/"

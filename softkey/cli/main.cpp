@@ -23,9 +23,11 @@ const kit::cli::Tool kSoftkey = {
     {
         {"create",
          "create --serial SN --vid HEX4 --pid HEX4 [--label L] [--app NAME] [--user-pin P] [--admin-pin P] "
-         "[--retries N] [--drivers NAME[,NAME...]]",
+         "[--retries N] [--drivers NAME[,NAME...]] [--dev-auth-key HEX32] [--require-dev-auth]",
          "create a key, unplugged (defaults: application DEFAULT_APP, user PIN 12345678, administrator "
-         "PIN 70315926, 6 tries; --drivers: the only library names that may open it)",
+         "PIN 70315926, 6 tries, device authentication key \"1234567812345678\"; --drivers: the only "
+         "library names that may open it; --require-dev-auth: creating and deleting applications needs "
+         "device authentication)",
          {{"serial", true},
           {"vid", true},
           {"pid", true},
@@ -34,7 +36,9 @@ const kit::cli::Tool kSoftkey = {
           {"user-pin", true},
           {"admin-pin", true},
           {"retries", true},
-          {"drivers", true}},
+          {"drivers", true},
+          {"dev-auth-key", true},
+          {"require-dev-auth", false}},
          OnStore(CmdCreate)},
         {"plug", "plug SN", "attach the key to the virtual USB bus", {}, OnStore(CmdPlug)},
         {"unplug", "unplug SN", "remove the key from the virtual USB bus", {}, OnStore(CmdUnplug)},

@@ -331,6 +331,40 @@ TEST_F(CliTest, ListAndShowAsJson) {
     EXPECT_EQ(Cli("list --json", " 2>/dev/null").status, 0);
 }
 
+TEST_F(CliTest, DeviceAuthenticationIsSetAtCreationAndShown) {
+    ASSERT_EQ(Cli("create --serial D1 --vid 096E --pid 0309").status, 0);
+    ASSERT_EQ(Cli("create --serial D2 --vid 096E --pid 0309 --dev-auth-key 00112233445566778899AABBCCDDEEFF "
+                  "--require-dev-auth")
+                  .status,
+              0);
+    std::string plain = Cli("show D1").out;
+    EXPECT_NE(plain.find("device authentication: SM4-ECB, default key, 10/10 tries left, not required"),
+              std::string::npos)
+        << plain;
+    std::string set = Cli("show D2").out;
+    EXPECT_NE(set.find("device authentication: SM4-ECB, key set, 10/10 tries left, required to create or "
+                       "delete applications"),
+              std::string::npos)
+        << set;
+    rapidjson::Document shown;
+    std::string text = Cli("show D2 --json", " 2>/dev/null").out;
+    ASSERT_FALSE(shown.Parse(text.c_str()).HasParseError()) << text;
+    EXPECT_FALSE(shown["devAuth"]["defaultKey"].GetBool());
+    EXPECT_TRUE(shown["devAuth"]["requiredForApplications"].GetBool());
+    EXPECT_EQ(shown["devAuth"]["triesLeft"].GetUint(), 10u);
+    // The key is kept sealed, not as the hexadecimal given.
+    std::string record;
+    ASSERT_TRUE(softkey::ReadWholeFile(softkey::Store(m_dir + "/store").TokenPath("D2"), record));
+    EXPECT_EQ(record.find("00112233445566778899"), std::string::npos);
+    EXPECT_EQ(record.find("ABEiM0RVZneImaq7zN3u/w=="), std::string::npos);
+
+    ExpectFailsAndChangesNothing("create --serial D3 --vid 096E --pid 0309 --dev-auth-key 0011",
+                                 "--dev-auth-key must be 32 hexadecimal digits");
+    ExpectFailsAndChangesNothing("create --serial D3 --vid 096E --pid 0309 --dev-auth-key "
+                                 "0011223344556677889900112233445g",
+                                 "--dev-auth-key must be 32 hexadecimal digits");
+}
+
 TEST_F(CliTest, EnvPreparesAShell) {
     std::string drivers = m_dir + "/it's drivers";
     std::string script = "eval \"$(" + std::string(SOFTKEY_CLI) + " --store " + m_dir + "/store env --drivers \"" +
