@@ -2,6 +2,7 @@
 // public key, and session keys wrapped with a container's encryption key taken in. Each gives a
 // key handle for the cipher and MAC calls.
 #include <cstring>
+#include <stdexcept>
 
 #include "lib/container_access.h"
 #include "lib/key_blobs.h"
