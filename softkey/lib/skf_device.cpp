@@ -148,7 +148,7 @@ SKF_EXPORT ULONG SKF_GetDevInfo(DEVHANDLE hDev, DEVINFO* pDevInfo) {
             info.FirmwareVersion = {1, 0};
             info.AlgSymCap = SGD_SM4_ECB | SGD_SM4_CBC | SGD_SM4_OFB | SGD_SM4_MAC;
             info.AlgAsymCap = SGD_RSA | SGD_SM2_1 | SGD_SM2_3;
-            info.AlgHashCap = SGD_SM3 | SGD_SHA256;
+            info.AlgHashCap = SGD_SM3 | SGD_SHA1 | SGD_SHA256;
             info.TotalSpace = 4u << 20;
             size_t used = 0;
             for (const Application& a : t.apps)
