@@ -27,6 +27,7 @@ void ClientStart(const char* cli, const char* library, const char* serial) {
     char store[4200];
     snprintf(store, sizeof store, "%s/store", g_dir);
     setenv("SOFTKEY_STORE", store, 1);
+    Run(cli, "store init");
     char args[256];
     snprintf(args, sizeof args, "create --serial %s --vid 096E --pid 0309", serial);
     Run(cli, args);
