@@ -125,8 +125,9 @@ std::string Base64Encode(const ByteArray& bytes) {
     return out;
 }
 
-ByteArray Base64Decode(std::string text) {
+ByteArray Base64Decode(const std::string& text) {
     std::vector<unsigned char> out;
+    out.reserve(text.size() / 4 * 3 + 3);
     unsigned group = 0;
     int count = 0;
     int padding = 0;

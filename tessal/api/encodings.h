@@ -10,7 +10,7 @@
 
 std::string Base64Encode(const ByteArray& bytes);
 // Lenient: characters outside the alphabet are skipped, a trailing partial group is dropped.
-ByteArray Base64Decode(std::string text);
+ByteArray Base64Decode(const std::string& text);
 
 // Lower-case hexadecimal, high nibble first; n <= 0 gives "".
 std::string HexEncode(const char* data, int n);
