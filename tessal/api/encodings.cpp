@@ -134,6 +134,7 @@ ByteArray Base64Decode(const std::string& text) {
     if (Base64DecodedLength(text) > static_cast<size_t>(INT_MAX))
         throw std::length_error("vector too long");
     std::vector<unsigned char> out;
+    out.reserve(text.size() / 4 * 3 + 3);
     unsigned group = 0;
     int count = 0;
     int padding = 0;

@@ -111,6 +111,7 @@ void SkfUKey::Close() {
 }
 
 void SkfUKey::ForgetSignCert() {
+    m_signingMaterial.Reset();
     delete m_signCertInfo;
     m_signCertInfo = nullptr;
     if (m_signCert) X509_free(m_signCert);

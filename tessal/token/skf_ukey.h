@@ -7,6 +7,7 @@
 
 #include "skf/seal_library.h"
 #include "skf/skf.h"
+#include "token/signing_material.h"
 #include "token/skf_functions.h"
 #include "token/usb_key.h"
 
@@ -166,6 +167,8 @@ private:
     std::vector<std::string> m_containerNames;
     std::string m_containerName;
     HCONTAINER m_hContainer = nullptr;
+    // Reused by every signature with m_signCert; dropped with it.
+    SigningMaterial m_signingMaterial;
     SkfFunctionList m_skf;
     void* m_hSkfModule = nullptr;
     std::string m_libDir;  // where m_hSkfModule was found
