@@ -1,4 +1,4 @@
-#include "platform/code_page.h"
+#include "kit/code_page.h"
 
 #include <errno.h>
 #include <iconv.h>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <utility>
 
-namespace platform {
+namespace kit {
 namespace {
 
 // Bytes to skip past an unconvertible sequence: a whole UTF-8 character, else one byte.
@@ -82,4 +82,4 @@ bool ConvertCodePageExactly(const std::string& text, const std::string& from,
     return Convert(text, from, to, nullptr, out);
 }
 
-}  // namespace platform
+}  // namespace kit
