@@ -77,8 +77,8 @@ std::string ConvertCodePage(const std::string& text, const std::string& from, co
     return Convert(text, from, to, &replacement, out) ? out : std::string();
 }
 
-bool ConvertCodePageExactly(const std::string& text, const std::string& from,
-                            const std::string& to, std::string& out) {
+bool ConvertCodePageExactly(const std::string& text, const std::string& from, const std::string& to,
+                            std::string& out) {
     return Convert(text, from, to, nullptr, out);
 }
 

@@ -117,8 +117,6 @@ std::string RandomHex(size_t bytes) {
     return HexText(reinterpret_cast<const unsigned char*>(raw.data()), raw.size());
 }
 
-std::string HexText(const unsigned char* data, size_t len) {
-    return kit::HexText(data, len);
-}
+std::string HexText(const unsigned char* data, size_t len) { return kit::HexText(data, len); }
 
 }  // namespace softkey
