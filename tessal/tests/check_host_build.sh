@@ -50,6 +50,7 @@ CMAKE
 mkdir "$work/bin"
 IFS=: read -r -a path_dirs <<<"$PATH"
 for dir in "${path_dirs[@]}"; do
+  case $dir in */ccache) continue ;; esac  # its masquerading links need the compilers on PATH
   for program in "$dir"/*; do
     name=${program##*/}
     case $name in *pkg-config | pkgconf) continue ;; esac
