@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the kit into a scratch prefix and builds hosts there with pkg-config and find_package.
+# Installs the kit into a scratch prefix and builds hosts there with pkg-config and find_package
+# (also with the .pc files of a tree staged below DESTDIR naming the prefix, not the stage).
 set -euo pipefail
 trap 'echo "check_install.sh: line $LINENO failed" >&2' ERR
 source_dir="$1"; build_dir="$2"; host_source="$3"; sanitize="${4:-}"
@@ -62,5 +63,5 @@ DESTDIR="$multiarch/stage" cmake --install "$multiarch/build" --component develo
 [ -f "$multiarch/stage/usr/$libdir/pkgconfig/tessal.pc" ]
 [ -f "$multiarch/stage/usr/$libdir/cmake/tessal/tessalConfig.cmake" ]
 cp -P "$prefix"/lib/libtessal.so* "$prefix"/lib/libvornic.so* "$multiarch/stage/usr/$libdir/"
-"$(dirname "$0")/check_host_build.sh" "$multiarch/stage/usr" "$host_source" "$sanitize"
+"$(dirname "$0")/check_host_build.sh" "$multiarch/stage/usr" "$host_source" "$sanitize" "$multiarch/stage"
 echo "installed kit: headers, library, tessal.pc and the CMake package usable by a host"
