@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "file_paths.h"
+#include "kit/process_stat.h"
 
 namespace kit {
 
@@ -46,18 +47,12 @@ std::string TemporaryPrefix(const std::string& finalName) {
     return finalName.substr(0, cut);
 }
 
-// The start time of process `pid` in clock ticks after boot (field 22 of its stat file); false
-// when it cannot be read.
+// The start time of process `pid` in clock ticks after boot; false when it cannot be read.
 bool ProcessStartTime(long pid, unsigned long long& start) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t paren = text.rfind(')');
-    if (paren == std::string::npos) return false;
-    std::istringstream fields(text.substr(paren + 1));
-    std::string field;
-    for (int index = 3; index < 22; ++index) fields >> field;  // state ... num_threads, itrealvalue
-    if (!(fields >> field)) return false;
-    start = std::strtoull(field.c_str(), nullptr, 10);
+    std::string state;
+    uint64_t ticks = 0;
+    if (!kit::ReadProcessStat(pid, state, ticks)) return false;
+    start = ticks;
     return true;
 }
 

@@ -7,6 +7,7 @@
 int g_failures = 0;
 
 static char g_dir[4096];
+static char g_store[4200];
 static void* g_library = NULL;
 
 static void Die(const char* what) {
@@ -20,21 +21,30 @@ static void Run(const char* cli, const char* args) {
     if (system(command) != 0) Die(command);
 }
 
-void ClientStart(const char* cli, const char* library, const char* serial) {
+void ClientMakeStore(const char* cli) {
     const char* tmp = getenv("TMPDIR");
     snprintf(g_dir, sizeof g_dir, "%s/skf-conformance-XXXXXX", tmp && *tmp ? tmp : "/tmp");
     if (!mkdtemp(g_dir)) Die("cannot make a temporary directory");
-    char store[4200];
-    snprintf(store, sizeof store, "%s/store", g_dir);
-    setenv("SOFTKEY_STORE", store, 1);
+    snprintf(g_store, sizeof g_store, "%s/store", g_dir);
+    setenv("SOFTKEY_STORE", g_store, 1);
     Run(cli, "store init");
+}
+
+const char* ClientStore(void) { return g_store; }
+
+void ClientLoad(const char* library) {
+    g_library = dlopen(library, RTLD_NOW | RTLD_LOCAL);
+    if (!g_library) Die(dlerror());
+}
+
+void ClientStart(const char* cli, const char* library, const char* serial) {
+    ClientMakeStore(cli);
     char args[256];
     snprintf(args, sizeof args, "create --serial %s --vid 096E --pid 0309", serial);
     Run(cli, args);
     snprintf(args, sizeof args, "plug %s", serial);
     Run(cli, args);
-    g_library = dlopen(library, RTLD_NOW | RTLD_LOCAL);
-    if (!g_library) Die(dlerror());
+    ClientLoad(library);
 }
 
 void ClientFinish(void) {

@@ -27,6 +27,13 @@ extern int g_failures;
         }                                                                                          \
     } while (0)
 
+/* Makes a private store under $TMPDIR (named to the library by SOFTKEY_STORE) with the softkey
+ * tool `cli`; exits with status 1 when it cannot. */
+void ClientMakeStore(const char* cli);
+/* The directory of that store. */
+const char* ClientStore(void);
+/* Loads the SKF library `library`; exits with status 1 when it cannot. */
+void ClientLoad(const char* library);
 /* Makes a private store under $TMPDIR (named to the library by SOFTKEY_STORE), creates and plugs
  * key `serial` there with the softkey tool `cli` (user PIN 12345678), and loads `library`.
  * Exits with status 1 when any step fails. */
