@@ -2,6 +2,8 @@
 
 #include <openssl/evp.h>
 
+#include "kit/hex.h"
+
 std::string Base64Encode(const std::string& data) {
     std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
     int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
@@ -24,12 +26,4 @@ bool Base64Decode(const std::string& text, std::string& out) {
     return true;
 }
 
-std::string LowerHex(const std::string& data) {
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : data) {
-        hex += digits[c >> 4];
-        hex += digits[c & 15];
-    }
-    return hex;
-}
+std::string LowerHex(const std::string& data) { return kit::HexText(data); }

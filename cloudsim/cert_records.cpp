@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "kit/hex.h"
+
 namespace {
 
 // SHA-256 of the DER encoding, in hexadecimal: the identity of an issued certificate.
@@ -13,13 +15,7 @@ std::string Fingerprint(X509* cert) {
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     X509_digest(cert, EVP_sha256(), md, &length);
-    std::string hex;
-    char byte[3];
-    for (unsigned int i = 0; i < length; ++i) {
-        std::snprintf(byte, sizeof byte, "%02x", md[i]);
-        hex += byte;
-    }
-    return hex;
+    return kit::HexText(md, length);
 }
 
 // Issuer name hash and serial number: the identity a revocation names.

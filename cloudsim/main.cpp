@@ -20,6 +20,7 @@
 #include "behaviour.h"
 #include "issuance_service.h"
 #include "kit/command_line.h"
+#include "listening.h"
 #include "mobile_service.h"
 #include "pki.h"
 #include "status_service.h"
@@ -156,6 +157,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cloudsim: cannot set up TLS\n");
         return 1;
     }
+    server.set_socket_options(ExclusiveSocketOptions);
     g_server = &server;
     signal(SIGTERM, OnSignal);
     signal(SIGINT, OnSignal);
@@ -225,7 +227,10 @@ int main(int argc, char** argv) {
 
     int bound = port == 0 ? server.bind_to_any_port("127.0.0.1") : (server.bind_to_port("127.0.0.1", port) ? port : -1);
     if (bound <= 0) {
-        std::fprintf(stderr, "cloudsim: cannot listen on 127.0.0.1:%d\n", port);
+        if (port != 0 && PortInUse(port))
+            std::fprintf(stderr, "cloudsim: port %d in use\n", port);
+        else
+            std::fprintf(stderr, "cloudsim: cannot listen on 127.0.0.1:%d\n", port);
         return 1;
     }
     if (!portFile.empty()) {

@@ -67,7 +67,8 @@ X509* ReadCertificate(const std::string& text) {
         if (clean.empty() || clean.size() % 4 != 0) return nullptr;
         std::string der(clean.size() / 4 * 3, '\0');
         int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(&der[0]),
-                                reinterpret_cast<const unsigned char*>(clean.data()), static_cast<int>(clean.size()));
+                                reinterpret_cast<const unsigned char*>(clean.data()),
+                                static_cast<int>(clean.size()));
         if (n < 0) return nullptr;
         const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
         cert = d2i_X509(nullptr, &p, n);
@@ -85,7 +86,8 @@ bool Chains(X509* cert, const CertList& trusted, const CertList& untrusted, bool
     X509_STORE_CTX* ctx = X509_STORE_CTX_new();
     bool ok = false;
     if (ctx && X509_STORE_CTX_init(ctx, store, cert, chain) == 1) {
-        X509_STORE_CTX_set_flags(ctx, X509_V_FLAG_NO_CHECK_TIME | (partialChain ? X509_V_FLAG_PARTIAL_CHAIN : 0));
+        X509_STORE_CTX_set_flags(
+            ctx, X509_V_FLAG_NO_CHECK_TIME | (partialChain ? X509_V_FLAG_PARTIAL_CHAIN : 0));
         ok = X509_verify_cert(ctx) == 1;
     }
     X509_STORE_CTX_free(ctx);
@@ -149,7 +151,8 @@ bool StatusService::SignedByOwnCa(X509* cert) const {
 }
 
 void StatusService::Mount(httplib::Server& server) {
-    server.Post(kStatusPath, [this](const httplib::Request& req, httplib::Response& res) { Serve(req, res); });
+    server.Post(kStatusPath,
+                [this](const httplib::Request& req, httplib::Response& res) { Serve(req, res); });
 }
 
 void StatusService::Serve(const httplib::Request& req, httplib::Response& res) {
@@ -194,7 +197,7 @@ std::string StatusService::Answer(const std::string& body, int& httpStatus) {
         httpStatus = 400;
         return ErrorAnswer(400, "bad status request");
     }
-    std::vector<std::string> verdicts;
+    std::vector<Verdict> verdicts;
     for (const rapidjson::Value& item : list->GetArray()) {
         std::string certText = TextMember(item, "certBase64");
         if (certText.empty()) {
@@ -203,44 +206,58 @@ std::string StatusService::Answer(const std::string& body, int& httpStatus) {
         }
         std::unique_ptr<X509, decltype(&X509_free)> cert(ReadCertificate(certText), X509_free);
         if (!cert) return ErrorAnswer(1001, "certificate cannot be read");
-        verdicts.push_back(Verdict(cert.get(), TextMember(item, "serialNo")));
+        verdicts.push_back(Check(cert.get(), TextMember(item, "serialNo")));
     }
-    std::string result;
-    for (const std::string& v : verdicts) result += (result.empty() ? "" : ",") + v;
-    return "{\"code\":0,\"message\":\"SUCCESS\",\"result\":[" + result + "]}";
+    return Json([&](rapidjson::Writer<rapidjson::StringBuffer>& w) {
+        w.StartObject();
+        w.Key("code");
+        w.Int(0);
+        w.Key("message");
+        w.String("SUCCESS");
+        w.Key("result");
+        w.StartArray();
+        for (const Verdict& v : verdicts) {
+            w.StartObject();
+            w.Key("serialNo");
+            w.String(v.serialNo.data(), static_cast<rapidjson::SizeType>(v.serialNo.size()));
+            w.Key("zykChannelIssue");
+            w.Bool(v.issued);
+            w.Key("trustCaIssue");
+            w.Bool(v.trustCaIssue);
+            w.Key("existRootCert");
+            w.Bool(v.existRootCert);
+            w.Key("certCurrentStatus");
+            w.String(v.status.c_str());
+            w.Key("detailMessage");
+            w.String(v.detail.c_str());
+            w.EndObject();
+        }
+        w.EndArray();
+        w.EndObject();
+    });
 }
 
-std::string StatusService::Verdict(X509* cert, const std::string& serialNo) {
+StatusService::Verdict StatusService::Check(X509* cert, const std::string& serialNo) {
     CertList trustDir = LoadDirectory(m_trustDir);
     bool trustCaIssue = Chains(cert, trustDir, {}, true);
     CertList roots, intermediates;
     for (X509* ca : m_ownCas) roots.push_back(Copy(ca));
-    for (const auto& c : trustDir) (X509_self_signed(c.get(), 0) == 1 ? roots : intermediates).push_back(Copy(c.get()));
+    for (const auto& c : trustDir)
+        (X509_self_signed(c.get(), 0) == 1 ? roots : intermediates).push_back(Copy(c.get()));
     bool existRootCert = Chains(cert, roots, intermediates, false);
     bool issued = m_records.IsIssued(cert);
 
     std::string status = "UNKNOWN", detail = "证书状态未知";
-    if (m_records.IsRevoked(cert)) status = "REVOKE", detail = "证书已吊销";
-    else if (issued) status = "NORMAL", detail = "证书状态正常";
-    else if (!trustCaIssue) detail = "证书不是由可信CA签发";
-    else if (!existRootCert) detail = "根证书不存在";
+    if (m_records.IsRevoked(cert))
+        status = "REVOKE", detail = "证书已吊销";
+    else if (issued)
+        status = "NORMAL", detail = "证书状态正常";
+    else if (!trustCaIssue)
+        detail = "证书不是由可信CA签发";
+    else if (!existRootCert)
+        detail = "根证书不存在";
 
-    return Json([&](rapidjson::Writer<rapidjson::StringBuffer>& w) {
-        w.StartObject();
-        w.Key("serialNo");
-        w.String(serialNo.c_str());
-        w.Key("zykChannelIssue");
-        w.Bool(issued);
-        w.Key("trustCaIssue");
-        w.Bool(trustCaIssue);
-        w.Key("existRootCert");
-        w.Bool(existRootCert);
-        w.Key("certCurrentStatus");
-        w.String(status.c_str());
-        w.Key("detailMessage");
-        w.String(detail.c_str());
-        w.EndObject();
-    });
+    return {serialNo, issued, trustCaIssue, existRootCert, status, detail};
 }
 
 bool StatusService::Control(const httplib::Request& req, httplib::Response& res) {
@@ -249,7 +266,8 @@ bool StatusService::Control(const httplib::Request& req, httplib::Response& res)
     if (what == "answer") {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_forcedAnswer = req.body;
-        m_forcedRemaining = req.has_param("count") ? std::atoi(req.get_param_value("count").c_str()) : 1;
+        m_forcedRemaining =
+            req.has_param("count") ? std::atoi(req.get_param_value("count").c_str()) : 1;
     } else if (what == "last") {
         std::lock_guard<std::mutex> lock(m_mutex);
         res.set_content(m_lastRequest, "application/json");
@@ -266,11 +284,14 @@ bool StatusService::Control(const httplib::Request& req, httplib::Response& res)
         }
         if (what == "register" && !SignedByOwnCa(cert.get())) {
             res.status = 400;
-            res.set_content("the certificate was not issued by the simulator's CAs\n", "text/plain");
+            res.set_content("the certificate was not issued by the simulator's CAs\n",
+                            "text/plain");
             return true;
         }
-        if (what == "register") m_records.RecordIssued(cert.get());
-        else m_records.RecordRevoked(cert.get());
+        if (what == "register")
+            m_records.RecordIssued(cert.get());
+        else
+            m_records.RecordRevoked(cert.get());
     } else {
         res.status = 400;
         res.set_content("status must be answer, last, secret, register or revoke\n", "text/plain");

@@ -35,7 +35,16 @@ private:
     void Serve(const httplib::Request& req, httplib::Response& res);
     // The answer for a well-signed request; `httpStatus` set for requests it cannot read.
     std::string Answer(const std::string& body, int& httpStatus);
-    std::string Verdict(X509* cert, const std::string& serialNo);
+    // One entry of the answer's "result" list.
+    struct Verdict {
+        std::string serialNo;
+        bool issued;
+        bool trustCaIssue;
+        bool existRootCert;
+        std::string status;
+        std::string detail;
+    };
+    Verdict Check(X509* cert, const std::string& serialNo);
     // True when one of the simulator's own CAs signed `cert`.
     bool SignedByOwnCa(X509* cert) const;
     // A forced answer for the next request, if a test asked for one.

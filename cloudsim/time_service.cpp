@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+#include "kit/hex.h"
+
 namespace {
 
 std::atomic<long> g_serial{1};
@@ -68,11 +70,5 @@ bool ValidTimestampToken(const std::string& time, const std::string& token) {
     unsigned char digest[16];
     unsigned int len = 0;
     EVP_Digest(text.data(), text.size(), digest, &len, EVP_md5(), nullptr);
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned i = 0; i < len; ++i) {
-        hex += kDigits[digest[i] >> 4];
-        hex += kDigits[digest[i] & 15];
-    }
-    return !time.empty() && hex == token;
+    return !time.empty() && kit::HexText(digest, len) == token;
 }

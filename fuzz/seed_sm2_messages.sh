@@ -7,6 +7,7 @@
 
 fuzz_sm2_seeds() {  # fuzz_sm2_seeds TMPDIR
   local t=$1 builtin=tessal/certs/builtin softkey="$BUILD/bin/softkey"
+  "$softkey" --store "$t/store" store init >/dev/null
   eval "$("$softkey" --store "$t/store" env --drivers "$t/drivers")"
   export TESSAL_LOG_FILE="$t/tessal.log"
   "$BUILD/bin/cloudsim" --state "$t/cloudsim" --port 0 --port-file "$t/cloudsim.port" >"$t/cloudsim.log" 2>&1 &

@@ -126,6 +126,58 @@ void Call(fuzz_skf::EntryPoint entry, Input& in) {
         SKF_ExtRSAPubKeyOperation(key.dev, &pub, Data(input), Size(input), output.data(), &outputLength);
         break;
     }
+    case kExtEccDecrypt: {
+        auto priv = in.Take<ECCPRIVATEKEYBLOB>();
+        Buffer blob = CipherBlob(in);
+        ULONG plainLength = reinterpret_cast<ECCCIPHERBLOB*>(blob.data())->CipherLen;
+        Buffer plain(plainLength);
+        SKF_ExtECCDecrypt(key.dev, &priv, reinterpret_cast<PECCCIPHERBLOB>(blob.data()), Data(plain), &plainLength);
+        break;
+    }
+    case kExtEccSign: {
+        auto priv = in.Take<ECCPRIVATEKEYBLOB>();
+        Buffer digest = in.Rest();
+        ECCSIGNATUREBLOB signature;
+        SKF_ExtECCSign(key.dev, &priv, Data(digest), Size(digest), &signature);
+        break;
+    }
+    case kExtRsaPriKeyOperation: {
+        auto priv = in.Take<RSAPRIVATEKEYBLOB>();
+        Buffer input = in.Rest();
+        Buffer output(512);
+        ULONG outputLength = Size(output);
+        SKF_ExtRSAPriKeyOperation(key.dev, &priv, Data(input), Size(input), output.data(), &outputLength);
+        break;
+    }
+    case kEccExportSessionKey: {
+        auto alg = in.Take<ULONG>();
+        auto pub = in.Take<ECCPUBLICKEYBLOB>();
+        Buffer cipher(ECC_CIPHER_HEADER_LEN + 16);
+        HANDLE session = nullptr;
+        if (SKF_ECCExportSessionKey(key.sm2, alg, &pub, reinterpret_cast<PECCCIPHERBLOB>(cipher.data()), &session) ==
+            SAR_OK)
+            SKF_CloseHandle(session);
+        break;
+    }
+    case kRsaExportSessionKey: {
+        auto alg = in.Take<ULONG>();
+        auto pub = in.Take<RSAPUBLICKEYBLOB>();
+        Buffer wrapped(MAX_RSA_MODULUS_LEN);
+        ULONG wrappedLength = Size(wrapped);
+        HANDLE session = nullptr;
+        if (SKF_RSAExportSessionKey(key.rsa, alg, &pub, wrapped.data(), &wrappedLength, &session) == SAR_OK)
+            SKF_CloseHandle(session);
+        break;
+    }
+    case kImportSessionKey: {
+        HCONTAINER container = in.Take<uint8_t>() & 1 ? key.rsa : key.sm2;
+        auto alg = in.Take<ULONG>();
+        Buffer wrapped = in.Rest();
+        HANDLE session = nullptr;
+        if (SKF_ImportSessionKey(container, alg, Data(wrapped), Size(wrapped), &session) == SAR_OK)
+            SKF_CloseHandle(session);
+        break;
+    }
     case kKitRsaBlobKey:
         EVP_PKEY_free(KeyBackedRsaFromBlob(in.Take<RSAPUBLICKEYBLOB>()));
         break;

@@ -41,6 +41,7 @@ softkey::Container ContainerWithKey(const softkey::Store& store, const char* nam
     c.name = name;
     c.signKey = softkey::SealKeyPair(store, alg, EVP_PKEY_get_bits(key.get()), softkey::PublicKeyDer(key.get()),
                                      softkey::PrivateKeyDer(key.get()));
+    c.encKey = c.signKey;
     return c;
 }
 

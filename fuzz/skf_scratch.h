@@ -1,7 +1,7 @@
 // A software key of this process for the SKF blob target and its seed maker: a store under
 // $TMPDIR (named to the library by SOFTKEY_STORE, removed at exit), one key plugged in with its
-// user logged in, and two containers whose signing keys are fixed, so that inputs made for them
-// stay valid from run to run.
+// user logged in, and two containers whose signing keys are fixed (and serve as their encryption
+// keys as well), so that inputs made for them stay valid from run to run.
 #pragma once
 
 #include "core/softcrypto.h"
@@ -12,8 +12,8 @@ namespace fuzz_skf {
 struct ScratchKey {
     DEVHANDLE dev = nullptr;
     HAPPLICATION app = nullptr;
-    HCONTAINER sm2 = nullptr;  // signing key FixedSigningKey(KeyAlg::Sm2)
-    HCONTAINER rsa = nullptr;  // signing key FixedSigningKey(KeyAlg::Rsa), 1024 bits
+    HCONTAINER sm2 = nullptr;  // signing and encryption key FixedSigningKey(KeyAlg::Sm2)
+    HCONTAINER rsa = nullptr;  // signing and encryption key FixedSigningKey(KeyAlg::Rsa), 1024 bits
 };
 
 // Made at the first call; aborts when the key cannot be made.
@@ -35,6 +35,12 @@ enum EntryPoint : uint8_t {
     kDigestInit,       // ECCPUBLICKEYBLOB, then the signer's ID
     kExtRsaPubKeyOperation,  // RSAPUBLICKEYBLOB, then the input
     kKitRsaBlobKey,    // RSAPUBLICKEYBLOB as the kit takes it from a vendor library
+    kExtEccDecrypt,    // ECCPRIVATEKEYBLOB, then an ECCCIPHERBLOB with its cipher bytes
+    kExtEccSign,       // ECCPRIVATEKEYBLOB, then the digest
+    kExtRsaPriKeyOperation,  // RSAPRIVATEKEYBLOB, then the input
+    kEccExportSessionKey,    // algorithm identifier (4 bytes), then ECCPUBLICKEYBLOB
+    kRsaExportSessionKey,    // algorithm identifier, then RSAPUBLICKEYBLOB
+    kImportSessionKey,       // container byte (even: SM2, odd: RSA), algorithm identifier, wrapped key
     kEntryPoints
 };
 

@@ -10,11 +10,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "hresult.h"
+#include "kit/hex.h"
 #include "log.h"
 #include "platform/compound_file.h"
 #include "platform/file_modes.h"
@@ -134,11 +134,9 @@ std::string uniqueToken() {
     }
     bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
     bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
-    char text[40];
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
-                  bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9], bytes[10],
-                  bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
-    return text;
+    std::string hex = kit::HexText(bytes, sizeof bytes, kit::HexDigits::Upper);
+    return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" +
+           hex.substr(16, 4) + "-" + hex.substr(20);
 }
 
 bool makeTempOutputPath(const std::string& target, std::string& out, int& fd) {

@@ -12,6 +12,7 @@ export TESSAL_DRIVER_DIR="$work/drivers" TESSAL_LOG_FILE="$work/tessal.log" TESS
 export TESSAL_CONNECT_TO="::127.0.0.1:9" TESSAL_CA_FILE=/dev/null
 softkey=./build/bin/softkey
 builtin=tessal/certs/builtin
+"$softkey" store init > /dev/null
 "$softkey" create --serial DEMO0001 --vid 1D99 --pid 0001 > /dev/null
 "$softkey" container create DEMO0001 CntRSA rsa2048 > /dev/null
 "$softkey" container pubkey DEMO0001 CntRSA sign "$work/rsa.pub.pem"

@@ -22,6 +22,7 @@ fi
 mkdir -p "$demo/drivers" "$demo/out"
 touch "$demo/$marker"
 softkey=./build/bin/softkey
+"$softkey" --store "$demo/store" store init
 # SOFTKEY_STORE, TESSAL_USB_SYSFS and TESSAL_DRIVER_DIR for the demo's own store and drivers.
 eval "$("$softkey" --store "$demo/store" env --drivers "$demo/drivers")"
 export TESSAL_LOG_FILE="${TESSAL_LOG_FILE:-$demo/ZYKUKeyDriver.log}"

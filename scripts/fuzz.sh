@@ -12,6 +12,16 @@ shift || true
 BUILD=build-fuzz
 SHARED_CORPUS=../shared/corpus
 
+# The targets named (with or without the fuzz_ prefix), all by default; an unknown name fails
+# before anything is built.
+source fuzz/targets.sh
+targets=()
+[ "$#" -gt 0 ] || set -- "${FUZZ_TARGETS[@]}"
+for name in "$@"; do
+  t=$(fuzz_target_name "$name") || { echo "fuzz: unknown target \"$name\" (known: ${FUZZ_TARGETS[*]})" >&2; exit 2; }
+  targets+=("$t")
+done
+
 # Optimised with line tables only: findings still point at their lines, the build is quicker.
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKIT_FUZZ=ON \
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only" \
@@ -64,6 +74,7 @@ message() {  # message KIND: magic, size 1088, kind, the rest zero
 { printf '\x04\x40'; message 1; message 2; } >"$tmp/messages"
 seed worker_pipe "$tmp/messages"
 # Token files as the software key writes them.
+"$BUILD/bin/softkey" --store "$tmp/store" store init >/dev/null
 for serial in FUZZ01 FUZZ02; do
   "$BUILD/bin/softkey" --store "$tmp/store" create --serial "$serial" --vid 1234 --pid 5678 >/dev/null 2>&1 || true
 done
@@ -109,10 +120,6 @@ source fuzz/seed_cloud_and_seals.sh
 # Logs and scratch stores of the code under test go to the build tree, never the user's own directories.
 export HOME="$PWD/$BUILD/home" XDG_STATE_HOME="$PWD/$BUILD/home/state" TMPDIR="$PWD/$BUILD/tmp"
 mkdir -p "$HOME" "$TMPDIR" "$BUILD/findings"
-
-targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(encodings cert_info signature_der sm2_messages worker_pipe compound_file softkey_store
-  chart_sheets skf_blobs worker_args time_stamp ocsp crl cloud_json seals)
 
 # One target's run. Its output goes to findings/<target>.log; a fault leaves findings/<target>.fault.
 run_target() {  # run_target TARGET

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the Debian packages (libtessal0, libtessal-dev, tessal-tools, parlux) from this checkout,
+# Builds the Debian packages (libtessal0, libtessal-dev, tessal-tools, tessal-testing, parlux) from this checkout,
 # offline, into OUTDIR (default build-deb/), then checks them with lintian and builds a host against
 # the unpacked development package. Installs the packaging tools with apt-get when they are missing.
 set -euo pipefail
@@ -24,15 +24,31 @@ done | tar -C "$checkout" --null -T - -cf - | tar -C "$out/tessal" -xf -
 changes=$(echo "$out"/tessal_*.changes)
 lintian --fail-on error "$changes"
 
+# Packages by audience: the production tool apart from the test token and the simulated cloud.
+tools=$(dpkg-deb -c "$out"/tessal-tools_*.deb)
+testing=$(dpkg-deb -c "$out"/tessal-testing_*.deb)
+for path in /usr/bin/softkey /usr/bin/cloudsim /tessal/libsoftkey.so softkey.1 cloudsim.1; do
+  grep -qF "$path" <<<"$testing" || { echo "tessal-testing lacks $path" >&2; exit 1; }
+  if grep -qF "$path" <<<"$tools"; then echo "tessal-tools holds $path" >&2; exit 1; fi
+done
+for path in /usr/bin/tessal 70-tessal-keys.rules tessal.1; do
+  grep -qF "$path" <<<"$tools" || { echo "tessal-tools lacks $path" >&2; exit 1; }
+done
+
 # The packages' multiarch tree as a user installs it: a host builds with find_package and
 # pkg-config, and the unpacked softkey finds its library in LIBDIR/tessal/.
 root="$out/unpacked"
-for deb in "$out"/libtessal0_*.deb "$out"/libtessal-dev_*.deb "$out"/tessal-tools_*.deb; do
+for deb in "$out"/libtessal0_*.deb "$out"/libtessal-dev_*.deb "$out"/tessal-tools_*.deb \
+  "$out"/tessal-testing_*.deb; do
   dpkg-deb -x "$deb" "$root"
 done
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 "$root/usr/bin/softkey" --store "$out/store" install-driver --root "$out/drivers" --name SKF_APP.dll \
   --family "SDCA&HNCA" >/dev/null
-cmp "$out/drivers/SDCA&HNCA/SKF_APP.dll" "$root/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/tessal/libsoftkey.so"
-KIT_RELATIVE_RUN_PATHS=OFF "$checkout/tessal/tests/check_host_build.sh" "$root/usr" "$checkout/tessal/tests/host/host_program.cpp"
+cmp "$out/drivers/SDCA&HNCA/SKF_APP.dll" "$root/usr/lib/$multiarch/tessal/libsoftkey.so"
+grep -qx 'prefix=/usr' "$root/usr/lib/$multiarch/pkgconfig/tessal.pc"
+# The unpacked tree stands where /usr will be: pkg-config reads it with the unpacked root as sysroot.
+KIT_RELATIVE_RUN_PATHS=OFF "$checkout/tessal/tests/check_host_build.sh" "$root/usr" \
+  "$checkout/tessal/tests/host/host_program.cpp" "" "$root"
 echo "packages in $out:"
 ls "$out"/*.deb

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <memory>
 
+#include "kit/code_page.h"
 #include "kit/openssl_ptr.h"
-#include "platform/code_page.h"
 
 namespace vornic {
 namespace {
@@ -23,7 +23,7 @@ using BitsPtr = kit::OpenSslPtr<ASN1_BIT_STRING, ASN1_BIT_STRING_free>;
 
 // ANSI code page text as UTF-8; false when the code page is unknown.
 bool AnsiToUtf8(const std::string& text, std::string& out) {
-    out = platform::ConvertCodePage(text, platform::AnsiCodePage(), "UTF-8", "\xEF\xBF\xBD");
+    out = kit::ConvertCodePage(text, kit::AnsiCodePage(), "UTF-8", "\xEF\xBF\xBD");
     return text.empty() || !out.empty();
 }
 

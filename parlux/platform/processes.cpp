@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "kit/process_stat.h"
 #include "text.h"
 
 namespace parlux::platform {
@@ -30,16 +31,7 @@ namespace {
 
 // The fields of /proc/<pid>/stat after the command name.
 bool StatFields(pid_t pid, std::string& state, uint64_t& startTicks) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t close = text.rfind(')');
-    if (close == std::string::npos) return false;
-    std::istringstream rest(text.substr(close + 2));
-    std::string field;
-    rest >> state;
-    for (int i = 4; i < 22 && rest >> field; ++i) {
-    }
-    return static_cast<bool>(rest >> startTicks);
+    return kit::ReadProcessStat(pid, state, startTicks);
 }
 
 }  // namespace

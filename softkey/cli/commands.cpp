@@ -46,6 +46,16 @@ std::vector<std::string> SplitCommas(const std::string& text) {
     return parts;
 }
 
+// Exactly `len` bytes given as hexadecimal digits.
+Bytes ParseHexBytes(const std::string& text, size_t len, const char* what) {
+    if (text.size() != 2 * len || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        throw UsageError(std::string(what) + " must be " + std::to_string(2 * len) + " hexadecimal digits");
+    Bytes bytes(len);
+    for (size_t i = 0; i < len; ++i)
+        bytes[i] = static_cast<uint8_t>(std::strtoul(text.substr(2 * i, 2).c_str(), nullptr, 16));
+    return bytes;
+}
+
 void CheckPin(const std::string& pin, const char* what) {
     if (pin.size() < 6 || pin.size() > 32) throw UsageError(std::string(what) + " must have 6 to 32 characters");
 }
@@ -68,10 +78,25 @@ Container& NamedContainer(Token& t, const std::string& name) {
     return *c;
 }
 
+// The whole file, or standard input for "-".
 std::string ReadInput(const std::string& path) {
     std::string data;
+    if (path == "-") {
+        char chunk[65536];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) data.append(chunk, n);
+        if (std::ferror(stdin)) throw std::runtime_error("cannot read standard input");
+        return data;
+    }
     if (!ReadWholeFile(path, data)) throw std::runtime_error("cannot read " + path);
     return data;
+}
+
+// Writes `data` whole to `path` (renamed into place), or to standard output for "-".
+void WriteOutput(const std::string& path, const std::string& data, int mode) {
+    if (path != "-") return WriteFileAtomic(path, data, mode);
+    if (std::fwrite(data.data(), 1, data.size(), stdout) != data.size() || std::fflush(stdout) != 0)
+        throw std::runtime_error("cannot write to standard output");
 }
 
 // A certificate given as PEM or DER, returned as DER.
@@ -172,8 +197,7 @@ void InstallLibrary(const Args& a, const std::string& built) {
         throw UsageError("--name must be a plain file name");
     if (family.find("..") != std::string::npos) throw UsageError("--family must not contain ..");
     std::string source = a.Has("--from") ? a.Option("--from") : BuiltLibrary(built);
-    std::string library;
-    if (!ReadWholeFile(source, library)) throw std::runtime_error("cannot read the library " + source);
+    std::string library = ReadInput(source);
     std::string dir = a.Option("--root") + (family.empty() ? "" : "/" + family);
     MakeDirs(dir);
     // A fresh file each time (renamed into place), so a process using the old copy keeps it.
@@ -198,12 +222,14 @@ std::string ShellQuoted(const std::string& text) {
 
 }  // namespace
 
-void ExpectCount(const Args& a, size_t n, const char* usage) {
-    if (a.positional.size() != n) throw UsageError(std::string("usage: softkey ") + usage);
+void ExpectCount(const Args& a, size_t n) {
+    if (a.positional.size() != n)
+        throw UsageError("wrong number of arguments (" + std::to_string(a.positional.size()) + " instead of " +
+                         std::to_string(n) + ")");
 }
 
 int CmdCreate(const Store& store, const Args& a) {
-    ExpectCount(a, 0, "create --serial SN --vid HEX4 --pid HEX4 [options]");
+    ExpectCount(a, 0);
     for (const char* required : {"--serial", "--vid", "--pid"})
         if (!a.Has(required)) throw UsageError(std::string("create needs ") + required);
     Token t;
@@ -226,16 +252,22 @@ int CmdCreate(const Store& store, const Args& a) {
     app.userPin = MakePin(userPin, retries);
     app.adminPin = MakePin(adminPin, retries);
     t.apps.push_back(app);
+    DevAuth devAuth;
+    devAuth.required = a.Has("--require-dev-auth");
+    Bytes devAuthKey;
+    if (a.Has("--dev-auth-key")) devAuthKey = ParseHexBytes(a.Option("--dev-auth-key"), 16, "--dev-auth-key");
 
     Store::Lock lock(store, true);
     if (store.Exists(t.serial)) throw std::runtime_error("a key with serial " + t.serial + " exists already");
+    if (!devAuthKey.empty()) devAuth.sealedKey = Seal(store.StoreKey(), devAuthKey);
+    t.devAuth = devAuth;
     store.Save(t);
     std::printf("created key %s (%04x:%04x), unplugged\n", t.serial.c_str(), t.vid, t.pid);
     return 0;
 }
 
 int CmdPlug(const Store& store, const Args& a) {
-    ExpectCount(a, 1, "plug SN");
+    ExpectCount(a, 1);
     Store::Lock lock(store, true);
     Token t = store.Load(a.At(0, "serial"));
     Plug(store, t);
@@ -244,7 +276,7 @@ int CmdPlug(const Store& store, const Args& a) {
 }
 
 int CmdUnplug(const Store& store, const Args& a) {
-    ExpectCount(a, 1, "unplug SN");
+    ExpectCount(a, 1);
     Store::Lock lock(store, true);
     const std::string& serial = a.At(0, "serial");
     Unplug(store, serial);
@@ -253,7 +285,7 @@ int CmdUnplug(const Store& store, const Args& a) {
 }
 
 int CmdDelete(const Store& store, const Args& a) {
-    ExpectCount(a, 1, "delete SN");
+    ExpectCount(a, 1);
     Store::Lock lock(store, true);
     const std::string& serial = a.At(0, "serial");
     if (!store.Exists(serial)) throw std::runtime_error("no key with serial " + serial);
@@ -271,7 +303,7 @@ int CmdFault(const Store& store, const Args& a) {
         std::printf("cleared faults of %s\n", a.positional[0].c_str());
         return 0;
     }
-    ExpectCount(a, 3, "fault SN FUNCTION CODE [--count N] [--arg TEXT]");
+    ExpectCount(a, 3);
     Fault f;
     f.serial = a.At(0, "serial");
     if (!store.Exists(f.serial)) throw std::runtime_error("no key with serial " + f.serial);
@@ -296,13 +328,13 @@ int CmdFault(const Store& store, const Args& a) {
 }
 
 int CmdInstallDriver(const Store&, const Args& a) {
-    ExpectCount(a, 0, "install-driver --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]");
+    ExpectCount(a, 0);
     InstallLibrary(a, "libsoftkey" SOFTKEY_LIBRARY_SUFFIX);
     return 0;
 }
 
 int CmdInstallSealLibrary(const Store&, const Args& a) {
-    ExpectCount(a, 0, "install-seal-library --root DIR --name LIBNAME [--family FAMILY] [--from LIBRARY]");
+    ExpectCount(a, 0);
     std::string built;
     for (const auto& pair : kSealLibraryBuilds)
         if (a.Option("--name") == pair[0]) built = pair[1];
@@ -315,7 +347,7 @@ int CmdInstallSealLibrary(const Store&, const Args& a) {
 int CmdSeal(const Store& store, const Args& a) {
     const std::string& verb = a.At(0, "seal command (add or list)");
     if (verb == "list") {
-        ExpectCount(a, 2, "seal list SN");
+        ExpectCount(a, 2);
         const std::string& serial = a.At(1, "serial");
         Store::Lock lock(store, false);
         if (!store.Exists(serial)) throw std::runtime_error("no key with serial " + serial);
@@ -325,7 +357,7 @@ int CmdSeal(const Store& store, const Args& a) {
         return 0;
     }
     if (verb != "add") throw UsageError("unknown seal command " + verb);
-    ExpectCount(a, 4, "seal add SN NAME IMAGE [--time T] [--form ggzy|oes]");
+    ExpectCount(a, 4);
     const std::string& serial = a.At(1, "serial");
     SealEntry seal;
     seal.name = a.At(2, "seal name");
@@ -351,13 +383,13 @@ int CmdSeal(const Store& store, const Args& a) {
 int CmdFile(const Store& store, const Args& a) {
     const std::string& verb = a.At(0, "file command (put, get or list)");
     if (verb == "list") {
-        ExpectCount(a, 2, "file list SN");
+        ExpectCount(a, 2);
         Store::Lock lock(store, false);
         Token t = store.Load(a.At(1, "serial"));
         for (const FileEntry& f : FirstApp(t).files) std::printf("%s %zu\n", f.name.c_str(), f.data.size());
         return 0;
     }
-    ExpectCount(a, 4, "file (put|get) SN NAME PATH");
+    ExpectCount(a, 4);
     const std::string& serial = a.At(1, "serial");
     const std::string& name = a.At(2, "file name");
     const std::string& path = a.At(3, "path");
@@ -381,14 +413,14 @@ int CmdFile(const Store& store, const Args& a) {
         Token t = store.Load(serial);
         const FileEntry* f = FirstApp(t).FindFile(name);
         if (!f) throw std::runtime_error("key " + serial + " has no file \"" + name + "\"");
-        WriteFileAtomic(path, std::string(f->data.begin(), f->data.end()), 0644);
+        WriteOutput(path, std::string(f->data.begin(), f->data.end()), 0644);
         return 0;
     }
     throw UsageError("unknown file command " + verb);
 }
 
 int CmdCert(const Store& store, const Args& a) {
-    ExpectCount(a, 5, "cert (import|export) SN CONTAINER (sign|enc) PATH");
+    ExpectCount(a, 5);
     const std::string& verb = a.At(0, "cert command");
     const std::string& serial = a.At(1, "serial");
     const std::string& container = a.At(2, "container");
@@ -406,7 +438,7 @@ int CmdCert(const Store& store, const Args& a) {
         Token t = store.Load(serial);
         const Bytes& der = sign ? NamedContainer(t, container).signCert : NamedContainer(t, container).encCert;
         if (der.empty()) throw std::runtime_error("container " + container + " has no " + (sign ? "sign" : "enc") + " certificate");
-        WriteFileAtomic(path, CertificatePem(der), 0644);
+        WriteOutput(path, CertificatePem(der), 0644);
         return 0;
     }
     throw UsageError("unknown cert command " + verb);
@@ -415,7 +447,7 @@ int CmdCert(const Store& store, const Args& a) {
 int CmdContainer(const Store& store, const Args& a) {
     const std::string& verb = a.At(0, "container command (list, create or pubkey)");
     if (verb == "list") {
-        ExpectCount(a, 2, "container list SN");
+        ExpectCount(a, 2);
         Store::Lock lock(store, false);
         Token t = store.Load(a.At(1, "serial"));
         for (const Container& c : FirstApp(t).containers)
@@ -424,7 +456,7 @@ int CmdContainer(const Store& store, const Args& a) {
         return 0;
     }
     if (verb == "create") {
-        ExpectCount(a, 4, "container create SN NAME (rsa1024|rsa2048|rsa4096|sm2)");
+        ExpectCount(a, 4);
         const std::string& serial = a.At(1, "serial");
         const std::string& name = a.At(2, "container name");
         const std::string& kind = a.At(3, "key kind");
@@ -452,14 +484,14 @@ int CmdContainer(const Store& store, const Args& a) {
         return 0;
     }
     if (verb == "pubkey") {
-        ExpectCount(a, 5, "container pubkey SN NAME (sign|enc) PATH");
+        ExpectCount(a, 5);
         Store::Lock lock(store, false);
         Token t = store.Load(a.At(1, "serial"));
         Container& c = NamedContainer(t, a.At(2, "container name"));
         bool sign = SignUsage(a.At(3, "key usage"));
         const std::optional<KeyPair>& key = sign ? c.signKey : c.encKey;
         if (!key) throw std::runtime_error("container " + c.name + " has no " + (sign ? "sign" : "enc") + " key");
-        WriteFileAtomic(a.At(4, "path"), PublicKeyPem(key->publicKey), 0644);
+        WriteOutput(a.At(4, "path"), PublicKeyPem(key->publicKey), 0644);
         return 0;
     }
     throw UsageError("unknown container command " + verb);
@@ -468,14 +500,14 @@ int CmdContainer(const Store& store, const Args& a) {
 int CmdStore(const Store& store, const Args& a) {
     const std::string& verb = a.At(0, "store command (init or upgrade)");
     if (verb == "init") {
-        ExpectCount(a, 1, "store init [--force]");
+        ExpectCount(a, 1);
         Store::Lock lock(store, true);
         store.InitStoreKey(a.Has("--force"));
         std::printf("created the store key %s/store.key\n", store.Root().c_str());
         return 0;
     }
     if (verb == "upgrade") {
-        ExpectCount(a, 1, "store upgrade");
+        ExpectCount(a, 1);
         Store::Lock lock(store, true);
         std::vector<std::string> serials = store.TagUntaggedRecords();
         if (serials.empty()) std::printf("every key's record carries its tag already\n");
@@ -486,7 +518,7 @@ int CmdStore(const Store& store, const Args& a) {
 }
 
 int CmdEnv(const Store& store, const Args& a) {
-    ExpectCount(a, 0, "env [--drivers DIR]");
+    ExpectCount(a, 0);
     std::string root = AbsolutePath(store.Root());
     std::string drivers = a.Has("--drivers") ? AbsolutePath(a.Option("--drivers")) : root + "/drivers";
     std::printf("export SOFTKEY_STORE=%s\n", ShellQuoted(root).c_str());

@@ -9,8 +9,9 @@ namespace softkey::cli {
 using kit::cli::Args;
 using kit::cli::UsageError;
 
-// Throws the usage line when the command did not get exactly `n` words.
-void ExpectCount(const Args& a, size_t n, const char* usage);
+// A usage mistake (the command's one usage text follows it) unless the command got exactly `n`
+// words.
+void ExpectCount(const Args& a, size_t n);
 
 int CmdCreate(const Store& store, const Args& a);
 int CmdPlug(const Store& store, const Args& a);

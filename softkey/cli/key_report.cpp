@@ -39,6 +39,8 @@ void WritePin(JsonWriter& w, const char* key, const Pin& pin) {
     w.Uint(pin.remain);
     w.Key("maxTries");
     w.Uint(pin.maxRetry);
+    w.Key("locked");
+    w.Bool(pin.remain == 0);
     w.EndObject();
 }
 
@@ -60,7 +62,8 @@ void WriteSummary(JsonWriter& w, const Store& store, const Token& t) {
     WriteString(w, "serial", t.serial);
     WriteString(w, "vid", Hex4(t.vid));
     WriteString(w, "pid", Hex4(t.pid));
-    WriteString(w, "state", StateText(store, t.serial));
+    w.Key("plugged");
+    w.Bool(PluggedSession(store, t.serial).has_value());
     WriteString(w, "label", t.label);
 }
 
@@ -94,6 +97,37 @@ void WriteApplication(JsonWriter& w, const Application& app) {
     w.EndObject();
 }
 
+// "5/6 tries left", or "locked (6 tries used)" when none is left.
+std::string PinText(const Pin& pin) {
+    if (pin.remain == 0) return "locked (" + std::to_string(pin.maxRetry) + " tries used)";
+    return std::to_string(pin.remain) + "/" + std::to_string(pin.maxRetry) + " tries left";
+}
+
+// Device authentication as `show` reports it.
+void WriteDevAuth(JsonWriter& w, const DevAuth& d) {
+    w.Key("devAuth");
+    w.StartObject();
+    WriteString(w, "algorithm", "SM4-ECB");
+    w.Key("defaultKey");
+    w.Bool(d.sealedKey.empty());
+    w.Key("triesLeft");
+    w.Uint(d.remain);
+    w.Key("maxTries");
+    w.Uint(d.maxRetry);
+    w.Key("requiredForApplications");
+    w.Bool(d.required);
+    w.EndObject();
+}
+
+std::string DevAuthText(const DevAuth& d) {
+    std::string text = "device authentication: SM4-ECB, ";
+    text += d.sealedKey.empty() ? "default key" : "key set";
+    text += ", " + std::to_string(d.remain) + "/" + std::to_string(d.maxRetry) + " tries left";
+    if (d.remain == 0) text += " (locked)";
+    text += d.required ? ", required to create or delete applications" : ", not required";
+    return text;
+}
+
 void PrintJson(const rapidjson::StringBuffer& buffer) { std::printf("%s\n", buffer.GetString()); }
 
 }  // namespace
@@ -115,7 +149,7 @@ std::string CertificateSubject(const Bytes& der) {
 }
 
 int CmdList(const Store& store, const Args& a) {
-    ExpectCount(a, 0, "list [--json]");
+    ExpectCount(a, 0);
     Store::Lock lock(store, false);
     rapidjson::StringBuffer buffer;
     JsonWriter w(buffer);
@@ -147,7 +181,7 @@ int CmdList(const Store& store, const Args& a) {
 }
 
 int CmdShow(const Store& store, const Args& a) {
-    ExpectCount(a, 1, "show SN [--json]");
+    ExpectCount(a, 1);
     Store::Lock lock(store, false);
     Token t = store.Load(a.At(0, "serial"));
     if (a.Has("--json")) {
@@ -163,6 +197,7 @@ int CmdShow(const Store& store, const Args& a) {
         w.StartArray();
         for (const Application& app : t.apps) WriteApplication(w, app);
         w.EndArray();
+        WriteDevAuth(w, t.devAuth.value_or(DevAuth{}));
         w.EndObject();
         PrintJson(buffer);
         return 0;
@@ -171,11 +206,10 @@ int CmdShow(const Store& store, const Args& a) {
               << "\nstate: " << StateText(store, t.serial) << "\ndrivers: ";
     if (t.drivers.empty()) std::cout << "(any)";
     for (size_t i = 0; i < t.drivers.size(); ++i) std::cout << (i ? "," : "") << t.drivers[i];
-    std::cout << "\n";
+    std::cout << "\n" << DevAuthText(t.devAuth.value_or(DevAuth{})) << "\n";
     for (const Application& app : t.apps) {
-        std::cout << "application " << app.name << ": user PIN " << app.userPin.remain << "/"
-                  << app.userPin.maxRetry << " tries left, admin PIN " << app.adminPin.remain << "/"
-                  << app.adminPin.maxRetry << "\n";
+        std::cout << "application " << app.name << ": user PIN " << PinText(app.userPin) << ", admin PIN "
+                  << PinText(app.adminPin) << "\n";
         for (const Container& c : app.containers) {
             std::cout << "  container " << c.name << ": sign key " << KeyText(c.signKey) << ", enc key "
                       << KeyText(c.encKey) << "\n";

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "kit/atomic_file.h"
+#include "kit/hex.h"
 #include "platform/files.h"
 
 namespace softkey {
@@ -44,14 +45,6 @@ std::string RandomHex(size_t bytes) {
     return HexText(reinterpret_cast<const unsigned char*>(raw.data()), raw.size());
 }
 
-std::string HexText(const unsigned char* data, size_t len) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (size_t i = 0; i < len; ++i) {
-        hex += kDigits[data[i] >> 4];
-        hex += kDigits[data[i] & 15];
-    }
-    return hex;
-}
+std::string HexText(const unsigned char* data, size_t len) { return kit::HexText(data, len); }
 
 }  // namespace softkey

@@ -55,6 +55,19 @@ void WriteKeyPair(Writer& w, const char* name, const std::optional<KeyPair>& kp)
     w.EndObject();
 }
 
+void WriteDevAuth(Writer& w, const DevAuth& d) {
+    w.Key("devAuth");
+    w.StartObject();
+    Key(w, "key", ToBase64(d.sealedKey));
+    w.Key("max");
+    w.Uint(d.maxRetry);
+    w.Key("remain");
+    w.Uint(d.remain);
+    w.Key("required");
+    w.Bool(d.required);
+    w.EndObject();
+}
+
 const Value& Member(const Value& obj, const char* name) {
     if (!obj.IsObject()) throw std::runtime_error("token file: object expected");
     auto it = obj.FindMember(name);
@@ -90,6 +103,25 @@ Pin ReadPin(const Value& v) {
     if (!d.IsBool()) throw std::runtime_error("token file: flag expected");
     p.isDefault = d.GetBool();
     return p;
+}
+
+bool Flag(const Value& obj, const char* name) {
+    const Value& v = Member(obj, name);
+    if (!v.IsBool()) throw std::runtime_error("token file: flag expected");
+    return v.GetBool();
+}
+
+std::optional<DevAuth> ReadDevAuth(const Value& token) {
+    auto it = token.FindMember("devAuth");
+    if (it == token.MemberEnd()) return std::nullopt;
+    DevAuth d;
+    d.sealedKey = FromBase64(Str(it->value, "key"));
+    d.maxRetry = Uint(it->value, "max");
+    d.remain = Uint(it->value, "remain");
+    d.required = Flag(it->value, "required");
+    if (d.maxRetry == 0 || d.remain > d.maxRetry)
+        throw std::runtime_error("token file: device authentication tries out of range");
+    return d;
 }
 
 std::optional<KeyPair> ReadKeyPair(const Value& container, const char* name) {
@@ -230,6 +262,7 @@ static std::string WriteToken(const Token& t, const std::string* tag) {
         w.EndObject();
     }
     w.EndArray();
+    if (t.devAuth) WriteDevAuth(w, *t.devAuth);
     if (tag) Key(w, "tag", *tag);
     w.EndObject();
     return std::string(buffer.GetString(), buffer.GetSize());
@@ -284,6 +317,7 @@ DecodedToken DecodeToken(const std::string& text) {
         }
         t.apps.push_back(std::move(a));
     }
+    t.devAuth = ReadDevAuth(doc);
     return decoded;
 }
 

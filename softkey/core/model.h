@@ -57,6 +57,15 @@ struct Application {
     const FileEntry* FindFile(const std::string& name) const;
 };
 
+// Device authentication: the key the device checks the caller's answer with, its retry
+// counter, and whether creating and deleting applications needs a successful authentication.
+struct DevAuth {
+    Bytes sealedKey;  // the 16-byte key sealed with the store key; empty: the default key
+    uint32_t maxRetry = 10;
+    uint32_t remain = 10;
+    bool required = false;
+};
+
 struct Token {
     std::string serial;
     std::string label;
@@ -67,6 +76,8 @@ struct Token {
     std::string product = "Softkey SKF token";
     std::vector<std::string> drivers;  // library file names that may list it; empty: all
     std::vector<Application> apps;
+    // Absent in records written before device authentication: the defaults hold.
+    std::optional<DevAuth> devAuth;
 
     Application* FindApp(const std::string& name);
     const Application* FindApp(const std::string& name) const;

@@ -343,6 +343,14 @@ bool RsaEncrypt(EVP_PKEY* key, const uint8_t* in, size_t len, Bytes& out) {
     return RsaPkcs1(key, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, in, len, out);
 }
 
+bool RsaRawPublic(EVP_PKEY* key, const uint8_t* in, size_t len, Bytes& out) {
+    return RsaRun(key, EVP_PKEY_encrypt_init, EVP_PKEY_encrypt, RSA_NO_PADDING, in, len, out);
+}
+
+bool RsaRawPrivate(EVP_PKEY* key, const uint8_t* in, size_t len, Bytes& out) {
+    return RsaRun(key, EVP_PKEY_decrypt_init, EVP_PKEY_decrypt, RSA_NO_PADDING, in, len, out);
+}
+
 bool RsaPublicParts(EVP_PKEY* key, Bytes& n, Bytes& e) {
     BIGNUM* bn = nullptr;
     BIGNUM* be = nullptr;
@@ -368,6 +376,22 @@ Pkey RsaPublicFromParts(const Bytes& n, const Bytes& e) {
     Pkey key = FromData("RSA", bld, EVP_PKEY_PUBLIC_KEY);
     OSSL_PARAM_BLD_free(bld);
     return key;
+}
+
+bool RsaPrivateParts(EVP_PKEY* key, RsaParts& parts) {
+    Bytes* fields[] = {&parts.n, &parts.e, &parts.d, &parts.p, &parts.q, &parts.dp, &parts.dq, &parts.qinv};
+    const char* names[] = {OSSL_PKEY_PARAM_RSA_N,         OSSL_PKEY_PARAM_RSA_E,
+                           OSSL_PKEY_PARAM_RSA_D,         OSSL_PKEY_PARAM_RSA_FACTOR1,
+                           OSSL_PKEY_PARAM_RSA_FACTOR2,   OSSL_PKEY_PARAM_RSA_EXPONENT1,
+                           OSSL_PKEY_PARAM_RSA_EXPONENT2, OSSL_PKEY_PARAM_RSA_COEFFICIENT1};
+    for (size_t i = 0; i < 8; ++i) {
+        BIGNUM* bn = nullptr;
+        if (EVP_PKEY_get_bn_param(key, names[i], &bn) != 1) return false;
+        Bn owned(bn);
+        fields[i]->assign(static_cast<size_t>(BN_num_bytes(bn)), 0);
+        BN_bn2bin(bn, fields[i]->data());
+    }
+    return true;
 }
 
 Pkey RsaPrivateFromParts(const Bytes& n, const Bytes& e, const Bytes& d, const Bytes& p,
@@ -461,11 +485,16 @@ Bytes Unseal(const Bytes& storeKey, const Bytes& sealed) {
 
 DigestState::~DigestState() { EVP_MD_CTX_free(ctx); }
 
-bool DigestStart(DigestState& state, bool sm3, const Bytes& prefix) {
+bool DigestStart(DigestState& state, DigestAlg alg, const Bytes& prefix) {
     EVP_MD_CTX_free(state.ctx);
     state.ctx = EVP_MD_CTX_new();
-    return state.ctx && EVP_DigestInit_ex(state.ctx, sm3 ? EVP_sm3() : EVP_sha256(), nullptr) == 1 &&
+    const EVP_MD* md = alg == DigestAlg::Sm3 ? EVP_sm3() : alg == DigestAlg::Sha1 ? EVP_sha1() : EVP_sha256();
+    return state.ctx && EVP_DigestInit_ex(state.ctx, md, nullptr) == 1 &&
            (prefix.empty() || EVP_DigestUpdate(state.ctx, prefix.data(), prefix.size()) == 1);
+}
+
+size_t DigestLength(const DigestState& state) {
+    return state.ctx ? static_cast<size_t>(EVP_MD_CTX_get_size(state.ctx)) : 0;
 }
 
 bool DigestAdd(DigestState& state, const uint8_t* data, size_t len) {

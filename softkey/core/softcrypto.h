@@ -54,9 +54,17 @@ bool RsaVerifyRaw(EVP_PKEY* key, const uint8_t* data, size_t len, const uint8_t*
                   size_t sigLen);
 bool RsaDecrypt(EVP_PKEY* key, const uint8_t* in, size_t len, Bytes& plain);
 bool RsaEncrypt(EVP_PKEY* key, const uint8_t* in, size_t len, Bytes& out);
+// The bare RSA operations (x^e or x^d mod n) on a block of the modulus size.
+bool RsaRawPublic(EVP_PKEY* key, const uint8_t* in, size_t len, Bytes& out);
+bool RsaRawPrivate(EVP_PKEY* key, const uint8_t* in, size_t len, Bytes& out);
 // Modulus and public exponent, big-endian without leading zeros.
 bool RsaPublicParts(EVP_PKEY* key, Bytes& n, Bytes& e);
 Pkey RsaPublicFromParts(const Bytes& n, const Bytes& e);
+// The components of an RSA private key, big-endian without leading zeros.
+struct RsaParts {
+    Bytes n, e, d, p, q, dp, dq, qinv;
+};
+bool RsaPrivateParts(EVP_PKEY* key, RsaParts& parts);
 // From the big-endian fields of a private-key blob (leading zeros allowed).
 Pkey RsaPrivateFromParts(const Bytes& n, const Bytes& e, const Bytes& d, const Bytes& p,
                          const Bytes& q, const Bytes& dp, const Bytes& dq, const Bytes& qinv);
@@ -70,12 +78,15 @@ Bytes Seal(const Bytes& storeKey, const Bytes& plain);
 // Throws std::runtime_error when the sealed bytes were changed or the key is wrong.
 Bytes Unseal(const Bytes& storeKey, const Bytes& sealed);
 
-// Streaming digests of SKF_DigestInit: SM3 (optionally with Z first) or SHA-256.
+// Streaming digests of SKF_DigestInit: SM3 (optionally with Z first), SHA-1 or SHA-256.
+enum class DigestAlg { Sm3, Sha1, Sha256 };
 struct DigestState {
     EVP_MD_CTX* ctx = nullptr;
     ~DigestState();
 };
-bool DigestStart(DigestState& state, bool sm3, const Bytes& prefix);
+bool DigestStart(DigestState& state, DigestAlg alg, const Bytes& prefix);
+// Length of the digest the state makes.
+size_t DigestLength(const DigestState& state);
 bool DigestAdd(DigestState& state, const uint8_t* data, size_t len);
 bool DigestFinish(DigestState& state, Bytes& out);
 

@@ -143,6 +143,19 @@ ULONG CloseHandleOf(HANDLE h, HandleKind kind) {
     return SAR_OK;
 }
 
+ULONG CloseHandleOfAny(HANDLE h, std::initializer_list<HandleKind> kinds) {
+    RuntimeState& s = State();
+    std::lock_guard<std::mutex> lock(s.handleMutex);
+    auto it = s.handles.find(reinterpret_cast<uintptr_t>(h));
+    if (it == s.handles.end()) return SAR_INVALIDHANDLEERR;
+    for (HandleKind kind : kinds)
+        if (it->second.kind == kind) {
+            s.handles.erase(it);
+            return SAR_OK;
+        }
+    return SAR_INVALIDHANDLEERR;
+}
+
 size_t CountHandles(HandleKind kind) {
     RuntimeState& s = State();
     std::lock_guard<std::mutex> lock(s.handleMutex);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -18,7 +19,10 @@
 
 namespace softkey {
 
-enum class HandleKind { Device, Application, Container, Hash };
+enum class HandleKind { Device, Application, Container, Hash, SymmetricKey, Mac };
+
+struct SymmetricKey;  // lib/symmetric_keys.h
+struct MacState;
 
 struct Handle {
     HandleKind kind = HandleKind::Device;
@@ -27,6 +31,8 @@ struct Handle {
     std::string app;
     std::string container;
     std::shared_ptr<DigestState> digest;
+    std::shared_ptr<SymmetricKey> symmetricKey;
+    std::shared_ptr<MacState> mac;
 };
 
 // The store named by SOFTKEY_STORE (or the default) at the time of the call.
@@ -40,6 +46,8 @@ HANDLE NewHandle(const Handle& handle);
 // SAR_OK and the record, or SAR_INVALIDHANDLEERR.
 ULONG LookupHandle(HANDLE h, HandleKind kind, Handle& out);
 ULONG CloseHandleOf(HANDLE h, HandleKind kind);
+// Closes a handle of any of `kinds`; SAR_INVALIDHANDLEERR when it is none of them.
+ULONG CloseHandleOfAny(HANDLE h, std::initializer_list<HandleKind> kinds);
 // Handles of this process still open, of one kind.
 size_t CountHandles(HandleKind kind);
 

@@ -1,6 +1,7 @@
 // Applications and their PINs.
 #include <cstring>
 
+#include "lib/device_auth.h"
 #include "lib/runtime.h"
 
 using namespace softkey;
@@ -64,6 +65,8 @@ SKF_EXPORT ULONG SKF_CreateApplication(DEVHANDLE hDev, LPSTR szAppName, LPSTR sz
             dwUserPinRetryCount > 15)
             return SAR_INVALIDPARAMERR;
         rc = ChangeToken(dev.serial, [&](Token& t, bool& changed) -> ULONG {
+            ULONG allowed = CheckAppChangeAllowed(t, dev);
+            if (allowed != SAR_OK) return allowed;
             if (t.FindApp(name)) return SAR_APPLICATION_EXISTS;
             Application app;
             app.name = name;
@@ -104,6 +107,8 @@ SKF_EXPORT ULONG SKF_DeleteApplication(DEVHANDLE hDev, LPSTR szAppName) {
         ULONG rc = Enter(hDev, HandleKind::Device, "SKF_DeleteApplication", dev, name);
         if (rc != SAR_OK) return rc;
         rc = ChangeToken(dev.serial, [&](Token& t, bool& changed) -> ULONG {
+            ULONG allowed = CheckAppChangeAllowed(t, dev);
+            if (allowed != SAR_OK) return allowed;
             for (size_t i = 0; i < t.apps.size(); ++i) {
                 if (t.apps[i].name != name) continue;
                 t.apps.erase(t.apps.begin() + static_cast<long>(i));
@@ -239,6 +244,3 @@ SKF_EXPORT ULONG SKF_ClearSecureState(HAPPLICATION hApplication) {
         return SAR_OK;
     });
 }
-
-SKF_EXPORT ULONG SKF_ChangeDevAuthKey(DEVHANDLE, BYTE*, ULONG) { return SAR_NOTSUPPORTYETERR; }
-SKF_EXPORT ULONG SKF_DevAuth(DEVHANDLE, BYTE*, ULONG) { return SAR_NOTSUPPORTYETERR; }

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/vbus.h"
+#include "lib/device_auth.h"
 #include "lib/runtime.h"
 
 using namespace softkey;
@@ -145,9 +146,9 @@ SKF_EXPORT ULONG SKF_GetDevInfo(DEVHANDLE hDev, DEVINFO* pDevInfo) {
             CopyText(info.SerialNumber, sizeof info.SerialNumber, t.serial);
             info.HWVersion = {1, 0};
             info.FirmwareVersion = {1, 0};
-            info.AlgSymCap = SGD_SM4_ECB;
+            info.AlgSymCap = SGD_SM4_ECB | SGD_SM4_CBC | SGD_SM4_OFB | SGD_SM4_MAC;
             info.AlgAsymCap = SGD_RSA | SGD_SM2_1 | SGD_SM2_3;
-            info.AlgHashCap = SGD_SM3 | SGD_SHA256;
+            info.AlgHashCap = SGD_SM3 | SGD_SHA1 | SGD_SHA256;
             info.TotalSpace = 4u << 20;
             size_t used = 0;
             for (const Application& a : t.apps)
@@ -155,6 +156,7 @@ SKF_EXPORT ULONG SKF_GetDevInfo(DEVHANDLE hDev, DEVINFO* pDevInfo) {
             info.FreeSpace = static_cast<ULONG>(used > info.TotalSpace ? 0 : info.TotalSpace - used);
             info.MaxECCBufferSize = 1024;
             info.MaxBufferSize = 4096;
+            info.DevAuthAlgId = SGD_SM4_ECB;
             *pDevInfo = info;
             return SAR_OK;
         });
@@ -182,7 +184,9 @@ SKF_EXPORT ULONG SKF_GenRandom(DEVHANDLE hDev, BYTE* pbRandom, ULONG ulRandomLen
         ULONG rc = Enter(hDev, HandleKind::Device, "SKF_GenRandom", h);
         if (rc != SAR_OK) return rc;
         if (!pbRandom && ulRandomLen) return SAR_INVALIDPARAMERR;
-        return RandomBytes(pbRandom, ulRandomLen) ? SAR_OK : SAR_GENRANDERR;
+        if (!RandomBytes(pbRandom, ulRandomLen)) return SAR_GENRANDERR;
+        RememberRandom(h, pbRandom, ulRandomLen);
+        return SAR_OK;
     });
 }
 

@@ -1,11 +1,24 @@
-// Hashing on the key: SM3 (with the identity digest Z when a public key and ID are given)
-// and SHA-256.
+// Hashing on the key: SM3 (with the identity digest Z when a public key and ID are given),
+// SHA-1 and SHA-256.
 #include <cstring>
 
 #include "lib/key_blobs.h"
 #include "lib/runtime.h"
 
 using namespace softkey;
+
+namespace {
+
+bool DigestAlgOf(ULONG algId, DigestAlg& alg) {
+    switch (algId) {
+    case SGD_SM3: alg = DigestAlg::Sm3; return true;
+    case SGD_SHA1: alg = DigestAlg::Sha1; return true;
+    case SGD_SHA256: alg = DigestAlg::Sha256; return true;
+    default: return false;
+    }
+}
+
+}  // namespace
 
 SKF_EXPORT ULONG SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* pPubKey,
                                 unsigned char* pucID, ULONG ulIDLen, HANDLE* phHash) {
@@ -14,7 +27,8 @@ SKF_EXPORT ULONG SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB*
         ULONG rc = Enter(hDev, HandleKind::Device, "SKF_DigestInit", dev);
         if (rc != SAR_OK) return rc;
         if (!phHash) return SAR_INVALIDPARAMERR;
-        if (ulAlgID != SGD_SM3 && ulAlgID != SGD_SHA256) return SAR_NOTSUPPORTYETERR;
+        DigestAlg alg;
+        if (!DigestAlgOf(ulAlgID, alg)) return SAR_NOTSUPPORTYETERR;
         Bytes prefix;
         if (ulAlgID == SGD_SM3 && pPubKey && pucID && ulIDLen > 0) {
             if (pPubKey->BitLen != 256 || ulIDLen > 8191) return SAR_INDATAERR;
@@ -23,7 +37,7 @@ SKF_EXPORT ULONG SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB*
         Handle h = dev;
         h.kind = HandleKind::Hash;
         h.digest = std::make_shared<DigestState>();
-        if (!DigestStart(*h.digest, ulAlgID == SGD_SM3, prefix)) return SAR_HASHERR;
+        if (!DigestStart(*h.digest, alg, prefix)) return SAR_HASHERR;
         *phHash = NewHandle(h);
         return SAR_OK;
     });
@@ -45,12 +59,13 @@ SKF_EXPORT ULONG SKF_DigestFinal(HANDLE hHash, BYTE* pHashData, ULONG* pulHashLe
         ULONG rc = Enter(hHash, HandleKind::Hash, "SKF_DigestFinal", h);
         if (rc != SAR_OK) return rc;
         if (!pulHashLen) return SAR_INVALIDPARAMERR;
+        ULONG length = static_cast<ULONG>(DigestLength(*h.digest));
         if (!pHashData) {
-            *pulHashLen = 32;
+            *pulHashLen = length;
             return SAR_OK;
         }
-        if (*pulHashLen < 32) {
-            *pulHashLen = 32;
+        if (*pulHashLen < length) {
+            *pulHashLen = length;
             return SAR_BUFFER_TOO_SMALL;
         }
         Bytes out;
@@ -68,12 +83,13 @@ SKF_EXPORT ULONG SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* p
         ULONG rc = Enter(hHash, HandleKind::Hash, "SKF_Digest", h);
         if (rc != SAR_OK) return rc;
         if (!pulHashLen || (!pbData && ulDataLen)) return SAR_INVALIDPARAMERR;
+        ULONG length = static_cast<ULONG>(DigestLength(*h.digest));
         if (!pbHashData) {
-            *pulHashLen = 32;
+            *pulHashLen = length;
             return SAR_OK;
         }
-        if (*pulHashLen < 32) {
-            *pulHashLen = 32;
+        if (*pulHashLen < length) {
+            *pulHashLen = length;
             return SAR_BUFFER_TOO_SMALL;
         }
         Bytes out;
@@ -84,6 +100,10 @@ SKF_EXPORT ULONG SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* p
     });
 }
 
+// Hash, symmetric key and MAC handles.
 SKF_EXPORT ULONG SKF_CloseHandle(HANDLE hHandle) {
-    return Guarded([&]() -> ULONG { return CloseHandleOf(hHandle, HandleKind::Hash); });
+    return Guarded([&]() -> ULONG {
+        return CloseHandleOfAny(hHandle,
+                                {HandleKind::Hash, HandleKind::SymmetricKey, HandleKind::Mac});
+    });
 }

@@ -9,20 +9,18 @@ using namespace softkey;
 namespace {
 
 constexpr size_t kRsaPrivateBlobLen = sizeof(RSAPRIVATEKEYBLOB);
+constexpr ULONG kSgdSm2SignatureGmt0006 = 0x00020200;
 
 const std::optional<KeyPair>& KeyOf(const Container& c, BOOL sign) { return sign ? c.signKey : c.encKey; }
 
 // Decrypts an ECC cipher blob (C1 C3 C2 in the blob's fields) with an SM2 private key.
 bool DecryptEccBlob(EVP_PKEY* key, const ECCCIPHERBLOB* blob, Bytes& plain) {
-    Sm2Cipher cipher;
-    std::memcpy(cipher.x, Low32(blob->XCoordinate), 32);
-    std::memcpy(cipher.y, Low32(blob->YCoordinate), 32);
-    std::memcpy(cipher.hash, blob->HASH, 32);
-    cipher.cipher.assign(blob->Cipher, blob->Cipher + blob->CipherLen);
-    return Sm2Decrypt(key, cipher, plain);
+    return Sm2Decrypt(key, CipherOfBlob(blob), plain);
 }
 
-Bytes Field(const BYTE* field, size_t len) { return Bytes(field, field + len); }
+// SM2 signing as GM/T 0016 numbers it (SGD_SM2_1) and as GM/T 0006 does (0x00020200, which
+// GM/T 0016 gives to key exchange); clients of both standards generate signing key pairs.
+bool IsSm2SignatureAlg(ULONG algId) { return algId == SGD_SM2_1 || algId == kSgdSm2SignatureGmt0006; }
 
 }  // namespace
 
@@ -58,7 +56,7 @@ SKF_EXPORT ULONG SKF_GenRSAKeyPair(HCONTAINER hContainer, ULONG ulBitsLen, RSAPU
 SKF_EXPORT ULONG SKF_GenECCKeyPair(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pBlob) {
     return Guarded([&]() -> ULONG {
         if (!pBlob) return SAR_INVALIDPARAMERR;
-        if (ulAlgId != SGD_SM2_1) return SAR_NOTSUPPORTYETERR;
+        if (!IsSm2SignatureAlg(ulAlgId)) return SAR_NOTSUPPORTYETERR;
         Handle h;
         return ChangeContainer(hContainer, "SKF_GenECCKeyPair", h, [&](Container& c, bool& changed) -> ULONG {
             if (!IsLoggedIn(h, USER_TYPE)) return SAR_USER_NOT_LOGIN;
@@ -138,13 +136,7 @@ SKF_EXPORT ULONG SKF_ImportRSAKeyPair(HCONTAINER hContainer, ULONG ulSymAlgId, B
             RSAPRIVATEKEYBLOB blob;
             std::memcpy(&blob, plain.data(), sizeof blob);
             OPENSSL_cleanse(plain.data(), plain.size());
-            if (blob.BitLen == 0 || blob.BitLen > 2048 || blob.BitLen % 8) return SAR_INDATAERR;
-            const size_t half = MAX_RSA_MODULUS_LEN / 2;
-            Pkey key = RsaPrivateFromParts(
-                Field(blob.Modulus, MAX_RSA_MODULUS_LEN), Field(blob.PublicExponent, MAX_RSA_EXPONENT_LEN),
-                Field(blob.PrivateExponent, MAX_RSA_MODULUS_LEN), Field(blob.Prime1, half),
-                Field(blob.Prime2, half), Field(blob.Prime1Exponent, half), Field(blob.Prime2Exponent, half),
-                Field(blob.Coefficient, half));
+            Pkey key = RsaPrivateBlobKey(blob);
             OPENSSL_cleanse(&blob, sizeof blob);
             if (!key) return SAR_INDATAERR;
             Bytes priv = PrivateKeyDer(key.get());
@@ -255,12 +247,7 @@ SKF_EXPORT ULONG SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyB
         Pkey key = EccBlobKey(*pECCPubKeyBlob);
         Sm2Cipher cipher;
         if (!key || !Sm2Encrypt(key.get(), pbPlainText, ulPlainTextLen, cipher)) return SAR_FAIL;
-        std::memset(pCipherText, 0, ECC_CIPHER_HEADER_LEN);
-        std::memcpy(pCipherText->XCoordinate + 32, cipher.x, 32);
-        std::memcpy(pCipherText->YCoordinate + 32, cipher.y, 32);
-        std::memcpy(pCipherText->HASH, cipher.hash, 32);
-        pCipherText->CipherLen = static_cast<ULONG>(cipher.cipher.size());
-        std::memcpy(pCipherText->Cipher, cipher.cipher.data(), cipher.cipher.size());
+        FillCipherBlob(cipher, pCipherText);
         return SAR_OK;
     });
 }

@@ -27,6 +27,7 @@ protected:
         std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/softkey-cli-XXXXXX";
         ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
         m_dir = pattern;
+        ASSERT_EQ(Cli("store init").status, 0);
     }
     void TearDown() override { softkey::RemoveTree(m_dir); }
 
@@ -159,7 +160,7 @@ TEST_F(CliTest, BadInputFailsClearlyAndChangesNothing) {
 TEST_F(CliTest, AMissingStoreKeyIsRefusedUntilAnExplicitInit) {
     ASSERT_EQ(Cli("create --serial K1 --vid 096E --pid 0309").status, 0);
     const std::string keyPath = m_dir + "/store/store.key";
-    EXPECT_TRUE(softkey::PathExists(keyPath));  // a store without keys makes one on first use
+    EXPECT_TRUE(softkey::PathExists(keyPath));  // made by "store init"
     ASSERT_EQ(Cli("container create K1 C1 sm2").status, 0);
     std::string oldKey;
     ASSERT_TRUE(softkey::ReadWholeFile(keyPath, oldKey));
@@ -277,7 +278,7 @@ TEST_F(CliTest, OptionsTakeEitherFormAndAnyPlace) {
     ASSERT_EQ(Cli("fault --count=3 EQ1 SKF_ConnectDev 0x0A000005").status, 0);
     // "--" ends the options: a following word is positional even when it looks like one.
     EXPECT_EQ(Cli("plug -- --serial").status, 1);
-    ExpectFailsAndChangesNothing("plug", "usage: softkey plug SN");
+    ExpectFailsAndChangesNothing("plug", "Usage: softkey plug SN");
     ExpectFailsAndChangesNothing("create --serial EQ2 --vid 096E --pid", "--pid needs a value");
     ExpectFailsAndChangesNothing("list --json=yes", "--json takes no value");
     ExpectFailsAndChangesNothing("plug EQ1 --count 2", "unknown option --count");
@@ -314,8 +315,8 @@ TEST_F(CliTest, ListAndShowAsJson) {
     EXPECT_STREQ(list[0]["vid"].GetString(), "1ea8");
     EXPECT_STREQ(list[0]["pid"].GetString(), "c003");
     EXPECT_STREQ(list[0]["label"].GetString(), "say \"hi\"");
-    EXPECT_STREQ(list[0]["state"].GetString(), "unplugged");
-    EXPECT_STREQ(list[1]["state"].GetString(), "plugged");
+    EXPECT_FALSE(list[0]["plugged"].GetBool());
+    EXPECT_TRUE(list[1]["plugged"].GetBool());
 
     rapidjson::Document shown;
     std::string text = Cli("show J1 --json", " 2>/dev/null").out;
@@ -324,11 +325,47 @@ TEST_F(CliTest, ListAndShowAsJson) {
     const rapidjson::Value& app = shown["applications"][0];
     EXPECT_STREQ(app["name"].GetString(), "DEFAULT_APP");
     EXPECT_EQ(app["userPin"]["triesLeft"].GetUint(), 6u);
+    EXPECT_FALSE(app["userPin"]["locked"].GetBool());
+    EXPECT_FALSE(app["adminPin"]["locked"].GetBool());
     EXPECT_STREQ(app["containers"][0]["name"].GetString(), "C1");
     EXPECT_STREQ(app["containers"][0]["signKey"].GetString(), "sm2");
     EXPECT_TRUE(app["containers"][0]["encKey"].IsNull());
     EXPECT_TRUE(app["containers"][0]["signCert"].IsNull());
     EXPECT_EQ(Cli("list --json", " 2>/dev/null").status, 0);
+}
+
+TEST_F(CliTest, DeviceAuthenticationIsSetAtCreationAndShown) {
+    ASSERT_EQ(Cli("create --serial D1 --vid 096E --pid 0309").status, 0);
+    ASSERT_EQ(Cli("create --serial D2 --vid 096E --pid 0309 --dev-auth-key 00112233445566778899AABBCCDDEEFF "
+                  "--require-dev-auth")
+                  .status,
+              0);
+    std::string plain = Cli("show D1").out;
+    EXPECT_NE(plain.find("device authentication: SM4-ECB, default key, 10/10 tries left, not required"),
+              std::string::npos)
+        << plain;
+    std::string set = Cli("show D2").out;
+    EXPECT_NE(set.find("device authentication: SM4-ECB, key set, 10/10 tries left, required to create or "
+                       "delete applications"),
+              std::string::npos)
+        << set;
+    rapidjson::Document shown;
+    std::string text = Cli("show D2 --json", " 2>/dev/null").out;
+    ASSERT_FALSE(shown.Parse(text.c_str()).HasParseError()) << text;
+    EXPECT_FALSE(shown["devAuth"]["defaultKey"].GetBool());
+    EXPECT_TRUE(shown["devAuth"]["requiredForApplications"].GetBool());
+    EXPECT_EQ(shown["devAuth"]["triesLeft"].GetUint(), 10u);
+    // The key is kept sealed, not as the hexadecimal given.
+    std::string record;
+    ASSERT_TRUE(softkey::ReadWholeFile(softkey::Store(m_dir + "/store").TokenPath("D2"), record));
+    EXPECT_EQ(record.find("00112233445566778899"), std::string::npos);
+    EXPECT_EQ(record.find("ABEiM0RVZneImaq7zN3u/w=="), std::string::npos);
+
+    ExpectFailsAndChangesNothing("create --serial D3 --vid 096E --pid 0309 --dev-auth-key 0011",
+                                 "--dev-auth-key must be 32 hexadecimal digits");
+    ExpectFailsAndChangesNothing("create --serial D3 --vid 096E --pid 0309 --dev-auth-key "
+                                 "0011223344556677889900112233445g",
+                                 "--dev-auth-key must be 32 hexadecimal digits");
 }
 
 TEST_F(CliTest, EnvPreparesAShell) {
@@ -343,6 +380,91 @@ TEST_F(CliTest, EnvPreparesAShell) {
     std::string store = m_dir + "/store";
     EXPECT_EQ(shell.out, store + "|" + store + "/sys/bus/usb/devices|" + drivers);
     EXPECT_EQ(Cli("env extra").status, 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CliTest, AStoreIsMadeOnlyByStoreInit) {
+    const std::string missing = m_dir + "/missing";
+    for (const char* args : {"list", "create --serial S1 --vid 096E --pid 0309", "env", "store upgrade"}) {
+        CliResult r = kit_testing::RunCommand(std::string(SOFTKEY_CLI) + " --store " + missing + " " + args + " 2>&1");
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.out, "softkey: no store at " + missing + "; run softkey store init\n") << args;
+        EXPECT_FALSE(softkey::PathExists(missing)) << args;
+    }
+    // The library installs write outside any store and make none.
+    std::string install = std::string(SOFTKEY_CLI) + " --store " + missing + " install-driver --root " + m_dir +
+                          "/drv --name SKF_APP.dll > /dev/null 2>&1";
+    EXPECT_EQ(system(install.c_str()), 0);
+    EXPECT_FALSE(softkey::PathExists(missing));
+
+    CliResult init = kit_testing::RunCommand(std::string(SOFTKEY_CLI) + " --store " + missing + " store init 2>&1");
+    ASSERT_EQ(init.status, 0) << init.out;
+    EXPECT_TRUE(softkey::PathExists(missing + "/store.key"));
+    EXPECT_EQ(kit_testing::RunCommand(std::string(SOFTKEY_CLI) + " --store " + missing + " list").status, 0);
+}
+
+TEST_F(CliTest, DashIsStandardInputAndOutput) {
+    ASSERT_EQ(Cli("create --serial D1 --vid 096E --pid 0309").status, 0);
+    ASSERT_EQ(Cli("container create D1 C1 rsa2048").status, 0);
+    std::string pem = m_dir + "/pub.pem";
+    ASSERT_EQ(Cli("container pubkey D1 C1 sign - > " + pem, "").status, 0);
+    std::string publicKey;
+    ASSERT_TRUE(softkey::ReadWholeFile(pem, publicKey));
+    EXPECT_EQ(publicKey.rfind("-----BEGIN PUBLIC KEY-----\n", 0), 0u) << publicKey;
+
+    std::string key = m_dir + "/ca.key", cert = m_dir + "/cert.pem";
+    std::string mk = "openssl req -x509 -newkey rsa:2048 -nodes -keyout " + key + " -subj /CN=TestCA -days 2 -out " +
+                     m_dir + "/ca.pem 2>/dev/null && openssl x509 -new -force_pubkey " + pem + " -subj /CN=Holder -CA " +
+                     m_dir + "/ca.pem -CAkey " + key + " -days 2 -out " + cert + " 2>/dev/null";
+    ASSERT_EQ(system(mk.c_str()), 0);
+    ASSERT_EQ(Cli("cert import D1 C1 sign - < " + cert).status, 0);
+    std::string original;
+    softkey::ReadWholeFile(cert, original);
+    CliResult exported = Cli("cert export D1 C1 sign -", " 2>/dev/null");
+    ASSERT_EQ(exported.status, 0);
+    EXPECT_EQ(exported.out, original);
+    EXPECT_FALSE(softkey::PathExists(m_dir + "/-"));
+
+    const std::string data("bytes\0and more\n", 15);
+    softkey::WriteFileAtomic(m_dir + "/data", data);
+    ASSERT_EQ(Cli("file put D1 blob - < " + m_dir + "/data").status, 0);
+    CliResult back = Cli("file get D1 blob -", " 2>/dev/null");
+    ASSERT_EQ(back.status, 0);
+    EXPECT_EQ(back.out, data);
+    ASSERT_EQ(Cli("seal add D1 S - --time T < " + m_dir + "/data").status, 0);
+    EXPECT_EQ(Cli("seal list D1").out, "S ggzy 15 T\n");
+}
+
+TEST_F(CliTest, ALockedPinIsShownLocked) {
+    ASSERT_EQ(Cli("create --serial L1 --vid 096E --pid 0309").status, 0);
+    {
+        softkey::Store store(m_dir + "/store");
+        softkey::Store::Lock lock(store, true);
+        softkey::Token t = store.Load("L1");
+        t.apps[0].userPin.remain = 0;
+        t.apps[0].adminPin.remain = 1;
+        store.Save(t);
+    }
+    std::string shown = Cli("show L1").out;
+    EXPECT_NE(shown.find("user PIN locked (6 tries used), admin PIN 1/6 tries left"), std::string::npos) << shown;
+    rapidjson::Document doc;
+    std::string text = Cli("show L1 --json", " 2>/dev/null").out;
+    ASSERT_FALSE(doc.Parse(text.c_str()).HasParseError()) << text;
+    EXPECT_TRUE(doc["applications"][0]["userPin"]["locked"].GetBool());
+    EXPECT_FALSE(doc["applications"][0]["adminPin"]["locked"].GetBool());
+}
+
+TEST_F(CliTest, OneUsageTextPerCommand) {
+    for (const char* args : {"plug", "cert export D1", "container list", "store init extra", "env x"}) {
+        CliResult r = Cli(args);
+        EXPECT_EQ(r.status, 2) << args;
+        size_t first = r.out.find("sage: softkey");
+        ASSERT_NE(first, std::string::npos) << args << "\n" << r.out;
+        EXPECT_EQ(r.out.find("sage: softkey", first + 1), std::string::npos) << args << "\n" << r.out;
+    }
 }
 
 }  // namespace

@@ -123,8 +123,14 @@ TEST_F(SoftkeyTest, QuirksMisbehaveOnceWithoutFailing) {
 TEST_F(SoftkeyTest, UnsupportedFunctionsSaySo) {
     SkfLibrary& lib = Lib();
     EXPECT_EQ(SKF(lib, SKF_Transmit)(nullptr, nullptr, 0, nullptr, nullptr), SAR_NOTSUPPORTYETERR);
+    AddKey("UNS1");
+    DEVHANDLE dev = nullptr;
+    ASSERT_EQ(SKF(lib, SKF_ConnectDev)(const_cast<char*>("UNS1"), &dev), SAR_OK);
+    BYTE raw[16] = {};
     HANDLE key;
-    EXPECT_EQ(SKF(lib, SKF_SetSymmKey)(nullptr, nullptr, SGD_SM4_ECB, &key), SAR_NOTSUPPORTYETERR);
+    EXPECT_EQ(SKF(lib, SKF_SetSymmKey)(dev, raw, SGD_SM1_ECB, &key), SAR_NOTSUPPORTYETERR);
+    EXPECT_EQ(SKF(lib, SKF_SetSymmKey)(dev, raw, SGD_SSF33_ECB, &key), SAR_NOTSUPPORTYETERR);
+    EXPECT_EQ(SKF(lib, SKF_DisConnectDev)(dev), SAR_OK);
     ULONG size;
     EXPECT_EQ(SKF(lib, SKF_EnumApplication)(reinterpret_cast<DEVHANDLE>(0x1234), nullptr, &size),
               SAR_INVALIDHANDLEERR);

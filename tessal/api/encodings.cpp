@@ -5,17 +5,20 @@
 #include <openssl/hmac.h>
 
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <random>
+#include <stdexcept>
 
-#include "platform/code_page.h"
+#include "kit/code_page.h"
+#include "kit/hex.h"
+#include "kit/utf8.h"
 
 namespace {
 
 constexpr char kBase64Alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr char32_t kReplacementChar = 0xFFFD;
 
 int Base64Value(unsigned char c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -30,50 +33,6 @@ std::string UntilNul(std::string text) {
     size_t nul = text.find('\0');
     if (nul != std::string::npos) text.resize(nul);
     return text;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacementChar;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Decodes one UTF-8 character at `i`, advancing `i`; malformed input yields U+FFFD.
-char32_t DecodeUtf8(const std::string& s, size_t& i) {
-    unsigned char lead = static_cast<unsigned char>(s[i++]);
-    if (lead < 0x80) return lead;
-    int extra;
-    char32_t cp;
-    char32_t min;
-    if ((lead & 0xE0) == 0xC0) {
-        extra = 1, cp = lead & 0x1F, min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        extra = 2, cp = lead & 0x0F, min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        extra = 3, cp = lead & 0x07, min = 0x10000;
-    } else {
-        return kReplacementChar;
-    }
-    for (int k = 0; k < extra; ++k) {
-        if (i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80)
-            return kReplacementChar;
-        cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return kReplacementChar;
-    return cp;
 }
 
 std::string DigestHex(const EVP_MD* md, const unsigned char* data, size_t len) {
@@ -91,12 +50,12 @@ std::string Utf16BeToUtf8(const unsigned char* data, int len) {
         if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < len) {
             char32_t low = (data[i + 2] << 8) | data[i + 3];
             if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+                kit::AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
                 i += 2;
                 continue;
             }
         }
-        AppendUtf8(out, unit);
+        kit::AppendUtf8(out, unit);
     }
     return out;
 }
@@ -105,10 +64,10 @@ std::string Utf16BeToUtf8(const unsigned char* data, int len) {
 
 std::string Base64Encode(const ByteArray& bytes) {
     const unsigned char* p = bytes.data();
-    int n = bytes.length();
-    std::string out(static_cast<size_t>((n + 2) / 3) * 4, '=');
+    size_t n = static_cast<size_t>(bytes.length());
+    std::string out((n + 2) / 3 * 4, '=');
     char* o = &out[0];
-    int i = 0;
+    size_t i = 0;
     for (; i + 2 < n; i += 3, o += 4) {
         unsigned v = (p[i] << 16) | (p[i + 1] << 8) | p[i + 2];
         o[0] = kBase64Alphabet[(v >> 18) & 63];
@@ -125,8 +84,14 @@ std::string Base64Encode(const ByteArray& bytes) {
     return out;
 }
 
-ByteArray Base64Decode(std::string text) {
+size_t Base64DecodedLength(const std::string& text) { return text.size() / 4 * 3; }
+
+ByteArray Base64Decode(const std::string& text) {
+    // What ByteArray cannot hold is refused before anything is decoded.
+    if (Base64DecodedLength(text) > static_cast<size_t>(INT_MAX))
+        throw std::length_error("vector too long");
     std::vector<unsigned char> out;
+    out.reserve(text.size() / 4 * 3 + 3);
     unsigned group = 0;
     int count = 0;
     int padding = 0;
@@ -154,16 +119,7 @@ ByteArray Base64Decode(std::string text) {
 }
 
 std::string HexEncode(const char* data, int n) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string out;
-    if (n <= 0) return out;
-    out.reserve(static_cast<size_t>(n) * 2);
-    for (int i = 0; i < n; ++i) {
-        unsigned char b = static_cast<unsigned char>(data[i]);
-        out += kDigits[b >> 4];
-        out += kDigits[b & 15];
-    }
-    return out;
+    return n <= 0 ? std::string() : kit::HexText(data, static_cast<size_t>(n));
 }
 
 std::string Md5Hex(ByteArray bytes) {
@@ -204,29 +160,32 @@ std::vector<std::string> SplitString(std::string text, const std::string& delimi
 std::wstring Utf8ToWide(const std::string& text) {
     std::string s = UntilNul(text);
     std::wstring out;
-    for (size_t i = 0; i < s.size();) out += static_cast<wchar_t>(DecodeUtf8(s, i));
+    for (size_t i = 0; i < s.size();) {
+        kit::Utf8Character c = kit::DecodeUtf8(s, i);
+        out += static_cast<wchar_t>(c.codePoint);
+        i += c.length;
+    }
     return out;
 }
 
 std::string WideToUtf8(const std::wstring& text) {
     std::string out;
-    for (wchar_t c : text) AppendUtf8(out, static_cast<char32_t>(c));
+    for (wchar_t c : text) kit::AppendUtf8(out, static_cast<char32_t>(c));
     return out;
 }
 
 std::string AnsiToUtf8(const std::string& text) {
-    return UntilNul(platform::ConvertCodePage(UntilNul(text), platform::AnsiCodePage(), "UTF-8",
-                                              "\xEF\xBF\xBD"));
+    return UntilNul(
+        kit::ConvertCodePage(UntilNul(text), kit::AnsiCodePage(), "UTF-8", "\xEF\xBF\xBD"));
 }
 
 std::string Utf8ToAnsi(const std::string& text) {
-    return UntilNul(
-        platform::ConvertCodePage(UntilNul(text), "UTF-8", platform::AnsiCodePage(), "?"));
+    return UntilNul(kit::ConvertCodePage(UntilNul(text), "UTF-8", kit::AnsiCodePage(), "?"));
 }
 
 bool Utf8ToAnsiExactly(const std::string& text, std::string& ansi) {
     std::string out;
-    if (!platform::ConvertCodePageExactly(UntilNul(text), "UTF-8", platform::AnsiCodePage(), out))
+    if (!kit::ConvertCodePageExactly(UntilNul(text), "UTF-8", kit::AnsiCodePage(), out))
         return false;
     ansi = UntilNul(out);
     return true;
@@ -245,8 +204,9 @@ std::string Asn1StringText(const ASN1_STRING* value) {
         case V_ASN1_BMPSTRING:
             return Utf16BeToUtf8(data, len);
         default:
-            return std::string(reinterpret_cast<const char*>(data),
-                               strnlen(reinterpret_cast<const char*>(data), static_cast<size_t>(len)));
+            return std::string(
+                reinterpret_cast<const char*>(data),
+                strnlen(reinterpret_cast<const char*>(data), static_cast<size_t>(len)));
     }
 }
 

@@ -9,8 +9,12 @@
 #include "tessal/byte_array.h"
 
 std::string Base64Encode(const ByteArray& bytes);
-// Lenient: characters outside the alphabet are skipped, a trailing partial group is dropped.
-ByteArray Base64Decode(std::string text);
+// Lenient: characters outside the alphabet are skipped, a trailing partial group is dropped. A
+// text that could decode to more than a ByteArray holds (Base64DecodedLength over INT_MAX, so
+// over about 2.86e9 characters) raises std::length_error.
+ByteArray Base64Decode(const std::string& text);
+// The most bytes `text` can decode to: three for every four characters.
+size_t Base64DecodedLength(const std::string& text);
 
 // Lower-case hexadecimal, high nibble first; n <= 0 gives "".
 std::string HexEncode(const char* data, int n);

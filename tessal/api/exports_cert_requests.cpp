@@ -2,6 +2,7 @@
 #include "api/encodings.h"
 #include "api/export_frame.h"
 #include "api/failure.h"
+#include "api/input_limits.h"
 #include "tessal/cert_requests.h"
 #include "tessal/http.h"
 #include "workflows/cert_manager.h"
@@ -95,10 +96,12 @@ bool ZYKImportCertFromJava(std::string orderId, std::string sealId) {
     return CertManager::ImportCert("", cert, "", "") == 0;
 }
 
-bool ZYKImportCertFromWEB(std::string certificate, std::string containerName) {
+bool ZYKImportCertFromWEB(std::string certificate, std::string containerName) try {
     ExportFrame frame;
     if (!frame.PinVerifiedKey()) return false;
     return CertManager::ImportCert(containerName, certificate, "", "") == 0;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
 bool ZYKImportCertOnGW(std::string orderId, std::string& contact, std::string& ukeyOrderCertId) {
@@ -121,13 +124,15 @@ bool ZYKImportDoubleCert() {
 }
 
 bool ZYKImportDoubleCertFromWEB(std::string signCert, std::string encCert, std::string encKey,
-                                std::string containerName) {
+                                std::string containerName) try {
     ExportFrame frame;
     if (!frame.PinVerifiedKey()) return false;
     return CertManager::ImportCert(containerName, signCert, encCert, encKey) == 0;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKImportSM2DoubleCert(std::string& signCert, std::string& encCert, std::string& encKey) {
+bool ZYKImportSM2DoubleCert(std::string& signCert, std::string& encCert, std::string& encKey) try {
     ExportFrame frame;
     auto* key = dynamic_cast<SkfUKey*>(frame.PinVerifiedKey());
     if (!key) return false;
@@ -135,6 +140,8 @@ bool ZYKImportSM2DoubleCert(std::string& signCert, std::string& encCert, std::st
     if (key->ImportDoubleCert(Base64Decode(signCert), enc, Base64Decode(encKey)) != 0) return false;
     encCert = Base64Encode(enc);
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
 bool ZYKClearUkeyCnt(std::string& containerName) {

@@ -1,5 +1,6 @@
 // Exports that decide a certificate's revocation status, locally or through the cloud.
 #include "api/encodings.h"
+#include "api/input_limits.h"
 #include "certs/cert_status_rules.h"
 #include "certs/crl_check.h"
 #include "cloud/call_deadline.h"
@@ -21,18 +22,21 @@ int ZYKCertValidity(const std::string& certificate, const std::string& issuerCer
                     std::string& ocspResponse, std::string& crl) {
     cloud::CallDeadline limit(
         cloud::LimitFromEnvironment("TESSAL_CERT_VALIDITY_LIMIT_MS", kCertValidityLimit));
+    if (!Base64InputFits(certificate) || !Base64InputFits(issuerCertificate)) return 1;
     int status = OCSP::OCSP_Query(certificate, issuerCertificate, ocspResponse);
     if (status != 1) return status;
     return checkCrlRevocation(certificate, issuerCertificate, crl);
 }
 
 int ZYKCheckValidityOnCloud(const std::string& certificate) {
+    if (!Base64InputFits(certificate)) return 0;
     CertInfo info(Base64Decode(certificate));
     if (IsIssuedByOwnCa(info)) return kOwnCaValidity;  // the maker's own CA: the service is not asked
     return CHttpClient::CheckCertValidity(info.getSN(), certificate, StatusAlgorithmText(info));
 }
 
 std::string ZYKGetCertStatusMagOnCloud(const std::string& certificate) {
+    if (!Base64InputFits(certificate)) return "UNKNOWN";
     CertInfo info(Base64Decode(certificate));
     std::string local = LocalStatusText(info);
     if (!local.empty()) return local;

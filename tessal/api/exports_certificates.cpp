@@ -1,6 +1,7 @@
 // Exports of the certificate reading family.
 #include "api/encodings.h"
 #include "api/export_frame.h"
+#include "api/input_limits.h"
 #include "tessal/cert_info.h"
 #include "tessal/certificates.h"
 
@@ -12,7 +13,7 @@ bool ZYKGetCertData(std::string& certificate) {
     return true;
 }
 
-bool ZYKGetEncCertData(std::string& certificate) {
+bool ZYKGetEncCertData(std::string& certificate) try {
     ExportFrame frame;
     auto* key = dynamic_cast<SkfUKey*>(frame.Key());
     if (!key) return false;
@@ -21,6 +22,8 @@ bool ZYKGetEncCertData(std::string& certificate) {
     if (key->GetEncCertData(der) != 0) return false;
     certificate = Base64Encode(der);
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
 bool ZYKGetCertInfo(std::string& deviceId, std::string& subjectCN, std::string& subjectC, std::string& subjectO,
@@ -51,6 +54,7 @@ bool ZYKGetCertInfo(std::string& deviceId, std::string& subjectCN, std::string& 
 }
 
 std::string ZYKGetCertDetail(const std::string& certificate, int item) {
+    if (!Base64InputFits(certificate)) return std::string();
     CertInfo info(Base64Decode(certificate));
     return info.getCertItem(item);
 }

@@ -9,6 +9,7 @@
 
 #include "api/encodings.h"
 #include "api/export_frame.h"
+#include "api/input_limits.h"
 #include "api/symmetric_cipher.h"
 #include "kit/openssl_ptr.h"
 #include "tessal/data_protection.h"
@@ -21,7 +22,11 @@ using PkeyCtxPtr = kit::OpenSslPtr<EVP_PKEY_CTX, EVP_PKEY_CTX_free>;
 
 std::string Raw(const ByteArray& bytes) { return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.length()); }
 
-ByteArray Bytes(const std::string& text) { return ByteArray(text.data(), static_cast<int>(text.size())); }
+// The raw bytes of `text`; std::length_error when they do not fit.
+ByteArray Bytes(const std::string& text) {
+    return ByteArray(reinterpret_cast<const unsigned char*>(text.data()),
+                     static_cast<unsigned long>(text.size()));
+}
 
 // The current key once its PIN was verified; null after writing the message that applies.
 SkfUKey* DecryptingKey(ExportFrame& frame) { return dynamic_cast<SkfUKey*>(frame.PinVerifiedKey()); }
@@ -51,15 +56,18 @@ bool SymmetricData(const ByteArray& in, const std::string& key, bool encrypt, By
 
 }  // namespace
 
-bool ZYKEncDataPubKey(const std::string& data, const std::string& certificate, std::string& cipher) {
+bool ZYKEncDataPubKey(const std::string& data, const std::string& certificate,
+                      std::string& cipher) try {
     ByteArray out;
     bool ok = RsaEncryptToCertificate(Base64Decode(certificate), data, out);
     ERR_clear_error();
     if (ok) cipher = Base64Encode(out);
     return ok;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKDecDataPriKey(const std::string& cipher, std::string& plain) {
+bool ZYKDecDataPriKey(const std::string& cipher, std::string& plain) try {
     ExportFrame frame;
     SkfUKey* key = DecryptingKey(frame);
     if (!key) return false;
@@ -72,9 +80,11 @@ bool ZYKDecDataPriKey(const std::string& cipher, std::string& plain) {
     if (result != 0) return false;
     plain = Raw(out);
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKEccDeCrypt(std::string& cipher, std::string& plain) {
+bool ZYKEccDeCrypt(std::string& cipher, std::string& plain) try {
     ExportFrame frame;
     SkfUKey* key = DecryptingKey(frame);
     if (!key) return false;
@@ -83,9 +93,11 @@ bool ZYKEccDeCrypt(std::string& cipher, std::string& plain) {
     if (key->EccDeCrypt(in, out) != 0) return false;
     plain = Base64Encode(out);
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKEncryptDataByPrivKey(std::string& data, std::string& result) {
+bool ZYKEncryptDataByPrivKey(std::string& data, std::string& result) try {
     ExportFrame frame;
     SkfUKey* key = DecryptingKey(frame);
     if (!key) return false;
@@ -94,26 +106,35 @@ bool ZYKEncryptDataByPrivKey(std::string& data, std::string& result) {
     if (key->EncryptDataByPrivKey(in, out) != 0) return false;
     result = Base64Encode(out);
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKSymEncData(const std::string& data, const std::string& key, std::string& cipher) {
+bool ZYKSymEncData(const std::string& data, const std::string& key, std::string& cipher) try {
+    if (!InputFits(ZeroPaddedLength(data.size()))) return false;
     ByteArray out;
     if (!SymmetricData(Bytes(data), key, true, out)) return false;
     cipher = Base64Encode(out);
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKSymDecData(const std::string& cipher, const std::string& key, std::string& plain) {
+bool ZYKSymDecData(const std::string& cipher, const std::string& key, std::string& plain) try {
     ByteArray out;
     if (!SymmetricData(Base64Decode(cipher), key, false, out)) return false;
     plain = Raw(out);
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKSymEncFile(const std::string& inputPath, const std::string& outputPath, const std::string& key,
-                   int encrypt) {
+bool ZYKSymEncFile(const std::string& inputPath, const std::string& outputPath,
+                   const std::string& key, int encrypt) try {
     SymmetricKey aesKey{};
     return DecodeSymmetricKey(key, aesKey) && AesEcbFile(inputPath, outputPath, aesKey, encrypt != 0);
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
 bool ZYKGenRandomKey(std::string& key) {

@@ -1,4 +1,6 @@
 // Exports of the device, PIN and basic family.
+#include <algorithm>
+
 #include "api/export_frame.h"
 #include "api/log.h"
 #include "tessal/devices.h"
@@ -9,6 +11,33 @@ void ZYKWriteLog(std::string text) { TLOG_DEBUG(text); }
 std::vector<std::string> ZYKGetDeviceIds() {
     ExportFrame frame;
     return frame.Manager().GetDeviceIds();
+}
+
+namespace {
+
+std::string Joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const std::string& w : words) text += (text.empty() ? "" : ", ") + w;
+    return text;
+}
+
+std::string DescribeUnopened(const UnopenedKey& key) {
+    std::string vidPid = key.vpid;
+    std::replace(vidPid.begin(), vidPid.end(), '&', ':');
+    if (key.loaded.empty())
+        return "key " + vidPid + " present; no driver library found in " + Joined(key.searched);
+    return "key " + vidPid + " present; its driver library did not open it (" + Joined(key.loaded) +
+           ")";
+}
+
+}  // namespace
+
+std::vector<std::string> ZYKGetUnopenedKeys() {
+    ExportFrame frame;
+    std::vector<std::string> lines;
+    for (const UnopenedKey& key : frame.Manager().UnopenedKeys())
+        lines.push_back(DescribeUnopened(key));
+    return lines;
 }
 
 bool ZYKGetCurrentDeviceId(std::string& deviceId) {
@@ -68,6 +97,12 @@ bool ZYKUnblockPIN(std::string newPin) {
     ExportFrame frame;
     auto* key = dynamic_cast<SkfUKey*>(frame.OwnMiddlewareKey());
     return key && key->UnBlockPin(newPin) == 0;
+}
+
+bool ZYKUnblockPINWithAdminPin(std::string adminPin, std::string newPin) {
+    ExportFrame frame;
+    auto* key = dynamic_cast<SkfUKey*>(frame.Key());
+    return key && key->UnBlockPin(newPin, adminPin) == 0;
 }
 
 void ZYKClearSecureState() {

@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "api/encodings.h"
-#include "gmcrypto/key_objects.h"
 #include "api/export_frame.h"
+#include "api/input_limits.h"
 #include "api/log.h"
+#include "gmcrypto/key_objects.h"
 #include "gmcrypto/sm2_message.h"
 #include "tessal/cert_info.h"
 #include "tessal/engine.h"
@@ -44,19 +45,22 @@ std::string TimeStampTime(SM2M_SIGNER_INFO* si) {
 
 }  // namespace
 
-bool ZYKSignData(std::string& data, std::string pin, std::string& signature) {
+bool ZYKSignData(std::string& data, std::string pin, std::string& signature) try {
     ExportFrame frame;
     SkfUKey* key = SigningKey(frame);
     int retry = 0;
-    if (!key || key->VerifyPin(pin, retry) != 0) return false;
-    ByteArray bytes(data.data(), static_cast<int>(data.size()));
+    if (!key || !InputFits(data.size()) || key->VerifyPin(pin, retry) != 0) return false;
+    ByteArray bytes(reinterpret_cast<const unsigned char*>(data.data()),
+                    static_cast<unsigned long>(data.size()));
     ByteArray sig;
     if (key->Sign(bytes, sig) != 0) return false;
     signature = Base64Encode(sig);
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKSignDigest(std::string& digest, std::string& signature) {
+bool ZYKSignDigest(std::string& digest, std::string& signature) try {
     ExportFrame frame;
     SkfUKey* key = SigningKey(frame);
     if (!key) return false;
@@ -72,9 +76,11 @@ bool ZYKSignDigest(std::string& digest, std::string& signature) {
     }
     signature = Base64Encode(out);
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKSignP7(const std::string& data, std::string& p7, int detached) {
+bool ZYKSignP7(const std::string& data, std::string& p7, int detached) try {
     ExportFrame frame;
     SkfUKey* key = SigningKey(frame);
     if (!key) return false;
@@ -83,9 +89,11 @@ bool ZYKSignP7(const std::string& data, std::string& p7, int detached) {
     if (key->SignP7(Base64Decode(data), out, detached) != 0) return false;
     p7 = Base64Encode(out);
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKSignSM2Digest(std::string digest, std::string& signature) {
+bool ZYKSignSM2Digest(std::string digest, std::string& signature) try {
     ExportFrame frame;
     SkfUKey* key = SigningKey(frame);
     if (!key) return false;
@@ -93,9 +101,11 @@ bool ZYKSignSM2Digest(std::string digest, std::string& signature) {
     if (key->SignSM2Digest(Base64Decode(digest), out) != 0) return false;
     signature = Base64Encode(out);
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKSignSeal(std::string data, std::string& signature) {
+bool ZYKSignSeal(std::string data, std::string& signature) try {
     ExportFrame frame;
     TLOG_DEBUG("start checknull");
     auto* key = dynamic_cast<SkfUKey*>(frame.Key());
@@ -108,9 +118,11 @@ bool ZYKSignSeal(std::string data, std::string& signature) {
     if (key->SM2SignWithFormat(bytes, sig) != 0) return false;
     signature = Base64Encode(sig);
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKVerifySignData(const std::string& data, const std::string& p7, const std::string&) {
+bool ZYKVerifySignData(const std::string& data, const std::string& p7, const std::string&) try {
     ByteArray der = Base64Decode(p7);
     ByteArray content = Base64Decode(data);
     const unsigned char* p = der.data();
@@ -144,9 +156,12 @@ bool ZYKVerifySignData(const std::string& data, const std::string& p7, const std
     PKCS7_free(pkcs7);
     ERR_clear_error();
     return verified;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKVerifySM2Digest(std::string digest, std::string p7, std::string& certificate, std::string& signingTime) {
+bool ZYKVerifySM2Digest(std::string digest, std::string p7, std::string& certificate,
+                        std::string& signingTime) try {
     QLogger::GetInstance().Debug("start ZYKVerifyPdfSm2P7");
     ByteArray value = Base64Decode(digest);
     ByteArray der = Base64Decode(p7);
@@ -169,4 +184,6 @@ bool ZYKVerifySM2Digest(std::string digest, std::string p7, std::string& certifi
     }
     SM2M_free(message);
     return ok;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }

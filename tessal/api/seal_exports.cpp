@@ -2,6 +2,7 @@
 #include "api/encodings.h"
 #include "api/export_frame.h"
 #include "api/failure.h"
+#include "api/input_limits.h"
 #include "tessal/seals.h"
 
 namespace {
@@ -57,7 +58,7 @@ bool ZYKGetGMSeal(std::string& seal) {
     return true;
 }
 
-bool ZYKImportSeal(std::string image, std::string name) {
+bool ZYKImportSeal(std::string image, std::string name) try {
     ExportFrame frame;
     auto* key = dynamic_cast<SkfUKey*>(frame.PinVerifiedKey());
     if (!key) return false;
@@ -70,6 +71,8 @@ bool ZYKImportSeal(std::string image, std::string name) {
     }
     ByteArray bytes = Base64Decode(image);
     return key->ImportSeal(bytes, keyName) == 0;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
 bool ZYKDeleteAllImg() {

@@ -5,13 +5,14 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
 #include "api/encodings.h"
-#include "kit/atomic_file.h"
 #include "kit/openssl_ptr.h"
+#include "kit/output_file.h"
 
 namespace {
 
@@ -41,6 +42,10 @@ bool DecodeSymmetricKey(const std::string& base64, SymmetricKey& key) {
     return true;
 }
 
+size_t ZeroPaddedLength(size_t length) {
+    return length + (kBlockSize - length % kBlockSize) % kBlockSize;
+}
+
 bool AesEcbZeroPadded(const ByteArray& in, const SymmetricKey& key, bool encrypt, ByteArray& out) {
     CipherCtxPtr ctx = NewCipher(key, encrypt, false);
     if (!ctx) return false;
@@ -48,6 +53,7 @@ bool AesEcbZeroPadded(const ByteArray& in, const SymmetricKey& key, bool encrypt
     size_t whole = length - length % kBlockSize;
     // Encryption completes the last block with zeros; decryption leaves a partial block as zeros.
     size_t outLength = encrypt && whole != length ? whole + kBlockSize : length;
+    if (outLength > static_cast<size_t>(INT_MAX)) return false;  // more than a ByteArray holds
     std::vector<unsigned char> input(outLength, 0);
     std::copy(in.data(), in.data() + (encrypt ? length : whole), input.begin());
     std::vector<unsigned char> output(outLength, 0);
@@ -70,7 +76,7 @@ bool AesEcbFile(const std::string& inputPath, const std::string& outputPath, con
     if (!ctx) return false;
     FilePtr input(std::fopen(inputPath.c_str(), "rb"), &std::fclose);
     if (!input) return false;
-    kit::AtomicFileWriter output(outputPath);
+    kit::OutputFileWriter output(outputPath);
     if (!output.IsOpen()) return false;
     std::vector<unsigned char> chunk(kFileChunkSize);
     std::vector<unsigned char> transformed(kFileChunkSize + kBlockSize);

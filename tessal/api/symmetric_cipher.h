@@ -13,13 +13,17 @@ using SymmetricKey = std::array<unsigned char, 16>;
 // for a key that decodes to nothing or to more than 16 bytes.
 bool DecodeSymmetricKey(const std::string& base64, SymmetricKey& key);
 
+// The length of `length` bytes once zero-padded to whole blocks.
+size_t ZeroPaddedLength(size_t length);
+
 // Encryption pads the last partial block with zero bytes (nothing for an empty input);
 // decryption decrypts the whole blocks into an output of the input's length, keeping padding,
 // a trailing partial block left as zero bytes. False when the cipher cannot be set up.
 bool AesEcbZeroPadded(const ByteArray& in, const SymmetricKey& key, bool encrypt, ByteArray& out);
 
 // Encrypts or decrypts the file `inputPath` into `outputPath` with PKCS#7 padding. The output is
-// written beside its path and moved onto it only when everything succeeded: on false (input not
-// readable, output not writable, wrong key or damaged padding) `outputPath` is as it was.
+// reached as fopen reaches it and changed only when everything succeeded (kit::OutputFileWriter):
+// on false (input not readable, output not writable, wrong key or damaged padding) `outputPath`
+// is as it was.
 bool AesEcbFile(const std::string& inputPath, const std::string& outputPath, const SymmetricKey& key,
                 bool encrypt);

@@ -1,7 +1,9 @@
 #include "cloud/issuance_messages.h"
 
+#include <curl/curl.h>
 #include <rapidjson/reader.h>
 
+#include <new>
 #include <set>
 
 #include "kit/json_parse.h"
@@ -72,19 +74,11 @@ std::string IssuanceAnswer::Get(const std::string& name) const {
 }
 
 std::string PercentEncode(const std::string& value) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : value) {
-        bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                          (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == '~';
-        if (unreserved) {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 0x0F];
-        }
-    }
+    if (value.empty()) return value;
+    char* escaped = curl_easy_escape(nullptr, value.data(), static_cast<int>(value.size()));
+    if (escaped == nullptr) throw std::bad_alloc();
+    std::string out(escaped);
+    curl_free(escaped);
     return out;
 }
 

@@ -12,9 +12,10 @@ std::string LibraryFamily(const std::string& libName) {
     return it == g_LibFamilyMap.end() ? std::string() : it->second;
 }
 
-std::string LibraryDirectory(const std::string& libName) {
-    std::string dir = platform::DriverDirectory();
+std::vector<std::string> LibraryDirectories(const std::string& libName) {
     std::string family = LibraryFamily(libName);
-    if (family.empty()) return dir;
-    return dir == "/" ? dir + family : dir + "/" + family;
+    std::vector<std::string> dirs;
+    for (const std::string& dir : platform::DriverDirectories())
+        dirs.push_back(family.empty() ? dir : platform::JoinPath(dir, family));
+    return dirs;
 }

@@ -15,5 +15,6 @@ const std::vector<std::string>* LibrariesForVpid(const std::string& vpid);
 // The family sub-directory of a library, empty when it has none.
 std::string LibraryFamily(const std::string& libName);
 
-// Directory a library is loaded from: the driver directory plus its family sub-directory.
-std::string LibraryDirectory(const std::string& libName);
+// Directories a library is looked for in, in order: each driver directory plus the library's
+// family sub-directory.
+std::vector<std::string> LibraryDirectories(const std::string& libName);

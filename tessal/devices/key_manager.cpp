@@ -8,6 +8,7 @@
 #include "api/log.h"
 #include "devices/device_catalogue.h"
 #include "devices/key_use.h"
+#include "platform/program_paths.h"
 #include "platform/usb_enumeration.h"
 #include "token/skf_ukey.h"
 
@@ -58,17 +59,30 @@ bool UKeyManager::IsKnownDeviceId(const std::string& deviceId, const UsbKey* sel
     return it != g_UKeyMap.end() && it->second.get() != self;
 }
 
-std::shared_ptr<UsbKey> UKeyManager::OpenKeyForVpid(const std::string& vpid) {
+std::shared_ptr<UsbKey> UKeyManager::OpenKeyForVpid(const std::string& vpid, UnopenedKey* failure) {
     const std::vector<std::string>* libraries = LibrariesForVpid(vpid);
     if (!libraries) return nullptr;
+    UnopenedKey tried{vpid, {}, {}};
     for (const std::string& lib : *libraries) {
         TLOG_DEBUG("ukey pid&vid: " << vpid);
         TLOG_DEBUG("ukey lib: " << lib);
-        std::shared_ptr<UsbKey> key = std::make_shared<SkfUKey>(lib);
+        std::shared_ptr<SkfUKey> key = std::make_shared<SkfUKey>(lib);
         if (key->IsOpened()) return key;
         TLOG_DEBUG("========== ukey init failure");
+        for (const std::string& dir : LibraryDirectories(lib))
+            if (std::find(tried.searched.begin(), tried.searched.end(), dir) ==
+                tried.searched.end())
+                tried.searched.push_back(dir);
+        if (key->IsLibraryLoaded())
+            tried.loaded.push_back(platform::JoinPath(key->LibraryDir(), lib));
     }
+    if (failure) *failure = std::move(tried);
     return nullptr;
+}
+
+std::vector<UnopenedKey> UKeyManager::UnopenedKeys() {
+    std::lock_guard<std::mutex> lock(g_UKeyMutex);
+    return m_unopened;
 }
 
 std::string UKeyManager::AddKey(std::shared_ptr<UsbKey> key, bool onlyIfNoCurrent) {
@@ -83,17 +97,26 @@ std::string UKeyManager::AddKey(std::shared_ptr<UsbKey> key, bool onlyIfNoCurren
 void UKeyManager::Init() {
     // Keys are opened (with the driver binding's pauses) outside the set's lock.
     TLOG_DEBUG("UKeyManager: Starting initialization.");
+    std::vector<UnopenedKey> unopened;
     for (const platform::UsbDevice& device : platform::EnumerateUsbDevices(platform::UsbSysfsRoot())) {
         std::string text = device.hardwareId;
         std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
         TLOG_DEBUG("vid&pidbuffer is " << text);
         if (text.size() <= 2 || text.find("VID") == std::string::npos || text.find("PID") == std::string::npos)
             continue;
-        std::shared_ptr<UsbKey> key = OpenKeyForVpid(ParseVpid(text));
-        if (!key) continue;
+        UnopenedKey failure;
+        std::shared_ptr<UsbKey> key = OpenKeyForVpid(ParseVpid(text), &failure);
+        if (!key) {
+            if (!failure.vpid.empty()) unopened.push_back(std::move(failure));
+            continue;
+        }
         TLOG_DEBUG("========== ukey init success");
         TLOG_DEBUG("========== ukey DeviceId: " << key->GetDeviceId());
         AddKey(std::move(key), false);
+    }
+    {
+        std::lock_guard<std::mutex> lock(g_UKeyMutex);
+        m_unopened = std::move(unopened);
     }
     TLOG_DEBUG("UKeyManager: Initialization ended.");
 }

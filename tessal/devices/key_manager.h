@@ -21,6 +21,13 @@ extern std::mutex& g_UKeyMutex;
 
 using HotplugCallback = std::function<void(int, const std::string&)>;
 
+// A catalogued device that is attached but that none of its driver libraries opened.
+struct UnopenedKey {
+    std::string vpid;                   // "1EA8&C109"
+    std::vector<std::string> searched;  // the directories looked in, in order
+    std::vector<std::string> loaded;    // libraries that loaded but did not open the key (paths)
+};
+
 class UKeyManager {
 public:
     static UKeyManager& GetInstance();
@@ -39,8 +46,12 @@ public:
     // Releases every key and opens the attached keys again (after clearing a key).
     void RebuildKeySet();
 
-    // Opens a key for a catalogued VID&PID, trying its libraries in order; null when none opens.
-    static std::shared_ptr<UsbKey> OpenKeyForVpid(const std::string& vpid);
+    // Opens a key for a catalogued VID&PID, trying its libraries in order; null when none opens
+    // (then `failure`, when given, tells where they were looked for and which loaded).
+    static std::shared_ptr<UsbKey> OpenKeyForVpid(const std::string& vpid,
+                                                  UnopenedKey* failure = nullptr);
+    // The catalogued devices of the last enumeration (Init) that yielded no key.
+    std::vector<UnopenedKey> UnopenedKeys();
     // Adds an opened key to the set and returns its id; it becomes the current key when asked
     // to, or (with `onlyIfNoCurrent`) when there is no current key. A key whose id is in the
     // set already is not added ("" is returned).
@@ -67,5 +78,6 @@ private:
     UkeyListenerWindow m_listener;
     HotplugCallback m_callback;
     std::shared_ptr<UsbKey> m_currentUKey;  // an entry of g_UKeyMap, or null
+    std::vector<UnopenedKey> m_unopened;    // guarded by g_UKeyMutex
     std::mutex m_callbackMutex;
 };

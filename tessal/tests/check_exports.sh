@@ -8,7 +8,7 @@ for wanted in 'ZYKGetLastError' 'ZYKWriteLog(' 'g_USBLastError' 'CResult::GetErr
               'CResult::CResult(ErrorMsg_st*, int)' 'ByteArray::append(' 'QLogger::GetInstance()' \
               'typeinfo for ByteArray' 'CHttpClient::setMobileUrl' 'CHttpClient::getSignResult' \
               'ZYKRequestCert(' 'ZYKImportDoubleCert()' 'ZYKClearUkeyCnt(' 'ZYKEccDeCrypt(' 'ZYKSymEncFile(' \
-              'ZYKGenECCKeyPair(' 'tessal_version'; do
+              'ZYKGenECCKeyPair(' 'ZYKUnblockPINWithAdminPin(' 'tessal_version'; do
   grep -qF "$wanted" <<<"$symbols" || { echo "missing export: $wanted"; status=1; }
 done
 for hidden in 'Base64Encode' 'SetLastErrorMessage' 'g_ErrorMsgTable' 'platform::' 'ReportFailure' \

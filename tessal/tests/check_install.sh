@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the kit into a scratch prefix and builds hosts there with pkg-config and find_package.
+# Installs the kit into a scratch prefix and builds hosts there with pkg-config and find_package
+# (also with the .pc files of a tree staged below DESTDIR naming the prefix, not the stage).
 set -euo pipefail
 trap 'echo "check_install.sh: line $LINENO failed" >&2' ERR
 source_dir="$1"; build_dir="$2"; host_source="$3"; sanitize="${4:-}"
@@ -26,6 +27,28 @@ for root in "$prefix" "$staged/opt/kit"; do
   rm -r "$prefix/drivers"
 done
 [ ! -e "$prefix/lib/libsoftkey.so" ]
+# Without TESSAL_DRIVER_DIR the installed tool takes a key's driver from the system directory
+# LIBDIR/tessal/drivers/FAMILY/ (here staged below DESTDIR); without the driver it says which
+# directories it looked in and fails.
+kit=$(realpath "$staged/opt/kit")
+store="$staged/store"
+mkdir -p "$store/sys/bus/usb/devices"
+sk() { "$kit/bin/softkey" --store "$store" "$@" >/dev/null; }
+sk store init
+sk create --serial INSTALLED1 --vid 1D99 --pid 0001
+sk plug INSTALLED1
+drivers="$(echo "$kit"/lib*/tessal)/drivers"
+sk install-driver --root "$drivers" --name SKF_APP.dll --family "SDCA&HNCA"
+tool() {
+  env -u TESSAL_DRIVER_DIR SOFTKEY_STORE="$store" TESSAL_USB_SYSFS="$store/sys/bus/usb/devices" \
+    TESSAL_LOG_FILE="$staged/tessal.log" TESSAL_SETTLE_MS=0 "$kit/bin/tessal" "$@"
+}
+keys=$(tool keys)
+grep -q '^INSTALLED1.*library SKF_APP.dll' <<<"$keys"
+rm "$drivers/SDCA&HNCA/SKF_APP.dll"
+if tool keys 2>"$staged/keys.err"; then echo "tessal keys succeeded without a driver" >&2; exit 1; fi
+grep -qF "key 1D99:0001 present; no driver library found in $kit/bin/AHHFCA, $drivers/AHHFCA, \
+$kit/bin/SDCA&HNCA, $drivers/SDCA&HNCA" "$staged/keys.err"
 "$(dirname "$0")/check_host_build.sh" "$prefix" "$host_source" "$sanitize"
 # A multiarch LIBDIR, staged below DESTDIR: a tree configured with it (nothing built there)
 # installs the development files, which are made at configure time; the libraries, the same
@@ -40,5 +63,5 @@ DESTDIR="$multiarch/stage" cmake --install "$multiarch/build" --component develo
 [ -f "$multiarch/stage/usr/$libdir/pkgconfig/tessal.pc" ]
 [ -f "$multiarch/stage/usr/$libdir/cmake/tessal/tessalConfig.cmake" ]
 cp -P "$prefix"/lib/libtessal.so* "$prefix"/lib/libvornic.so* "$multiarch/stage/usr/$libdir/"
-"$(dirname "$0")/check_host_build.sh" "$multiarch/stage/usr" "$host_source" "$sanitize"
+"$(dirname "$0")/check_host_build.sh" "$multiarch/stage/usr" "$host_source" "$sanitize" "$multiarch/stage"
 echo "installed kit: headers, library, tessal.pc and the CMake package usable by a host"

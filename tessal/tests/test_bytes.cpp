@@ -3,6 +3,7 @@
 #include <openssl/asn1.h>
 #include <stdlib.h>
 
+#include <climits>
 #include <stdexcept>
 
 #include "api/encodings.h"
@@ -69,6 +70,16 @@ TEST(ByteArrayValue, NegativeLengthsNeverTouchMemory) {
     }
     EXPECT_EQ(Text(a), "abc");
     a.append(reinterpret_cast<const unsigned char*>("z"), -5);
+    EXPECT_EQ(Text(a), "abc");
+}
+
+// The length is an int: content past INT_MAX bytes is refused before a byte is read.
+TEST(ByteArrayValue, LengthsPastWhatAnIntCountsAreRefused) {
+    const auto* small = reinterpret_cast<const unsigned char*>("abc");
+    EXPECT_THROW(ByteArray(small, 0x80000000ul), std::length_error);
+    EXPECT_THROW(ByteArray(small, 0x100000005ul), std::length_error);
+    ByteArray a("abc", 3);
+    EXPECT_THROW(a.append(small, INT_MAX - 2), std::length_error);
     EXPECT_EQ(Text(a), "abc");
 }
 

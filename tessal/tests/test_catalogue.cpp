@@ -6,6 +6,7 @@
 
 #include "devices/device_catalogue.h"
 #include "devices/key_manager.h"
+#include "platform/program_paths.h"
 
 namespace {
 
@@ -31,14 +32,20 @@ TEST(DeviceCatalogue, HoldsEveryRowInTrialOrder) {
     EXPECT_EQ(LibraryFamily("GuoMi.dll"), "");
 }
 
-TEST(DeviceCatalogue, LibraryDirectoryIsTheDriverDirectoryAndFamily) {
+TEST(DeviceCatalogue, LibraryDirectoriesAreTheDriverDirectoriesAndFamily) {
     setenv("TESSAL_DRIVER_DIR", "/opt/app/", 1);
-    EXPECT_EQ(LibraryDirectory("FTGM.dll"), "/opt/app/BJCA");
-    EXPECT_EQ(LibraryDirectory("GuoMi.dll"), "/opt/app");
+    EXPECT_EQ(LibraryDirectories("FTGM.dll"), Libs{"/opt/app/BJCA"});
+    EXPECT_EQ(LibraryDirectories("GuoMi.dll"), Libs{"/opt/app"});
     unsetenv("TESSAL_DRIVER_DIR");
-    std::string programDir = LibraryDirectory("GuoMi.dll");
-    EXPECT_EQ(programDir.find("/tessal"), std::string::npos);
-    EXPECT_EQ(programDir.back() == '/', programDir == "/");
+    // Without it: the program's directory first, then the system directory beside the library.
+    Libs dirs = LibraryDirectories("FTGM.dll");
+    ASSERT_EQ(dirs.size(), 2u);
+    EXPECT_EQ(dirs[0], platform::ProgramDirectory() + "/BJCA");
+    EXPECT_EQ(dirs[1], platform::SystemDriverDirectory() + "/BJCA");
+    const std::string suffix = "/tessal/drivers/BJCA";
+    ASSERT_GT(dirs[1].size(), suffix.size());
+    EXPECT_EQ(dirs[1].substr(dirs[1].size() - suffix.size()), suffix);
+    EXPECT_EQ(LibraryDirectories("GuoMi.dll")[0], platform::ProgramDirectory());
 }
 
 TEST(DeviceCatalogue, VpidFromDeviceIdentifiers) {

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <vector>
 
 #include "api/encodings.h"
 #include "cert_factory.h"
@@ -23,11 +24,13 @@
 #include "gmcrypto/key_objects.h"
 #include "gmcrypto/sm2_message.h"
 #include "key_rig.h"
-#include "test_support.h"
-#include "tessal/engine.h"
-#include "tessal/signing.h"
+#include "tessal/cert_info.h"
+#include "tessal/cert_requests.h"
 #include "tessal/devices.h"
+#include "tessal/engine.h"
 #include "tessal/result.h"
+#include "tessal/signing.h"
+#include "test_support.h"
 #include "token/skf_ukey.h"
 
 using namespace test_support;
@@ -576,6 +579,144 @@ TEST_F(KeyRigTest, TheEngineRefusesPaddingsItCannotFillForTheLibraryThatSignsAsG
     EXPECT_EQ(LogCount("start SKF_RSASignData"), calls);
     RSA_free(rsa);
     EVP_PKEY_free(pub);
+}
+
+// The signingTime attribute's bytes of a PKCS#7 signer: two signatures made within the same
+// second carry the same value, and RSA signatures are deterministic, so their bytes must agree.
+std::string SigningTimeOf(const std::string& p7Base64) {
+    auto p7 = ParsePkcs7(Raw(p7Base64));
+    if (!p7) return "unparsed";
+    PKCS7_SIGNER_INFO* si = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(p7.get()), 0);
+    ASN1_TYPE* time = si ? PKCS7_get_signed_attribute(si, NID_pkcs9_signingTime) : nullptr;
+    if (!time || time->type != V_ASN1_UTCTIME) return "none";
+    return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(time->value.utctime)),
+                       ASN1_STRING_length(time->value.utctime));
+}
+
+// The subject common names of the certificates a PKCS#7 carries, in order.
+std::vector<std::string> CertificateNames(const std::string& p7Base64) {
+    std::vector<std::string> names;
+    auto p7 = ParsePkcs7(Raw(p7Base64));
+    if (!p7 || !PKCS7_type_is_signed(p7.get())) return names;
+    for (int i = 0; i < sk_X509_num(p7->d.sign->cert); ++i)
+        names.push_back(CertInfo(sk_X509_value(p7->d.sign->cert, i)).getCN());
+    return names;
+}
+
+TEST_F(SigningTest, SignaturesMadeWithTheKeptCertificateMaterialAreByteForByteThoseOfAFreshStart) {
+    UseRsaKey();
+    m_sim->Stop();  // no time-stamp: the output depends on the content, the key and the second only
+    const std::string content = "the same content, signed again and again";
+    std::string digest = B64(Sha256(content));
+    bool compared = false;
+    // A second boundary between the signatures changes signingTime; then they are made again.
+    for (int attempt = 0; attempt < 5 && !compared; ++attempt) {
+        std::string first, kept, fresh, firstDigest, keptDigest, freshDigest;
+        ASSERT_TRUE(ZYKSignP7(B64(content), first, 1)) << ZYKGetLastError();
+        ASSERT_TRUE(ZYKSignDigest(digest, firstDigest)) << ZYKGetLastError();
+        ASSERT_TRUE(ZYKSignP7(B64(content), kept, 1)) << ZYKGetLastError();
+        ASSERT_TRUE(ZYKSignDigest(digest, keptDigest)) << ZYKGetLastError();
+        // Writing the same certificate again makes the library read it and build everything anew.
+        ASSERT_TRUE(ZYKImportCertFromWEB(m_certB64, "CntRSA")) << ZYKGetLastError();
+        ASSERT_TRUE(ZYKSignP7(B64(content), fresh, 1)) << ZYKGetLastError();
+        ASSERT_TRUE(ZYKSignDigest(digest, freshDigest)) << ZYKGetLastError();
+        std::string second = SigningTimeOf(first);
+        if (SigningTimeOf(kept) != second || SigningTimeOf(fresh) != second ||
+            SigningTimeOf(firstDigest) != second || SigningTimeOf(keptDigest) != second ||
+            SigningTimeOf(freshDigest) != second)
+            continue;
+        compared = true;
+        EXPECT_EQ(kept, first);
+        EXPECT_EQ(fresh, first);
+        EXPECT_EQ(keptDigest, firstDigest);
+        EXPECT_EQ(freshDigest, firstDigest);
+        EXPECT_EQ(CertificateNames(kept),
+                  (std::vector<std::string>{"RSA signer", "SHECA G2", "UCA Root G2"}));
+        EXPECT_EQ(Shell("openssl cms -verify -binary -inform DER -in " +
+                        Write("kept.p7", Raw(kept)) + " -content " + Write("same.txt", content) +
+                        " -CAfile " + m_rootPem + " -purpose any"),
+                  0);
+        EXPECT_EQ(Shell("openssl cms -verify -binary -inform DER -in " +
+                        Write("keptd.p7", Raw(keptDigest)) + " -content " +
+                        Write("same.txt", content) + " -CAfile " + m_rootPem + " -purpose any"),
+                  0);
+    }
+    EXPECT_TRUE(compared) << "no two signatures fell into the same second";
+}
+
+TEST_F(SigningTest, ANewCertificateOnTheKeyIsWhatTheNextSignatureCarries) {
+    UseRsaKey();
+    const std::string content = "signed before and after the certificate changes";
+    std::string before;
+    ASSERT_TRUE(ZYKSignP7(B64(content), before, 1)) << ZYKGetLastError();
+    ASSERT_EQ(CertificateNames(before),
+              (std::vector<std::string>{"RSA signer", "SHECA G2", "UCA Root G2"}));
+
+    // Imported through the library: a certificate of another CA for the same key pair.
+    EVP_PKEY* pub = ContainerPublicKey("RSA1", "CntRSA");
+    EVP_PKEY* otherCa = NewRsaKey(2048);
+    CertSpec spec;
+    spec.subjectCN = "RSA signer renewed";
+    spec.issuerCN = "Another CA";
+    X509* renewed = MakeCertificate(spec, pub, otherCa);
+    std::string renewedB64 = Base64Encode(Der(renewed));
+    X509_free(renewed);
+    EVP_PKEY_free(otherCa);
+    EVP_PKEY_free(pub);
+    ASSERT_TRUE(ZYKImportCertFromWEB(renewedB64, "CntRSA")) << ZYKGetLastError();
+    std::string afterImport, afterImportDigest, digest = B64(Sha256(content));
+    ASSERT_TRUE(ZYKSignP7(B64(content), afterImport, 1)) << ZYKGetLastError();
+    EXPECT_EQ(CertificateNames(afterImport), std::vector<std::string>{"RSA signer renewed"});
+    ASSERT_TRUE(ZYKSignDigest(digest, afterImportDigest)) << ZYKGetLastError();
+    EXPECT_EQ(CertificateNames(afterImportDigest), std::vector<std::string>{"RSA signer renewed"});
+    EXPECT_TRUE(ZYKVerifySignData(B64(content), afterImport, ""));
+
+    // Changed while the key was out: the key plugged in again signs with what it holds now.
+    Softkey("unplug RSA1");
+    EVP_PKEY* ca = LoadPemKey(kBuiltin + "/test-only-keys/dev-standin-sheca-g2.key");
+    spec.subjectCN = "RSA signer again";
+    spec.issuerC = "CN";
+    spec.issuerO = "UniTrust";
+    spec.issuerCN = "SHECA G2";
+    spec.serial = {0x02};
+    IssueOnKey("RSA1", "CntRSA", spec, ca);
+    EVP_PKEY_free(ca);
+    Softkey("plug RSA1");
+    ASSERT_EQ(ZYKVerifyPin("12345678", "RSA1"), -1);
+    std::string afterPlug;
+    ASSERT_TRUE(ZYKSignP7(B64(content), afterPlug, 1)) << ZYKGetLastError();
+    EXPECT_EQ(CertificateNames(afterPlug),
+              (std::vector<std::string>{"RSA signer again", "SHECA G2", "UCA Root G2"}));
+    EXPECT_EQ(
+        Shell("openssl cms -verify -binary -inform DER -in " + Write("plug.p7", Raw(afterPlug)) +
+              " -content " + Write("c.txt", content) + " -CAfile " + m_rootPem + " -purpose any"),
+        0);
+}
+
+TEST_F(SigningTest, Sm2MessagesFollowTheCertificateOnTheKey) {
+    UseSm2Key();
+    std::string digest = B64(Sm3("SM2 content")), before, after, certificate, signingTime;
+    ASSERT_TRUE(ZYKSignSM2Digest(digest, before)) << ZYKGetLastError();
+    ASSERT_TRUE(ZYKVerifySM2Digest(digest, before, certificate, signingTime));
+    EXPECT_EQ(certificate, m_certB64);
+
+    EVP_PKEY* pub = ContainerPublicKey("SM21", "CntSM2");
+    EVP_PKEY* ca = NewSm2Key();
+    CertSpec spec;
+    spec.subjectCN = "SM2 signer renewed";
+    spec.issuerCN = "Another SM2 CA";
+    X509* renewed = MakeCertificate(spec, pub, ca);
+    std::string renewedB64 = Base64Encode(Der(renewed));
+    X509_free(renewed);
+    EVP_PKEY_free(ca);
+    EVP_PKEY_free(pub);
+    ASSERT_TRUE(ZYKImportCertFromWEB(renewedB64, "CntSM2")) << ZYKGetLastError();
+    ASSERT_TRUE(ZYKSignSM2Digest(digest, after)) << ZYKGetLastError();
+    ASSERT_TRUE(ZYKVerifySM2Digest(digest, after, certificate, signingTime));
+    EXPECT_EQ(certificate, renewedB64);
+    ByteArray content("SM2 content", 11), message;
+    ASSERT_EQ(Current()->SignSM2P7(content, message).ErrorCode(), 0);
+    EXPECT_EQ(Current()->VerifySM2P7(message, content).ErrorCode(), 0);
 }
 
 }  // namespace

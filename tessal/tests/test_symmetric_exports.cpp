@@ -4,6 +4,8 @@
 #include <stdlib.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <string>
@@ -162,6 +164,38 @@ TEST_F(SymmetricExportsTest, FailuresReportFalseAndLeaveTheOutputAsItWas) {
     std::vector<std::string> names = Entries();
     EXPECT_EQ(names.size(), 4u);
     for (const std::string& name : names) EXPECT_EQ(name.find(".tmp-"), std::string::npos) << name;
+}
+
+// The output is written where fopen would write it: through links, into devices, keeping the
+// file's mode and its other names.
+TEST_F(SymmetricExportsTest, TheOutputIsWrittenWhereFopenWouldWriteIt) {
+    std::string input = Write("plain.txt", "0123456789abcdef");
+    std::string expected = OpenSsl("0123456789abcdef", kKeyHex, "");
+    std::string target = Write("target.bin", "old");
+    chmod(target.c_str(), 0600);
+    ASSERT_EQ(symlink("target.bin", Path("link.bin").c_str()), 0);
+    ASSERT_EQ(link(target.c_str(), Path("second-name.bin").c_str()), 0);
+    ASSERT_TRUE(ZYKSymEncFile(input, Path("link.bin"), m_key, 1));
+    struct stat st;
+    ASSERT_EQ(lstat(Path("link.bin").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_nlink, 2u);
+    EXPECT_TRUE(ReadFile(Path("second-name.bin")) == expected);
+
+    // A null device of the test's own where it may make one: a writer that replaced it would not
+    // replace the system's.
+    std::string null = Path("null");
+    if (mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) null = "/dev/null";
+    ASSERT_TRUE(ZYKSymEncFile(input, null, m_key, 1));
+    ASSERT_EQ(lstat(null.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+
+    // A name of 250 bytes and more.
+    std::string longName = Path(std::string(250, 'x'));
+    ASSERT_TRUE(ZYKSymEncFile(input, longName, m_key, 1));
+    EXPECT_TRUE(ReadFile(longName) == expected);
 }
 
 }  // namespace

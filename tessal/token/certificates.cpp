@@ -168,7 +168,8 @@ CResult SkfUKey::GetCertData() {
             // The certificate and what is parsed from it are replaced together.
             ForgetSignCert();
             const unsigned char* p = buffer.data();
-            m_signCert = d2i_X509(nullptr, &p, static_cast<long>(length));
+            m_signCert =
+                d2i_X509(nullptr, &p, static_cast<long>(std::min(length, kCertBufferSize)));
             break;
         }
         TLOG_ERROR("SKF_ExportCertificate fail,error is:" << std::hex << rc);
@@ -203,7 +204,7 @@ CResult SkfUKey::GetEncCertData(ByteArray& out) {
         TESSAL_FAIL(result, 29, "SkfUKey::GetEncCertData");
         return result;
     }
-    out = ByteArray(buffer.data(), static_cast<unsigned long>(length));
+    out = ByteArray(buffer.data(), static_cast<unsigned long>(std::min(length, kCertBufferSize)));
     return result;
 }
 

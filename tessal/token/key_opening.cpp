@@ -229,12 +229,14 @@ CResult SkfUKey::ChangePin(std::string newPin, std::string oldPin) {
     return result;
 }
 
-CResult SkfUKey::UnBlockPin(std::string newPin) {
+CResult SkfUKey::UnBlockPin(std::string newPin) { return UnBlockPin(newPin, kAdminPin); }
+
+CResult SkfUKey::UnBlockPin(std::string newPin, const std::string& adminPin) {
     CResult result;
     // The administrator PIN is checked before the user PIN is touched: a key whose administrator
     // PIN is not ours must not be left with its user PIN locked.
     ULONG adminRetry = 0;
-    if (m_skf.SKF_VerifyPIN(m_hApp, ADMIN_TYPE, const_cast<char*>(kAdminPin), &adminRetry) != SAR_OK) {
+    if (m_skf.SKF_VerifyPIN(m_hApp, ADMIN_TYPE, Text(adminPin), &adminRetry) != SAR_OK) {
         TESSAL_FAIL(result, 55, "SkfUKey::UnBlockPin");
         return result;
     }
@@ -246,7 +248,7 @@ CResult SkfUKey::UnBlockPin(std::string newPin) {
     for (ULONG attempt = 0; remain != 0 && attempt <= max; ++attempt)
         m_skf.SKF_VerifyPIN(m_hApp, USER_TYPE, const_cast<char*>(kExhaustingPin), &remain);
     ULONG retry = 0;
-    if (m_skf.SKF_UnblockPIN(m_hApp, const_cast<char*>(kAdminPin), Text(newPin), &retry) != SAR_OK) {
+    if (m_skf.SKF_UnblockPIN(m_hApp, Text(adminPin), Text(newPin), &retry) != SAR_OK) {
         TESSAL_FAIL(result, 55, "SkfUKey::UnBlockPin");
         return result;
     }

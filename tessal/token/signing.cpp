@@ -9,8 +9,6 @@
 
 #include "api/failure.h"
 #include "api/log.h"
-#include "certs/ca_trust.h"
-#include "gmcrypto/key_objects.h"
 #include "tessal/cert_info.h"
 #include "token/signature_der.h"
 #include "token/skf_ukey.h"
@@ -28,21 +26,19 @@ struct Pkcs7Free {
     void operator()(PKCS7* p) const { PKCS7_free(p); }
 };
 using Pkcs7Ptr = std::unique_ptr<PKCS7, Pkcs7Free>;
-struct PkeyFree {
-    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
-using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 
 // A signedData with one SHA-256 signer for the certificate, signing with the key on the token,
-// and the certificate's chain; `p7` and `key` receive what it builds. Null on failure.
-PKCS7_SIGNER_INFO* NewSignedData(Pkcs7Ptr& p7, PkeyPtr& key, X509* cert, CertInfo* certInfo) {
-    key.reset(KeyBackedRsaFromCertificate(cert));
+// and the certificate's chain; `p7` receives it (holding its own references to the key and the
+// certificates). Null on failure.
+PKCS7_SIGNER_INFO* NewSignedData(Pkcs7Ptr& p7, X509* cert, CertInfo* certInfo,
+                                 SigningMaterial& material) {
+    EVP_PKEY* key = material.RsaKey(cert);
     p7.reset(PKCS7_new());
     if (!key || !p7 || !certInfo || PKCS7_set_type(p7.get(), NID_pkcs7_signed) != 1) return nullptr;
-    PKCS7_SIGNER_INFO* si = PKCS7_add_signature(p7.get(), cert, key.get(), EVP_sha256());
+    PKCS7_SIGNER_INFO* si = PKCS7_add_signature(p7.get(), cert, key, EVP_sha256());
     if (!si) return nullptr;
     if (PKCS7_add_certificate(p7.get(), cert) != 1) return nullptr;
-    for (X509* ca : BuiltinChainFor(*certInfo))
+    for (X509* ca : material.Chain(*certInfo))
         if (ca && PKCS7_add_certificate(p7.get(), ca) != 1) return nullptr;
     return si;
 }
@@ -141,9 +137,8 @@ CResult SkfUKey::SignDigest(ByteArray digest, ByteArray& out) {
         result = GetCertData();
         if (result != 0) return result;
     }
-    PkeyPtr key;
     Pkcs7Ptr p7;
-    PKCS7_SIGNER_INFO* si = NewSignedData(p7, key, m_signCert, m_signCertInfo);
+    PKCS7_SIGNER_INFO* si = NewSignedData(p7, m_signCert, m_signCertInfo, m_signingMaterial);
     ASN1_OCTET_STRING* md = ASN1_OCTET_STRING_new();
     bool built = si && md && PKCS7_content_new(p7.get(), NID_pkcs7_data) == 1 && PKCS7_set_detached(p7.get(), 1) == 1 &&
                  PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data)) == 1 &&
@@ -174,9 +169,8 @@ CResult SkfUKey::SignP7(ByteArray data, ByteArray& out, int detached) {
         result = GetCertData();
         if (result != 0) return result;
     }
-    PkeyPtr key;
     Pkcs7Ptr p7;
-    PKCS7_SIGNER_INFO* si = NewSignedData(p7, key, m_signCert, m_signCertInfo);
+    PKCS7_SIGNER_INFO* si = NewSignedData(p7, m_signCert, m_signCertInfo, m_signingMaterial);
     bool built = si &&
                  PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data)) == 1 &&
                  PKCS7_content_new(p7.get(), NID_pkcs7_data) == 1 &&

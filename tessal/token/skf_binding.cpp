@@ -7,6 +7,7 @@
 #include "api/log.h"
 #include "devices/device_catalogue.h"
 #include "platform/module_loader.h"
+#include "platform/program_paths.h"
 #include "tessal/cert_info.h"
 #include "token/skf_ukey.h"
 
@@ -54,16 +55,22 @@ CResult SkfUKey::InitFuncList() {
     CResult result;
     m_skf = SkfFunctionList();
 
-    std::string dir = LibraryDirectory(m_libName);
-    TLOG_DEBUG(dir);
-    m_hSkfModule = platform::LoadModule(ModulePath(m_libName));
+    // The first driver directory that holds a loadable copy of the library is the key's.
+    for (const std::string& dir : LibraryDirectories(m_libName)) {
+        TLOG_DEBUG(dir);
+        m_hSkfModule = platform::LoadModule(platform::JoinPath(dir, m_libName));
+        if (m_hSkfModule) {
+            m_libDir = dir;
+            break;
+        }
+        TLOG_DEBUG(m_libName << " " << platform::LastModuleError());
+    }
     if (m_libName == kWatchDataLibrary) {
         // This vendor's library is always taken from its fixed installation path.
         platform::UnloadModule(m_hSkfModule);
         m_hSkfModule = platform::LoadModule(kWatchDataPath);
     }
     if (!m_hSkfModule) {
-        TLOG_DEBUG(m_libName << " " << platform::LastModuleError());
         TESSAL_FAIL(result, 11, "SkfUKey::InitFuncList");
         return result;
     }
@@ -86,8 +93,7 @@ CResult SkfUKey::InitFuncList() {
 }
 
 std::string SkfUKey::ModulePath(const std::string& fileName) const {
-    std::string dir = LibraryDirectory(m_libName);
-    return dir == "/" ? dir + fileName : dir + "/" + fileName;
+    return platform::JoinPath(m_libDir, fileName);
 }
 
 void SkfUKey::Close() {
@@ -105,6 +111,7 @@ void SkfUKey::Close() {
 }
 
 void SkfUKey::ForgetSignCert() {
+    m_signingMaterial.Reset();
     delete m_signCertInfo;
     m_signCertInfo = nullptr;
     if (m_signCert) X509_free(m_signCert);

@@ -7,6 +7,7 @@
 
 #include "skf/seal_library.h"
 #include "skf/skf.h"
+#include "token/signing_material.h"
 #include "token/skf_functions.h"
 #include "token/usb_key.h"
 
@@ -23,11 +24,16 @@ public:
     CResult OpenDevice();
     CResult OpenApp();
     CResult OpenContainer();
+    // Whether the SKF library was found and loaded, and the directory it was loaded from.
+    bool IsLibraryLoaded() const { return m_hSkfModule != nullptr; }
+    const std::string& LibraryDir() const { return m_libDir; }
 
     // PIN and key state.
     CResult VerifyPin(const std::string& pin, int& retry) override;
     CResult ChangePin(std::string newPin, std::string oldPin);
     CResult UnBlockPin(std::string newPin);
+    // The same with the administrator PIN the caller gives.
+    CResult UnBlockPin(std::string newPin, const std::string& adminPin);
     void ClearSecureState();
     CResult ClearUkey();
     std::string GetDeviceId() override;
@@ -111,7 +117,7 @@ private:
     // The whole file: code 18 when its size cannot be learnt, 19 when it cannot be read.
     CResult ReadWholeFile(const std::string& name, ByteArray& bytes, const char* function);
     void UnloadSealLibrary();
-    // Where a library of this key's family is loaded from.
+    // A companion library (seal library) in the directory the SKF library was loaded from.
     std::string ModulePath(const std::string& fileName) const;
     // The key's application and container names; `rc` receives the driver's answer.
     std::vector<std::string> ListApplications(ULONG& rc);
@@ -161,8 +167,11 @@ private:
     std::vector<std::string> m_containerNames;
     std::string m_containerName;
     HCONTAINER m_hContainer = nullptr;
+    // Reused by every signature with m_signCert; dropped with it.
+    SigningMaterial m_signingMaterial;
     SkfFunctionList m_skf;
     void* m_hSkfModule = nullptr;
+    std::string m_libDir;  // where m_hSkfModule was found
     void* m_hSealModule = nullptr;
     SealIsUKInFunction* m_isUKIn = nullptr;
     SealGetSealCountFunction* m_getSealCount = nullptr;

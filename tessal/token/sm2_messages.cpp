@@ -8,7 +8,6 @@
 
 #include "api/failure.h"
 #include "api/log.h"
-#include "certs/ca_trust.h"
 #include "gmcrypto/key_objects.h"
 #include "gmcrypto/sm2_message.h"
 #include "gmcrypto/sm_objects.h"
@@ -38,14 +37,16 @@ bool EngineRegistered() {
     return true;
 }
 
-// A detached signed message with one SM3 signer for `cert` and the certificate's chain.
-SM2M_SIGNER_INFO* NewSignedMessage(SM2M* message, X509* cert, CertInfo& certInfo, EVP_PKEY* key) {
+// A detached signed message with one SM3 signer for `cert` and the certificate's chain; the
+// message holds its own references to the key and the certificates.
+SM2M_SIGNER_INFO* NewSignedMessage(SM2M* message, X509* cert, const std::vector<X509*>& chain,
+                                   EVP_PKEY* key) {
     if (!SM2M_set_type(message, kMsgSigned) || !SM2M_content_new(message, kMsgData) ||
         !SM2M_set_detached(message, 1))
         return nullptr;
     SM2M_SIGNER_INFO* si = SM2M_add_signature(message, cert, key, EVP_sm3());
     if (!si || !SM2M_add_certificate(message, cert)) return nullptr;
-    for (X509* ca : BuiltinChainFor(certInfo))
+    for (X509* ca : chain)
         if (ca && !SM2M_add_certificate(message, ca)) return nullptr;
     return si;
 }
@@ -80,9 +81,12 @@ CResult SkfUKey::SignSM2Digest(ByteArray digest, ByteArray& out) {
             return result;
         }
     }
-    PkeyPtr key(KeyBackedSm2FromCertificate(m_signCert));
+    EVP_PKEY* key = m_signingMaterial.Sm2Key(m_signCert);
     MessagePtr message(SM2M_new());
-    SM2M_SIGNER_INFO* si = key && message && m_signCertInfo ? NewSignedMessage(message.get(), m_signCert, *m_signCertInfo, key.get()) : nullptr;
+    SM2M_SIGNER_INFO* si = key && message && m_signCertInfo
+                               ? NewSignedMessage(message.get(), m_signCert,
+                                                  m_signingMaterial.Chain(*m_signCertInfo), key)
+                               : nullptr;
     ASN1_OCTET_STRING* md = ASN1_OCTET_STRING_new();
     ASN1_UTCTIME* now = X509_gmtime_adj(nullptr, 0);
     bool built = si && md && now &&
@@ -130,9 +134,12 @@ CResult SkfUKey::SignSM2P7(ByteArray& data, ByteArray& out) {
         result = GetCertData();
         if (result != 0) return result;
     }
-    PkeyPtr key(KeyBackedSm2FromCertificate(m_signCert));
+    EVP_PKEY* key = m_signingMaterial.Sm2Key(m_signCert);
     MessagePtr message(SM2M_new());
-    SM2M_SIGNER_INFO* si = key && message && m_signCertInfo ? NewSignedMessage(message.get(), m_signCert, *m_signCertInfo, key.get()) : nullptr;
+    SM2M_SIGNER_INFO* si = key && message && m_signCertInfo
+                               ? NewSignedMessage(message.get(), m_signCert,
+                                                  m_signingMaterial.Chain(*m_signCertInfo), key)
+                               : nullptr;
     BIO* chain = si ? SM2M_dataInit(message.get(), nullptr) : nullptr;
     if (!chain) {
         TESSAL_FAIL(result, 60, "SkfUKey::SignSM2P7");
@@ -151,7 +158,7 @@ CResult SkfUKey::SignSM2P7(ByteArray& data, ByteArray& out) {
     }
     char* bytes = nullptr;
     long len = BIO_get_mem_data(mem, &bytes);
-    out = ByteArray(bytes, static_cast<int>(len));
+    out = ByteArray(reinterpret_cast<unsigned char*>(bytes), static_cast<unsigned long>(len));
     BIO_free(mem);
     return result;
 }

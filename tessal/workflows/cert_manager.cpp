@@ -81,6 +81,8 @@ std::string Der(X509_REQ* req) {
 
 // The request around the key's public key, signed with SHA-256 by the key; empty on failure.
 ByteArray SignedRsaRequest(const std::string& subject, const RSAPUBLICKEYBLOB& blob) {
+    // A subject value longer than an int counts would be cut: refuse the request instead.
+    if (subject.size() > static_cast<size_t>(INT_MAX)) return ByteArray();
     X509_REQ* req = X509_REQ_new();
     X509_NAME* name = CertManager::ParseSubject(subject);
     EVP_PKEY* pkey = KeyBackedRsaFromBlob(blob);

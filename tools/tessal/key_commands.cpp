@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "commands.h"
 #include "tool_io.h"
@@ -19,14 +20,10 @@ struct KeyDescription {
     bool current = false;
 };
 
-std::string Joined(const std::vector<std::string>& words) {
+std::string Joined(const std::vector<std::string>& words, const char* separator = ", ") {
     std::string text;
-    for (const std::string& w : words) text += (text.empty() ? "" : ", ") + w;
+    for (const std::string& w : words) text += (text.empty() ? "" : separator) + w;
     return text;
-}
-
-void ExpectWords(const Args& a, size_t n, const char* usage) {
-    if (a.positional.size() != n) throw UsageError(std::string("usage: tessal ") + usage);
 }
 
 // Each attached key as the library sees it once current; the current key is restored after.
@@ -60,7 +57,10 @@ std::string KeysJson(const std::vector<KeyDescription>& keys) {
         w.Key("library");
         w.String(k.library.c_str());
         w.Key("kind");
-        w.String(k.kind.c_str());
+        if (k.kind.empty())
+            w.Null();
+        else
+            w.Int(std::atoi(k.kind.c_str()));
         w.Key("containers");
         w.StartArray();
         for (size_t start = 0; start < k.containers.size();) {
@@ -77,7 +77,16 @@ std::string KeysJson(const std::vector<KeyDescription>& keys) {
     return std::string(buffer.GetString()) + "\n";
 }
 
+// "1 try left", "5 tries left".
+std::string TriesLeft(int tries) { return std::to_string(tries) + (tries == 1 ? " try left" : " tries left"); }
+
 }  // namespace
+
+void ExpectWords(const Args& a, size_t n) {
+    if (a.positional.size() != n)
+        throw UsageError("wrong number of arguments (" + std::to_string(a.positional.size()) + " instead of " +
+                         std::to_string(n) + ")");
+}
 
 std::runtime_error LibraryFailure(const std::string& what) {
     return std::runtime_error(what + ": " + ZYKGetLastError());
@@ -85,7 +94,11 @@ std::runtime_error LibraryFailure(const std::string& what) {
 
 std::string ChooseKey(const Args& a) {
     std::vector<std::string> ids = ZYKGetDeviceIds();
-    if (ids.empty()) throw std::runtime_error("no key is attached");
+    if (ids.empty()) {
+        // A catalogued key whose driver library is missing is not "no key".
+        std::vector<std::string> unopened = ZYKGetUnopenedKeys();
+        throw std::runtime_error(unopened.empty() ? "no key is attached" : Joined(unopened, "; "));
+    }
     std::string id;
     if (a.Has("--key")) {
         id = a.Option("--key");
@@ -101,28 +114,36 @@ std::string ChooseKey(const Args& a) {
 void VerifyPin(const Args& a, const std::string& id) {
     std::string pin = ReadPin(a, "--pin-file", "--pin-env", "User PIN of " + id);
     int tries = ZYKVerifyPin(pin, id);
-    if (tries != -1)
-        throw std::runtime_error("the PIN of " + id + " was not accepted (" + std::to_string(tries) +
-                                 " tries left): " + ZYKGetLastError());
+    // -1 also comes back when verification failed before the key counted: the flag decides.
+    if (tries == -1 && ZYKIsPinVerified()) return;
+    std::string reason = ZYKGetLastError();
+    if (tries == 0)
+        throw std::runtime_error("the PIN of " + id + " is locked; unblock it with \"tessal pin unblock\": " + reason);
+    if (tries < 0) throw std::runtime_error("the PIN of " + id + " was not verified: " + reason);
+    throw std::runtime_error("the PIN of " + id + " was not accepted (" + TriesLeft(tries) + "): " + reason);
 }
 
 int CmdKeys(const Args& a) {
-    ExpectWords(a, 0, "keys [--json]");
+    ExpectWords(a, 0);
     std::vector<KeyDescription> keys = DescribeKeys();
+    std::vector<std::string> unopened = ZYKGetUnopenedKeys();
     if (a.Has("--json")) {
         std::fputs(KeysJson(keys).c_str(), Output());
-        return 0;
+    } else {
+        if (keys.empty() && unopened.empty()) std::fputs("no key is attached\n", Output());
+        for (const KeyDescription& k : keys)
+            std::fprintf(Output(), "%s%s  library %s  kind %s  containers %s\n", k.id.c_str(),
+                         k.current ? " (current)" : "", k.library.empty() ? "-" : k.library.c_str(),
+                         k.kind.empty() ? "-" : k.kind.c_str(),
+                         k.containers.empty() ? "-" : k.containers.c_str());
     }
-    if (keys.empty()) std::fputs("no key is attached\n", Output());
-    for (const KeyDescription& k : keys)
-        std::fprintf(Output(), "%s%s  library %s  kind %s  containers %s\n", k.id.c_str(), k.current ? " (current)" : "",
-                    k.library.empty() ? "-" : k.library.c_str(), k.kind.empty() ? "-" : k.kind.c_str(),
-                    k.containers.empty() ? "-" : k.containers.c_str());
-    return 0;
+    // Attached keys without a usable driver are a failure, reported beside the keys that work.
+    for (const std::string& line : unopened) std::fprintf(stderr, "tessal: %s\n", line.c_str());
+    return unopened.empty() ? 0 : 1;
 }
 
 int CmdPin(const Args& a) {
-    ExpectWords(a, 1, "pin (verify|change|unblock) [--key ID] [PIN options]");
+    ExpectWords(a, 1);
     const std::string& verb = a.positional[0];
     if (verb != "verify" && verb != "change" && verb != "unblock")
         throw UsageError("pin command must be verify, change or unblock, not \"" + verb + "\"");
@@ -139,8 +160,10 @@ int CmdPin(const Args& a) {
         std::fprintf(Output(), "the PIN of %s is changed\n", id.c_str());
         return 0;
     }
+    // Unblocking takes the key's administrator PIN, as the user gives it.
+    std::string admin = ReadPin(a, "--admin-pin-file", "--admin-pin-env", "Administrator PIN of " + id);
     std::string fresh = ReadPin(a, "--new-pin-file", "--new-pin-env", "New user PIN", true);
-    if (!ZYKUnblockPIN(fresh)) throw LibraryFailure("the PIN of " + id + " was not unblocked");
+    if (!ZYKUnblockPINWithAdminPin(admin, fresh)) throw LibraryFailure("the PIN of " + id + " was not unblocked");
     std::fprintf(Output(), "the PIN of %s is unblocked and set anew\n", id.c_str());
     return 0;
 }

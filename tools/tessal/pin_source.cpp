@@ -12,10 +12,13 @@
 namespace tessal_tool {
 namespace {
 
-// Reads one line from the controlling terminal with echo off.
-std::string PromptWithoutEcho(const std::string& prompt) {
+// Reads one line from the controlling terminal with echo off; without a terminal the mistake
+// names the two options that give this PIN.
+std::string PromptWithoutEcho(const std::string& prompt, const std::string& fileOption, const std::string& envOption) {
     int tty = open("/dev/tty", O_RDWR | O_CLOEXEC);
-    if (tty < 0) throw kit::cli::UsageError("no PIN: give --pin-file FILE or --pin-env VARIABLE, or run on a terminal");
+    if (tty < 0)
+        throw kit::cli::UsageError("no PIN: give " + fileOption + " FILE or " + envOption +
+                                   " VARIABLE, or run on a terminal");
     termios saved{};
     bool restore = tcgetattr(tty, &saved) == 0;
     if (restore) {
@@ -52,8 +55,9 @@ std::string ReadPin(const kit::cli::Args& a, const char* fileOption, const char*
         if (!value) throw kit::cli::UsageError("the environment has no variable " + a.Option(envOption));
         pin = value;
     } else {
-        pin = PromptWithoutEcho(prompt + ": ");
-        if (confirm && PromptWithoutEcho("again: ") != pin) throw std::runtime_error("the two PINs differ");
+        pin = PromptWithoutEcho(prompt + ": ", fileOption, envOption);
+        if (confirm && PromptWithoutEcho("again: ", fileOption, envOption) != pin)
+            throw std::runtime_error("the two PINs differ");
     }
     if (pin.empty()) throw kit::cli::UsageError("the PIN is empty");
     return pin;

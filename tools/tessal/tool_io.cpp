@@ -5,6 +5,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -26,7 +27,23 @@ void SeparateOutput() {
 
 FILE* Output() { return g_output; }
 
+namespace {
+bool g_stdinRead = false;
+
+std::string ReadStandardInput() {
+    if (g_stdinRead) throw std::runtime_error("standard input (\"-\") can be only one of the inputs");
+    g_stdinRead = true;
+    std::string data;
+    char chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0) data.append(chunk, n);
+    if (std::ferror(stdin)) throw std::runtime_error("cannot read standard input");
+    return data;
+}
+}  // namespace
+
 std::string ReadFile(const std::string& path) {
+    if (path == "-") return ReadStandardInput();
     std::ifstream in(path, std::ios::binary);
     std::ostringstream data;
     if (!in || !(data << in.rdbuf())) {
@@ -87,9 +104,36 @@ std::string CertificatePem(const std::string& der) {
     return pem + "-----END CERTIFICATE-----\n";
 }
 
+Field::Field(std::string label, bool value)
+    : label(std::move(label)), text(value ? "yes" : "no"), kind(Kind::Boolean), integer(value) {}
+
+Field::Field(std::string label, long long value)
+    : label(std::move(label)), text(std::to_string(value)), kind(Kind::Integer), integer(value) {}
+
+Field Field::Date(std::string label, std::string text, std::string iso) {
+    Field f(std::move(label), std::move(text));
+    f.kind = Kind::Date;
+    f.iso = std::move(iso);
+    return f;
+}
+
+std::string JsonKey(const std::string& label) {
+    std::string key;
+    bool upper = false;
+    for (char c : label) {
+        if (c == ' ' || c == '-' || c == '_') {
+            upper = !key.empty();
+            continue;
+        }
+        key += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+        upper = false;
+    }
+    return key;
+}
+
 std::string FieldsText(const Fields& fields) {
     std::string text;
-    for (const auto& f : fields) text += f.first + ": " + f.second + "\n";
+    for (const Field& f : fields) text += f.label + ": " + f.text + "\n";
     return text;
 }
 
@@ -97,9 +141,26 @@ std::string FieldsJson(const Fields& fields) {
     rapidjson::StringBuffer buffer;
     rapidjson::PrettyWriter<rapidjson::StringBuffer> w(buffer);
     w.StartObject();
-    for (const auto& f : fields) {
-        w.Key(f.first.c_str());
-        w.String(f.second.c_str(), static_cast<rapidjson::SizeType>(f.second.size()));
+    for (const Field& f : fields) {
+        w.Key(JsonKey(f.label).c_str());
+        switch (f.kind) {
+            case Field::Kind::Boolean:
+                w.Bool(f.integer != 0);
+                break;
+            case Field::Kind::Integer:
+                w.Int64(f.integer);
+                break;
+            case Field::Kind::Date:
+                // A date the certificate does not hold is null rather than an empty text.
+                if (f.iso.empty())
+                    w.Null();
+                else
+                    w.String(f.iso.c_str(), static_cast<rapidjson::SizeType>(f.iso.size()));
+                break;
+            case Field::Kind::String:
+                w.String(f.text.c_str(), static_cast<rapidjson::SizeType>(f.text.size()));
+                break;
+        }
     }
     w.EndObject();
     return std::string(buffer.GetString()) + "\n";

@@ -1,4 +1,5 @@
-// Owning byte buffer used for every byte value that passes through the library.
+// Owning byte buffer used for every byte value that passes through the library. Its length is an
+// int: a negative length, or content that would pass INT_MAX bytes, raises std::length_error.
 #pragma once
 
 #include <vector>

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "kit/wide_text.h"
-#include "platform/code_page.h"
+#include "kit/code_page.h"
 #include "platform/device_monitor.h"
 #include "platform/module_loader.h"
 #include "platform/program_paths.h"
@@ -26,10 +26,10 @@ namespace {
 TEST(WindowsCodePage, ConvertsBetweenUtf8AndGbk) {
     const std::string utf8 = "\xE4\xB8\xAD\xE6\x96\x87 ok";  // two Chinese characters
     const std::string gbk = "\xD6\xD0\xCE\xC4 ok";
-    EXPECT_EQ(platform::ConvertCodePage(utf8, "UTF-8", "GBK", "?"), gbk);
-    EXPECT_EQ(platform::ConvertCodePage(gbk, "GBK", "UTF-8", "?"), utf8);
+    EXPECT_EQ(kit::ConvertCodePage(utf8, "UTF-8", "GBK", "?"), gbk);
+    EXPECT_EQ(kit::ConvertCodePage(gbk, "GBK", "UTF-8", "?"), utf8);
     std::string out = "unchanged";
-    EXPECT_TRUE(platform::ConvertCodePageExactly(gbk, "CP936", "UTF-8", out));
+    EXPECT_TRUE(kit::ConvertCodePageExactly(gbk, "CP936", "UTF-8", out));
     EXPECT_EQ(out, utf8);
 }
 
@@ -38,18 +38,18 @@ TEST(WindowsCodePage, ReplacesOrRefusesWhatCannotBeConverted) {
     const std::string emoji =
         "a\xF0\x9F\x98\x80"
         "b";
-    EXPECT_EQ(platform::ConvertCodePage(emoji, "UTF-8", "GBK", "?"), "a?b");
-    EXPECT_EQ(platform::ConvertCodePage("x\xFFy", "UTF-8", "GBK", "?"), "x?y");
+    EXPECT_EQ(kit::ConvertCodePage(emoji, "UTF-8", "GBK", "?"), "a?b");
+    EXPECT_EQ(kit::ConvertCodePage("x\xFFy", "UTF-8", "GBK", "?"), "x?y");
     std::string out = "unchanged";
-    EXPECT_FALSE(platform::ConvertCodePageExactly(emoji, "UTF-8", "GBK", out));
+    EXPECT_FALSE(kit::ConvertCodePageExactly(emoji, "UTF-8", "GBK", out));
     EXPECT_EQ(out, "unchanged");
-    EXPECT_FALSE(platform::ConvertCodePageExactly("x", "UTF-8", "NO-SUCH-PAGE", out));
+    EXPECT_FALSE(kit::ConvertCodePageExactly("x", "UTF-8", "NO-SUCH-PAGE", out));
 }
 
 TEST(WindowsCodePage, DefaultsToTheActiveAnsiCodePage) {
     _putenv("TESSAL_ANSI_CODEPAGE=");
-    EXPECT_EQ(platform::AnsiCodePage(), "ACP");
-    EXPECT_EQ(platform::ConvertCodePage("plain", platform::AnsiCodePage(), "UTF-8", "?"), "plain");
+    EXPECT_EQ(kit::AnsiCodePage(), "ACP");
+    EXPECT_EQ(kit::ConvertCodePage("plain", kit::AnsiCodePage(), "UTF-8", "?"), "plain");
 }
 
 // Collects the monitor's events for the test thread.
@@ -199,9 +199,12 @@ TEST(WindowsPaths, ProgramDirectoryAndLogFile) {
     EXPECT_EQ(platform::ProgramDirectory(),
               kit::NarrowToUtf8(whole.substr(0, whole.find_last_of(L"\\/"))));
     _putenv("TESSAL_DRIVER_DIR=C:/drivers//");
-    EXPECT_EQ(platform::DriverDirectory(), "C:/drivers");
+    EXPECT_EQ(platform::DriverDirectories(), std::vector<std::string>{"C:/drivers"});
     _putenv("TESSAL_DRIVER_DIR=");
-    EXPECT_EQ(platform::DriverDirectory(), platform::ProgramDirectory());
+    const std::vector<std::string> dirs = platform::DriverDirectories();
+    ASSERT_EQ(dirs.size(), 2u);
+    EXPECT_EQ(dirs[0], platform::ProgramDirectory());
+    EXPECT_EQ(dirs[1], platform::JoinPath(platform::ProgramDirectory(), "tessal/drivers"));
     _putenv("TESSAL_LOG_FILE=");
     EXPECT_EQ(platform::LogFilePath(), "C:/ZYK/ZYKUKeyDriver.log");
 }

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/code_page.h"
+#include "kit/code_page.h"
 
-namespace platform {
+namespace kit {
 namespace {
 
 // The Windows code page for a name: "ACP" (the active ANSI code page), "UTF-8", "GBK",
@@ -120,4 +120,4 @@ bool ConvertCodePageExactly(const std::string& text, const std::string& from, co
     return Convert(text, from, to, nullptr, out);
 }
 
-}  // namespace platform
+}  // namespace kit

@@ -1,4 +1,4 @@
-#include "platform/code_page.h"
+#include "kit/code_page.h"
 
 #include <errno.h>
 #include <iconv.h>
@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <utility>
 
-namespace platform {
+namespace kit {
 namespace {
 
 // Bytes to skip past an unconvertible sequence: a whole UTF-8 character, else one byte.
@@ -77,9 +77,9 @@ std::string ConvertCodePage(const std::string& text, const std::string& from, co
     return Convert(text, from, to, &replacement, out) ? out : std::string();
 }
 
-bool ConvertCodePageExactly(const std::string& text, const std::string& from,
-                            const std::string& to, std::string& out) {
+bool ConvertCodePageExactly(const std::string& text, const std::string& from, const std::string& to,
+                            std::string& out) {
     return Convert(text, from, to, nullptr, out);
 }
 
-}  // namespace platform
+}  // namespace kit

@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace platform {
+namespace kit {
 
 // The ANSI code page: TESSAL_ANSI_CODEPAGE, else "GBK" (on Windows "ACP", the active one).
 std::string AnsiCodePage();
@@ -14,7 +14,7 @@ std::string ConvertCodePage(const std::string& text, const std::string& from, co
                             const std::string& replacement);
 
 // Converts `text` exactly: false (and `out` untouched) when any character cannot be converted.
-bool ConvertCodePageExactly(const std::string& text, const std::string& from,
-                            const std::string& to, std::string& out);
+bool ConvertCodePageExactly(const std::string& text, const std::string& from, const std::string& to,
+                            std::string& out);
 
-}  // namespace platform
+}  // namespace kit

@@ -1,0 +1,31 @@
+#include "token/signing_material.h"
+
+#include "certs/ca_trust.h"
+#include "gmcrypto/key_objects.h"
+
+void SigningMaterial::Reset() {
+    m_chainKnown = false;
+    m_chain.clear();
+    EVP_PKEY_free(m_rsaKey);
+    m_rsaKey = nullptr;
+    EVP_PKEY_free(m_sm2Key);
+    m_sm2Key = nullptr;
+}
+
+const std::vector<X509*>& SigningMaterial::Chain(CertInfo& certificate) {
+    if (!m_chainKnown) {
+        m_chain = BuiltinChainFor(certificate);
+        m_chainKnown = true;
+    }
+    return m_chain;
+}
+
+EVP_PKEY* SigningMaterial::RsaKey(X509* certificate) {
+    if (!m_rsaKey) m_rsaKey = KeyBackedRsaFromCertificate(certificate);
+    return m_rsaKey;
+}
+
+EVP_PKEY* SigningMaterial::Sm2Key(X509* certificate) {
+    if (!m_sm2Key) m_sm2Key = KeyBackedSm2FromCertificate(certificate);
+    return m_sm2Key;
+}
