@@ -174,7 +174,8 @@ bool IsAtomicFileTemporary(const std::string& name, const std::string& finalName
 void RemoveAbandonedTemporaries(const std::string& path) {
     const std::string prefix = TemporaryPrefix(BaseNameOf(path)) + kTemporaryMarker;
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW(WidenUtf8(DirectoryPrefixOf(path) + prefix + "*").c_str(), &entry);
+    HANDLE search =
+        FindFirstFileW(WidenUtf8(DirectoryPrefixOf(path) + prefix + "*").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         const std::string name = NarrowToUtf8(entry.cFileName);

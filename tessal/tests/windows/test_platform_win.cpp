@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "kit/wide_text.h"
 #include "kit/code_page.h"
+#include "kit/wide_text.h"
 #include "platform/device_monitor.h"
 #include "platform/module_loader.h"
 #include "platform/program_paths.h"
