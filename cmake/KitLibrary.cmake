@@ -1,7 +1,15 @@
 # Shared libraries of the kit: a linker version script names the exports, and the install puts
 # the library, its public headers (include/NAME), NAME.pc and the CMake package in place.
 
+# On Windows the export table holds what the sources mark __declspec(dllexport); `windows_def`, when
+# given, adds the lines of a module-definition file (names under other spellings).
 function(kit_library_exports target exports_map)
+  if(WIN32)
+    if(ARGC GREATER 2)
+      target_sources(${target} PRIVATE ${ARGV2})
+    endif()
+    return()
+  endif()
   target_link_options(${target} PRIVATE ${KIT_NO_UNDEFINED} -Wl,--version-script=${exports_map})
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${exports_map})
   set_target_properties(${target} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})

@@ -2,7 +2,6 @@
 
 #include <openssl/pem.h>
 #include <openssl/x509.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,13 +9,14 @@
 #include <iostream>
 #include <set>
 
+#include "cli/key_report.h"
+#include "cli/skf_function_names.h"
 #include "core/faults.h"
 #include "core/fs_util.h"
 #include "core/seal_list.h"
 #include "core/softcrypto.h"
 #include "core/vbus.h"
-#include "cli/key_report.h"
-#include "cli/skf_function_names.h"
+#include "platform/files.h"
 
 namespace softkey::cli {
 namespace {
@@ -145,9 +145,7 @@ void ChangeKey(const Store& store, const std::string& serial, Change change) {
 
 // The present local time as "YYYY-MM-DD HH:MM:SS".
 std::string LocalTimeText() {
-    time_t now = time(nullptr);
-    struct tm parts {};
-    localtime_r(&now, &parts);
+    struct tm parts = platform::LocalTime(time(nullptr));
     char text[32];
     strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
     return text;
@@ -168,23 +166,25 @@ const std::set<std::string> kQuirks = {"unterminated", "overlong"};
 
 // The seal library built for each catalogue seal library name.
 const char* const kSealLibraryBuilds[][2] = {
-    {"XS_GetSealInfo.dll", "libsoftkey_seal_hnxa.so"},
-    {"SNCA_GetSeal180514.dll", "libsoftkey_seal_ggzy.so"},
-    {"SEAL_GZCA_KGseal.dll", "libsoftkey_seal_gz.so"},
-    {"ahca_oes.dll", "libsoftkey_seal_oes.so"},
+    {"XS_GetSealInfo.dll", "libsoftkey_seal_hnxa" SOFTKEY_LIBRARY_SUFFIX},
+    {"SNCA_GetSeal180514.dll", "libsoftkey_seal_ggzy" SOFTKEY_LIBRARY_SUFFIX},
+    {"SEAL_GZCA_KGseal.dll", "libsoftkey_seal_gz" SOFTKEY_LIBRARY_SUFFIX},
+    {"ahca_oes.dll", "libsoftkey_seal_oes" SOFTKEY_LIBRARY_SUFFIX},
 };
 
 // The library `built` of this kit: where the install puts the test libraries relative to the
 // installed tool, else in the build tree's lib directory beside the tool's bin.
 std::string BuiltLibrary(const std::string& built) {
-    char exe[4096];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) throw std::runtime_error("cannot find the program's own directory");
-    std::string dir(exe, static_cast<size_t>(n));
+    std::string dir = platform::ProgramFile();
+    if (dir.empty()) throw std::runtime_error("cannot find the program's own directory");
     dir = dir.substr(0, dir.rfind('/'));
-    for (const std::string& candidate :
-         {dir + "/" + SOFTKEY_INSTALLED_LIBRARIES + "/" + built, dir + "/../lib/" + built})
-        if (access(candidate.c_str(), R_OK) == 0) return candidate;
+    for (const std::string& candidate : {
+             dir + "/" + SOFTKEY_INSTALLED_LIBRARIES + "/" + built, dir + "/../lib/" + built,
+#if defined(_WIN32)
+                 dir + "/" + built,  // DLLs are built beside the programs
+#endif
+         })
+        if (platform::IsReadable(candidate)) return candidate;
     throw std::runtime_error("cannot find " + built + " beside the program; name it with --from");
 }
 
@@ -207,10 +207,10 @@ void InstallLibrary(const Args& a, const std::string& built) {
 
 // `path` made absolute against the working directory, so the lines hold after a cd.
 std::string AbsolutePath(const std::string& path) {
-    if (!path.empty() && path[0] == '/') return path;
-    char cwd[4096];
-    if (!getcwd(cwd, sizeof cwd)) throw std::runtime_error("cannot find the working directory");
-    return std::string(cwd) + "/" + path;
+    if (platform::IsAbsolutePath(path)) return path;
+    std::string cwd = platform::WorkingDirectory();
+    if (cwd.empty()) throw std::runtime_error("cannot find the working directory");
+    return cwd + "/" + path;
 }
 
 // `text` in single quotes for a POSIX shell.
@@ -329,7 +329,7 @@ int CmdFault(const Store& store, const Args& a) {
 
 int CmdInstallDriver(const Store&, const Args& a) {
     ExpectCount(a, 0);
-    InstallLibrary(a, "libsoftkey.so");
+    InstallLibrary(a, "libsoftkey" SOFTKEY_LIBRARY_SUFFIX);
     return 0;
 }
 

@@ -1,10 +1,5 @@
 #include "core/faults.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -13,6 +8,7 @@
 
 #include "core/fs_util.h"
 #include "kit/json_parse.h"
+#include "platform/files.h"
 
 namespace softkey {
 namespace {
@@ -23,12 +19,11 @@ public:
     explicit FaultLock(const Store& store) {
         store.Prepare();
         std::string path = store.Root() + "/.faults.lock";
-        m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        m_fd = platform::OpenLockFile(path);
         if (m_fd < 0) throw std::runtime_error("cannot open " + path);
-        while (flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
-        }
+        platform::LockFile(m_fd, true);
     }
-    ~FaultLock() { close(m_fd); }
+    ~FaultLock() { platform::CloseLockFile(m_fd); }
 
 private:
     int m_fd;
@@ -63,7 +58,7 @@ std::vector<Fault> Read(const Store& store) {
 
 void Write(const Store& store, const std::vector<Fault>& faults) {
     if (faults.empty()) {
-        unlink(store.FaultsPath().c_str());
+        platform::RemoveFile(store.FaultsPath());
         return;
     }
     rapidjson::StringBuffer buffer;

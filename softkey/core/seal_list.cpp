@@ -1,7 +1,5 @@
 #include "core/seal_list.h"
 
-#include <unistd.h>
-
 #include <rapidjson/document.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
@@ -10,6 +8,7 @@
 
 #include "core/fs_util.h"
 #include "kit/json_parse.h"
+#include "platform/files.h"
 
 namespace softkey {
 namespace {
@@ -75,7 +74,7 @@ void SaveSeals(const Store& store, const std::string& serial, const std::vector<
 }
 
 void RemoveSeals(const Store& store, const std::string& serial) {
-    unlink(SealListPath(store, serial).c_str());
+    platform::RemoveFile(SealListPath(store, serial));
 }
 
 }  // namespace softkey

@@ -1,9 +1,6 @@
 #include "core/store.h"
 
 #include <errno.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +11,7 @@
 #include "core/softcrypto.h"
 #include "kit/atomic_file.h"
 #include "kit/user_dirs.h"
+#include "platform/files.h"
 
 namespace softkey {
 
@@ -48,19 +46,17 @@ void Store::Prepare() const {
 Store::Lock::Lock(const Store& store, bool exclusive) : m_fd(-1) {
     store.Prepare();
     std::string path = store.Root() + "/.lock";
-    m_fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    m_fd = platform::OpenLockFile(path);
     if (m_fd < 0) throw std::runtime_error("cannot open the store lock " + path + ": " + std::strerror(errno));
-    while (flock(m_fd, exclusive ? LOCK_EX : LOCK_SH) != 0) {
-        if (errno != EINTR) {
-            close(m_fd);
-            throw std::runtime_error("cannot lock the store " + store.Root());
-        }
+    if (!platform::LockFile(m_fd, exclusive)) {
+        platform::CloseLockFile(m_fd);
+        throw std::runtime_error("cannot lock the store " + store.Root());
     }
     if (exclusive) store.RemoveStaleTemporaries();
 }
 
 Store::Lock::~Lock() {
-    if (m_fd >= 0) close(m_fd);  // closing releases the lock
+    platform::CloseLockFile(m_fd);  // closing releases the lock
 }
 
 bool Store::Exists(const std::string& serial) const {
@@ -138,7 +134,7 @@ void Store::RemoveStaleTemporaries() const {
         std::string path = m_root + dir;
         bool removed = false;
         for (const std::string& name : ListDirectory(path))
-            if (IsTemporaryJson(name) && unlink((path + "/" + name).c_str()) == 0) removed = true;
+            if (IsTemporaryJson(name) && platform::RemoveFile(path + "/" + name)) removed = true;
         if (removed) FsyncDirectory(path);
     }
 }
@@ -146,7 +142,7 @@ void Store::RemoveStaleTemporaries() const {
 void Store::Remove(const std::string& serial) const {
     if (!ValidSerial(serial)) return;
     std::string path = TokenPath(serial);
-    if (unlink(path.c_str()) == 0) FsyncDirectory(m_root + "/tokens");
+    if (platform::RemoveFile(path)) FsyncDirectory(m_root + "/tokens");
 }
 
 std::vector<std::string> Store::Serials() const {
@@ -206,10 +202,10 @@ Bytes Store::CreateStoreKey() const {
     // Written aside, then linked into place: a concurrent creator's key is never replaced.
     std::string tmp = path + ".new-" + RandomHex(6);
     WriteFileAtomic(tmp, std::string(key.begin(), key.end()), 0600);
-    int linked = link(tmp.c_str(), path.c_str());
-    int linkError = errno;
-    unlink(tmp.c_str());
-    if (linked != 0 && linkError != EEXIST) throw std::runtime_error("cannot create the store key " + path);
+    bool exists = false;
+    bool linked = platform::LinkFile(tmp, path, exists);
+    platform::RemoveFile(tmp);
+    if (!linked && !exists) throw std::runtime_error("cannot create the store key " + path);
     FsyncDirectory(m_root);
     if (!ReadWholeFile(path, text) || text.size() != 32) throw std::runtime_error("store key " + path + " is damaged");
     return Bytes(text.begin(), text.end());

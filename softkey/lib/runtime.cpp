@@ -1,8 +1,5 @@
 #include "lib/runtime.h"
 
-#include <dlfcn.h>
-#include <sys/stat.h>
-
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +9,7 @@
 
 #include "core/faults.h"
 #include "core/vbus.h"
+#include "platform/files.h"
 
 namespace softkey {
 namespace {
@@ -34,9 +32,7 @@ std::string LoginKey(const Handle& h) { return h.serial + "|" + h.session + "|" 
 
 // Parsed tokens, reused while their file is unchanged.
 struct CachedToken {
-    ino_t inode = 0;
-    timespec mtime{};
-    off_t size = 0;
+    platform::FileStamp stamp;
     std::shared_ptr<const Token> token;  // an immutable snapshot, shared by readers
 };
 struct TokenCache {
@@ -67,22 +63,17 @@ __attribute__((destructor)) void FreeRuntimeState() {
     g_tokenCache = nullptr;
 }
 
-bool SameFile(const CachedToken& c, const struct stat& st) {
-    return c.inode == st.st_ino && c.size == st.st_size && c.mtime.tv_sec == st.st_mtim.tv_sec &&
-           c.mtime.tv_nsec == st.st_mtim.tv_nsec;
-}
-
 // Loads the token, from the cache when its file did not change. Caller holds the store lock.
 std::shared_ptr<const Token> LoadCached(const Store& store, const std::string& serial) {
     std::string path = store.TokenPath(serial);
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) throw std::runtime_error("no key " + serial);
+    platform::FileStamp stamp;
+    if (!platform::StampFile(path, stamp)) throw std::runtime_error("no key " + serial);
     std::string key = store.Root() + "|" + serial;
     TokenCache& cache = Cache();
     {
         std::lock_guard<std::mutex> lock(cache.mutex);
         auto it = cache.tokens.find(key);
-        if (it != cache.tokens.end() && SameFile(it->second, st)) return it->second.token;
+        if (it != cache.tokens.end() && it->second.stamp == stamp) return it->second.token;
     }
     std::shared_ptr<const Token> token;
     try {
@@ -94,9 +85,7 @@ std::shared_ptr<const Token> LoadCached(const Store& store, const std::string& s
     }
     std::lock_guard<std::mutex> lock(cache.mutex);
     CachedToken& c = cache.tokens[key];
-    c.inode = st.st_ino;
-    c.mtime = st.st_mtim;
-    c.size = st.st_size;
+    c.stamp = stamp;
     c.token = token;
     return token;
 }
@@ -108,11 +97,7 @@ void ForgetCached(const Store& store, const std::string& serial) {
 }
 
 std::string FindLoadedName() {
-    Dl_info info;
-    if (dladdr(reinterpret_cast<void*>(&FindLoadedName), &info) == 0 || !info.dli_fname) return "";
-    std::string path = info.dli_fname;
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return platform::ModuleFileName(reinterpret_cast<const void*>(&FindLoadedName));
 }
 
 }  // namespace

@@ -11,7 +11,11 @@
 #include "core/store.h"
 #include "skf/skf.h"
 
+#if defined(_WIN32)
+#define SKF_EXPORT extern "C" __declspec(dllexport)
+#else
 #define SKF_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace softkey {
 

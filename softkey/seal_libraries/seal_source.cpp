@@ -1,12 +1,11 @@
 #include "seal_libraries/seal_source.h"
 
-#include <dlfcn.h>
-
 #include <cstring>
 #include <stdexcept>
 
 #include "core/faults.h"
 #include "core/vbus.h"
+#include "platform/files.h"
 
 namespace softkey::seal {
 namespace {
@@ -20,10 +19,7 @@ const char* const kPairs[][2] = {
 };
 
 std::string LoadedName() {
-    Dl_info info;
-    if (dladdr(reinterpret_cast<void*>(&ServedKey), &info) == 0 || !info.dli_fname) return "";
-    std::string path = info.dli_fname;
-    return path.substr(path.rfind('/') + 1);
+    return platform::ModuleFileName(reinterpret_cast<const void*>(&ServedKey));
 }
 
 // The SKF library paired with this copy's name; empty (any) for other names.

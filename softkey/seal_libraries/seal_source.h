@@ -8,7 +8,11 @@
 
 #include "core/seal_list.h"
 
+#if defined(_WIN32)
+#define SEAL_EXPORT extern "C" __declspec(dllexport)
+#else
 #define SEAL_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace softkey::seal {
 

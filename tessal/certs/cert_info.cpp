@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "api/encodings.h"
+#include "platform/local_time.h"
 #include "tessal/ca_list.h"
 
 namespace {
@@ -262,11 +263,8 @@ std::string CertInfo::ASN1_TimeConvert(asn1_string_st* time) {
     utc.tm_isdst = 0;
 
     // The zone's standard offset (daylight saving off), as the display shows it.
-    tzset();
-    long offset = -timezone;
-    time_t instant = timegm(&utc);
-    struct tm local = {};
-    localtime_r(&instant, &local);
+    long offset = platform::StandardZoneOffset();
+    struct tm local = platform::LocalTime(platform::UtcToInstant(utc));
 
     long magnitude = offset < 0 ? -offset : offset;
     int hours = static_cast<int>(magnitude / 3600);

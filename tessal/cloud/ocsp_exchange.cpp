@@ -4,13 +4,13 @@
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <poll.h>
 
 #include <chrono>
 
 #include "api/console.h"
 #include "api/log.h"
 #include "cloud/call_deadline.h"
+#include "platform/socket_wait.h"
 
 namespace cloud {
 namespace {
@@ -22,12 +22,7 @@ using Clock = std::chrono::steady_clock;
 bool WaitForSocket(BIO* chain, int fd, Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return false;
-    pollfd entry{fd, static_cast<short>(BIO_should_read(chain) ? POLLIN : POLLOUT), 0};
-    int rc;
-    do {
-        rc = poll(&entry, 1, static_cast<int>(left));
-    } while (rc < 0 && errno == EINTR);
-    return rc != 0;  // errors surface in the next BIO call
+    return platform::WaitForSocket(fd, BIO_should_read(chain), static_cast<int>(left));
 }
 
 enum class Step { kDone, kFailed, kTimedOut };

@@ -22,15 +22,29 @@ public:
     DeviceMonitor(const DeviceMonitor&) = delete;
     DeviceMonitor& operator=(const DeviceMonitor&) = delete;
 
-    // Starts watching `root`: libudev on the real sysfs, inotify on any other directory.
-    // Returns false when the thread could not be started.
+    // Starts watching `root`: libudev on the real sysfs, inotify on any other directory; on
+    // Windows a hidden window's device notifications, plus change notices on `root` when it
+    // names a directory. Returns false when the thread could not be started.
     bool Start(const std::string& root);
     // Stops the thread and waits for it; events being handled finish first.
     void Stop();
 
+#if defined(_WIN32)
+    // The hidden window receiving WM_DEVICECHANGE (an HWND); null until the thread made it.
+    void* Window() const { return m_window; }
+    // Waits until the thread has made its window or given up; false when there is none.
+    bool WaitForWindow();
+#endif
+
 private:
+#if defined(_WIN32)
+    friend struct DeviceWindow;  // the window procedure
+    void RunWindow();
+    void Rescan();
+#else
     void RunInotify();
     void RunUdev();
+#endif
     void Arrived(const std::string& entry);
     void Removed(const std::string& entry);
 
@@ -38,7 +52,13 @@ private:
     std::string m_root;
     std::map<std::string, UsbDevice> m_known;  // entry -> device, to name a removed device
     std::thread m_thread;
+#if defined(_WIN32)
+    void* m_stopEvent = nullptr;   // set by Stop
+    void* m_readyEvent = nullptr;  // set once the window exists or could not be made
+    void* m_window = nullptr;
+#else
     int m_stopFd = -1;
+#endif
 };
 
 }  // namespace platform

@@ -29,15 +29,6 @@ bool ReadHex(const std::string& path, unsigned& out) {
 
 }  // namespace
 
-std::string UsbSysfsRoot() {
-    const char* env = std::getenv("TESSAL_USB_SYSFS");
-    return env && *env ? env : "/sys/bus/usb/devices";
-}
-
-bool IsRealSysfs(const std::string& root) {
-    return root == "/sys/bus/usb/devices" || root == "/sys/bus/usb/devices/";
-}
-
 bool ReadUsbDevice(const std::string& root, const std::string& entry, UsbDevice& out) {
     std::string dir = root + "/" + entry;
     UsbDevice d;
@@ -52,7 +43,7 @@ bool ReadUsbDevice(const std::string& root, const std::string& entry, UsbDevice&
     return true;
 }
 
-std::vector<UsbDevice> EnumerateUsbDevices(const std::string& root) {
+std::vector<UsbDevice> EnumerateUsbDirectory(const std::string& root) {
     std::vector<std::string> entries;
     if (DIR* dir = opendir(root.c_str())) {
         while (struct dirent* e = readdir(dir))

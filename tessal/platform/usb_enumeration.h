@@ -13,12 +13,16 @@ struct UsbDevice {
     std::string serial;  // empty when the device reports none
 };
 
-// ${TESSAL_USB_SYSFS:-/sys/bus/usb/devices}
+// ${TESSAL_USB_SYSFS:-/sys/bus/usb/devices}; on Windows TESSAL_USB_SYSFS or empty, empty
+// meaning the system's devices (SetupAPI).
 std::string UsbSysfsRoot();
+// True for the system's own devices (not a directory standing in for them).
 bool IsRealSysfs(const std::string& root);
 
-// Every entry with idVendor and idProduct, in entry-name order.
+// The devices present under `root`: on Windows the system's when `root` is empty.
 std::vector<UsbDevice> EnumerateUsbDevices(const std::string& root);
+// Every entry of a sysfs-shaped directory with idVendor and idProduct, in entry-name order.
+std::vector<UsbDevice> EnumerateUsbDirectory(const std::string& root);
 // One entry, when it is a device.
 bool ReadUsbDevice(const std::string& root, const std::string& entry, UsbDevice& out);
 

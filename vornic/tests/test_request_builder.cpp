@@ -19,6 +19,18 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 const char kSm2Id[] = "1234567812345678";
 
+// Sets TESSAL_ANSI_CODEPAGE, or removes it (null).
+void SetCodePage(const char* value) {
+#if defined(_WIN32)
+    _putenv_s("TESSAL_ANSI_CODEPAGE", value ? value : "");
+#else
+    if (value)
+        setenv("TESSAL_ANSI_CODEPAGE", value, 1);
+    else
+        unsetenv("TESSAL_ANSI_CODEPAGE");
+#endif
+}
+
 struct Sm2Key {
     Sm2Key() : key(EVP_PKEY_Q_keygen(nullptr, nullptr, "SM2")) {
         unsigned char point[65];
@@ -209,8 +221,13 @@ TEST(RequestBuilder, SubjectPartsAndValues) {
     EXPECT_EQ(equals[0].value, "a");
     EXPECT_EQ(equals[2].value, "x");
 
-    // A Chinese name in the default code page (GBK) reads back as UTF-8.
-    unsetenv("TESSAL_ANSI_CODEPAGE");
+    // A Chinese name in the default code page (GBK) reads back as UTF-8. (Windows defaults to the
+    // system's ANSI code page instead: name GBK there.)
+#if defined(_WIN32)
+    SetCodePage("GBK");
+#else
+    SetCodePage(nullptr);
+#endif
     std::vector<Entry> chinese = SubjectOf("CN=\xD5\xC5\xC8\xFD,C=CN,O=\xB2\xE2\xCA\xD4");
     ASSERT_EQ(chinese.size(), 3u);
     EXPECT_EQ(chinese[0].value, "\xE5\xBC\xA0\xE4\xB8\x89");  // 张三
@@ -234,9 +251,9 @@ TEST(RequestBuilder, BadSubjectsFailWithoutOutput) {
     EXPECT_EQ(InfoResult("CN=u,C=" + std::string(256, 'A') + ",O=o", &info), -1);
     EXPECT_EQ(info, nullptr);
     // An unknown code page cannot convert the names.
-    setenv("TESSAL_ANSI_CODEPAGE", "NO-SUCH-CODEPAGE", 1);
+    SetCodePage("NO-SUCH-CODEPAGE");
     EXPECT_EQ(InfoResult("CN=u,C=CN,O=o", &info), -1);
-    unsetenv("TESSAL_ANSI_CODEPAGE");
+    SetCodePage(nullptr);
     EXPECT_EQ(info, nullptr);
 }
 
@@ -297,6 +314,10 @@ TEST(RequestBuilder, SignatureValuesAreMinimalIntegersAndVerify) {
 }
 
 TEST(RequestBuilder, OpensslCommandLineVerifiesTheRequest) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the openssl command line is a program of the Linux side; the Linux suite checks the "
+                    "request with it";
+#endif
     Sm2Key key;
     Built built = Build(key, "CN=cli,C=CN,O=org1,OU=unit1");
     X509_REQ* req = Parse(built.request);

@@ -5,7 +5,7 @@
 
 namespace kit {
 
-// The ANSI code page: TESSAL_ANSI_CODEPAGE, else "GBK".
+// The ANSI code page: TESSAL_ANSI_CODEPAGE, else "GBK" (on Windows "ACP", the active one).
 std::string AnsiCodePage();
 
 // Converts `text` from one iconv code page to another. Bytes that cannot be converted

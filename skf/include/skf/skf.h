@@ -3,12 +3,26 @@
 #pragma once
 
 #include <stdint.h>
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+// The standard's calling convention of the entry points: __stdcall on Windows.
+#if defined(_WIN32)
+#define SKF_CALL __stdcall
+#else
+#define SKF_CALL
+#endif
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-// Basic types, with the widths the standard gives them (32-bit ULONG on every platform).
+// Basic types, with the widths the standard gives them (32-bit ULONG on every platform). On
+// Windows they are the system's own, of the same widths.
+#if defined(_WIN32)
+typedef UINT32 FLAGS;
+#else
 typedef int8_t INT8;
 typedef int16_t INT16;
 typedef int32_t INT32;
@@ -28,6 +42,7 @@ typedef uint32_t DWORD;
 typedef uint32_t FLAGS;
 typedef CHAR* LPSTR;
 typedef void* HANDLE;
+#endif
 typedef HANDLE DEVHANDLE;
 typedef HANDLE HAPPLICATION;
 typedef HANDLE HCONTAINER;
@@ -245,139 +260,155 @@ typedef struct Struct_FILEATTRIBUTE {
 #define ECC_CIPHER_HEADER_LEN 164
 
 // Device management.
-ULONG SKF_WaitForDevEvent(LPSTR szDevName, ULONG* pulDevNameLen, ULONG* pulEvent);
-ULONG SKF_CancelWaitForDevEvent(void);
-ULONG SKF_EnumDev(BOOL bPresent, LPSTR szNameList, ULONG* pulSize);
-ULONG SKF_ConnectDev(LPSTR szName, DEVHANDLE* phDev);
-ULONG SKF_DisConnectDev(DEVHANDLE hDev);
-ULONG SKF_GetDevState(LPSTR szDevName, ULONG* pulDevState);
-ULONG SKF_SetLabel(DEVHANDLE hDev, LPSTR szLabel);
-ULONG SKF_GetDevInfo(DEVHANDLE hDev, DEVINFO* pDevInfo);
-ULONG SKF_LockDev(DEVHANDLE hDev, ULONG ulTimeOut);
-ULONG SKF_UnlockDev(DEVHANDLE hDev);
-ULONG SKF_Transmit(DEVHANDLE hDev, BYTE* pbCommand, ULONG ulCommandLen, BYTE* pbData,
-                   ULONG* pulDataLen);
+ULONG SKF_CALL SKF_WaitForDevEvent(LPSTR szDevName, ULONG* pulDevNameLen, ULONG* pulEvent);
+ULONG SKF_CALL SKF_CancelWaitForDevEvent(void);
+ULONG SKF_CALL SKF_EnumDev(BOOL bPresent, LPSTR szNameList, ULONG* pulSize);
+ULONG SKF_CALL SKF_ConnectDev(LPSTR szName, DEVHANDLE* phDev);
+ULONG SKF_CALL SKF_DisConnectDev(DEVHANDLE hDev);
+ULONG SKF_CALL SKF_GetDevState(LPSTR szDevName, ULONG* pulDevState);
+ULONG SKF_CALL SKF_SetLabel(DEVHANDLE hDev, LPSTR szLabel);
+ULONG SKF_CALL SKF_GetDevInfo(DEVHANDLE hDev, DEVINFO* pDevInfo);
+ULONG SKF_CALL SKF_LockDev(DEVHANDLE hDev, ULONG ulTimeOut);
+ULONG SKF_CALL SKF_UnlockDev(DEVHANDLE hDev);
+ULONG SKF_CALL SKF_Transmit(DEVHANDLE hDev, BYTE* pbCommand, ULONG ulCommandLen, BYTE* pbData,
+                            ULONG* pulDataLen);
 
 // Access control.
-ULONG SKF_ChangeDevAuthKey(DEVHANDLE hDev, BYTE* pbKeyValue, ULONG ulKeyLen);
-ULONG SKF_DevAuth(DEVHANDLE hDev, BYTE* pbAuthData, ULONG ulLen);
-ULONG SKF_ChangePIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szOldPin, LPSTR szNewPin,
-                    ULONG* pulRetryCount);
-ULONG SKF_GetPINInfo(HAPPLICATION hApplication, ULONG ulPINType, ULONG* pulMaxRetryCount,
-                     ULONG* pulRemainRetryCount, BOOL* pbDefaultPin);
-ULONG SKF_VerifyPIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szPIN, ULONG* pulRetryCount);
-ULONG SKF_UnblockPIN(HAPPLICATION hApplication, LPSTR szAdminPIN, LPSTR szNewUserPIN,
-                     ULONG* pulRetryCount);
-ULONG SKF_ClearSecureState(HAPPLICATION hApplication);
+ULONG SKF_CALL SKF_ChangeDevAuthKey(DEVHANDLE hDev, BYTE* pbKeyValue, ULONG ulKeyLen);
+ULONG SKF_CALL SKF_DevAuth(DEVHANDLE hDev, BYTE* pbAuthData, ULONG ulLen);
+ULONG SKF_CALL SKF_ChangePIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szOldPin,
+                             LPSTR szNewPin, ULONG* pulRetryCount);
+ULONG SKF_CALL SKF_GetPINInfo(HAPPLICATION hApplication, ULONG ulPINType, ULONG* pulMaxRetryCount,
+                              ULONG* pulRemainRetryCount, BOOL* pbDefaultPin);
+ULONG SKF_CALL SKF_VerifyPIN(HAPPLICATION hApplication, ULONG ulPINType, LPSTR szPIN,
+                             ULONG* pulRetryCount);
+ULONG SKF_CALL SKF_UnblockPIN(HAPPLICATION hApplication, LPSTR szAdminPIN, LPSTR szNewUserPIN,
+                              ULONG* pulRetryCount);
+ULONG SKF_CALL SKF_ClearSecureState(HAPPLICATION hApplication);
 
 // Applications.
-ULONG SKF_CreateApplication(DEVHANDLE hDev, LPSTR szAppName, LPSTR szAdminPin,
-                            DWORD dwAdminPinRetryCount, LPSTR szUserPin, DWORD dwUserPinRetryCount,
-                            DWORD dwCreateFileRights, HAPPLICATION* phApplication);
-ULONG SKF_EnumApplication(DEVHANDLE hDev, LPSTR szAppName, ULONG* pulSize);
-ULONG SKF_DeleteApplication(DEVHANDLE hDev, LPSTR szAppName);
-ULONG SKF_OpenApplication(DEVHANDLE hDev, LPSTR szAppName, HAPPLICATION* phApplication);
-ULONG SKF_CloseApplication(HAPPLICATION hApplication);
+ULONG SKF_CALL SKF_CreateApplication(DEVHANDLE hDev, LPSTR szAppName, LPSTR szAdminPin,
+                                     DWORD dwAdminPinRetryCount, LPSTR szUserPin,
+                                     DWORD dwUserPinRetryCount, DWORD dwCreateFileRights,
+                                     HAPPLICATION* phApplication);
+ULONG SKF_CALL SKF_EnumApplication(DEVHANDLE hDev, LPSTR szAppName, ULONG* pulSize);
+ULONG SKF_CALL SKF_DeleteApplication(DEVHANDLE hDev, LPSTR szAppName);
+ULONG SKF_CALL SKF_OpenApplication(DEVHANDLE hDev, LPSTR szAppName, HAPPLICATION* phApplication);
+ULONG SKF_CALL SKF_CloseApplication(HAPPLICATION hApplication);
 
 // Files.
-ULONG SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulFileSize,
-                     ULONG ulReadRights, ULONG ulWriteRights);
-ULONG SKF_DeleteFile(HAPPLICATION hApplication, LPSTR szFileName);
-ULONG SKF_EnumFiles(HAPPLICATION hApplication, LPSTR szFileList, ULONG* pulSize);
-ULONG SKF_GetFileInfo(HAPPLICATION hApplication, LPSTR szFileName, FILEATTRIBUTE* pFileInfo);
-ULONG SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, ULONG ulSize,
-                   BYTE* pbOutData, ULONG* pulOutLen);
-ULONG SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset, BYTE* pbData,
-                    ULONG ulSize);
+ULONG SKF_CALL SKF_CreateFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulFileSize,
+                              ULONG ulReadRights, ULONG ulWriteRights);
+ULONG SKF_CALL SKF_DeleteFile(HAPPLICATION hApplication, LPSTR szFileName);
+ULONG SKF_CALL SKF_EnumFiles(HAPPLICATION hApplication, LPSTR szFileList, ULONG* pulSize);
+ULONG SKF_CALL SKF_GetFileInfo(HAPPLICATION hApplication, LPSTR szFileName,
+                               FILEATTRIBUTE* pFileInfo);
+ULONG SKF_CALL SKF_ReadFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset,
+                            ULONG ulSize, BYTE* pbOutData, ULONG* pulOutLen);
+ULONG SKF_CALL SKF_WriteFile(HAPPLICATION hApplication, LPSTR szFileName, ULONG ulOffset,
+                             BYTE* pbData, ULONG ulSize);
 
 // Containers.
-ULONG SKF_CreateContainer(HAPPLICATION hApplication, LPSTR szContainerName,
-                          HCONTAINER* phContainer);
-ULONG SKF_DeleteContainer(HAPPLICATION hApplication, LPSTR szContainerName);
-ULONG SKF_OpenContainer(HAPPLICATION hApplication, LPSTR szContainerName, HCONTAINER* phContainer);
-ULONG SKF_CloseContainer(HCONTAINER hContainer);
-ULONG SKF_EnumContainer(HAPPLICATION hApplication, LPSTR szContainerName, ULONG* pulSize);
-ULONG SKF_GetContainerType(HCONTAINER hContainer, ULONG* pulContainerType);
-ULONG SKF_ImportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert, ULONG ulCertLen);
-ULONG SKF_ExportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert,
-                            ULONG* pulCertLen);
+ULONG SKF_CALL SKF_CreateContainer(HAPPLICATION hApplication, LPSTR szContainerName,
+                                   HCONTAINER* phContainer);
+ULONG SKF_CALL SKF_DeleteContainer(HAPPLICATION hApplication, LPSTR szContainerName);
+ULONG SKF_CALL SKF_OpenContainer(HAPPLICATION hApplication, LPSTR szContainerName,
+                                 HCONTAINER* phContainer);
+ULONG SKF_CALL SKF_CloseContainer(HCONTAINER hContainer);
+ULONG SKF_CALL SKF_EnumContainer(HAPPLICATION hApplication, LPSTR szContainerName, ULONG* pulSize);
+ULONG SKF_CALL SKF_GetContainerType(HCONTAINER hContainer, ULONG* pulContainerType);
+ULONG SKF_CALL SKF_ImportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert,
+                                     ULONG ulCertLen);
+ULONG SKF_CALL SKF_ExportCertificate(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbCert,
+                                     ULONG* pulCertLen);
 
 // Cryptographic services.
-ULONG SKF_GenRandom(DEVHANDLE hDev, BYTE* pbRandom, ULONG ulRandomLen);
-ULONG SKF_GenExtRSAKey(DEVHANDLE hDev, ULONG ulBitsLen, RSAPRIVATEKEYBLOB* pBlob);
-ULONG SKF_GenRSAKeyPair(HCONTAINER hContainer, ULONG ulBitsLen, RSAPUBLICKEYBLOB* pBlob);
-ULONG SKF_ImportRSAKeyPair(HCONTAINER hContainer, ULONG ulSymAlgId, BYTE* pbWrappedKey,
-                           ULONG ulWrappedKeyLen, BYTE* pbEncryptedData, ULONG ulEncryptedDataLen);
-ULONG SKF_RSASignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen, BYTE* pbSignature,
-                      ULONG* pulSignLen);
-ULONG SKF_RSAVerify(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRSAPubKeyBlob, BYTE* pbData,
-                    ULONG ulDataLen, BYTE* pbSignature, ULONG ulSignLen);
-ULONG SKF_RSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, RSAPUBLICKEYBLOB* pPubKey,
-                              BYTE* pbData, ULONG* pulDataLen, HANDLE* phSessionKey);
-ULONG SKF_ExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRSAPubKeyBlob, BYTE* pbInput,
-                                ULONG ulInputLen, BYTE* pbOutput, ULONG* pulOutputLen);
-ULONG SKF_ExtRSAPriKeyOperation(DEVHANDLE hDev, RSAPRIVATEKEYBLOB* pRSAPriKeyBlob, BYTE* pbInput,
-                                ULONG ulInputLen, BYTE* pbOutput, ULONG* pulOutputLen);
-ULONG SKF_GenECCKeyPair(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pBlob);
-ULONG SKF_ImportECCKeyPair(HCONTAINER hContainer, PENVELOPEDKEYBLOB pEnvelopedKeyBlob);
-ULONG SKF_ECCSignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen,
-                      PECCSIGNATUREBLOB pSignature);
-ULONG SKF_ECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData,
-                    ULONG ulDataLen, PECCSIGNATUREBLOB pSignature);
-ULONG SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pPubKey,
-                              PECCCIPHERBLOB pData, HANDLE* phSessionKey);
-ULONG SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbPlainText,
-                        ULONG ulPlainTextLen, PECCCIPHERBLOB pCipherText);
-ULONG SKF_ExtECCDecrypt(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob,
-                        PECCCIPHERBLOB pCipherText, BYTE* pbPlainText, ULONG* pulPlainTextLen);
-ULONG SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, BYTE* pbData,
-                     ULONG ulDataLen, PECCSIGNATUREBLOB pSignature);
-ULONG SKF_ExtECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData,
-                       ULONG ulDataLen, PECCSIGNATUREBLOB pSignature);
-ULONG SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId,
-                                       ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID,
-                                       ULONG ulIDLen, HANDLE* phAgreementHandle);
-ULONG SKF_GenerateAgreementDataAndKeyWithECC(
-    HANDLE hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pSponsorECCPubKeyBlob,
-    ECCPUBLICKEYBLOB* pSponsorTempECCPubKeyBlob, ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID,
-    ULONG ulIDLen, BYTE* pbSponsorID, ULONG ulSponsorIDLen, HANDLE* phKeyHandle);
-ULONG SKF_GenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB* pECCPubKeyBlob,
-                             ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID, ULONG ulIDLen,
-                             HANDLE* phKeyHandle);
-ULONG SKF_ExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbBlob, ULONG* pulBlobLen);
-ULONG SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pbWrapedData,
-                           ULONG ulWrapedLen, HANDLE* phKey);
-ULONG SKF_SetSymmKey(DEVHANDLE hDev, BYTE* pbKey, ULONG ulAlgID, HANDLE* phKey);
-ULONG SKF_EncryptInit(HANDLE hKey, BLOCKCIPHERPARAM EncryptParam);
-ULONG SKF_Encrypt(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData,
-                  ULONG* pulEncryptedLen);
-ULONG SKF_EncryptUpdate(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData,
-                        ULONG* pulEncryptedLen);
-ULONG SKF_EncryptFinal(HANDLE hKey, BYTE* pbEncryptedData, ULONG* pulEncryptedDataLen);
-ULONG SKF_DecryptInit(HANDLE hKey, BLOCKCIPHERPARAM DecryptParam);
-ULONG SKF_Decrypt(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData,
-                  ULONG* pulDataLen);
-ULONG SKF_DecryptUpdate(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData,
-                        ULONG* pulDataLen);
-ULONG SKF_DecryptFinal(HANDLE hKey, BYTE* pbDecryptedData, ULONG* pulDecryptedDataLen);
-ULONG SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* pPubKey,
-                     unsigned char* pucID, ULONG ulIDLen, HANDLE* phHash);
-ULONG SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* pbHashData,
-                 ULONG* pulHashLen);
-ULONG SKF_DigestUpdate(HANDLE hHash, BYTE* pbData, ULONG ulDataLen);
-ULONG SKF_DigestFinal(HANDLE hHash, BYTE* pHashData, ULONG* pulHashLen);
-ULONG SKF_MacInit(HANDLE hKey, BLOCKCIPHERPARAM* pMacParam, HANDLE* phMac);
-ULONG SKF_Mac(HANDLE hMac, BYTE* pbData, ULONG ulDataLen, BYTE* pbMacData, ULONG* pulMacLen);
-ULONG SKF_MacUpdate(HANDLE hMac, BYTE* pbData, ULONG ulDataLen);
-ULONG SKF_MacFinal(HANDLE hMac, BYTE* pbMacData, ULONG* pulMacDataLen);
-ULONG SKF_CloseHandle(HANDLE hHandle);
+ULONG SKF_CALL SKF_GenRandom(DEVHANDLE hDev, BYTE* pbRandom, ULONG ulRandomLen);
+ULONG SKF_CALL SKF_GenExtRSAKey(DEVHANDLE hDev, ULONG ulBitsLen, RSAPRIVATEKEYBLOB* pBlob);
+ULONG SKF_CALL SKF_GenRSAKeyPair(HCONTAINER hContainer, ULONG ulBitsLen, RSAPUBLICKEYBLOB* pBlob);
+ULONG SKF_CALL SKF_ImportRSAKeyPair(HCONTAINER hContainer, ULONG ulSymAlgId, BYTE* pbWrappedKey,
+                                    ULONG ulWrappedKeyLen, BYTE* pbEncryptedData,
+                                    ULONG ulEncryptedDataLen);
+ULONG SKF_CALL SKF_RSASignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen,
+                               BYTE* pbSignature, ULONG* pulSignLen);
+ULONG SKF_CALL SKF_RSAVerify(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRSAPubKeyBlob, BYTE* pbData,
+                             ULONG ulDataLen, BYTE* pbSignature, ULONG ulSignLen);
+ULONG SKF_CALL SKF_RSAExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId,
+                                       RSAPUBLICKEYBLOB* pPubKey, BYTE* pbData, ULONG* pulDataLen,
+                                       HANDLE* phSessionKey);
+ULONG SKF_CALL SKF_ExtRSAPubKeyOperation(DEVHANDLE hDev, RSAPUBLICKEYBLOB* pRSAPubKeyBlob,
+                                         BYTE* pbInput, ULONG ulInputLen, BYTE* pbOutput,
+                                         ULONG* pulOutputLen);
+ULONG SKF_CALL SKF_ExtRSAPriKeyOperation(DEVHANDLE hDev, RSAPRIVATEKEYBLOB* pRSAPriKeyBlob,
+                                         BYTE* pbInput, ULONG ulInputLen, BYTE* pbOutput,
+                                         ULONG* pulOutputLen);
+ULONG SKF_CALL SKF_GenECCKeyPair(HCONTAINER hContainer, ULONG ulAlgId, ECCPUBLICKEYBLOB* pBlob);
+ULONG SKF_CALL SKF_ImportECCKeyPair(HCONTAINER hContainer, PENVELOPEDKEYBLOB pEnvelopedKeyBlob);
+ULONG SKF_CALL SKF_ECCSignData(HCONTAINER hContainer, BYTE* pbData, ULONG ulDataLen,
+                               PECCSIGNATUREBLOB pSignature);
+ULONG SKF_CALL SKF_ECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData,
+                             ULONG ulDataLen, PECCSIGNATUREBLOB pSignature);
+ULONG SKF_CALL SKF_ECCExportSessionKey(HCONTAINER hContainer, ULONG ulAlgId,
+                                       ECCPUBLICKEYBLOB* pPubKey, PECCCIPHERBLOB pData,
+                                       HANDLE* phSessionKey);
+ULONG SKF_CALL SKF_ExtECCEncrypt(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob,
+                                 BYTE* pbPlainText, ULONG ulPlainTextLen,
+                                 PECCCIPHERBLOB pCipherText);
+ULONG SKF_CALL SKF_ExtECCDecrypt(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob,
+                                 PECCCIPHERBLOB pCipherText, BYTE* pbPlainText,
+                                 ULONG* pulPlainTextLen);
+ULONG SKF_CALL SKF_ExtECCSign(DEVHANDLE hDev, ECCPRIVATEKEYBLOB* pECCPriKeyBlob, BYTE* pbData,
+                              ULONG ulDataLen, PECCSIGNATUREBLOB pSignature);
+ULONG SKF_CALL SKF_ExtECCVerify(DEVHANDLE hDev, ECCPUBLICKEYBLOB* pECCPubKeyBlob, BYTE* pbData,
+                                ULONG ulDataLen, PECCSIGNATUREBLOB pSignature);
+ULONG SKF_CALL SKF_GenerateAgreementDataWithECC(HCONTAINER hContainer, ULONG ulAlgId,
+                                                ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID,
+                                                ULONG ulIDLen, HANDLE* phAgreementHandle);
+ULONG SKF_CALL SKF_GenerateAgreementDataAndKeyWithECC(HANDLE hContainer, ULONG ulAlgId,
+                                                      ECCPUBLICKEYBLOB* pSponsorECCPubKeyBlob,
+                                                      ECCPUBLICKEYBLOB* pSponsorTempECCPubKeyBlob,
+                                                      ECCPUBLICKEYBLOB* pTempECCPubKeyBlob,
+                                                      BYTE* pbID, ULONG ulIDLen, BYTE* pbSponsorID,
+                                                      ULONG ulSponsorIDLen, HANDLE* phKeyHandle);
+ULONG SKF_CALL SKF_GenerateKeyWithECC(HANDLE hAgreementHandle, ECCPUBLICKEYBLOB* pECCPubKeyBlob,
+                                      ECCPUBLICKEYBLOB* pTempECCPubKeyBlob, BYTE* pbID,
+                                      ULONG ulIDLen, HANDLE* phKeyHandle);
+ULONG SKF_CALL SKF_ExportPublicKey(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbBlob,
+                                   ULONG* pulBlobLen);
+ULONG SKF_CALL SKF_ImportSessionKey(HCONTAINER hContainer, ULONG ulAlgId, BYTE* pbWrapedData,
+                                    ULONG ulWrapedLen, HANDLE* phKey);
+ULONG SKF_CALL SKF_SetSymmKey(DEVHANDLE hDev, BYTE* pbKey, ULONG ulAlgID, HANDLE* phKey);
+ULONG SKF_CALL SKF_EncryptInit(HANDLE hKey, BLOCKCIPHERPARAM EncryptParam);
+ULONG SKF_CALL SKF_Encrypt(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData,
+                           ULONG* pulEncryptedLen);
+ULONG SKF_CALL SKF_EncryptUpdate(HANDLE hKey, BYTE* pbData, ULONG ulDataLen, BYTE* pbEncryptedData,
+                                 ULONG* pulEncryptedLen);
+ULONG SKF_CALL SKF_EncryptFinal(HANDLE hKey, BYTE* pbEncryptedData, ULONG* pulEncryptedDataLen);
+ULONG SKF_CALL SKF_DecryptInit(HANDLE hKey, BLOCKCIPHERPARAM DecryptParam);
+ULONG SKF_CALL SKF_Decrypt(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen, BYTE* pbData,
+                           ULONG* pulDataLen);
+ULONG SKF_CALL SKF_DecryptUpdate(HANDLE hKey, BYTE* pbEncryptedData, ULONG ulEncryptedLen,
+                                 BYTE* pbData, ULONG* pulDataLen);
+ULONG SKF_CALL SKF_DecryptFinal(HANDLE hKey, BYTE* pbDecryptedData, ULONG* pulDecryptedDataLen);
+ULONG SKF_CALL SKF_DigestInit(DEVHANDLE hDev, ULONG ulAlgID, ECCPUBLICKEYBLOB* pPubKey,
+                              unsigned char* pucID, ULONG ulIDLen, HANDLE* phHash);
+ULONG SKF_CALL SKF_Digest(HANDLE hHash, BYTE* pbData, ULONG ulDataLen, BYTE* pbHashData,
+                          ULONG* pulHashLen);
+ULONG SKF_CALL SKF_DigestUpdate(HANDLE hHash, BYTE* pbData, ULONG ulDataLen);
+ULONG SKF_CALL SKF_DigestFinal(HANDLE hHash, BYTE* pHashData, ULONG* pulHashLen);
+ULONG SKF_CALL SKF_MacInit(HANDLE hKey, BLOCKCIPHERPARAM* pMacParam, HANDLE* phMac);
+ULONG SKF_CALL SKF_Mac(HANDLE hMac, BYTE* pbData, ULONG ulDataLen, BYTE* pbMacData,
+                       ULONG* pulMacLen);
+ULONG SKF_CALL SKF_MacUpdate(HANDLE hMac, BYTE* pbData, ULONG ulDataLen);
+ULONG SKF_CALL SKF_MacFinal(HANDLE hMac, BYTE* pbMacData, ULONG* pulMacDataLen);
+ULONG SKF_CALL SKF_CloseHandle(HANDLE hHandle);
 
 // Vendor extensions: decryption with a container's own private key (bSignFlag TRUE selects the
 // signing key pair, FALSE the encryption key pair).
-ULONG SKF_ECCDecrypt(HCONTAINER hContainer, BOOL bSignFlag, PECCCIPHERBLOB pCipherText,
-                     BYTE* pbPlainText, ULONG* pulPlainTextLen);
-ULONG SKF_RSADecrypt(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbIn, ULONG ulInLen,
-                     BYTE* pbOut, ULONG* pulOutLen);
+ULONG SKF_CALL SKF_ECCDecrypt(HCONTAINER hContainer, BOOL bSignFlag, PECCCIPHERBLOB pCipherText,
+                              BYTE* pbPlainText, ULONG* pulPlainTextLen);
+ULONG SKF_CALL SKF_RSADecrypt(HCONTAINER hContainer, BOOL bSignFlag, BYTE* pbIn, ULONG ulInLen,
+                              BYTE* pbOut, ULONG* pulOutLen);
 
 #ifdef __cplusplus
 }

@@ -13,10 +13,21 @@
 
 #include <stdint.h>
 
+/* On Windows the two functions are __stdcall DLL exports. */
+#if defined(_WIN32)
+#define VORNIC_CALL __stdcall
+#if defined(VORNIC_BUILDING_LIBRARY)
+#define VORNIC_API __declspec(dllexport)
+#else
+#define VORNIC_API __declspec(dllimport)
+#endif
+#else
+#define VORNIC_CALL
 #if defined(VORNIC_BUILDING_LIBRARY)
 #define VORNIC_API __attribute__((visibility("default")))
 #else
 #define VORNIC_API
+#endif
 #endif
 
 #ifdef __cplusplus
@@ -25,16 +36,17 @@ extern "C" {
 
 /* `subject`: "CN=...,C=...,O=..." with an optional fourth part "OU=...", in the ANSI code page
  * (TESSAL_ANSI_CODEPAGE, default GBK). `publicKeyX`, `publicKeyY`: 32 bytes each, big-endian. */
-VORNIC_API int SM2ConstructP10Info(const char* subject, const unsigned char* publicKeyX,
-                                   const unsigned char* publicKeyY, unsigned char** requestInfo,
-                                   int32_t* requestInfoLength);
+VORNIC_API int VORNIC_CALL SM2ConstructP10Info(const char* subject, const unsigned char* publicKeyX,
+                                               const unsigned char* publicKeyY,
+                                               unsigned char** requestInfo,
+                                               int32_t* requestInfoLength);
 
 /* `signatureR`, `signatureS`: 32 bytes each, big-endian. `reserved` is not used. On return
  * `*requestLength` holds the size of the request; `request` must have room for that many bytes. */
-VORNIC_API int SM2ConstructP10(unsigned char** requestInfo, int32_t requestInfoLength,
-                               int32_t reserved, const unsigned char* signatureR,
-                               const unsigned char* signatureS, unsigned char* request,
-                               uint32_t* requestLength);
+VORNIC_API int VORNIC_CALL SM2ConstructP10(unsigned char** requestInfo, int32_t requestInfoLength,
+                                           int32_t reserved, const unsigned char* signatureR,
+                                           const unsigned char* signatureS, unsigned char* request,
+                                           uint32_t* requestLength);
 
 #ifdef __cplusplus
 }
