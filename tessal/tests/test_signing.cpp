@@ -671,8 +671,18 @@ TEST_F(SigningTest, ANewCertificateOnTheKeyIsWhatTheNextSignatureCarries) {
     EXPECT_EQ(CertificateNames(afterImportDigest), std::vector<std::string>{"RSA signer renewed"});
     EXPECT_TRUE(ZYKVerifySignData(B64(content), afterImport, ""));
 
-    // Changed while the key was out: the key plugged in again signs with what it holds now.
+    // Changed while the key was out: the key plugged in again signs with what it holds now. The
+    // listener takes each change in on its own thread: wait (bounded) until it has.
+    auto keyPresent = [] {
+        std::string current;
+        return ZYKGetCurrentDeviceId(current) && current == "RSA1";
+    };
+    auto waitUntil = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 200 && !done(); ++i) usleep(50000);
+        return done();
+    };
     Softkey("unplug RSA1");
+    ASSERT_TRUE(waitUntil([&] { return !keyPresent(); }));
     EVP_PKEY* ca = LoadPemKey(kBuiltin + "/test-only-keys/dev-standin-sheca-g2.key");
     spec.subjectCN = "RSA signer again";
     spec.issuerC = "CN";
@@ -682,6 +692,7 @@ TEST_F(SigningTest, ANewCertificateOnTheKeyIsWhatTheNextSignatureCarries) {
     IssueOnKey("RSA1", "CntRSA", spec, ca);
     EVP_PKEY_free(ca);
     Softkey("plug RSA1");
+    ASSERT_TRUE(waitUntil(keyPresent));
     ASSERT_EQ(ZYKVerifyPin("12345678", "RSA1"), -1);
     std::string afterPlug;
     ASSERT_TRUE(ZYKSignP7(B64(content), afterPlug, 1)) << ZYKGetLastError();
