@@ -5,12 +5,12 @@
 #include <shared_mutex>
 
 #include <log4cplus/config.hxx>
-#include <log4cplus/fileappender.h>
 #include <log4cplus/helpers/loglog.h>
 #include <log4cplus/layout.h>
 #include <log4cplus/logger.h>
 
 #include "api/log.h"
+#include "api/log_file_appender.h"
 #include "platform/program_paths.h"
 #include "tessal/logger.h"
 
@@ -41,8 +41,7 @@ QLogger::QLogger() {
     m_logger = log4cplus::Logger::getInstance(kLoggerName);
     std::string path = platform::LogFilePath();
     if (!path.empty()) {  // empty without a home: no log at all
-        log4cplus::SharedAppenderPtr appender(
-            new log4cplus::RollingFileAppender(path, kMaxFileSize, kBackupFiles, true, false));
+        log4cplus::SharedAppenderPtr appender(new LogFileAppender(path, kMaxFileSize, kBackupFiles));
         appender->setLayout(std::unique_ptr<log4cplus::Layout>(new log4cplus::PatternLayout(kPattern)));
         m_logger.addAppender(appender);
     }

@@ -5,9 +5,9 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
-#include <memory>
 
 #include "cloud/call_deadline.h"
+#include "cloud/easy_handle_pool.h"
 #include "cloud/transport_settings.h"
 #include "devices/key_use.h"
 
@@ -59,52 +59,63 @@ long TotalTimeoutMs(long totalSeconds, std::chrono::milliseconds left) {
     return static_cast<long>(std::min<long long>(totalSeconds * 1000LL, left.count()));
 }
 
-struct EasyCleanup {
-    void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+// What a request allocates beside its handle, freed when the request ends (before the handle
+// goes back to the pool).
+struct RequestParts {
+    struct curl_slist* headers = nullptr;
+    struct curl_slist* connectTo = nullptr;
+    curl_mime* form = nullptr;
+    RequestParts() = default;
+    RequestParts(const RequestParts&) = delete;
+    RequestParts& operator=(const RequestParts&) = delete;
+    ~RequestParts() {
+        curl_mime_free(form);
+        curl_slist_free_all(headers);
+        curl_slist_free_all(connectTo);
+    }
 };
 
-// The common request procedure; `body` sets the method's body options. Every request has an
-// easy handle of its own and a connection of its own, closed when it ends: nothing (connection,
-// session, cookie) is carried from one request to the next or kept in the host's threads.
-int Perform(bool verbose, const Transfer& t, const std::function<void(CURL*)>& body) {
+using BodySetter = std::function<void(CURL*, RequestParts&)>;
+
+// The common request procedure; `body` sets the method's body options. The easy handle comes
+// from the pool with libcurl's defaults and gets every option of the request here. Every
+// request has a connection of its own, closed when it ends, and a full TLS handshake: no
+// connection, TLS session or cookie is carried from one request to the next, and nothing is
+// kept in the host's threads.
+int Perform(bool verbose, const Transfer& t, const BodySetter& body) {
     std::chrono::milliseconds left = cloud::TimeLeft(cloud::CallDeadlineEnd());
     if (left.count() == 0) return CURLE_OPERATION_TIMEDOUT;  // nothing is sent past the limit
     cloud::EnsureCurlGlobal();
-    std::unique_ptr<CURL, EasyCleanup> handle(curl_easy_init());
+    cloud::EasyHandleLease handle;
     CURL* curl = handle.get();
     if (!curl) return CURLE_FAILED_INIT;
+    RequestParts parts;  // freed before the handle is given back
     curl_easy_setopt(curl, CURLOPT_FRESH_CONNECT, 1L);
     curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_SESSIONID_CACHE, 0L);
     if (verbose) {
         curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
         curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, DebugToStdout);
     }
     curl_easy_setopt(curl, CURLOPT_URL, t.url.c_str());
-    struct curl_slist* headerList = nullptr;
-    for (const std::string& line : t.headers) headerList = curl_slist_append(headerList, line.c_str());
-    if (headerList) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList);
-    if (body) body(curl);
+    for (const std::string& line : t.headers) parts.headers = curl_slist_append(parts.headers, line.c_str());
+    if (parts.headers) curl_easy_setopt(curl, CURLOPT_HTTPHEADER, parts.headers);
+    if (body) body(curl, parts);
     Sink sink = t.sink;
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteToSink);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     cloud::ApplyTlsPolicy(curl, t.setsTls ? t.caFile : nullptr);
-    struct curl_slist* connectTo = cloud::ApplyConnectTo(curl);
+    parts.connectTo = cloud::ApplyConnectTo(curl);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, t.connectTimeout);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, TotalTimeoutMs(t.totalTimeout, left));
-    CURLcode rc;
-    {
-        // A host call that holds a key does not hold it up for other threads while it waits here.
-        KeyLockReleased waiting;
-        rc = curl_easy_perform(curl);
-    }
-    curl_slist_free_all(headerList);
-    curl_slist_free_all(connectTo);
-    return rc;
+    // A host call that holds a key does not hold it up for other threads while it waits here.
+    KeyLockReleased waiting;
+    return curl_easy_perform(curl);
 }
 
-std::function<void(CURL*)> TextBody(const std::string& body) {
-    return [&body](CURL* curl) {
+BodySetter TextBody(const std::string& body) {
+    return [&body](CURL* curl, RequestParts&) {
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());  // up to the first NUL
     };
@@ -144,25 +155,22 @@ int CHttp::Posts(const std::string& url, const std::vector<std::string>& headers
 int CHttp::Posts(const std::string& url, const std::vector<std::string>& headers,
                  const std::unordered_map<std::string, std::string>& form, std::string& response,
                  const char* caFile) {
-    curl_mime* mime = nullptr;
-    int rc = Perform(m_verbose, {url, headers, {&response, nullptr, kMaxPostBody}, true, caFile, 60, 120},
-                     [&](CURL* curl) {
-                         curl_easy_setopt(curl, CURLOPT_POST, 1L);
-                         mime = curl_mime_init(curl);
-                         for (const auto& field : form) {
-                             curl_mimepart* part = curl_mime_addpart(mime);
-                             curl_mime_name(part, field.first.c_str());
-                             curl_mime_data(part, field.second.data(), field.second.size());
-                         }
-                         curl_easy_setopt(curl, CURLOPT_MIMEPOST, mime);
-                     });
-    curl_mime_free(mime);
-    return rc;
+    return Perform(m_verbose, {url, headers, {&response, nullptr, kMaxPostBody}, true, caFile, 60, 120},
+                   [&](CURL* curl, RequestParts& parts) {
+                       curl_easy_setopt(curl, CURLOPT_POST, 1L);
+                       parts.form = curl_mime_init(curl);
+                       for (const auto& field : form) {
+                           curl_mimepart* part = curl_mime_addpart(parts.form);
+                           curl_mime_name(part, field.first.c_str());
+                           curl_mime_data(part, field.second.data(), field.second.size());
+                       }
+                       curl_easy_setopt(curl, CURLOPT_MIMEPOST, parts.form);
+                   });
 }
 
 int CHttp::Posts(const std::string& url, const std::vector<std::string>& headers, const ByteArray& body,
                  ByteArray& response, const char* caFile) {
-    return Perform(m_verbose, {url, headers, {nullptr, &response, kMaxPostBody}, true, caFile, 100000, 10}, [&](CURL* curl) {
+    return Perform(m_verbose, {url, headers, {nullptr, &response, kMaxPostBody}, true, caFile, 100000, 10}, [&](CURL* curl, RequestParts&) {
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
         static const unsigned char kEmpty[1] = {0};
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data() ? body.data() : kEmpty);

@@ -55,6 +55,11 @@ LoopbackHttpServer::~LoopbackHttpServer() {
     m_stop = true;
     m_thread.join();
     for (int fd : m_held) close(fd);
+    for (const auto& path : m_waiting)
+        for (const auto& request : path.second) {
+            SSL_free(request.second);
+            close(request.first);
+        }
     close(m_listener);
     SSL_CTX_free(m_tls);
 }
@@ -105,12 +110,6 @@ void LoopbackHttpServer::Handle(int fd) {
     std::function<long(char*, size_t)> receive = [&](char* buffer, size_t size) -> long {
         return tls ? SSL_read(tls, buffer, static_cast<int>(size)) : read(fd, buffer, size);
     };
-    std::function<void(const std::string&)> send = [&](const std::string& bytes) {
-        if (tls)
-            SSL_write(tls, bytes.data(), static_cast<int>(bytes.size()));
-        else if (write(fd, bytes.data(), bytes.size()) < 0)
-            return;
-    };
     std::string request;
     char buffer[4096];
     size_t headEnd;
@@ -141,11 +140,26 @@ void LoopbackHttpServer::Handle(int fd) {
         if (tls) SSL_free(tls);  // the socket stays open; the session is not used again
         return;
     }
-    send(StatusLine(reply.status) + "Content-Type: application/octet-stream\r\nContent-Length: " +
-         std::to_string(reply.body.size()) + "\r\nConnection: close\r\n\r\n" + reply.body);
+    if (reply.together > 1) {
+        std::vector<std::pair<int, SSL*>>& waiting = m_waiting[path];
+        waiting.emplace_back(fd, tls);
+        if (static_cast<int>(waiting.size()) < reply.together) return;
+        for (const auto& request : waiting) Answer(request.first, request.second, reply);
+        waiting.clear();
+        return;
+    }
+    Answer(fd, tls, reply);
+}
+
+void LoopbackHttpServer::Answer(int fd, SSL* tls, const Reply& reply) {
+    std::string bytes = StatusLine(reply.status) + "Content-Type: application/octet-stream\r\nContent-Length: " +
+                        std::to_string(reply.body.size()) + "\r\nConnection: close\r\n\r\n" + reply.body;
     if (tls) {
+        SSL_write(tls, bytes.data(), static_cast<int>(bytes.size()));
         SSL_shutdown(tls);
         SSL_free(tls);
+    } else if (write(fd, bytes.data(), bytes.size()) < 0) {
+        // the client went away; nothing to tell it
     }
     close(fd);
 }

@@ -24,6 +24,7 @@ public:
         int status = 200;
         std::string body;
         bool hang = false;  // read the request, then never answer
+        int together = 0;   // held until this many requests for the path wait, then all answered
     };
 
     // Plain HTTP; with a certificate and key file (PEM), HTTPS.
@@ -42,6 +43,7 @@ public:
 private:
     void Serve();
     void Handle(int fd);
+    void Answer(int fd, SSL* tls, const Reply& reply);
 
     int m_listener = -1;
     int m_port = 0;
@@ -52,6 +54,7 @@ private:
     std::map<std::string, int> m_counts;
     std::map<std::string, std::string> m_heads;
     std::vector<int> m_held;  // connections left unanswered
+    std::map<std::string, std::vector<std::pair<int, SSL*>>> m_waiting;  // requests held to be answered together
     std::thread m_thread;
 };
 

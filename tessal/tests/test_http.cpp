@@ -13,7 +13,9 @@
 #include <thread>
 
 #include "api/encodings.h"
+#include "cloud/easy_handle_pool.h"
 #include "cloudsim_rig.h"
+#include "loopback_http_server.h"
 #include "test_support.h"
 #include "tessal/http.h"
 
@@ -143,6 +145,36 @@ TEST_F(HttpTest, EveryRequestHasAConnectionOfItsOwn) {
     EXPECT_GT(clientPort("/echo"), 0);
 }
 
+TEST_F(HttpTest, AKeptHandleStartsEveryRequestAfreshEvenAfterAFailedOne) {
+    CHttp http;
+    std::string response;
+    ASSERT_EQ(http.Get("https://openapi.example.com/echo", {}, response), 0);
+    size_t made = cloud::EasyHandlesMade();
+    // A POST that fails its peer verification under its own CA file, with a header and a body...
+    std::string otherCa = std::string(TESSAL_BUILTIN_CERTS_DIR) + "/dev-standin-uca-root-g2.pem";
+    EXPECT_EQ(http.Posts("https://openapi.example.com/echo", {"X-Leak: yes"}, "leaked body", response,
+                         otherCa.c_str()),
+              CURLE_PEER_FAILED_VERIFICATION);
+    // ...leaves nothing to the next request on the same handle: method, header, body, trust.
+    response.clear();
+    ASSERT_EQ(http.Get("https://openapi.example.com/echo", {}, response), 0);
+    rapidjson::Document get = Parse(response);
+    EXPECT_STREQ(get["method"].GetString(), "GET");
+    for (const std::string& h : Headers(get)) EXPECT_EQ(h.find("X-Leak"), std::string::npos) << h;
+    EXPECT_STREQ(get["body"].GetString(), "");
+    // A form, then bytes: the second body is the bytes alone.
+    response.clear();
+    ASSERT_EQ(http.Posts("https://openapi.example.com/echo", {}, {{"field", "value"}}, response, nullptr), 0);
+    ByteArray bytes;
+    ASSERT_EQ(http.Posts("https://openapi.example.com/echo", {}, ByteArray("abc", 3), bytes, nullptr), 0);
+    rapidjson::Document post = Parse(std::string(reinterpret_cast<const char*>(bytes.data()), bytes.length()));
+    EXPECT_STREQ(post["body"].GetString(), "YWJj");
+    EXPECT_FALSE(post.HasMember("fields") && post["fields"].HasMember("field"));
+    // All on the one kept handle.
+    EXPECT_EQ(cloud::EasyHandlesMade(), made);
+    EXPECT_EQ(cloud::IdleEasyHandles(), 1u);
+}
+
 TEST_F(HttpTest, ByteArrayPostsGiveUpAfterTenSeconds) {
     CHttp http;
     ByteArray response;
@@ -176,6 +208,35 @@ TEST_F(HttpTest, RequestsOnSeveralThreadsAndOneTimeInitialisation) {
     ZYKSetURL("cn");
     EXPECT_EQ(CHttpClient::m_url, "cn");
     EXPECT_EQ(CHttpClient::m_mobileUrl, "https://gateway.example.com/app/cert/mobileSeal");
+}
+
+TEST(HttpHandles, RequestsOnSeveralThreadsRunAtOnceEachOnAHandleOfItsOwn) {
+    unsetenv("TESSAL_CONNECT_TO");
+    constexpr int kThreads = 4;
+    test_support::LoopbackHttpServer server;
+    // Answered only once all four wait at the same time: requests queued behind one another
+    // would time out instead.
+    test_support::LoopbackHttpServer::Reply together;
+    together.body = "together";
+    together.together = kThreads;
+    server.Set("/together", together);
+    std::vector<int> results(kThreads, -1);
+    std::vector<std::string> answers(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] { results[t] = CHttp().Get(server.Url("/together"), {}, answers[t]); });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(results, std::vector<int>(kThreads, 0));
+    EXPECT_EQ(answers, std::vector<std::string>(kThreads, "together"));
+    EXPECT_EQ(server.Requests("/together"), kThreads);
+    EXPECT_EQ(cloud::EasyHandlesMade(), static_cast<size_t>(kThreads));
+    EXPECT_EQ(cloud::IdleEasyHandles(), static_cast<size_t>(kThreads));
+    // A later request takes a kept handle.
+    std::string answer;
+    server.Set("/one", {200, "one", false});
+    EXPECT_EQ(CHttp().Get(server.Url("/one"), {}, answer), 0);
+    EXPECT_EQ(answer, "one");
+    EXPECT_EQ(cloud::EasyHandlesMade(), static_cast<size_t>(kThreads));
 }
 
 // A plain HTTP server on loopback that answers each request with a body of `size` bytes, sent

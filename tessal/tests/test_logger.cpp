@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdio>
+#include <fstream>
 #include <regex>
 #include <thread>
 #include <vector>
@@ -100,6 +102,60 @@ TEST(Logger, RollsOverWithThreeBackups) {
     for (const char* suffix : {".1", ".2", ".3"})
         EXPECT_EQ(access((path + suffix).c_str(), F_OK), 0) << suffix;
     EXPECT_NE(access((path + ".4").c_str(), F_OK), 0);
+}
+
+
+constexpr size_t kRollingSize = 200 * 1024;  // log4cplus's minimum, which the configured size is raised to
+
+std::string Numbered(int i) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%06d", i);
+    return std::string("record ") + text + " " + std::string(300, 'n');
+}
+
+TEST(Logger, RollsAtItsSizeAndLosesNoRecordOfTheFourFiles) {
+    std::string path = UseFreshLogFile();
+    // A file left by an earlier process, just under the size: it rolls after the record that
+    // takes it past its size.
+    std::string earlier(kRollingSize - 1000, 'e');
+    earlier += "\n";
+    { std::ofstream(path, std::ios::binary) << earlier; }
+    const int count = 1500;  // about 520 KiB: with the earlier file, the current one and three backups hold them all
+    for (int i = 0; i < count; ++i) ZYKWriteLog(Numbered(i));
+
+    std::string all;
+    for (const char* suffix : {".3", ".2", ".1", ""}) {
+        std::string file = test_support::ReadFile(path + suffix);
+        size_t lineEnd = file.rfind('\n', file.size() - 2);
+        size_t lastRecord = file.size() - (lineEnd == std::string::npos ? 0 : lineEnd + 1);
+        if (*suffix) {  // past its size by no more than its last record
+            EXPECT_GT(file.size(), kRollingSize) << suffix;
+            EXPECT_LE(file.size() - lastRecord, kRollingSize) << suffix;
+        }
+        all += file;
+    }
+    EXPECT_EQ(all.compare(0, earlier.size(), earlier), 0);
+    size_t at = earlier.size();
+    for (int i = 0; i < count; ++i) {
+        std::string expected = "DEBUG - " + Numbered(i) + "\n";
+        size_t found = all.find(expected, at);
+        ASSERT_NE(found, std::string::npos) << "record " << i << " is missing";
+        at = found + expected.size();
+    }
+    EXPECT_EQ(at, all.size());
+    EXPECT_EQ(CountOf(all, "\n"), static_cast<size_t>(count) + 1);
+}
+
+TEST(Logger, WhatAnotherProcessAppendsCountsTowardsTheSize) {
+    std::string path = UseFreshLogFile();
+    ZYKWriteLog("first");
+    // Another writer of the same file takes it to its size; a few records later it has rolled.
+    { std::ofstream(path, std::ios::app | std::ios::binary) << std::string(kRollingSize, 'o') << "\n"; }
+    for (int i = 0; i < 40; ++i) ZYKWriteLog(Numbered(i));
+    ASSERT_EQ(access((path + ".1").c_str(), F_OK), 0);
+    EXPECT_NE(test_support::ReadFile(path + ".1").find("DEBUG - first\n"), std::string::npos);
+    std::string all = test_support::ReadFile(path + ".1") + test_support::ReadFile(path);
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(CountOf(all, Numbered(i) + "\n"), 1u) << i;
 }
 
 }  // namespace

@@ -644,6 +644,52 @@ TEST_F(SigningTest, SignaturesMadeWithTheKeptCertificateMaterialAreByteForByteTh
     EXPECT_TRUE(compared) << "no two signatures fell into the same second";
 }
 
+TEST_F(SigningTest, SignedDataIsByteForByteWhatOpenSslsOwnSignerMakes) {
+    UseRsaKey();
+    m_sim->Stop();  // no time-stamp
+    for (int detached : {1, 0}) {
+        std::string p7;
+        ASSERT_TRUE(ZYKSignP7(B64("content for the reference"), p7, detached)) << ZYKGetLastError();
+        std::string der = Raw(p7);
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
+        std::unique_ptr<PKCS7, decltype(&PKCS7_free)> made(d2i_PKCS7(nullptr, &p, static_cast<long>(der.size())),
+                                                           PKCS7_free);
+        ASSERT_TRUE(made);
+        PKCS7_SIGNER_INFO* ours = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(made.get()), 0);
+        STACK_OF(X509)* certs = made->d.sign->cert;
+        ASSERT_TRUE(ours && sk_X509_num(certs) == 3);
+        // The same signed data made the plain OpenSSL way (PKCS7_add_signature copies the issuer's
+        // name), with our attributes and signature value.
+        X509* signer = sk_X509_value(certs, 0);
+        std::unique_ptr<PKCS7, decltype(&PKCS7_free)> reference(PKCS7_new(), PKCS7_free);
+        ASSERT_EQ(PKCS7_set_type(reference.get(), NID_pkcs7_signed), 1);
+        PKCS7_SIGNER_INFO* si = PKCS7_add_signature(reference.get(), signer, X509_get0_pubkey(signer), EVP_sha256());
+        ASSERT_TRUE(si);
+        for (int i = 0; i < sk_X509_num(certs); ++i)
+            ASSERT_EQ(PKCS7_add_certificate(reference.get(), sk_X509_value(certs, i)), 1);
+        ASSERT_EQ(PKCS7_content_new(reference.get(), NID_pkcs7_data), 1);
+        if (detached) {
+            ASSERT_EQ(PKCS7_set_detached(reference.get(), 1), 1);
+        } else {
+            ASN1_OCTET_STRING* content = made->d.sign->contents->d.data;
+            ASSERT_TRUE(content);
+            ASSERT_EQ(ASN1_STRING_set(reference->d.sign->contents->d.data, ASN1_STRING_get0_data(content),
+                                      ASN1_STRING_length(content)),
+                      1);
+        }
+        ASSERT_EQ(PKCS7_set_signed_attributes(si, ours->auth_attr), 1);
+        ASSERT_EQ(ASN1_STRING_set(si->enc_digest, ASN1_STRING_get0_data(ours->enc_digest),
+                                  ASN1_STRING_length(ours->enc_digest)),
+                  1);
+        unsigned char* expected = nullptr;
+        int length = i2d_PKCS7(reference.get(), &expected);
+        ASSERT_GT(length, 0);
+        EXPECT_TRUE(der == std::string(reinterpret_cast<char*>(expected), static_cast<size_t>(length)))
+            << "detached " << detached;
+        OPENSSL_free(expected);
+    }
+}
+
 TEST_F(SigningTest, ANewCertificateOnTheKeyIsWhatTheNextSignatureCarries) {
     UseRsaKey();
     const std::string content = "signed before and after the certificate changes";

@@ -22,10 +22,32 @@ constexpr unsigned char kSha256DigestInfo[19] = {0x30, 0x31, 0x30, 0x0D, 0x06, 0
                                                  0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
 constexpr char kRetryingLibrary[] = "gdca_dal_ecc27.dll";
 
+// Signer infos made here name the certificate's issuer by the certificate's own name object
+// rather than a copy (copying a name encodes and parses it again on every signature). The
+// certificate outlives the signed data, and the names are handed back before it is freed.
+void ReleaseBorrowedIssuer(PKCS7_SIGNER_INFO* si) { si->issuer_and_serial->issuer = nullptr; }
+
 struct Pkcs7Free {
-    void operator()(PKCS7* p) const { PKCS7_free(p); }
+    void operator()(PKCS7* p) const {
+        STACK_OF(PKCS7_SIGNER_INFO)* signers = p ? PKCS7_get_signer_info(p) : nullptr;
+        for (int i = 0; i < sk_PKCS7_SIGNER_INFO_num(signers); ++i)
+            ReleaseBorrowedIssuer(sk_PKCS7_SIGNER_INFO_value(signers, i));
+        PKCS7_free(p);
+    }
 };
 using Pkcs7Ptr = std::unique_ptr<PKCS7, Pkcs7Free>;
+
+// What PKCS7_add_signature does, with the issuer's name borrowed from `cert`.
+PKCS7_SIGNER_INFO* AddSigner(PKCS7* p7, X509* cert, EVP_PKEY* key, const EVP_MD* md) {
+    PKCS7_SIGNER_INFO* si = PKCS7_SIGNER_INFO_new();
+    if (!si) return nullptr;
+    X509_NAME_free(si->issuer_and_serial->issuer);
+    si->issuer_and_serial->issuer = X509_get_issuer_name(cert);  // taken as it is, not copied
+    if (PKCS7_SIGNER_INFO_set(si, cert, key, md) > 0 && PKCS7_add_signer(p7, si) == 1) return si;
+    ReleaseBorrowedIssuer(si);
+    PKCS7_SIGNER_INFO_free(si);
+    return nullptr;
+}
 
 // A signedData with one SHA-256 signer for the certificate, signing with the key on the token,
 // and the certificate's chain; `p7` receives it (holding its own references to the key and the
@@ -35,9 +57,10 @@ PKCS7_SIGNER_INFO* NewSignedData(Pkcs7Ptr& p7, X509* cert, CertInfo* certInfo,
     EVP_PKEY* key = material.RsaKey(cert);
     p7.reset(PKCS7_new());
     if (!key || !p7 || !certInfo || PKCS7_set_type(p7.get(), NID_pkcs7_signed) != 1) return nullptr;
-    PKCS7_SIGNER_INFO* si = PKCS7_add_signature(p7.get(), cert, key, EVP_sha256());
-    if (!si) return nullptr;
+    // The certificate goes in first, so the signed data holds it as long as its signer's name.
     if (PKCS7_add_certificate(p7.get(), cert) != 1) return nullptr;
+    PKCS7_SIGNER_INFO* si = AddSigner(p7.get(), cert, key, EVP_sha256());
+    if (!si) return nullptr;
     for (X509* ca : material.Chain(*certInfo))
         if (ca && PKCS7_add_certificate(p7.get(), ca) != 1) return nullptr;
     return si;
