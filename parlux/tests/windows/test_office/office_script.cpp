@@ -23,6 +23,13 @@ std::string WideToUtf8(const std::wstring& text) {
     return out;
 }
 
+std::wstring OwnImageName() {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring full(path, n);
+    return full.substr(full.find_last_of(L"\\/") + 1);
+}
+
 SheetScript ParseSheet(std::wistringstream& words) {
     SheetScript sheet;
     sheet.value.clear();
@@ -53,6 +60,10 @@ OfficeScript ReadScript(const std::wstring& document) {
         std::wistringstream words(line);
         std::wstring verb, name;
         words >> verb;
+        if (!verb.empty() && verb.back() == L':') {  // a line for one image name only
+            if (_wcsicmp(verb.substr(0, verb.size() - 1).c_str(), OwnImageName().c_str()) != 0) continue;
+            words >> verb;
+        }
         if (verb == L"fail") {
             std::wstring hr, description;
             words >> name >> hr;

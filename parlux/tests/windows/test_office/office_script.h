@@ -1,7 +1,8 @@
 // What the scripted test office does with one document: the script beside it
 // ("<document>.script"), and the log of every call it receives ("<document>.calls").
 //
-// Script lines ("#" starts a comment):
+// Script lines ("#" starts a comment; a line starting "<image name>:" holds only for the office
+// running under that name, such as "winword.exe: fail Documents.Open 0x80004005"):
 //   fail <Kind.Member> <hresult> [description]   the call fails with that HRESULT (raised as an
 //                                                exception carrying the description when given)
 //   hang <Kind.Member>                           the call never returns
