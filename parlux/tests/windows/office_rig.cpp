@@ -28,11 +28,13 @@ std::wstring ProgramDirectory() {
     return full.substr(0, full.find_last_of(L"\\/"));
 }
 
-// The directory holding the test office under the suites' image names (made once).
+// The directory holding the test office under the suites' image names (made once, removed
+// when the tests end).
 std::wstring OfficeDirectory() {
     static std::wstring dir;
     if (!dir.empty()) return dir;
     dir = Widen(MakeTempDirectory());
+    std::atexit([] { RemoveTree(Narrow(dir)); });
     std::wstring office = ProgramDirectory() + L"\\parlux_test_office.exe";
     for (const char* image : {"winword.exe", "excel.exe", "wps.exe", "et.exe"})
         CopyFileW(office.c_str(), (dir + L"\\" + Widen(image)).c_str(), FALSE);
