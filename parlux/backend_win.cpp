@@ -17,12 +17,14 @@ int32_t InitializeAutomation() {
 
 void ShutdownAutomation() { CoUninitialize(); }
 
-int32_t CreateApplication(const std::string& progId, const ClassEntry&, DispatchObject& app, std::string&) {
+int32_t CreateApplication(const std::string& progId, const ClassEntry&, DispatchObject& app,
+                          std::string&) {
     CLSID clsid;
     HRESULT hr = CLSIDFromProgID(kit::WidenUtf8(progId).c_str(), &clsid);
     if (FAILED(hr)) return hr;
     IDispatch* dispatch = nullptr;
-    hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch, reinterpret_cast<void**>(&dispatch));
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                          reinterpret_cast<void**>(&dispatch));
     if (FAILED(hr)) return hr;
     if (!dispatch) return E_NOINTERFACE;
     app = DispatchObject(std::make_shared<com::ComObject>(dispatch));

@@ -1,6 +1,7 @@
 // Path forms and file checks of the converter on Windows: UTF-16 calls, "\\?\" long forms for
 // the converter's own file calls, 8.3 short forms for the office, structured storage.
 #include <windows.h>
+// needs <windows.h> first
 #include <objbase.h>
 
 #include <cstring>
@@ -23,7 +24,9 @@ std::wstring WideLong(const std::string& path) { return Wide(toLongPath(path)); 
 
 size_t Units(const std::string& path) { return Wide(path).size(); }
 
-bool StartsWith(const std::string& text, const char* prefix) { return text.compare(0, std::strlen(prefix), prefix) == 0; }
+bool StartsWith(const std::string& text, const char* prefix) {
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
 
 // Directory part and last component; a root directory keeps its trailing backslash.
 void Split(const std::string& full, std::string& directory, std::string& name) {
@@ -50,7 +53,8 @@ std::string ShortForm(const std::string& path) {
     DWORD needed = GetShortPathNameW(longPath.c_str(), nullptr, 0);
     if (needed == 0) return std::string();
     std::vector<wchar_t> buffer(needed + 1);
-    DWORD written = GetShortPathNameW(longPath.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+    DWORD written =
+        GetShortPathNameW(longPath.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
     if (written == 0 || written >= buffer.size()) return std::string();
     return stripLongPathPrefix(kit::NarrowToUtf8(std::wstring(buffer.data(), written)));
 }
@@ -62,7 +66,8 @@ std::string fullPath(const std::string& path) {
     DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
     if (needed == 0) return path;
     std::vector<wchar_t> buffer(needed + 1);
-    DWORD written = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+    DWORD written =
+        GetFullPathNameW(wide.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
     if (written == 0 || written >= buffer.size()) return path;
     return kit::NarrowToUtf8(std::wstring(buffer.data(), written));
 }
@@ -93,7 +98,9 @@ std::string officePath(const std::string& path, size_t) {
     return Units(joined) <= kOfficeMaxUnits ? joined : std::string();
 }
 
-bool samePath(const std::string& a, const std::string& b) { return AsciiLower(fullPath(a)) == AsciiLower(fullPath(b)); }
+bool samePath(const std::string& a, const std::string& b) {
+    return AsciiLower(fullPath(a)) == AsciiLower(fullPath(b));
+}
 
 std::string uniqueToken() {
     GUID guid;
@@ -111,14 +118,16 @@ bool makeTempOutputPath(const std::string& target, std::string& out, int& fd) {
     Split(fullPath(target), directory, name);
     if (directory.empty()) directory = fullPath(".");
     DWORD attributes = GetFileAttributesW(WideLong(directory).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
     for (int attempt = 0; attempt < 8; ++attempt) {
         std::string token;
         for (char c : uniqueToken())
             if (c != '-') token += c;
         std::string candidate = Join(directory, "plx" + token.substr(0, 5) + ".pdf");
         std::wstring wide = WideLong(candidate);
-        HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+        HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_TEMPORARY, nullptr);
         if (file == INVALID_HANDLE_VALUE) continue;
         CloseHandle(file);
         DeleteFileW(wide.c_str());
@@ -130,14 +139,15 @@ bool makeTempOutputPath(const std::string& target, std::string& out, int& fd) {
 }
 
 bool isValidPdf(const std::string& path) {
-    HANDLE file = CreateFileW(WideLong(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(WideLong(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER size;
     char head[5];
     DWORD read = 0;
-    bool valid = GetFileSizeEx(file, &size) && size.QuadPart >= 5 && ReadFile(file, head, 5, &read, nullptr) &&
-                 read == 5 && std::memcmp(head, "%PDF-", 5) == 0;
+    bool valid = GetFileSizeEx(file, &size) && size.QuadPart >= 5 &&
+                 ReadFile(file, head, 5, &read, nullptr) && read == 5 &&
+                 std::memcmp(head, "%PDF-", 5) == 0;
     CloseHandle(file);
     return valid;
 }
@@ -145,9 +155,10 @@ bool isValidPdf(const std::string& path) {
 ResultCode checkSourceAccess(const std::string& path) {
     std::wstring wide = WideLong(path);
     DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return kSourceUnavailable;
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return kSourceUnavailable;
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_SHARING_VIOLATION ? kSourceBusy : kSourceUnavailable;
     CloseHandle(file);
@@ -164,7 +175,8 @@ bool isEncryptedPackage(const std::string& path) {
     writeLog(kDebug, "encryption_probe path=" + path + " storage_type=" + formatHresult(hr));
     if (hr != S_OK) return false;
     IStorage* storage = nullptr;
-    hr = StgOpenStorage(name.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE | STGM_DIRECT, nullptr, 0, &storage);
+    hr = StgOpenStorage(name.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE | STGM_DIRECT,
+                        nullptr, 0, &storage);
     writeLog(kDebug, "encryption_probe open_storage=" + formatHresult(hr));
     if (FAILED(hr) || !storage) return false;
     bool encrypted = false;
@@ -173,7 +185,8 @@ bool isEncryptedPackage(const std::string& path) {
         STATSTG element;
         while (!encrypted && elements->Next(1, &element, nullptr) == S_OK) {
             encrypted = element.type == STGTY_STREAM && element.pwcsName &&
-                        CompareStringOrdinal(element.pwcsName, -1, L"EncryptedPackage", -1, TRUE) == CSTR_EQUAL;
+                        CompareStringOrdinal(element.pwcsName, -1, L"EncryptedPackage", -1, TRUE) ==
+                            CSTR_EQUAL;
             CoTaskMemFree(element.pwcsName);
         }
         elements->Release();
@@ -194,7 +207,8 @@ void deleteTempOutput(const std::string& path, int& fd) {
 
 bool commitValidOutput(const std::string& temp, int& fd, const std::string& target) {
     if (fd < 0 || !isValidPdf(temp)) return false;
-    if (!MoveFileExW(WideLong(temp).c_str(), WideLong(target).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!MoveFileExW(WideLong(temp).c_str(), WideLong(target).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return false;
     fd = -1;
     return true;

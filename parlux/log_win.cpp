@@ -19,7 +19,8 @@ std::wstring Wide(const std::string& text) { return kit::WidenUtf8(text); }
 // Creates every missing directory along `dir`; failures are ignored.
 void MakeDirectories(const std::string& dir) {
     for (size_t pos = 0; pos <= dir.size(); ++pos)
-        if (pos == dir.size() || ((dir[pos] == '\\' || dir[pos] == '/') && pos > 0 && dir[pos - 1] != ':'))
+        if (pos == dir.size() ||
+            ((dir[pos] == '\\' || dir[pos] == '/') && pos > 0 && dir[pos - 1] != ':'))
             CreateDirectoryW(Wide(dir.substr(0, pos)).c_str(), nullptr);
 }
 
@@ -38,9 +39,9 @@ std::string Line(LogLevel level, const std::string& message) {
     SYSTEMTIME now;
     GetLocalTime(&now);
     char head[96];
-    std::snprintf(head, sizeof head, "[%04u-%02u-%02u %02u:%02u:%02u.%03u] [%lu:%lu] %s - ", now.wYear, now.wMonth,
-                  now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, GetCurrentProcessId(),
-                  GetCurrentThreadId(), levelText(level));
+    std::snprintf(head, sizeof head, "[%04u-%02u-%02u %02u:%02u:%02u.%03u] [%lu:%lu] %s - ",
+                  now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+                  now.wMilliseconds, GetCurrentProcessId(), GetCurrentThreadId(), levelText(level));
     return head + message + "\r\n";
 }
 
@@ -49,7 +50,9 @@ std::string Line(LogLevel level, const std::string& message) {
 std::string logFilePathFor(const std::string& program) {
     if (program.empty()) return "convertLog.txt";
     size_t separator = program.find_last_of("\\/");
-    std::string dir = (separator == std::string::npos ? std::string(".") : program.substr(0, separator)) + "\\Logs";
+    std::string dir =
+        (separator == std::string::npos ? std::string(".") : program.substr(0, separator)) +
+        "\\Logs";
     MakeDirectories(dir);
     return dir + "\\convertLog.txt";
 }
@@ -68,8 +71,9 @@ void writeLogTo(const std::string& path, LogLevel level, const std::string& mess
     Rotate(path);
     // Values come from file names and office texts: one valid line whatever they hold.
     std::string line = Line(level, EscapeForLog(message));
-    HANDLE file = CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
         WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
@@ -82,6 +86,8 @@ void writeLogTo(const std::string& path, LogLevel level, const std::string& mess
     }
 }
 
-void writeLog(LogLevel level, const std::string& message) { writeLogTo(logFilePath(), level, message); }
+void writeLog(LogLevel level, const std::string& message) {
+    writeLogTo(logFilePath(), level, message);
+}
 
 }  // namespace parlux

@@ -52,19 +52,23 @@ HANDLE CreateAttemptJob() {
 void Drain(HANDLE readEnd, WorkerChannel& channel, ConversionResult& result) {
     for (;;) {
         DWORD available = 0;
-        if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) || available < sizeof(WorkerMessage))
+        if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) ||
+            available < sizeof(WorkerMessage))
             return;
         WorkerMessage message;
         DWORD read = 0;
-        if (!ReadFile(readEnd, &message, sizeof message, &read, nullptr) || read != sizeof message) return;
+        if (!ReadFile(readEnd, &message, sizeof message, &read, nullptr) || read != sizeof message)
+            return;
         acceptWorkerMessage(channel, message, result);
     }
 }
 
 // The process `pid` opened with `rights` when it still is the office of (provider, kind) that
 // started after `notBefore`; else null.
-HANDLE OpenVerifiedOffice(uint32_t pid, Provider provider, DocumentKind kind, uint64_t notBefore, DWORD rights) {
-    ScopedHandle process(OpenProcess(rights | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
+HANDLE OpenVerifiedOffice(uint32_t pid, Provider provider, DocumentKind kind, uint64_t notBefore,
+                          DWORD rights) {
+    ScopedHandle process(
+        OpenProcess(rights | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid));
     uint64_t created = 0;
     if (!process || platform::ProcessImageName(process.get()) != officeImageName(provider, kind) ||
         !platform::ProcessCreationTime(process.get(), created) || created < notBefore)
@@ -73,11 +77,12 @@ HANDLE OpenVerifiedOffice(uint32_t pid, Provider provider, DocumentKind kind, ui
 }
 
 // The office the worker reported as its own joins the attempt's job (once).
-void AdoptOffice(HANDLE job, const ConversionProgress& progress, Provider provider, DocumentKind kind,
-                 uint64_t notBefore, uint32_t& adopted) {
+void AdoptOffice(HANDLE job, const ConversionProgress& progress, Provider provider,
+                 DocumentKind kind, uint64_t notBefore, uint32_t& adopted) {
     if (!job || !progress.owned || progress.pid == 0 || progress.pid == adopted) return;
     adopted = progress.pid;
-    ScopedHandle office(OpenVerifiedOffice(progress.pid, provider, kind, notBefore, PROCESS_SET_QUOTA | PROCESS_TERMINATE));
+    ScopedHandle office(OpenVerifiedOffice(progress.pid, provider, kind, notBefore,
+                                           PROCESS_SET_QUOTA | PROCESS_TERMINATE));
     if (office) AssignProcessToJobObject(job, office.get());  // fails when it is in the job already
 }
 
@@ -88,17 +93,20 @@ BOOL CALLBACK CloseWindowOf(HWND window, LPARAM pid) {
     return TRUE;
 }
 
-bool Ended(HANDLE process, DWORD waitMs) { return WaitForSingleObject(process, waitMs) == WAIT_OBJECT_0; }
+bool Ended(HANDLE process, DWORD waitMs) {
+    return WaitForSingleObject(process, waitMs) == WAIT_OBJECT_0;
+}
 
 // The office opened for its termination when it is still the expected one, else null.
-HANDLE RevalidateOfficeProcess(uint32_t pid, Provider provider, DocumentKind kind, uint64_t notBefore) {
+HANDLE RevalidateOfficeProcess(uint32_t pid, Provider provider, DocumentKind kind,
+                               uint64_t notBefore) {
     return OpenVerifiedOffice(pid, provider, kind, notBefore, PROCESS_TERMINATE);
 }
 
 }  // namespace
 
-bool cleanupOfficeProcess(const ProcessIdentity& identity, Provider provider, DocumentKind kind, uint64_t notBefore,
-                          const std::string& requestId) {
+bool cleanupOfficeProcess(const ProcessIdentity& identity, Provider provider, DocumentKind kind,
+                          uint64_t notBefore, const std::string& requestId) {
     if (!identity.owned || identity.pid == 0) return true;
     {
         ScopedHandle probe(OpenProcess(SYNCHRONIZE, FALSE, identity.pid));
@@ -108,7 +116,10 @@ bool cleanupOfficeProcess(const ProcessIdentity& identity, Provider provider, Do
     std::string pid = std::to_string(identity.pid);
     ScopedHandle office(RevalidateOfficeProcess(identity.pid, provider, kind, notBefore));
     if (!office) {
-        writeLog(kWarn, "request=" + requestId + " cleanup skipped because process ownership could not be revalidated pid=" + pid);
+        writeLog(
+            kWarn,
+            "request=" + requestId +
+                " cleanup skipped because process ownership could not be revalidated pid=" + pid);
         return false;
     }
     if (Ended(office.get(), kCloseWaitMs)) return true;
@@ -117,14 +128,17 @@ bool cleanupOfficeProcess(const ProcessIdentity& identity, Provider provider, Do
     bool terminated = TerminateProcess(office.get(), kCleanupFailed) != FALSE;
     if (terminated) Ended(office.get(), kTerminateWaitMs);
     if (terminated)
-        writeLog(kWarn, "request=" + requestId + " terminated verified conversion process pid=" + pid);
+        writeLog(kWarn,
+                 "request=" + requestId + " terminated verified conversion process pid=" + pid);
     else
-        writeLog(kError, "request=" + requestId + " failed to terminate verified conversion process pid=" + pid);
+        writeLog(kError, "request=" + requestId +
+                             " failed to terminate verified conversion process pid=" + pid);
     return terminated;
 }
 
-int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourcePath, const std::string& outputPath,
-                  int timeoutMs, const std::string& requestId, ConversionResult& result) {
+int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourcePath,
+                  const std::string& outputPath, int timeoutMs, const std::string& requestId,
+                  ConversionResult& result) {
     result = NewResult();
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     HANDLE pipeRead = nullptr, pipeWrite = nullptr;
@@ -133,7 +147,8 @@ int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourc
     ScopedHandle readEnd(pipeRead), writeEnd(pipeWrite);
     SetHandleInformation(pipeRead, HANDLE_FLAG_INHERIT, 0);
     ScopedHandle cancel(CreateEventW(&inheritable, TRUE, FALSE, nullptr));
-    if (!cancel) return FailedToStart(result, LastErrorHr(), "Unable to create worker cancellation event.");
+    if (!cancel)
+        return FailedToStart(result, LastErrorHr(), "Unable to create worker cancellation event.");
 
     std::string commandLine;
     for (const std::string& argument :
@@ -148,8 +163,9 @@ int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourc
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
-                        nullptr, nullptr, &startup, &started))
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                        CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup,
+                        &started))
         return FailedToStart(result, LastErrorHr(), "Unable to start conversion worker.");
     ScopedHandle worker(started.hProcess), thread(started.hThread);
     ScopedHandle job(CreateAttemptJob());  // closed last: it ends whatever of the attempt is left
@@ -170,7 +186,8 @@ int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourc
         AdoptOffice(job.get(), channel.lastProgress, provider, kind, notBefore, adopted);
         if (Ended(worker.get(), kPollMs)) break;
         end.interrupted = platform::InterruptSignal() != 0;
-        if (!end.interrupted && GetTickCount64() - start < static_cast<ULONGLONG>(timeoutMs)) continue;
+        if (!end.interrupted && GetTickCount64() - start < static_cast<ULONGLONG>(timeoutMs))
+            continue;
         end.timedOut = !end.interrupted;
         SetEvent(cancel.get());
         writeLog(kWarn, attemptLogPrefix(requestId, provider) +
@@ -184,7 +201,8 @@ int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourc
     }
     Drain(readEnd.get(), channel, result);
     DWORD exitCode = 0;
-    end.exitCode = GetExitCodeProcess(worker.get(), &exitCode) ? static_cast<int32_t>(exitCode) : kInternalError;
+    end.exitCode = GetExitCodeProcess(worker.get(), &exitCode) ? static_cast<int32_t>(exitCode)
+                                                               : kInternalError;
 
     ProcessIdentity identity = reportedOffice(channel, result);
     end.cleaned = cleanupOfficeProcess(identity, provider, kind, notBefore, requestId);

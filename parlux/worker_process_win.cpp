@@ -52,7 +52,8 @@ bool parseWorkerArguments(int argc, char** argv, WorkerArguments& args) {
     char* end = nullptr;
     errno = 0;
     unsigned long kind = std::strtoul(argv[3], &end, 10);
-    if (!*argv[3] || *end != '\0' || errno != 0 || argv[3][0] == '-' || argv[3][0] == '+' || (kind != 1 && kind != 2))
+    if (!*argv[3] || *end != '\0' || errno != 0 || argv[3][0] == '-' || argv[3][0] == '+' ||
+        (kind != 1 && kind != 2))
         return false;
     if (!ParseHandle(argv[6], args.pipeFd) || !ParseHandle(argv[7], args.cancelFd)) return false;
     args.provider = providerArg == "ms" ? Provider::Microsoft : Provider::Wps;

@@ -12,7 +12,9 @@ namespace {
 volatile LONG g_signal = 0;
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
-    InterlockedExchange(&g_signal, event == CTRL_C_EVENT ? SIGINT : event == CTRL_BREAK_EVENT ? SIGBREAK : SIGTERM);
+    InterlockedExchange(&g_signal, event == CTRL_C_EVENT       ? SIGINT
+                                   : event == CTRL_BREAK_EVENT ? SIGBREAK
+                                                               : SIGTERM);
     return TRUE;
 }
 

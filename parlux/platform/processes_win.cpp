@@ -1,6 +1,7 @@
 // Processes on Windows: creation times as FILETIME (100 ns since 1601, UTC), image names from
 // the full image path, the Toolhelp32 snapshot, and the owner of a window.
 #include <windows.h>
+// needs <windows.h> first
 #include <tlhelp32.h>
 
 #include <vector>
@@ -20,7 +21,8 @@ uint64_t FromFileTime(const FILETIME& time) {
 // The lowered last component of a path.
 std::string LastComponentLowered(const std::wstring& path) {
     size_t separator = path.find_last_of(L"\\/");
-    return AsciiLower(kit::NarrowToUtf8(separator == std::wstring::npos ? path : path.substr(separator + 1)));
+    return AsciiLower(
+        kit::NarrowToUtf8(separator == std::wstring::npos ? path : path.substr(separator + 1)));
 }
 
 }  // namespace
@@ -41,17 +43,20 @@ bool ProcessCreationTime(HANDLE process, uint64_t& created) {
 std::string ProcessImageName(HANDLE process) {
     std::vector<wchar_t> path(32768);
     DWORD size = static_cast<DWORD>(path.size());
-    if (!QueryFullProcessImageNameW(process, 0, path.data(), &size) || size >= path.size()) return std::string();
+    if (!QueryFullProcessImageNameW(process, 0, path.data(), &size) || size >= path.size())
+        return std::string();
     return LastComponentLowered(std::wstring(path.data(), size));
 }
 
 bool ProcessStartTicks(pid_t pid, uint64_t& ticks) {
-    ScopedHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid)));
+    ScopedHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                     static_cast<DWORD>(pid)));
     return process && ProcessCreationTime(process.get(), ticks);
 }
 
 std::string ProcessImageName(pid_t pid) {
-    ScopedHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid)));
+    ScopedHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                     static_cast<DWORD>(pid)));
     return process ? ProcessImageName(process.get()) : std::string();
 }
 
@@ -69,7 +74,8 @@ std::set<uint32_t> ListProcessesByImage(const std::set<std::string>& names) {
     if (snapshot == INVALID_HANDLE_VALUE) return found;
     PROCESSENTRY32W entry;
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry))
         if (names.count(LastComponentLowered(entry.szExeFile))) found.insert(entry.th32ProcessID);
     CloseHandle(snapshot);
     return found;

@@ -12,7 +12,8 @@ namespace parlux::platform {
 class ScopedHandle {
 public:
     ScopedHandle() = default;
-    explicit ScopedHandle(HANDLE handle) : m_handle(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
+    explicit ScopedHandle(HANDLE handle)
+        : m_handle(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
     ~ScopedHandle() { reset(); }
     ScopedHandle(const ScopedHandle&) = delete;
     ScopedHandle& operator=(const ScopedHandle&) = delete;

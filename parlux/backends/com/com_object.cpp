@@ -18,7 +18,9 @@ std::string FromBstr(BSTR text) {
 Variant FromArray(SAFEARRAY* array, VARTYPE elementType) {
     Variant out;
     out.type = VarType::Array;
-    out.elementType = elementType == VT_VARIANT ? VarType::Empty : elementType == VT_BSTR ? VarType::Bstr : VarType::I4;
+    out.elementType = elementType == VT_VARIANT ? VarType::Empty
+                      : elementType == VT_BSTR  ? VarType::Bstr
+                                                : VarType::I4;
     if (!array) {
         out.nullArray = true;
         return out;
@@ -27,7 +29,8 @@ Variant FromArray(SAFEARRAY* array, VARTYPE elementType) {
     long long total = dimensions ? 1 : 0;
     for (UINT d = 1; d <= dimensions; ++d) {
         LONG lower = 0, upper = 0;
-        if (FAILED(SafeArrayGetLBound(array, d, &lower)) || FAILED(SafeArrayGetUBound(array, d, &upper))) {
+        if (FAILED(SafeArrayGetLBound(array, d, &lower)) ||
+            FAILED(SafeArrayGetUBound(array, d, &upper))) {
             out.bounds = {{0, -1}};  // unreadable: an empty array
             return out;
         }
@@ -35,7 +38,8 @@ Variant FromArray(SAFEARRAY* array, VARTYPE elementType) {
         total = upper < lower ? 0 : total * (static_cast<long long>(upper) - lower + 1);
     }
     void* data = nullptr;
-    if (total == 0 || (out.elementType == VarType::I4) || FAILED(SafeArrayAccessData(array, &data))) {
+    if (total == 0 || (out.elementType == VarType::I4) ||
+        FAILED(SafeArrayAccessData(array, &data))) {
         out.elementType = VarType::I4;  // only the count tells
         return out;
     }
@@ -55,7 +59,8 @@ Variant FromObject(IUnknown* unknown, bool isDispatch) {
     if (!unknown) return out;
     IDispatch* dispatch = nullptr;
     HRESULT hr = unknown->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&dispatch));
-    out.object = std::make_shared<ComObject>(SUCCEEDED(hr) ? dispatch : nullptr, SUCCEEDED(hr) ? S_OK : hr);
+    out.object =
+        std::make_shared<ComObject>(SUCCEEDED(hr) ? dispatch : nullptr, SUCCEEDED(hr) ? S_OK : hr);
     return out;
 }
 
@@ -63,10 +68,11 @@ Variant FromObject(IUnknown* unknown, bool isDispatch) {
 Variant FromNumber(const VARIANT& value) {
     VARIANT converted;
     VariantInit(&converted);
-    bool small = value.vt == VT_I1 || value.vt == VT_I2 || value.vt == VT_UI1 || value.vt == VT_UI2 ||
-                 value.vt == VT_INT;
+    bool small = value.vt == VT_I1 || value.vt == VT_I2 || value.vt == VT_UI1 ||
+                 value.vt == VT_UI2 || value.vt == VT_INT;
     Variant out;
-    if (SUCCEEDED(VariantChangeType(&converted, const_cast<VARIANT*>(&value), 0, small ? VT_I4 : VT_R8)))
+    if (SUCCEEDED(
+            VariantChangeType(&converted, const_cast<VARIANT*>(&value), 0, small ? VT_I4 : VT_R8)))
         out = small ? Variant::Int(converted.lVal) : Variant::Real(converted.dblVal);
     else
         out = Variant::Real(0);  // a scalar all the same
@@ -79,25 +85,43 @@ Variant FromNumber(const VARIANT& value) {
 Variant FromVariant(const VARIANT& source) {
     VARIANT value;
     VariantInit(&value);
-    if (FAILED(VariantCopyInd(&value, const_cast<VARIANT*>(&source)))) return Variant::Text("?");  // some content, unreadable
+    if (FAILED(VariantCopyInd(&value, const_cast<VARIANT*>(&source))))
+        return Variant::Text("?");  // some content, unreadable
     Variant out;
     if (value.vt & VT_ARRAY) {
         out = FromArray(value.parray, static_cast<VARTYPE>(value.vt & VT_TYPEMASK));
     } else {
         switch (value.vt) {
-            case VT_EMPTY: break;
-            case VT_NULL: out = Variant::NullValue(); break;
-            case VT_I4: out = Variant::Int(value.lVal); break;
-            case VT_R8: out = Variant::Real(value.dblVal); break;
-            case VT_BOOL: out = Variant::Flag(value.boolVal != VARIANT_FALSE); break;
-            case VT_BSTR: out = Variant::Text(FromBstr(value.bstrVal)); break;
-            case VT_DISPATCH: out = FromObject(value.pdispVal, true); break;
-            case VT_UNKNOWN: out = FromObject(value.punkVal, false); break;
+            case VT_EMPTY:
+                break;
+            case VT_NULL:
+                out = Variant::NullValue();
+                break;
+            case VT_I4:
+                out = Variant::Int(value.lVal);
+                break;
+            case VT_R8:
+                out = Variant::Real(value.dblVal);
+                break;
+            case VT_BOOL:
+                out = Variant::Flag(value.boolVal != VARIANT_FALSE);
+                break;
+            case VT_BSTR:
+                out = Variant::Text(FromBstr(value.bstrVal));
+                break;
+            case VT_DISPATCH:
+                out = FromObject(value.pdispVal, true);
+                break;
+            case VT_UNKNOWN:
+                out = FromObject(value.punkVal, false);
+                break;
             case VT_ERROR:
                 out.type = VarType::Error;
                 out.i4 = value.scode;
                 break;
-            default: out = FromNumber(value); break;
+            default:
+                out = FromNumber(value);
+                break;
         }
     }
     VariantClear(&value);
@@ -107,8 +131,11 @@ Variant FromVariant(const VARIANT& source) {
 bool ToVariant(const Variant& value, VARIANT& out) {
     VariantInit(&out);
     switch (value.type) {
-        case VarType::Empty: return true;
-        case VarType::Null: out.vt = VT_NULL; return true;
+        case VarType::Empty:
+            return true;
+        case VarType::Null:
+            out.vt = VT_NULL;
+            return true;
         case VarType::I4:
             out.vt = VT_I4;
             out.lVal = value.i4;
@@ -140,7 +167,8 @@ bool ToVariant(const Variant& value, VARIANT& out) {
             out.pdispVal = object->dispatch();
             return true;
         }
-        default: return false;  // no call of the converter passes arrays or unknowns
+        default:
+            return false;  // no call of the converter passes arrays or unknowns
     }
 }
 
@@ -148,7 +176,8 @@ ComObject::~ComObject() {
     if (m_dispatch) m_dispatch->Release();
 }
 
-int32_t ComObject::Invoke(const std::string& name, InvokeKind kind, const std::vector<Variant>& args, Variant& result,
+int32_t ComObject::Invoke(const std::string& name, InvokeKind kind,
+                          const std::vector<Variant>& args, Variant& result,
                           ExceptionInfo& exception) {
     if (!m_dispatch) return FAILED(m_error) ? m_error : E_POINTER;
     std::wstring wideName = kit::WidenUtf8(name);

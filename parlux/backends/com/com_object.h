@@ -13,13 +13,14 @@ namespace parlux::com {
 class ComObject : public DispatchTarget {
 public:
     // Takes over one reference of `dispatch`; `error` (with a null dispatch) answers every call.
-    explicit ComObject(IDispatch* dispatch, HRESULT error = S_OK) : m_dispatch(dispatch), m_error(error) {}
+    explicit ComObject(IDispatch* dispatch, HRESULT error = S_OK)
+        : m_dispatch(dispatch), m_error(error) {}
     ~ComObject() override;
     ComObject(const ComObject&) = delete;
     ComObject& operator=(const ComObject&) = delete;
 
-    int32_t Invoke(const std::string& name, InvokeKind kind, const std::vector<Variant>& args, Variant& result,
-                   ExceptionInfo& exception) override;
+    int32_t Invoke(const std::string& name, InvokeKind kind, const std::vector<Variant>& args,
+                   Variant& result, ExceptionInfo& exception) override;
     IDispatch* dispatch() const { return m_dispatch; }
 
 private:

@@ -1,6 +1,7 @@
 #include "office_rig.h"
 
 #include <windows.h>
+// needs <windows.h> first
 #include <tlhelp32.h>
 
 #include <cstdlib>
@@ -17,8 +18,10 @@ namespace {
 const wchar_t* ClassId(parlux::Provider provider, parlux::DocumentKind kind) {
     bool word = kind == parlux::DocumentKind::WordDocument;
     if (provider == parlux::Provider::Microsoft)
-        return word ? L"{6E1D3E10-6C1B-4C57-9E8A-70A1B2C3D401}" : L"{6E1D3E10-6C1B-4C57-9E8A-70A1B2C3D402}";
-    return word ? L"{6E1D3E10-6C1B-4C57-9E8A-70A1B2C3D403}" : L"{6E1D3E10-6C1B-4C57-9E8A-70A1B2C3D404}";
+        return word ? L"{6E1D3E10-6C1B-4C57-9E8A-70A1B2C3D401}"
+                    : L"{6E1D3E10-6C1B-4C57-9E8A-70A1B2C3D402}";
+    return word ? L"{6E1D3E10-6C1B-4C57-9E8A-70A1B2C3D403}"
+                : L"{6E1D3E10-6C1B-4C57-9E8A-70A1B2C3D404}";
 }
 
 std::wstring ProgramDirectory() {
@@ -43,7 +46,9 @@ std::wstring OfficeDirectory() {
 
 void SetValue(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& value) {
     HKEY handle;
-    if (RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) != ERROR_SUCCESS) return;
+    if (RegCreateKeyExW(root, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) !=
+        ERROR_SUCCESS)
+        return;
     RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(handle);
@@ -57,7 +62,8 @@ std::wstring Registration() {
 // Without an X display wine can only make windows with its null display driver.
 void UseNullDisplayWithoutX() {
     const char* display = std::getenv("DISPLAY");
-    if (!display || !*display) SetValue(HKEY_CURRENT_USER, L"Software\\Wine\\Drivers", L"Graphics", L"null");
+    if (!display || !*display)
+        SetValue(HKEY_CURRENT_USER, L"Software\\Wine\\Drivers", L"Graphics", L"null");
 }
 
 }  // namespace
@@ -70,7 +76,8 @@ std::string MakeTempDirectory() {
     GetTempPathW(MAX_PATH, base);
     static unsigned counter = 0;
     for (;;) {
-        std::wstring dir = std::wstring(base) + L"plxtest" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+        std::wstring dir = std::wstring(base) + L"plxtest" +
+                           std::to_wstring(GetCurrentProcessId()) + L"_" +
                            std::to_wstring(++counter);
         if (CreateDirectoryW(dir.c_str(), nullptr)) return Narrow(dir);
         if (GetLastError() != ERROR_ALREADY_EXISTS) return std::string();
@@ -109,7 +116,9 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-bool FileExists(const std::string& path) { return GetFileAttributesW(Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::string& path) {
+    return GetFileAttributesW(Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 void RegisterOffice(parlux::Provider provider, parlux::DocumentKind kind) {
     UseNullDisplayWithoutX();
@@ -117,9 +126,11 @@ void RegisterOffice(parlux::Provider provider, parlux::DocumentKind kind) {
     std::wstring progId = Widen(parlux::progId(provider, kind));
     std::wstring classes = L"Software\\Classes\\";
     SetValue(HKEY_LOCAL_MACHINE, classes + progId + L"\\CLSID", nullptr, clsid);
-    std::wstring server = L"\"" + OfficeDirectory() + L"\\" + Widen(parlux::imageName(provider, kind)) + L"\" --clsid " +
-                          clsid + L" --registration " + Registration();
-    SetValue(HKEY_LOCAL_MACHINE, classes + L"CLSID\\" + clsid + L"\\LocalServer32", nullptr, server);
+    std::wstring server = L"\"" + OfficeDirectory() + L"\\" +
+                          Widen(parlux::imageName(provider, kind)) + L"\" --clsid " + clsid +
+                          L" --registration " + Registration();
+    SetValue(HKEY_LOCAL_MACHINE, classes + L"CLSID\\" + clsid + L"\\LocalServer32", nullptr,
+             server);
     SetValue(HKEY_LOCAL_MACHINE, classes + L"CLSID\\" + clsid + L"\\ProgID", nullptr, progId);
 }
 
@@ -142,7 +153,8 @@ void UnregisterAllOffices() {
 }
 
 void InstallParlux(const std::string& dir) {
-    CopyFileW((ProgramDirectory() + L"\\parlux.exe").c_str(), (Widen(dir) + L"\\parlux.exe").c_str(), FALSE);
+    CopyFileW((ProgramDirectory() + L"\\parlux.exe").c_str(),
+              (Widen(dir) + L"\\parlux.exe").c_str(), FALSE);
 }
 
 namespace {
@@ -152,7 +164,8 @@ DWORD WINAPI Collect(void* context) {
     auto* pair = static_cast<std::pair<HANDLE, std::string*>*>(context);
     char buffer[4096];
     DWORD n = 0;
-    while (::ReadFile(pair->first, buffer, sizeof buffer, &n, nullptr) && n > 0) pair->second->append(buffer, n);
+    while (::ReadFile(pair->first, buffer, sizeof buffer, &n, nullptr) && n > 0)
+        pair->second->append(buffer, n);
     return 0;
 }
 
@@ -176,7 +189,8 @@ Run RunParlux(const std::string& dir, const std::wstring& arguments) {
     std::vector<wchar_t> buffer(line.begin(), line.end());
     buffer.push_back(L'\0');
     PROCESS_INFORMATION started = {};
-    BOOL ok = CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started);
+    BOOL ok = CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                             &startup, &started);
     CloseHandle(errWrite);
     CloseHandle(outWrite);
     std::pair<HANDLE, std::string*> err{errRead, &run.err}, out{outRead, &run.out};
@@ -205,11 +219,14 @@ std::set<uint32_t> AttemptProcesses() {
     if (snapshot == INVALID_HANDLE_VALUE) return found;
     PROCESSENTRY32W entry;
     entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    for (BOOL more = Process32FirstW(snapshot, &entry); more;
+         more = Process32NextW(snapshot, &entry)) {
         std::wstring name = entry.szExeFile;
-        for (const wchar_t* image : {L"winword.exe", L"excel.exe", L"wps.exe", L"et.exe", L"parlux.exe"})
+        for (const wchar_t* image :
+             {L"winword.exe", L"excel.exe", L"wps.exe", L"et.exe", L"parlux.exe"})
             if (_wcsicmp(name.c_str(), image) == 0 ||
-                (name.size() > wcslen(image) && _wcsicmp(name.c_str() + name.size() - wcslen(image), image) == 0 &&
+                (name.size() > wcslen(image) &&
+                 _wcsicmp(name.c_str() + name.size() - wcslen(image), image) == 0 &&
                  name[name.size() - wcslen(image) - 1] == L'\\'))
                 found.insert(entry.th32ProcessID);
     }

@@ -1,6 +1,7 @@
 // The converter end to end on Windows (under wine): parlux.exe against the scripted test office
 // registered as Word, Excel and WPS (see office_rig.h for the wine quirks worked around).
 #include <windows.h>
+// needs <windows.h> first
 #include <objbase.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@ using parlux::DocumentKind;
 using parlux::Provider;
 
 const char kMissing[] = "ERROR:0x80020004";
+// Standard error is in text mode: a line end is CR LF.
+const std::string kEnd = "\r\n";
 
 class ConversionTest : public ::testing::Test {
 protected:
@@ -36,14 +39,17 @@ protected:
         if (!script.empty()) rig::WriteFile(path + ".script", script);
         return path;
     }
-    rig::Run Convert(const std::string& source, const std::string& target, const std::string& provider = "") {
+    rig::Run Convert(const std::string& source, const std::string& target,
+                     const std::string& provider = "") {
         std::wstring arguments = L"\"" + rig::Widen(source) + L"\" \"" + rig::Widen(target) + L"\"";
         if (!provider.empty()) arguments += L" " + rig::Widen(provider);
         return rig::RunParlux(m_dir, arguments);
     }
     std::string Calls(const std::string& source) { return rig::ReadFile(source + ".calls"); }
     std::string Target() { return m_dir + "\\out dir\\result.pdf"; }
-    void MakeTargetDirectory() { CreateDirectoryW(rig::Widen(m_dir + "\\out dir").c_str(), nullptr); }
+    void MakeTargetDirectory() {
+        CreateDirectoryW(rig::Widen(m_dir + "\\out dir").c_str(), nullptr);
+    }
     // No temporary PDF is left beside the target.
     bool NoTemporaries() {
         WIN32_FIND_DATAW entry;
@@ -56,7 +62,9 @@ protected:
     std::string m_dir;
 };
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 TEST_F(ConversionTest, WordDocumentConvertsThroughTheAutomationCallsInTheirOrder) {
     MakeTargetDirectory();
@@ -68,19 +76,30 @@ TEST_F(ConversionTest, WordDocumentConvertsThroughTheAutomationCallsInTheirOrder
     EXPECT_EQ(rig::ReadFile(Target()).compare(0, 5, "%PDF-"), 0);
     EXPECT_TRUE(NoTemporaries());
     std::string calls = Calls(source);
-    EXPECT_TRUE(Contains(calls, "Application.Visible=(BOOL:0)\nApplication.DisplayAlerts=(I4:0)\n"
-                                "Application.AutomationSecurity=(I4:3)\n")) << calls;
+    EXPECT_TRUE(Contains(calls,
+                         "Application.Visible=(BOOL:0)\nApplication.DisplayAlerts=(I4:0)\n"
+                         "Application.AutomationSecurity=(I4:3)\n"))
+        << calls;
     EXPECT_FALSE(Contains(calls, "AskToUpdateLinks")) << "a Word document sets no workbook setting";
     std::string m = kMissing;
-    EXPECT_TRUE(Contains(calls, "Documents.Open(BSTR:" + source + ", BOOL:0, BOOL:-1, BOOL:0, BSTR:, BSTR:, BOOL:0, BSTR:, "
-                                "BSTR:, " + m + ", " + m + ", BOOL:0, BOOL:-1, " + m + ", BOOL:-1, " + m + ")\n"))
+    EXPECT_TRUE(Contains(calls, "Documents.Open(BSTR:" + source +
+                                    ", BOOL:0, BOOL:-1, BOOL:0, BSTR:, BSTR:, BOOL:0, BSTR:, "
+                                    "BSTR:, " +
+                                    m + ", " + m + ", BOOL:0, BOOL:-1, " + m + ", BOOL:-1, " + m +
+                                    ")\n"))
         << calls;
-    EXPECT_TRUE(Contains(calls, "RevisionsFilter.Markup=(I4:0)\nRevisionsFilter.View=(I4:0)\n"
-                                "View.ShowRevisionsAndComments=(BOOL:0)\n")) << calls;
-    EXPECT_TRUE(Contains(calls, ".pdf, I4:17, BOOL:0, I4:0, I4:0, I4:0, I4:0, I4:0, BOOL:-1, BOOL:-1, I4:0, BOOL:-1, "
-                                "BOOL:-1, BOOL:0)\nDocument.Close(BOOL:0)\nApplication.Quit()\n")) << calls;
+    EXPECT_TRUE(Contains(calls,
+                         "RevisionsFilter.Markup=(I4:0)\nRevisionsFilter.View=(I4:0)\n"
+                         "View.ShowRevisionsAndComments=(BOOL:0)\n"))
+        << calls;
+    EXPECT_TRUE(Contains(
+        calls,
+        ".pdf, I4:17, BOOL:0, I4:0, I4:0, I4:0, I4:0, I4:0, BOOL:-1, BOOL:-1, I4:0, BOOL:-1, "
+        "BOOL:-1, BOOL:0)\nDocument.Close(BOOL:0)\nApplication.Quit()\n"))
+        << calls;
     std::string log = rig::LogOf(m_dir);
-    EXPECT_TRUE(Contains(log, "message=Application created and process ownership verified.")) << log;
+    EXPECT_TRUE(Contains(log, "message=Application created and process ownership verified."))
+        << log;
     EXPECT_TRUE(Contains(log, " completed provider=ms result=success")) << log;
     EXPECT_TRUE(rig::AttemptProcesses().empty());
 }
@@ -93,10 +112,13 @@ TEST_F(ConversionTest, WorkbookRowsGrowOnceForMicrosoftAndRowByRowForWps) {
     std::string calls = Calls(excel);
     EXPECT_TRUE(Contains(calls, "Application.AskToUpdateLinks=(BOOL:0)")) << calls;
     EXPECT_TRUE(Contains(calls, "Workbooks.Open(BSTR:" + excel + ", I4:0, BOOL:-1, " + kMissing +
-                                    ", BSTR:, BSTR:, BOOL:-1)")) << calls;
+                                    ", BSTR:, BSTR:, BOOL:-1)"))
+        << calls;
     EXPECT_TRUE(Contains(calls, "Rows.RowHeight=(R8:17.5)")) << calls;
     EXPECT_FALSE(Contains(calls, "Row.RowHeight=")) << calls;
-    EXPECT_TRUE(Contains(calls, "PageSetup.Zoom=(BOOL:0)\nPageSetup.FitToPagesWide=(I4:1)\nPageSetup.FitToPagesTall=(BOOL:0)"))
+    EXPECT_TRUE(Contains(calls,
+                         "PageSetup.Zoom=(BOOL:0)\nPageSetup.FitToPagesWide=(I4:1)\nPageSetup."
+                         "FitToPagesTall=(BOOL:0)"))
         << calls;
     EXPECT_TRUE(Contains(calls, ".pdf, I4:0, BOOL:-1, BOOL:0)\nWorkbook.Close(BOOL:0)")) << calls;
 
@@ -115,8 +137,11 @@ TEST_F(ConversionTest, EmptyWorkbookIsNoContentAndTheOfficeStillQuits) {
     std::string source = Document("empty.xlsx", "sheet worksheet\n");
     rig::Run run = Convert(source, Target(), "ms");
     EXPECT_EQ(run.exitCode, 7);
-    EXPECT_EQ(run.err, "Parlux failed: no_content (7), stage=6, HRESULT=0x00000000, The workbook contains no cell, "
-                       "drawing, or chart content.\n");
+    EXPECT_EQ(run.err,
+              "Parlux failed: no_content (7), stage=6, HRESULT=0x00000000, The workbook contains "
+              "no cell, "
+              "drawing, or chart content." +
+                  kEnd);
     EXPECT_TRUE(Contains(Calls(source), "Workbook.Close(BOOL:0)\nApplication.Quit()"));
     EXPECT_FALSE(rig::FileExists(Target()));
     EXPECT_TRUE(rig::AttemptProcesses().empty());
@@ -124,7 +149,8 @@ TEST_F(ConversionTest, EmptyWorkbookIsNoContentAndTheOfficeStillQuits) {
 
 TEST_F(ConversionTest, OpenFailureOfMicrosoftFallsBackToWps) {
     MakeTargetDirectory();
-    std::string source = Document("fallback.docx", "winword.exe: fail Documents.Open 0x80004005 Word cannot open it\n");
+    std::string source = Document(
+        "fallback.docx", "winword.exe: fail Documents.Open 0x80004005 Word cannot open it\n");
     rig::Run run = Convert(source, Target());
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_EQ(run.err, "");
@@ -138,33 +164,42 @@ TEST_F(ConversionTest, OpenFailureOfMicrosoftFallsBackToWps) {
 
 TEST_F(ConversionTest, PasswordFailureEndsTheRunWithoutFallback) {
     MakeTargetDirectory();
-    std::string source =
-        Document("locked.docx", "winword.exe: fail Documents.Open 0x800A1520 The password is incorrect.\n");
+    std::string source = Document(
+        "locked.docx", "winword.exe: fail Documents.Open 0x800A1520 The password is incorrect.\n");
     rig::Run run = Convert(source, Target());
     EXPECT_EQ(run.exitCode, 2);
-    EXPECT_EQ(run.err, "Parlux failed: password_protected (2), stage=5, HRESULT=0x800A1520, The password is incorrect.\n");
+    EXPECT_EQ(run.err,
+              "Parlux failed: password_protected (2), stage=5, HRESULT=0x800A1520, The password is "
+              "incorrect." +
+                  kEnd);
     EXPECT_FALSE(Contains(rig::LogOf(m_dir), "provider=wps"));
     EXPECT_FALSE(rig::FileExists(Target()));
 }
 
 TEST_F(ConversionTest, HungOfficeTimesOutAndNothingOfTheAttemptIsLeft) {
     MakeTargetDirectory();
-    SetEnvironmentVariableW(L"PARLUX_TIMEOUT_MS", L"1000");
+    // Long enough for the office to start under wine on a loaded machine, so that the hang is in Open.
+    SetEnvironmentVariableW(L"PARLUX_TIMEOUT_MS", L"10000");
     std::string source = Document("hang.docx", "hang Documents.Open\n");
     rig::Run run = Convert(source, Target(), "ms");
     EXPECT_EQ(run.exitCode, 10);
-    EXPECT_EQ(run.err, "Parlux failed: timeout (10), stage=5, HRESULT=0x80070102, Conversion exceeded the configured timeout.\n");
+    EXPECT_EQ(run.err,
+              "Parlux failed: timeout (10), stage=5, HRESULT=0x80070102, Conversion exceeded the "
+              "configured timeout." +
+                  kEnd);
     std::string log = rig::LogOf(m_dir);
     EXPECT_TRUE(Contains(log, " provider=ms worker timeout; cancellation requested")) << log;
     EXPECT_TRUE(Contains(log, " terminated verified conversion process pid=")) << log;
-    EXPECT_TRUE(rig::AttemptProcesses().empty()) << "the snapshot still shows a process of the attempt";
+    EXPECT_TRUE(rig::AttemptProcesses().empty())
+        << "the snapshot still shows a process of the attempt";
     EXPECT_FALSE(rig::FileExists(Target()));
     EXPECT_TRUE(NoTemporaries());
 }
 
 TEST_F(ConversionTest, OfficeKilledDuringExportFallsBackToTheOtherSuite) {
     MakeTargetDirectory();
-    std::string source = Document("killed.docx", "winword.exe: crash Document.ExportAsFixedFormat\n");
+    std::string source =
+        Document("killed.docx", "winword.exe: crash Document.ExportAsFixedFormat\n");
     rig::Run run = Convert(source, Target());
     EXPECT_EQ(run.exitCode, 1) << run.err;
     std::string log = rig::LogOf(m_dir);
@@ -178,7 +213,8 @@ TEST_F(ConversionTest, OfficeLeftRunningAfterQuitIsClosedOrTerminated) {
     std::string closes = Document("stays.docx", "after-quit stay\n");
     rig::Run run = Convert(closes, Target(), "ms");
     EXPECT_EQ(run.exitCode, 1) << run.err;
-    EXPECT_FALSE(Contains(rig::LogOf(m_dir), "terminated verified conversion process")) << "WM_CLOSE ended it";
+    EXPECT_FALSE(Contains(rig::LogOf(m_dir), "terminated verified conversion process"))
+        << "WM_CLOSE ended it";
     EXPECT_TRUE(rig::AttemptProcesses().empty());
 
     std::string ignores = Document("ignores.docx", "after-quit ignore-close\n");
@@ -193,8 +229,11 @@ TEST_F(ConversionTest, QuitFailureAfterExportIsCleanupFailed) {
     std::string source = Document("quit.docx", "fail Application.Quit 0x80010108\n");
     rig::Run run = Convert(source, Target(), "ms");
     EXPECT_EQ(run.exitCode, 11);
-    EXPECT_EQ(run.err, "Parlux failed: cleanup_failed (11), stage=9, HRESULT=0x80010108, PDF was exported but the "
-                       "Office application did not close cleanly.\n");
+    EXPECT_EQ(
+        run.err,
+        "Parlux failed: cleanup_failed (11), stage=9, HRESULT=0x80010108, PDF was exported but the "
+        "Office application did not close cleanly." +
+            kEnd);
     EXPECT_FALSE(rig::FileExists(Target()));
     EXPECT_TRUE(NoTemporaries());
 }
@@ -205,7 +244,9 @@ TEST_F(ConversionTest, OfficeWithoutWindowHandleIsFoundInTheSnapshot) {
     rig::Run run = Convert(source, Target(), "ms");
     EXPECT_EQ(run.exitCode, 1) << run.err;
     std::string log = rig::LogOf(m_dir);
-    EXPECT_TRUE(Contains(log, "owned=true message=Application created and process ownership verified.")) << log;
+    EXPECT_TRUE(
+        Contains(log, "owned=true message=Application created and process ownership verified."))
+        << log;
     EXPECT_TRUE(Contains(log, " terminated verified conversion process pid=")) << log;
     EXPECT_TRUE(rig::AttemptProcesses().empty());
 }
@@ -216,8 +257,10 @@ TEST_F(ConversionTest, InvalidPdfIsNeverCommittedAndTheTargetStays) {
     std::string source = Document("garbage.docx", "export-garbage\n");
     rig::Run run = Convert(source, Target(), "ms");
     EXPECT_EQ(run.exitCode, 12);
-    EXPECT_TRUE(Contains(run.err, "Parlux failed: output_failed (12), stage=10, HRESULT=0x")) << run.err;
-    EXPECT_TRUE(Contains(run.err, ", Generated PDF could not be validated or committed.\n")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "Parlux failed: output_failed (12), stage=10, HRESULT=0x"))
+        << run.err;
+    EXPECT_TRUE(Contains(run.err, ", Generated PDF could not be validated or committed." + kEnd))
+        << run.err;
     EXPECT_EQ(rig::ReadFile(Target()), "the old target");
     EXPECT_TRUE(NoTemporaries());
 }
@@ -226,11 +269,14 @@ TEST_F(ConversionTest, EncryptedPackageIsRefusedBeforeAnyOfficeStarts) {
     MakeTargetDirectory();
     std::string source = m_dir + "\\secret.docx";
     IStorage* storage = nullptr;
-    ASSERT_EQ(StgCreateDocfile(rig::Widen(source).c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage),
+    ASSERT_EQ(StgCreateDocfile(rig::Widen(source).c_str(),
+                               STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage),
               S_OK);
     IStream* stream = nullptr;
-    ASSERT_EQ(storage->CreateStream(L"EncryptedPackage", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &stream),
-              S_OK);
+    ASSERT_EQ(
+        storage->CreateStream(L"EncryptedPackage",
+                              STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &stream),
+        S_OK);
     stream->Write("x", 1, nullptr);
     stream->Release();
     storage->Release();
@@ -240,7 +286,9 @@ TEST_F(ConversionTest, EncryptedPackageIsRefusedBeforeAnyOfficeStarts) {
     EXPECT_FALSE(rig::FileExists(source + ".calls")) << "no office was started";
     std::string log = rig::LogOf(m_dir);
     EXPECT_TRUE(Contains(log, "storage_type=0x00000000")) << log;
-    EXPECT_TRUE(Contains(log, "conversion rejected before or between providers result=password_protected")) << log;
+    EXPECT_TRUE(
+        Contains(log, "conversion rejected before or between providers result=password_protected"))
+        << log;
     EXPECT_FALSE(Contains(log, "worker_pid=")) << log;
 }
 
@@ -261,10 +309,10 @@ TEST_F(ConversionTest, UnregisteredProgIdDropsItsProvider) {
 TEST_F(ConversionTest, CommandLineErrorsAndUnsupportedFormats) {
     rig::Run run = rig::RunParlux(m_dir, L"");
     EXPECT_EQ(run.exitCode, -1);
-    EXPECT_EQ(run.err, "Usage: Parlux.exe source_file target_pdf [ms|wps]\n");
+    EXPECT_EQ(run.err, "Usage: Parlux.exe source_file target_pdf [ms|wps]" + kEnd);
     run = rig::RunParlux(m_dir, L"a.docx b.pdf office");
     EXPECT_EQ(run.exitCode, -1);
-    EXPECT_EQ(run.err, "Provider must be 'ms' or 'wps'.\n");
+    EXPECT_EQ(run.err, "Provider must be 'ms' or 'wps'." + kEnd);
     run = Convert(Document("notes.txt"), Target());
     EXPECT_EQ(run.exitCode, 4);
     EXPECT_EQ(run.err, "");
@@ -276,8 +324,12 @@ TEST_F(ConversionTest, CommandLineErrorsAndUnsupportedFormats) {
     run = Convert(m_dir + "\\missing.docx", Target());
     EXPECT_EQ(run.exitCode, 5);
     std::string log = rig::LogOf(m_dir);
-    EXPECT_TRUE(Contains(log, "conversion rejected before or between providers result=invalid_arguments")) << log;
-    EXPECT_TRUE(Contains(log, "conversion rejected before or between providers result=unsupported_format")) << log;
+    EXPECT_TRUE(
+        Contains(log, "conversion rejected before or between providers result=invalid_arguments"))
+        << log;
+    EXPECT_TRUE(
+        Contains(log, "conversion rejected before or between providers result=unsupported_format"))
+        << log;
 }
 
 TEST_F(ConversionTest, WorkerRejectsMalformedCommandLines) {

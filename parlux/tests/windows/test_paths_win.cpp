@@ -21,12 +21,14 @@ protected:
 
 TEST_F(PathTest, LongFormsAndTheirPrefixes) {
     EXPECT_EQ(toLongPath("\\\\server\\share\\a.docx"), "\\\\?\\UNC\\server\\share\\a.docx");
-    EXPECT_EQ(stripLongPathPrefix("\\\\?\\UNC\\server\\share\\a.docx"), "\\\\server\\share\\a.docx");
+    EXPECT_EQ(stripLongPathPrefix("\\\\?\\UNC\\server\\share\\a.docx"),
+              "\\\\server\\share\\a.docx");
     EXPECT_EQ(toLongPath("\\\\?\\C:\\x\\a.docx"), "\\\\?\\C:\\x\\a.docx");
     EXPECT_EQ(toLongPath("C:\\x\\..\\y\\.\\a.docx"), "\\\\?\\C:\\y\\a.docx");
     EXPECT_TRUE(samePath("C:\\Dir\\Report.DOCX", "c:\\dir\\report.docx"));
     EXPECT_EQ(detectFormat("C:\\a.b\\REPORT.DOCX").kind, DocumentKind::WordDocument);
-    EXPECT_FALSE(detectFormat("C:\\dir.docx\\notes").supported) << "a backslash separates components";
+    EXPECT_FALSE(detectFormat("C:\\dir.docx\\notes").supported)
+        << "a backslash separates components";
 }
 
 TEST_F(PathTest, OfficeFormKeepsShortPathsAndShortensLongOnes) {
@@ -57,7 +59,8 @@ TEST_F(PathTest, PdfSignatureAndSourceAccess) {
     EXPECT_EQ(checkSourceAccess(m_dir), kSourceUnavailable);
     std::string held = file("held.docx", "x");
     EXPECT_EQ(checkSourceAccess(held), kSuccess);
-    HANDLE writer = CreateFileW(rig::Widen(held).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE writer = CreateFileW(rig::Widen(held).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);
     EXPECT_EQ(checkSourceAccess(held), kSourceBusy) << "open for writing elsewhere";
     CloseHandle(writer);
@@ -83,7 +86,8 @@ TEST_F(PathTest, LogLinesAreAppendedAndRotatedAtTwentyMegabytes) {
     ASSERT_GT(text.size(), 30u);
     EXPECT_EQ(text[0], '[');
     EXPECT_NE(text.find("] INFO  - first line\r\n"), std::string::npos) << text;
-    HANDLE file = CreateFileW(rig::Widen(log).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file =
+        CreateFileW(rig::Widen(log).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     LARGE_INTEGER size;
     size.QuadPart = kRotateBytes;
     SetFilePointerEx(file, size, nullptr, FILE_BEGIN);

@@ -17,7 +17,9 @@ CallHook& Hook() {
 
 void SetCallHook(CallHook hook) { Hook() = std::move(hook); }
 
-void DispatchObject::Add(const std::wstring& name, Member member) { m_members.push_back({name, std::move(member)}); }
+void DispatchObject::Add(const std::wstring& name, Member member) {
+    m_members.push_back({name, std::move(member)});
+}
 
 void DispatchObject::AddObject(const std::wstring& name, DispatchObject* object) {
     m_children.push_back(object);  // the reference it was made with
@@ -65,8 +67,8 @@ HRESULT DispatchObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
     return DISP_E_UNKNOWNNAME;
 }
 
-HRESULT DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                               EXCEPINFO* exception, UINT*) {
+HRESULT DispatchObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+                               VARIANT* result, EXCEPINFO* exception, UINT*) {
     if (id < 1 || static_cast<size_t>(id) > m_members.size()) return DISP_E_MEMBERNOTFOUND;
     const Entry& entry = m_members[static_cast<size_t>(id - 1)];
     Call call;
@@ -137,13 +139,26 @@ HRESULT ReturnText(VARIANT* result, const std::wstring& text) {
 std::wstring Describe(const VARIANT& value) {
     wchar_t text[64];
     switch (value.vt) {
-        case VT_EMPTY: return L"EMPTY";
-        case VT_BSTR: return L"BSTR:" + std::wstring(value.bstrVal ? value.bstrVal : L"");
-        case VT_BOOL: return value.boolVal == VARIANT_TRUE ? L"BOOL:-1" : value.boolVal == 0 ? L"BOOL:0" : L"BOOL:?";
-        case VT_I4: std::swprintf(text, 64, L"I4:%ld", value.lVal); return text;
-        case VT_R8: std::swprintf(text, 64, L"R8:%g", value.dblVal); return text;
-        case VT_ERROR: std::swprintf(text, 64, L"ERROR:0x%08lX", static_cast<unsigned long>(value.scode)); return text;
-        default: std::swprintf(text, 64, L"VT:%u", value.vt); return text;
+        case VT_EMPTY:
+            return L"EMPTY";
+        case VT_BSTR:
+            return L"BSTR:" + std::wstring(value.bstrVal ? value.bstrVal : L"");
+        case VT_BOOL:
+            return value.boolVal == VARIANT_TRUE ? L"BOOL:-1"
+                   : value.boolVal == 0          ? L"BOOL:0"
+                                                 : L"BOOL:?";
+        case VT_I4:
+            std::swprintf(text, 64, L"I4:%ld", value.lVal);
+            return text;
+        case VT_R8:
+            std::swprintf(text, 64, L"R8:%g", value.dblVal);
+            return text;
+        case VT_ERROR:
+            std::swprintf(text, 64, L"ERROR:0x%08lX", static_cast<unsigned long>(value.scode));
+            return text;
+        default:
+            std::swprintf(text, 64, L"VT:%u", value.vt);
+            return text;
     }
 }
 

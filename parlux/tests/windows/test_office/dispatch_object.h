@@ -12,10 +12,10 @@ namespace test_office {
 
 // What one member call receives and answers.
 struct Call {
-    WORD flags = 0;                    // DISPATCH_METHOD, DISPATCH_PROPERTYGET or DISPATCH_PROPERTYPUT
+    WORD flags = 0;              // DISPATCH_METHOD, DISPATCH_PROPERTYGET or DISPATCH_PROPERTYPUT
     std::vector<VARIANT*> args;  // natural order; a put's value is its only argument
-    VARIANT* result = nullptr;         // may be null
-    std::wstring description;          // set with a failing HRESULT: raised as an exception
+    VARIANT* result = nullptr;   // may be null
+    std::wstring description;    // set with a failing HRESULT: raised as an exception
 };
 using Member = std::function<HRESULT(Call& call)>;
 
@@ -40,9 +40,11 @@ public:
     ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                     EXCEPINFO* exception, UINT* argumentError) override;
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+                                            DISPID* ids) override;
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* exception,
+                                     UINT* argumentError) override;
 
 private:
     struct Entry {

@@ -7,7 +7,8 @@ namespace test_office {
 
 std::string MinimalPdf(const std::string& text) {
     std::string shown;
-    for (char c : text) shown += (c >= 0x20 && c < 0x7F && c != '(' && c != ')' && c != '\\') ? c : '?';
+    for (char c : text)
+        shown += (c >= 0x20 && c < 0x7F && c != '(' && c != ')' && c != '\\') ? c : '?';
     std::string content = "BT /F1 12 Tf 72 720 Td (" + shown + ") Tj ET";
     std::vector<std::string> objects = {
         "<< /Type /Catalog /Pages 2 0 R >>",
@@ -30,8 +31,8 @@ std::string MinimalPdf(const std::string& text) {
         std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
         pdf += entry;
     }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
     return pdf;
 }
 

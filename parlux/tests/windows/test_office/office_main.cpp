@@ -4,6 +4,7 @@
 // (a copy per image name of the suite table); COM adds -Embedding when it starts it.
 // Each document's script beside it (see office_script.h) tells it how to behave.
 #include <windows.h>
+// needs <windows.h> first
 #include <objbase.h>
 
 #include <cwchar>
@@ -29,7 +30,8 @@ void OnQuit() {
     if (g_cookie) CoRevokeClassObject(g_cookie);
     g_cookie = 0;
     // A little later, so that the reply of the call that quit reaches the client first.
-    if (OfficeState::Get().script().afterQuit == AfterQuit::Exit) SetTimer(g_window, kQuitTimer, 100, nullptr);
+    if (OfficeState::Get().script().afterQuit == AfterQuit::Exit)
+        SetTimer(g_window, kQuitTimer, 100, nullptr);
 }
 
 LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -75,7 +77,8 @@ std::wstring Option(int argc, wchar_t** argv, const wchar_t* name) {
 
 bool HasEmbedding(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i)
-        if (_wcsicmp(argv[i], L"-Embedding") == 0 || _wcsicmp(argv[i], L"/Embedding") == 0) return true;
+        if (_wcsicmp(argv[i], L"-Embedding") == 0 || _wcsicmp(argv[i], L"/Embedding") == 0)
+            return true;
     return false;
 }
 
@@ -86,7 +89,8 @@ void InstallCallHook() {
         bool open = name == L"Documents.Open" || name == L"Workbooks.Open";
         if (open && !call.args.empty() && call.args[0]->vt == VT_BSTR && call.args[0]->bstrVal)
             OfficeState::Get().UseDocument(call.args[0]->bstrVal);
-        if (call.flags & DISPATCH_PROPERTYPUT) return OfficeState::Get().BeforeCall(name + L"=", arguments, call.description);
+        if (call.flags & DISPATCH_PROPERTYPUT)
+            return OfficeState::Get().BeforeCall(name + L"=", arguments, call.description);
         return OfficeState::Get().BeforeCall(name, arguments, call.description);
     });
 }
@@ -107,8 +111,9 @@ int wmain(int argc, wchar_t** argv) {
     RegisterClassW(&windowClass);
     // A top-level window (hidden), as an office has: its "Hwnd" names this process, and the
     // converter's cleanup sends WM_CLOSE to it.
-    g_window = CreateWindowExW(0, windowClass.lpszClassName, L"parlux test office", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
-                               nullptr, nullptr, windowClass.hInstance, nullptr);
+    g_window =
+        CreateWindowExW(0, windowClass.lpszClassName, L"parlux test office", WS_OVERLAPPEDWINDOW, 0,
+                        0, 100, 100, nullptr, nullptr, windowClass.hInstance, nullptr);
     static Factory factory;
     if (FAILED(CoRegisterClassObject(clsid, &factory, CLSCTX_LOCAL_SERVER,
                                      singleUse ? REGCLS_SINGLEUSE : REGCLS_MULTIPLEUSE, &g_cookie)))

@@ -34,7 +34,9 @@ std::shared_ptr<VARIANT> NewValue() {
 
 // A member taking exactly `count` arguments whose argument `pathIndex` is a text.
 bool TextArgument(const Call& call, size_t count, size_t pathIndex, std::wstring& text) {
-    if (call.args.size() != count || call.args[pathIndex]->vt != VT_BSTR || !call.args[pathIndex]->bstrVal) return false;
+    if (call.args.size() != count || call.args[pathIndex]->vt != VT_BSTR ||
+        !call.args[pathIndex]->bstrVal)
+        return false;
     text = call.args[pathIndex]->bstrVal;
     return true;
 }
@@ -47,13 +49,16 @@ HRESULT WritePdf(const std::wstring& path, const std::wstring& source, Call& cal
     }
     std::string bytes = OfficeState::Get().script().exportGarbage
                             ? std::string("not a pdf")
-                            : MinimalPdf("Converted by parlux_test_office: " + std::string(source.begin(), source.end()));
+                            : MinimalPdf("Converted by parlux_test_office: " +
+                                         std::string(source.begin(), source.end()));
     std::fwrite(bytes.data(), 1, bytes.size(), out);
     std::fclose(out);
     return S_OK;
 }
 
-HRESULT CloseMember(Call& call) { return call.args.size() == 1 && call.args[0]->vt == VT_BOOL ? S_OK : DISP_E_TYPEMISMATCH; }
+HRESULT CloseMember(Call& call) {
+    return call.args.size() == 1 && call.args[0]->vt == VT_BOOL ? S_OK : DISP_E_TYPEMISMATCH;
+}
 
 DispatchObject* NewDocument(const std::wstring& source) {
     auto* view = new DispatchObject(L"View");
@@ -73,7 +78,8 @@ DispatchObject* NewDocument(const std::wstring& source) {
     document->AddObject(L"ActiveWindow", window);
     document->Add(L"ExportAsFixedFormat", [source](Call& call) {
         std::wstring output;
-        return TextArgument(call, 14, 0, output) ? WritePdf(output, source, call) : DISP_E_BADPARAMCOUNT;
+        return TextArgument(call, 14, 0, output) ? WritePdf(output, source, call)
+                                                 : DISP_E_BADPARAMCOUNT;
     });
     document->Add(L"Close", CloseMember);
     return document;
@@ -83,12 +89,15 @@ DispatchObject* NewDocument(const std::wstring& source) {
 DispatchObject* NewRows(const SheetScript& sheet) {
     auto heights = std::make_shared<std::vector<double>>(sheet.rowHeights);
     auto* rows = new DispatchObject(L"Rows");
-    rows->Add(L"Count", [heights](Call& call) { return ReturnInt(call.result, static_cast<LONG>(heights->size())); });
+    rows->Add(L"Count", [heights](Call& call) {
+        return ReturnInt(call.result, static_cast<LONG>(heights->size()));
+    });
     rows->Add(L"RowHeight", [heights](Call& call) {
         if (call.flags & DISPATCH_PROPERTYPUT) {
             VARIANT value;
             VariantInit(&value);
-            if (call.args.size() != 1 || FAILED(VariantChangeType(&value, call.args[0], 0, VT_R8))) return DISP_E_TYPEMISMATCH;
+            if (call.args.size() != 1 || FAILED(VariantChangeType(&value, call.args[0], 0, VT_R8)))
+                return DISP_E_TYPEMISMATCH;
             for (double& h : *heights) h = value.dblVal;
             return S_OK;
         }
@@ -102,16 +111,18 @@ DispatchObject* NewRows(const SheetScript& sheet) {
     rows->Add(L"Item", [heights](Call& call) {
         VARIANT index;
         VariantInit(&index);
-        if (call.args.size() != 1 || FAILED(VariantChangeType(&index, call.args[0], 0, VT_I4)) || index.lVal < 1 ||
-            static_cast<size_t>(index.lVal) > heights->size())
+        if (call.args.size() != 1 || FAILED(VariantChangeType(&index, call.args[0], 0, VT_I4)) ||
+            index.lVal < 1 || static_cast<size_t>(index.lVal) > heights->size())
             return DISP_E_BADINDEX;
         auto* row = new DispatchObject(L"Row");
         size_t at = static_cast<size_t>(index.lVal - 1);
         row->Add(L"RowHeight", [heights, at](Call& rowCall) {
-            if (!(rowCall.flags & DISPATCH_PROPERTYPUT)) return ReturnDouble(rowCall.result, (*heights)[at]);
+            if (!(rowCall.flags & DISPATCH_PROPERTYPUT))
+                return ReturnDouble(rowCall.result, (*heights)[at]);
             VARIANT value;
             VariantInit(&value);
-            if (rowCall.args.size() != 1 || FAILED(VariantChangeType(&value, rowCall.args[0], 0, VT_R8)))
+            if (rowCall.args.size() != 1 ||
+                FAILED(VariantChangeType(&value, rowCall.args[0], 0, VT_R8)))
                 return DISP_E_TYPEMISMATCH;
             (*heights)[at] = value.dblVal;
             return S_OK;
@@ -126,7 +137,9 @@ DispatchObject* NewRows(const SheetScript& sheet) {
 DispatchObject* NewSheet(const SheetScript& script) {
     auto* sheet = new DispatchObject(L"Sheet");
     bool chart = script.chart;
-    sheet->Add(L"Type", [chart](Call& call) { return ReturnInt(call.result, chart ? kChartType : kWorksheetType); });
+    sheet->Add(L"Type", [chart](Call& call) {
+        return ReturnInt(call.result, chart ? kChartType : kWorksheetType);
+    });
     auto* shapes = new DispatchObject(L"Shapes");
     long shapeCount = script.shapes;
     shapes->Add(L"Count", [shapeCount](Call& call) { return ReturnInt(call.result, shapeCount); });
@@ -140,26 +153,30 @@ DispatchObject* NewSheet(const SheetScript& script) {
     range->AddObject(L"Rows", NewRows(script));
     sheet->AddObject(L"UsedRange", range);
     auto* setup = new DispatchObject(L"PageSetup");
-    for (const wchar_t* name : {L"Zoom", L"FitToPagesWide", L"FitToPagesTall"}) AddValue(setup, name, NewValue());
+    for (const wchar_t* name : {L"Zoom", L"FitToPagesWide", L"FitToPagesTall"})
+        AddValue(setup, name, NewValue());
     sheet->AddObject(L"PageSetup", setup);
     return sheet;
 }
 
 // A collection of the workbook's sheets (all of them, or the worksheets only).
 DispatchObject* NewSheets(const std::vector<SheetScript>& scripts, bool worksheetsOnly) {
-    auto sheets = std::shared_ptr<std::vector<DispatchObject*>>(new std::vector<DispatchObject*>, [](auto* all) {
-        for (DispatchObject* sheet : *all) sheet->Release();
-        delete all;
-    });
+    auto sheets = std::shared_ptr<std::vector<DispatchObject*>>(
+        new std::vector<DispatchObject*>, [](auto* all) {
+            for (DispatchObject* sheet : *all) sheet->Release();
+            delete all;
+        });
     for (const SheetScript& script : scripts)
         if (!worksheetsOnly || !script.chart) sheets->push_back(NewSheet(script));
     auto* collection = new DispatchObject(L"Sheets");
-    collection->Add(L"Count", [sheets](Call& call) { return ReturnInt(call.result, static_cast<LONG>(sheets->size())); });
+    collection->Add(L"Count", [sheets](Call& call) {
+        return ReturnInt(call.result, static_cast<LONG>(sheets->size()));
+    });
     collection->Add(L"Item", [sheets](Call& call) {
         VARIANT index;
         VariantInit(&index);
-        if (call.args.size() != 1 || FAILED(VariantChangeType(&index, call.args[0], 0, VT_I4)) || index.lVal < 1 ||
-            static_cast<size_t>(index.lVal) > sheets->size())
+        if (call.args.size() != 1 || FAILED(VariantChangeType(&index, call.args[0], 0, VT_I4)) ||
+            index.lVal < 1 || static_cast<size_t>(index.lVal) > sheets->size())
             return DISP_E_BADINDEX;
         return ReturnObject(call.result, (*sheets)[static_cast<size_t>(index.lVal - 1)]);
     });
@@ -173,14 +190,16 @@ DispatchObject* NewWorkbook(const std::wstring& source) {
     book->AddObject(L"Worksheets", NewSheets(sheets, true));
     book->Add(L"ExportAsFixedFormat", [source](Call& call) {
         std::wstring output;
-        return TextArgument(call, 5, 1, output) ? WritePdf(output, source, call) : DISP_E_BADPARAMCOUNT;
+        return TextArgument(call, 5, 1, output) ? WritePdf(output, source, call)
+                                                : DISP_E_BADPARAMCOUNT;
     });
     book->Add(L"Close", CloseMember);
     return book;
 }
 
 // "Documents" or "Workbooks": Open with `count` arguments, the first the file name.
-DispatchObject* NewCollection(const wchar_t* kind, size_t count, DispatchObject* (*open)(const std::wstring&)) {
+DispatchObject* NewCollection(const wchar_t* kind, size_t count,
+                              DispatchObject* (*open)(const std::wstring&)) {
     auto* collection = new DispatchObject(kind);
     collection->Add(L"Open", [count, open](Call& call) {
         std::wstring path;
@@ -199,8 +218,10 @@ DispatchObject* NewCollection(const wchar_t* kind, size_t count, DispatchObject*
 
 class Application : public DispatchObject {
 public:
-    Application(HWND window, std::function<void()> onQuit) : DispatchObject(L"Application"), m_onQuit(std::move(onQuit)) {
-        for (const wchar_t* name : {L"Visible", L"DisplayAlerts", L"AutomationSecurity", L"AskToUpdateLinks"})
+    Application(HWND window, std::function<void()> onQuit)
+        : DispatchObject(L"Application"), m_onQuit(std::move(onQuit)) {
+        for (const wchar_t* name :
+             {L"Visible", L"DisplayAlerts", L"AutomationSecurity", L"AskToUpdateLinks"})
             AddValue(this, name, NewValue());
         Add(L"Hwnd", [window](Call& call) {
             if (OfficeState::Get().script().noHwnd) return DISP_E_MEMBERNOTFOUND;

@@ -17,9 +17,11 @@ std::wstring Utf8ToWide(const std::string& text) {
 }
 
 std::string WideToUtf8(const std::wstring& text) {
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], n, nullptr,
+                        nullptr);
     return out;
 }
 
@@ -37,13 +39,15 @@ SheetScript ParseSheet(std::wistringstream& words) {
     words >> word;
     sheet.chart = word == L"chart";
     while (words >> word) {
-        if (word.compare(0, 7, L"shapes=") == 0) sheet.shapes = std::wcstol(word.c_str() + 7, nullptr, 10);
+        if (word.compare(0, 7, L"shapes=") == 0)
+            sheet.shapes = std::wcstol(word.c_str() + 7, nullptr, 10);
         if (word.compare(0, 6, L"value=") == 0) sheet.value = word.substr(6);
         if (word.compare(0, 5, L"rows=") == 0) {
             sheet.rowHeights.clear();
             std::wistringstream heights(word.substr(5));
             std::wstring height;
-            while (std::getline(heights, height, L',')) sheet.rowHeights.push_back(std::wcstod(height.c_str(), nullptr));
+            while (std::getline(heights, height, L','))
+                sheet.rowHeights.push_back(std::wcstod(height.c_str(), nullptr));
         }
     }
     return sheet;
@@ -61,7 +65,8 @@ OfficeScript ReadScript(const std::wstring& document) {
         std::wstring verb, name;
         words >> verb;
         if (!verb.empty() && verb.back() == L':') {  // a line for one image name only
-            if (_wcsicmp(verb.substr(0, verb.size() - 1).c_str(), OwnImageName().c_str()) != 0) continue;
+            if (_wcsicmp(verb.substr(0, verb.size() - 1).c_str(), OwnImageName().c_str()) != 0)
+                continue;
             words >> verb;
         }
         if (verb == L"fail") {
@@ -113,7 +118,8 @@ void OfficeState::Log(const std::wstring& line) {
     out << WideToUtf8(line) << "\n";
 }
 
-HRESULT OfficeState::BeforeCall(const std::wstring& qualifiedName, const std::vector<std::wstring>& arguments,
+HRESULT OfficeState::BeforeCall(const std::wstring& qualifiedName,
+                                const std::vector<std::wstring>& arguments,
                                 std::wstring& description) {
     std::wstring line = qualifiedName + L"(";
     for (size_t i = 0; i < arguments.size(); ++i) line += (i ? L", " : L"") + arguments[i];

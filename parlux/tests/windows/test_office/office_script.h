@@ -54,8 +54,8 @@ public:
     static OfficeState& Get();
 
     // Every call: logged, then the script's failure, hang or crash for it applied.
-    HRESULT BeforeCall(const std::wstring& qualifiedName, const std::vector<std::wstring>& arguments,
-                       std::wstring& description);
+    HRESULT BeforeCall(const std::wstring& qualifiedName,
+                       const std::vector<std::wstring>& arguments, std::wstring& description);
     // Called by Open before anything else: the document's script and log take over.
     void UseDocument(const std::wstring& document);
     const OfficeScript& script() const { return m_script; }
