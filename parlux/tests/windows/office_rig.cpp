@@ -120,18 +120,63 @@ bool FileExists(const std::string& path) {
     return GetFileAttributesW(Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void RegisterOffice(parlux::Provider provider, parlux::DocumentKind kind) {
+namespace {
+
+// The command line COM starts the test office of (provider, kind) with, without -Embedding.
+std::wstring ServerCommand(parlux::Provider provider, parlux::DocumentKind kind,
+                           const std::wstring& registration) {
+    return L"\"" + OfficeDirectory() + L"\\" + Widen(parlux::imageName(provider, kind)) +
+           L"\" --clsid " + ClassId(provider, kind) + L" --registration " +
+           (registration.empty() ? Registration() : registration);
+}
+
+}  // namespace
+
+void RegisterOffice(parlux::Provider provider, parlux::DocumentKind kind,
+                    const std::wstring& registration) {
     UseNullDisplayWithoutX();
     std::wstring clsid = ClassId(provider, kind);
     std::wstring progId = Widen(parlux::progId(provider, kind));
     std::wstring classes = L"Software\\Classes\\";
     SetValue(HKEY_LOCAL_MACHINE, classes + progId + L"\\CLSID", nullptr, clsid);
-    std::wstring server = L"\"" + OfficeDirectory() + L"\\" +
-                          Widen(parlux::imageName(provider, kind)) + L"\" --clsid " + clsid +
-                          L" --registration " + Registration();
     SetValue(HKEY_LOCAL_MACHINE, classes + L"CLSID\\" + clsid + L"\\LocalServer32", nullptr,
-             server);
+             ServerCommand(provider, kind, registration));
     SetValue(HKEY_LOCAL_MACHINE, classes + L"CLSID\\" + clsid + L"\\ProgID", nullptr, progId);
+}
+
+void* StartRunningOffice(parlux::Provider provider, parlux::DocumentKind kind) {
+    RegisterOffice(provider, kind, L"multiple");
+    std::wstring line = ServerCommand(provider, kind, L"multiple") + L" -Embedding";
+    std::vector<wchar_t> buffer(line.begin(), line.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &started))
+        return nullptr;
+    CloseHandle(started.hThread);
+    WaitForInputIdle(started.hProcess, 5000);
+    Sleep(1000);  // its class object registered
+    return started.hProcess;
+}
+
+namespace {
+
+BOOL CALLBACK CloseWindowOf(HWND window, LPARAM pid) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == static_cast<DWORD>(pid)) PostMessageW(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+}  // namespace
+
+bool CloseOffice(void* process) {
+    EnumWindows(CloseWindowOf, static_cast<LPARAM>(GetProcessId(process)));
+    bool ended = WaitForSingleObject(process, 10000) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
 }
 
 void UnregisterOffice(parlux::Provider provider, parlux::DocumentKind kind) {

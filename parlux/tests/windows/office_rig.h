@@ -31,8 +31,15 @@ bool WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
 
-// The test office registered under (provider, kind)'s ProgID; Unregister takes it away.
-void RegisterOffice(parlux::Provider provider, parlux::DocumentKind kind);
+// The test office registered under (provider, kind)'s ProgID ("single" or "multiple" use, by
+// default from PARLUX_TEST_OFFICE_REGISTRATION, else "single"); Unregister takes it away.
+void RegisterOffice(parlux::Provider provider, parlux::DocumentKind kind,
+                    const std::wstring& registration = L"");
+// Starts the test office of (provider, kind) as COM would, serving many clients: an office
+// that was running before the conversion. Its process handle.
+void* StartRunningOffice(parlux::Provider provider, parlux::DocumentKind kind);
+// Asks every window of the process to close, and waits for it to end.
+bool CloseOffice(void* process);
 void UnregisterOffice(parlux::Provider provider, parlux::DocumentKind kind);
 void RegisterAllOffices();
 void UnregisterAllOffices();

@@ -178,7 +178,8 @@ TEST_F(ConversionTest, PasswordFailureEndsTheRunWithoutFallback) {
 
 TEST_F(ConversionTest, HungOfficeTimesOutAndNothingOfTheAttemptIsLeft) {
     MakeTargetDirectory();
-    // Long enough for the office to start under wine on a loaded machine, so that the hang is in Open.
+    // Long enough for the office to start under wine on a loaded machine, so that the hang is in
+    // Open.
     SetEnvironmentVariableW(L"PARLUX_TIMEOUT_MS", L"10000");
     std::string source = Document("hang.docx", "hang Documents.Open\n");
     rig::Run run = Convert(source, Target(), "ms");
@@ -340,6 +341,25 @@ TEST_F(ConversionTest, WorkerRejectsMalformedCommandLines) {
     run = rig::RunParlux(m_dir, L"--parlux-worker ms 3 a.docx b.pdf 0 0");
     EXPECT_EQ(run.exitCode, -1);
     EXPECT_EQ(run.err, "");
+}
+
+// Runs last: an office registered for many clients that is killed would leave its class
+// unreachable for later clients under wine (until `wineserver -k`), so it is closed politely.
+TEST_F(ConversionTest, OfficeThatWasAlreadyRunningIsNeverTouched) {
+    MakeTargetDirectory();
+    void* running = rig::StartRunningOffice(Provider::Microsoft, DocumentKind::WordDocument);
+    ASSERT_NE(running, nullptr);
+    std::string source = Document("running.docx", "after-quit stay\nno-hwnd\n");
+    rig::Run run = Convert(source, Target(), "ms");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    std::string log = rig::LogOf(m_dir);
+    EXPECT_TRUE(Contains(
+        log, "owned=false message=Application created; process ownership could not be verified."))
+        << log;
+    EXPECT_FALSE(Contains(log, "terminated verified conversion process")) << log;
+    EXPECT_EQ(WaitForSingleObject(running, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the running office was closed";
+    EXPECT_TRUE(rig::CloseOffice(running));
 }
 
 }  // namespace
