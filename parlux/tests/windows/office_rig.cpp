@@ -216,7 +216,8 @@ DWORD WINAPI Collect(void* context) {
 
 }  // namespace
 
-Run RunParlux(const std::string& dir, const std::wstring& arguments) {
+Run RunParlux(const std::string& dir, const std::wstring& arguments,
+              const std::function<void(void* process)>& whileRunning) {
     Run run;
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     HANDLE errRead, errWrite, outRead, outWrite;
@@ -242,6 +243,7 @@ Run RunParlux(const std::string& dir, const std::wstring& arguments) {
     HANDLE readers[] = {CreateThread(nullptr, 0, Collect, &err, 0, nullptr),
                         CreateThread(nullptr, 0, Collect, &out, 0, nullptr)};
     if (ok) {
+        if (whileRunning) whileRunning(started.hProcess);
         WaitForSingleObject(started.hProcess, INFINITE);
         DWORD code = 0;
         GetExitCodeProcess(started.hProcess, &code);

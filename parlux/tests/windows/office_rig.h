@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -48,8 +49,10 @@ struct Run {
     int exitCode = -999;
     std::string err, out;
 };
-// Runs the copy of parlux.exe in `dir` with these arguments (each quoted), waiting for it.
-Run RunParlux(const std::string& dir, const std::wstring& arguments);
+// Runs the copy of parlux.exe in `dir` with these arguments (each quoted), waiting for it;
+// `whileRunning` gets its process handle first.
+Run RunParlux(const std::string& dir, const std::wstring& arguments,
+              const std::function<void(void* process)>& whileRunning = nullptr);
 // The log the copy in `dir` wrote.
 std::string LogOf(const std::string& dir);
 

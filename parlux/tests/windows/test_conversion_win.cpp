@@ -343,6 +343,27 @@ TEST_F(ConversionTest, WorkerRejectsMalformedCommandLines) {
     EXPECT_EQ(run.err, "");
 }
 
+TEST_F(ConversionTest, KilledConverterTakesItsWorkerAndOfficeAlong) {
+    MakeTargetDirectory();
+    std::string source = Document("orphan.docx", "hang Documents.Open\n");
+    bool sawOffice = false;
+    rig::Run run = rig::RunParlux(
+        m_dir, L"\"" + rig::Widen(source) + L"\" \"" + rig::Widen(Target()) + L"\" ms",
+        [&](void* parlux) {
+            // Until the office hangs in Open (its call log names it).
+            for (int i = 0; i < 300 && !rig::FileExists(source + ".calls"); ++i) Sleep(100);
+            sawOffice = rig::FileExists(source + ".calls");
+            TerminateProcess(parlux, 99);
+        });
+    EXPECT_TRUE(sawOffice);
+    EXPECT_EQ(run.exitCode, 99);
+    // The job object ends the worker and the office with the converter.
+    for (int i = 0; i < 50 && !rig::AttemptProcesses().empty(); ++i) Sleep(100);
+    EXPECT_TRUE(rig::AttemptProcesses().empty())
+        << "a process of the attempt outlived the converter";
+    EXPECT_FALSE(rig::FileExists(Target()));
+}
+
 // Runs last: an office registered for many clients that is killed would leave its class
 // unreachable for later clients under wine (until `wineserver -k`), so it is closed politely.
 TEST_F(ConversionTest, OfficeThatWasAlreadyRunningIsNeverTouched) {
