@@ -132,6 +132,52 @@ TEST_F(ConversionTest, WorkbookRowsGrowOnceForMicrosoftAndRowByRowForWps) {
     EXPECT_EQ(rig::ReadFile(Target()).compare(0, 5, "%PDF-"), 0);
 }
 
+TEST_F(ConversionTest, WpsDocumentUsesThePaneViewAndBookmarks) {
+    MakeTargetDirectory();
+    std::string source = Document("letter.wps");
+    rig::Run run = Convert(source, Target());
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    std::string calls = Calls(source);
+    EXPECT_TRUE(Contains(calls,
+                         "Window.ActivePane()\nPane.View()\nView.RevisionsView=(I4:0)\n"
+                         "View.ShowRevisionsAndComments=(BOOL:0)\n"))
+        << calls;
+    EXPECT_FALSE(Contains(calls, "RevisionsFilter")) << calls;
+    EXPECT_TRUE(
+        Contains(calls, "BOOL:-1, BOOL:-1, I4:1, BOOL:-1, BOOL:-1, BOOL:0)\nDocument.Close"))
+        << "CreateBookmarks is 1 for WPS: " << calls;
+}
+
+TEST_F(ConversionTest, ChartSheetsAndPicturesAreContent) {
+    MakeTargetDirectory();
+    std::string chart = Document("chart.xlsx", "sheet worksheet\nsheet chart\n");
+    EXPECT_EQ(Convert(chart, Target(), "ms").exitCode, 1);
+    std::string picture = Document("picture.xlsx", "sheet worksheet shapes=1\n");
+    EXPECT_EQ(Convert(picture, Target(), "ms").exitCode, 1);
+    EXPECT_FALSE(Contains(Calls(picture), "Range.Formula")) << "a shape is content before any cell";
+}
+
+TEST_F(ConversionTest, LongSourcePathReachesTheOfficeInItsShortForm) {
+    MakeTargetDirectory();
+    std::string dir = m_dir + "\\" + std::string(120, 'l') + "\\" + std::string(120, 'm');
+    CreateDirectoryW(rig::Widen(dir.substr(0, dir.rfind('\\'))).c_str(), nullptr);
+    ASSERT_TRUE(CreateDirectoryW(rig::Widen("\\\\?\\" + dir).c_str(), nullptr));
+    std::string source = dir + "\\report.docx";
+    ASSERT_GE(source.size(), 244u);
+    ASSERT_TRUE(rig::WriteFile("\\\\?\\" + source, "document bytes"));
+    rig::Run run = Convert(source, Target(), "ms");
+    EXPECT_EQ(run.exitCode, 1) << run.err;
+    wchar_t shortForm[MAX_PATH];
+    DWORD n = GetShortPathNameW(rig::Widen(source).c_str(), shortForm, MAX_PATH);
+    ASSERT_GT(n, 0u);
+    ASSERT_LT(n, 260u);
+    std::string calls = rig::ReadFile(rig::Narrow(std::wstring(shortForm, n)) + ".calls");
+    EXPECT_TRUE(
+        Contains(calls, "Documents.Open(BSTR:" + rig::Narrow(std::wstring(shortForm, n)) + ", "))
+        << calls;
+    EXPECT_EQ(rig::ReadFile(Target()).compare(0, 5, "%PDF-"), 0);
+}
+
 TEST_F(ConversionTest, EmptyWorkbookIsNoContentAndTheOfficeStillQuits) {
     MakeTargetDirectory();
     std::string source = Document("empty.xlsx", "sheet worksheet\n");
