@@ -7,6 +7,10 @@
 
 namespace parlux {
 
+// The back ends here run in the worker's own process or drive their office themselves.
+int32_t InitializeAutomation() { return 0; }
+void ShutdownAutomation() {}
+
 int32_t CreateApplication(const std::string& progId, const ClassEntry& entry, DispatchObject& app,
                           std::string& error) {
     if (entry.backend == "fake") return fake::CreateFakeApplication(progId, app);

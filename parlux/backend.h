@@ -10,6 +10,11 @@
 
 namespace parlux {
 
+// The automation runtime of the calling thread (COM's single-threaded apartment on Windows):
+// an HRESULT; every successful initialisation is matched by one shutdown.
+int32_t InitializeAutomation();
+void ShutdownAutomation();
+
 // Creates the application object of `progId` with the back end the registry names; an HRESULT.
 // `error` receives why an office could not be started.
 int32_t CreateApplication(const std::string& progId, const ClassEntry& entry, DispatchObject& app, std::string& error);

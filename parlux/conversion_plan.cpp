@@ -79,7 +79,7 @@ bool AttemptSequence::Finish(ConversionResult& result, bool stopping, int32_t& c
     Provider provider = m_plan.providers.at(m_next++);
     code = result.code;
     if (code == kSuccess) {
-        if (isOwnTempFile(m_temp, m_tempFd) && isValidPdf(m_tempFd) && commitOutput(m_temp, m_tempFd, m_plan.target)) {
+        if (commitValidOutput(m_temp, m_tempFd, m_plan.target)) {
             m_temp.clear();
             writeLog(kInfo, "request=" + m_plan.requestId + " completed provider=" + providerText(provider) +
                                 " result=success");

@@ -264,6 +264,10 @@ void deleteTempOutput(const std::string& path, int& fd) {
     fd = -1;
 }
 
+bool commitValidOutput(const std::string& temp, int& fd, const std::string& target) {
+    return isOwnTempFile(temp, fd) && isValidPdf(fd) && commitOutput(temp, fd, target);
+}
+
 bool commitOutput(const std::string& temp, int& fd, const std::string& target) {
     std::string from = toLongPath(temp), to = toLongPath(target);
     if (!isOwnTempFile(temp, fd)) {

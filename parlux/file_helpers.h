@@ -9,6 +9,13 @@
 
 namespace parlux {
 
+// What separates the components of a path.
+#ifdef _WIN32
+constexpr const char kPathSeparators[] = "\\/";
+#else
+constexpr const char kPathSeparators[] = "/";
+#endif
+
 // Absolute and lexically normalised ("." and ".." removed, no doubled slashes); `path` itself
 // when it cannot be resolved.
 std::string fullPath(const std::string& path);
@@ -46,6 +53,8 @@ void deleteTempOutput(const std::string& path, int& fd);
 // after checking it is still this run's own file; errno on failure. Just before the rename it
 // gets the permissions of the file it replaces, or those of a new file under the umask.
 bool commitOutput(const std::string& temp, int& fd, const std::string& target);
+// The attempt's PDF onto the target: only this run's own temporary, only when it is a PDF.
+bool commitValidOutput(const std::string& temp, int& fd, const std::string& target);
 // A random UUID in registry form, upper-case, without braces.
 std::string uniqueToken();
 

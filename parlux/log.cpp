@@ -52,17 +52,6 @@ std::string Line(LogLevel level, const std::string& message) {
 
 }  // namespace
 
-const char* levelText(int level) {
-    switch (level) {
-        case kTrace: return "TRACE";
-        case kDebug: return "DEBUG";
-        case kInfo: return "INFO ";
-        case kWarn: return "WARN ";
-        case kError: return "ERROR";
-        default: return "UNKWN";
-    }
-}
-
 std::string logFilePathFor(const std::string& program) {
     if (program.empty()) return "convertLog.txt";
     if (!platform::InstalledInSystemDirectory(program)) {

@@ -13,7 +13,7 @@ namespace {
 // ending in "." has the extension "." (".." has none); anything from a ":" on is ignored. On
 // Linux only "/" separates components: a backslash is part of a name.
 std::string Extension(const std::string& path) {
-    size_t slash = path.rfind('/');
+    size_t slash = path.find_last_of(kPathSeparators);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     size_t colon = name.find(':');
     if (colon != std::string::npos) name.resize(colon);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "log.h"
 #include "text.h"
 
 namespace parlux {
@@ -23,6 +24,17 @@ const char* resultName(int32_t code) {
         case kOutputFailed: return "output_failed";
         case kInternalError: return "internal_error";
         default: return "unknown";
+    }
+}
+
+const char* levelText(int level) {
+    switch (level) {
+        case kTrace: return "TRACE";
+        case kDebug: return "DEBUG";
+        case kInfo: return "INFO ";
+        case kWarn: return "WARN ";
+        case kError: return "ERROR";
+        default: return "UNKWN";
     }
 }
 

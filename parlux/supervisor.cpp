@@ -30,24 +30,8 @@ constexpr int kCancelGraceMs = 3000;
 constexpr int kTerminateWaitMs = 1500;
 constexpr int kCloseWaitMs = 3000;
 
-std::string Prefix(const std::string& requestId, Provider provider) {
-    return "request=" + requestId + " provider=" + providerText(provider);
-}
-
-// A result the supervisor writes itself.
-void Synthesize(ConversionResult& result, int32_t code, uint32_t stage, int32_t hr, const ProcessIdentity& identity,
-                const std::string& message) {
-    result = NewResult();
-    result.code = code;
-    result.stage = stage;
-    result.hr = hr;
-    result.pid = identity.pid;
-    result.owned = identity.owned ? 1 : 0;
-    SetMessage(result.message, message);
-}
-
 int32_t FailedToStart(ConversionResult& result, int error, const char* message) {
-    Synthesize(result, kInternalError, kStageNone, hresultFromWin32(win32FromErrno(error)), ProcessIdentity(), message);
+    synthesizeResult(result, kInternalError, kStageNone, hresultFromWin32(win32FromErrno(error)), ProcessIdentity(), message);
     return kInternalError;
 }
 
@@ -68,18 +52,7 @@ void drainWorkerPipe(WorkerChannel& channel, ConversionResult& result) {
     while (channel.readEnd >= 0 && platform::BytesAvailable(channel.readEnd) >= sizeof(WorkerMessage)) {
         WorkerMessage message;
         if (!ReadExactly(channel.readEnd, &message, sizeof message)) return;
-        if (!IsWellFormed(message)) continue;
-        if (message.kind == kProgressMessage) {
-            channel.lastProgress = message.progress;
-            const ConversionProgress& p = message.progress;
-            writeLog(p.hr < 0 ? kWarn : kDebug,
-                     Prefix(channel.requestId, channel.provider) + " stage=" + std::to_string(p.stage) +
-                         " hr=" + formatHresult(p.hr) + " pid=" + std::to_string(p.pid) +
-                         " owned=" + (p.owned ? "true" : "false") + " message=" + MessageText(p.message));
-        } else if (message.kind == kResultMessage) {
-            result = message.result;
-            channel.resultReceived = true;
-        }
+        acceptWorkerMessage(channel, message, result);
     }
 }
 
@@ -187,11 +160,6 @@ int32_t startWorker(const std::vector<std::string>& arguments, bool serve, Worke
     return kSuccess;
 }
 
-void logWorkerStarted(const std::string& requestId, Provider provider, pid_t worker, int timeoutMs) {
-    writeLog(kInfo, Prefix(requestId, provider) + " worker_pid=" + std::to_string(worker) +
-                        " timeout_ms=" + std::to_string(timeoutMs));
-}
-
 uint64_t attemptResidentBytes(const WorkerProcess& worker) {
     std::set<uint32_t> processes = {static_cast<uint32_t>(worker.pid)};
     const ConversionProgress& reported = worker.channel.lastProgress;
@@ -221,27 +189,22 @@ bool stopWorker(WorkerProcess& worker, const AttemptEnd& end, int& exitCode) {
     if (end.interrupted || end.overMemory) kill(worker.pid, SIGTERM);  // stops its office at once
     if (end.interrupted) {
         int sig = platform::InterruptSignal();  // 0: a batch that stopped on its own
-        writeLog(kWarn, Prefix(channel.requestId, channel.provider) +
+        writeLog(kWarn, attemptLogPrefix(channel.requestId, channel.provider) +
                             (sig ? " interrupted by signal " + std::to_string(sig)
                                  : std::string(" batch stopping")) +
                             "; cancellation requested");
     } else if (end.overMemory) {
-        writeLog(kWarn, Prefix(channel.requestId, channel.provider) +
+        writeLog(kWarn, attemptLogPrefix(channel.requestId, channel.provider) +
                             " memory limit exceeded resident_mb=" + std::to_string(end.residentBytes >> 20) +
                             " limit_mb=" + std::to_string(end.memoryLimit >> 20) + "; cancellation requested");
     } else {
-        writeLog(kWarn, Prefix(channel.requestId, channel.provider) + " worker timeout; cancellation requested");
+        writeLog(kWarn, attemptLogPrefix(channel.requestId, channel.provider) + " worker timeout; cancellation requested");
     }
     if (platform::WaitChild(worker.pid, kCancelGraceMs, exitCode)) return true;
     kill(worker.pid, SIGKILL);
     if (!platform::WaitChild(worker.pid, kTerminateWaitMs, exitCode)) return false;
     exitCode = kTimeout;
     return true;
-}
-
-ProcessIdentity reportedOffice(const WorkerChannel& channel, const ConversionResult& result) {
-    if (channel.resultReceived && result.pid != 0) return ProcessIdentity{result.pid, result.owned != 0};
-    return ProcessIdentity{channel.lastProgress.pid, channel.lastProgress.owned != 0};
 }
 
 bool cleanUpWorker(WorkerProcess& worker, const ProcessIdentity& identity, Provider provider, DocumentKind kind,
@@ -266,38 +229,6 @@ bool cleanUpWorker(WorkerProcess& worker, const ProcessIdentity& identity, Provi
     CloseAll({&worker.channel.readEnd, &worker.cancelSet, &worker.jobWrite});
     worker.pid = 0;
     return cleaned;
-}
-
-void decideResult(const AttemptEnd& end, const WorkerChannel& channel, const ProcessIdentity& identity,
-                  ConversionResult& result) {
-    if (!end.cleaned) {
-        Synthesize(result, kCleanupFailed, kStageQuit, kHrAccessDenied, identity,
-                   "Unable to safely clean up the verified conversion process.");
-    } else if (end.interrupted) {
-        Synthesize(result, kTimeout, channel.lastProgress.stage, kHrCancelled, identity, "Conversion was cancelled.");
-    } else if (end.timedOut) {
-        Synthesize(result, kTimeout, channel.lastProgress.stage, kHrTimedOut, identity,
-                   "Conversion exceeded the configured timeout.");
-    } else if (end.overMemory) {
-        // The failure of the stage it was in: what the office was doing could not be done.
-        int32_t code = end.memoryStage == kStageOpen     ? kOpenFailed
-                       : end.memoryStage == kStageExport ? kExportFailed
-                                                         : kInternalError;
-        Synthesize(result, code, end.memoryStage, kHrOutOfMemory, identity,
-                   "Conversion exceeded the memory limit of " + std::to_string(end.memoryLimit >> 20) + " MB.");
-    } else if (!channel.resultReceived) {
-        // Exit status 255 is -1; success needs a result message, so a bare exit status 1 is not one.
-        int32_t code = end.exitCode == 255                                          ? kInvalidArguments
-                       : end.exitCode > kSuccess && end.exitCode <= kInternalError ? end.exitCode
-                                                                                    : kInternalError;
-        Synthesize(result, code, channel.lastProgress.stage, kHrProcessAborted, identity,
-                   "Worker exited without a complete result message.");
-    }
-}
-
-void logAttemptResult(const std::string& requestId, Provider provider, const ConversionResult& result) {
-    writeLog(result.code == kSuccess ? kInfo : kWarn,
-             Prefix(requestId, provider) + " result=" + resultName(result.code) + " hr=" + formatHresult(result.hr));
 }
 
 int32_t runWorker(Provider provider, DocumentKind kind, const std::string& sourcePath, const std::string& outputPath,

@@ -62,6 +62,14 @@ ProcessIdentity reportedOffice(const WorkerChannel& channel, const ConversionRes
 // removal of the attempt directory; closes the worker's descriptors. Whether the cleanup held.
 bool cleanUpWorker(WorkerProcess& worker, const ProcessIdentity& identity, Provider provider, DocumentKind kind,
                    const std::string& requestId);
+// "request=<id> provider=ms|wps", the start of the attempt's log lines.
+std::string attemptLogPrefix(const std::string& requestId, Provider provider);
+// A result the supervisor writes itself.
+void synthesizeResult(ConversionResult& result, int32_t code, uint32_t stage, int32_t hr,
+                      const ProcessIdentity& identity, const std::string& message);
+// One message read from the worker: progress is noted and logged, a result taken; a malformed
+// message or an unknown kind is dropped.
+void acceptWorkerMessage(WorkerChannel& channel, const WorkerMessage& message, ConversionResult& result);
 void decideResult(const AttemptEnd& end, const WorkerChannel& channel, const ProcessIdentity& identity,
                   ConversionResult& result);
 // The attempt's closing log line.

@@ -1,36 +1,15 @@
 #include "worker.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
-
-#include "attempt_files.h"
 #include "automation/document_ops.h"
 #include "backend.h"
 #include "class_registry.h"
 #include "hresult.h"
 #include "log.h"
-#include "platform/private_dirs.h"
 #include "platform/processes.h"
-#include "platform/worker_signals.h"
 #include "text.h"
 
 namespace parlux {
 namespace {
-
-bool Cancelled(const ConversionRequest& request) {
-    if (platform::StopRequested()) return true;
-    if (request.cancelFd < 0) return false;
-    struct pollfd fd = {request.cancelFd, POLLIN, 0};
-    return poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN);
-}
 
 void reportProgress(const ConversionRequest& request, uint32_t stage, int32_t hr, const std::string& message,
                     const ProcessIdentity& identity) {
@@ -56,46 +35,7 @@ void Fill(ConversionResult* result, int32_t code, uint32_t stage, int32_t hr, co
     SetMessage(result->message, message);
 }
 
-void WriteMessage(int fd, const WorkerMessage& message) {
-    if (fd <= 0) return;
-    ssize_t n;
-    do {
-        n = write(fd, &message, sizeof message);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0 && errno == EPIPE) platform::NoteParentUnreachable();  // nobody supervises any more
-}
-
-void writeProgressMessage(const ConversionProgress* progress, void* context) {
-    if (!progress || !context) return;
-    WriteMessage(*static_cast<int*>(context), ProgressMessage(*progress));
-}
-
-bool ParseWhole(const char* text, long long& value) {
-    if (!text || !*text) return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtoll(text, &end, 10);
-    return *end == '\0' && errno == 0;
-}
-
-// A descriptor argument: -1 or more, within an int.
-bool ParseFd(const char* text, int& fd) {
-    long long value = 0;
-    if (!ParseWhole(text, value) || value < -1 || value > INT_MAX) return false;
-    fd = static_cast<int>(value);
-    return true;
-}
-
 }  // namespace
-
-void CleanUpAfterParent(const std::string& output) {
-    struct stat st;
-    if (!output.empty() && lstat(output.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid()) unlink(output.c_str());
-    const char* attemptDir = std::getenv(kAttemptDirVariable);
-    if (!attemptDir || !*attemptDir) return;
-    RemoveOfficeSockets(attemptDir);
-    platform::RemoveTree(attemptDir);
-}
 
 std::string officeImageName(Provider provider, DocumentKind kind) {
     ClassEntry entry;
@@ -117,7 +57,7 @@ ProcessIdentity verifyOwnedProcess(uint32_t pid, const std::set<std::string>& im
 
 ProcessIdentity identifyServerProcess(DispatchObject& app, const std::set<std::string>& imageNames,
                                       const std::set<uint32_t>& preexisting, uint64_t startTicks) {
-    // The window handle names the serving process (on Linux the back end reports the pid).
+    // The window handle names the serving process.
     Variant handle;
     bool got = app.getProperty("Hwnd", {}, handle) >= 0 || app.getProperty("HWnd", {}, handle) >= 0;
     if (!got) {
@@ -127,8 +67,8 @@ ProcessIdentity identifyServerProcess(DispatchObject& app, const std::set<std::s
             got = active.getProperty("Hwnd", {}, handle) >= 0 || active.getProperty("HWnd", {}, handle) >= 0;
     }
     int32_t value = 0;
-    if (got && VariantToInt32(handle, value) && value != 0)
-        return verifyOwnedProcess(static_cast<uint32_t>(value), imageNames, preexisting, startTicks);
+    uint32_t owner = got && VariantToInt32(handle, value) && value != 0 ? platform::WindowProcessId(value) : 0;
+    if (owner != 0) return verifyOwnedProcess(owner, imageNames, preexisting, startTicks);
     ProcessIdentity found;
     int owned = 0;
     for (uint32_t pid : platform::ListProcessesByImage(imageNames)) {
@@ -162,13 +102,19 @@ int32_t startApplication(Provider provider, const ConversionRequest& req, Office
     ProcessIdentity none;
     DocumentKind kind = static_cast<DocumentKind>(req.kind);
     reportProgress(req, kStageComInit, 0, "Initializing COM.", none);
-    if (Cancelled(req)) {
+    int32_t hr = InitializeAutomation();
+    if (hr < 0) {
+        Fill(result, kInternalError, kStageComInit, hr, none, "Unable to initialize the STA COM apartment.");
+        return kInternalError;
+    }
+    if (cancellationRequested(req)) {
+        ShutdownAutomation();
         Fill(result, kTimeout, kStageComInit, kHrCancelled, none, "Conversion was cancelled.");
         return kTimeout;
     }
     ClassEntry entry;
     std::string id = progId(provider, kind);
-    int32_t hr = ClassRegistry::Load().Resolve(id, entry);
+    hr = ClassRegistry::Load().Resolve(id, entry);
     std::set<std::string> imageNames = {officeImageName(provider, kind)};
     uint64_t startTicks = platform::TicksNow();
     std::set<uint32_t> preexisting = platform::ListProcessesByImage(imageNames);
@@ -177,11 +123,13 @@ int32_t startApplication(Provider provider, const ConversionRequest& req, Office
     std::string reason;
     if (hr >= 0) hr = CreateApplication(id, entry, app, reason);
     if (hr < 0 && !reason.empty()) writeLog(kWarn, "office back end " + entry.backend + " failed: " + reason);
-    if (hr == kHrAccessDenied) {  // the back end refused to run on files others could have changed
+    if (hr == kHrAccessDenied && entry.backend == "libreoffice") {  // it refused files others could change
+        ShutdownAutomation();
         Fill(result, kInternalError, kStageCreate, hr, none, reason);
         return kInternalError;
     }
     if (hr < 0) {
+        ShutdownAutomation();
         Fill(result, kProviderUnavailable, kStageCreate, hr, none, "Unable to create the requested Office application.");
         return kProviderUnavailable;
     }
@@ -218,7 +166,7 @@ DocumentOutcome convertWithApplication(Provider provider, const ConversionReques
         outcome.code = c, outcome.stage = s, outcome.hr = h, outcome.message = m;
     };
     DispatchObject document;
-    if (Cancelled(req)) {
+    if (cancellationRequested(req)) {
         fail(kTimeout, kStageOpen, kHrCancelled, "Conversion was cancelled before opening the document.");
     } else {
         reportProgress(req, kStageOpen, 0, "Opening source document.", identity);
@@ -230,7 +178,7 @@ DocumentOutcome convertWithApplication(Provider provider, const ConversionReques
                  errorText.empty() ? "Unable to open the source document." : errorText);
     }
     if (outcome.code == kSuccess) {
-        if (Cancelled(req)) {
+        if (cancellationRequested(req)) {
             fail(kTimeout, kStagePrepare, kHrCancelled, "Conversion was cancelled after opening the document.");
         } else {
             reportProgress(req, kStagePrepare, 0, "Inspecting document content.", identity);
@@ -251,7 +199,7 @@ DocumentOutcome convertWithApplication(Provider provider, const ConversionReques
         }
     }
     if (outcome.code == kSuccess) {
-        if (Cancelled(req)) {
+        if (cancellationRequested(req)) {
             fail(kTimeout, kStageExport, kHrCancelled, "Conversion was cancelled before export.");
         } else {
             reportProgress(req, kStageExport, 0, "Exporting PDF.", identity);
@@ -299,84 +247,8 @@ int32_t convertInWorker(Provider provider, const ConversionRequest* request, Con
     DocumentOutcome outcome = convertWithApplication(provider, *request, office);
     ProcessIdentity identity = office.identity;
     int32_t quitHr = quitApplication(*request, office);
+    ShutdownAutomation();
     return finishConversion(*request, identity, outcome, quitHr, result);
-}
-
-namespace {
-
-// The descriptors a worker inherits: close-on-exec from now on (the office processes it starts
-// must not hold the parent's pipes or event); false when the parent is already gone.
-bool AdoptParentDescriptors(std::initializer_list<int> fds, int cancelFd) {
-    for (int fd : fds)
-        if (fd > 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
-    long long parent = 0;
-    const char* parentText = std::getenv(kParentPidVariable);
-    return !(parentText && ParseWhole(parentText, parent) && parent > 0 &&
-             !platform::InstallWorkerSignals(static_cast<pid_t>(parent), cancelFd));
-}
-
-// argv: program, "--parlux-worker", "--serve", pipe fd, cancellation fd, job fd.
-int serveMain(char** argv) {
-    int pipe = -1, cancel = -1, jobs = -1;
-    if (!ParseFd(argv[3], pipe) || !ParseFd(argv[4], cancel) || !ParseFd(argv[5], jobs) || pipe <= 0 || jobs <= 0)
-        return kInvalidArguments;
-    if (cancel <= 0) cancel = -1;
-    int code = AdoptParentDescriptors({pipe, cancel, jobs}, cancel) ? serveJobs(pipe, cancel, jobs) : kInternalError;
-    close(pipe);
-    close(jobs);
-    if (cancel > 0) close(cancel);
-    if (platform::ParentGone()) CleanUpAfterParent(std::string());
-    return code;
-}
-
-}  // namespace
-
-bool parseWorkerArguments(int argc, char** argv, WorkerArguments& args) {
-    if (argc != 8) return false;
-    std::string providerArg = argv[2];
-    if (providerArg != "ms" && providerArg != "wps") return false;
-    long long kind = 0;
-    if (!ParseWhole(argv[3], kind) || argv[3][0] == '-' || argv[3][0] == '+' || (kind != 1 && kind != 2))
-        return false;
-    if (!ParseFd(argv[6], args.pipeFd) || !ParseFd(argv[7], args.cancelFd)) return false;
-    args.provider = providerArg == "ms" ? Provider::Microsoft : Provider::Wps;
-    args.kind = static_cast<int32_t>(kind);
-    args.source = argv[4];
-    args.output = argv[5];
-    return true;
-}
-
-void sendWorkerMessage(int fd, const WorkerMessage& message) { WriteMessage(fd, message); }
-
-void sendProgressMessage(const ConversionProgress* progress, void* context) { writeProgressMessage(progress, context); }
-
-int workerMain(int argc, char** argv) {
-    // The office's connection may close while references are still released over it: that
-    // must be an error on the write, not a signal that kills the worker before its result.
-    signal(SIGPIPE, SIG_IGN);
-    if (argc == 6 && std::strcmp(argv[2], "--serve") == 0) return serveMain(argv);
-    WorkerArguments args;
-    if (!parseWorkerArguments(argc, argv, args)) return kInvalidArguments;
-    int pipeHandle = args.pipeFd;
-    ConversionRequest request;
-    request.source = args.source;
-    request.output = args.output;
-    request.kind = args.kind;
-    request.cancelFd = args.cancelFd > 0 ? args.cancelFd : -1;
-    if (!AdoptParentDescriptors({pipeHandle, request.cancelFd}, request.cancelFd)) {
-        CleanUpAfterParent(request.output);  // started by a parent that is already gone
-        return kInternalError;
-    }
-    request.progressCallback = writeProgressMessage;
-    request.callbackContext = &pipeHandle;
-    ConversionResult result;
-    std::memset(&result, 0, sizeof result);
-    convertInWorker(args.provider, &request, &result);
-    if (pipeHandle != 0 && pipeHandle != -1) WriteMessage(pipeHandle, ResultMessage(result));
-    if (pipeHandle > 0) close(pipeHandle);
-    if (request.cancelFd > 0) close(request.cancelFd);
-    if (platform::ParentGone()) CleanUpAfterParent(request.output);
-    return result.code;
 }
 
 }  // namespace parlux

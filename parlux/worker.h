@@ -80,6 +80,8 @@ struct DocumentOutcome {
     int32_t closeHr = 0;
 };
 bool validRequest(const ConversionRequest* request, const ConversionResult* result);
+// Whether the parent asked the worker to stop (the platform's cancellation object).
+bool cancellationRequested(const ConversionRequest& request);
 // Fills the result of a request that failed validRequest; kInvalidArguments.
 int32_t rejectRequest(ConversionResult* result);
 // Creates and configures the application; kSuccess, else the failure is in `result`.

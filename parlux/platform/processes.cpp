@@ -58,6 +58,8 @@ std::string ProcessImageName(pid_t pid) {
     return AsciiLower(name);
 }
 
+uint32_t WindowProcessId(int32_t windowHandle) { return static_cast<uint32_t>(windowHandle); }
+
 std::set<uint32_t> ListProcessesByImage(const std::set<std::string>& names) {
     std::set<uint32_t> pids;
     DIR* proc = opendir("/proc");

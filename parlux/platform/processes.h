@@ -15,6 +15,9 @@ uint64_t TicksNow();
 bool ProcessStartTicks(pid_t pid, uint64_t& ticks);
 // The lowered last component of a process's executable, or its command name; empty when gone.
 std::string ProcessImageName(pid_t pid);
+// The process owning a window of an office application (on Linux the back ends give the
+// office's pid as its window handle); 0 when unknown.
+uint32_t WindowProcessId(int32_t windowHandle);
 // Running processes whose image name is in `names` (lowered).
 std::set<uint32_t> ListProcessesByImage(const std::set<std::string>& names);
 // Whether the process's command line contains `text` (false when it is gone).
