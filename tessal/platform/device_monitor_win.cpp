@@ -134,11 +134,13 @@ void DeviceMonitor::RunWindow() {
         DWORD woke = MsgWaitForMultipleObjects(count, handles, FALSE, timeout, QS_ALLINPUT);
         if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
         if (count == 2 && woke == WAIT_OBJECT_0 + 1) {
-            Rescan();
+            // Watching again before looking: a change made while the directory is read signals
+            // anew instead of being lost (wine drops changes made before the next request).
             if (!FindNextChangeNotification(change)) {  // the directory itself went away
                 FindCloseChangeNotification(change);
                 change = INVALID_HANDLE_VALUE;
             }
+            Rescan();
         }
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
