@@ -179,6 +179,12 @@ mkdir -p "$BUILD_DIR"
 export WINEPREFIX=${WINEPREFIX:-$(cd "$BUILD_DIR" && pwd)/wine}
 export WINEDEBUG=${WINEDEBUG:--all,err+module}
 START=$SECONDS
+# Found libraries are remembered in the CMake cache: new dependency prefixes start it afresh.
+prefix_list="$(IFS=';'; echo "${PREFIXES[*]}")"
+if [ "$(cat "$BUILD_DIR/.kit-prefixes" 2>/dev/null)" != "$prefix_list" ]; then
+  rm -f "$BUILD_DIR/CMakeCache.txt"
+  echo "$prefix_list" > "$BUILD_DIR/.kit-prefixes"
+fi
 PKG_CONFIG_LIBDIR=${PKG_PATH%:} cmake -S . -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
   -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
   -DKIT_WINDOWS_PREFIXES="$(IFS=';'; echo "${PREFIXES[*]}")" ${CMAKE_ARGS:-}
