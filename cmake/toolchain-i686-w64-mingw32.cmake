@@ -1,22 +1,4 @@
-# Cross-compiling for Windows with Debian's mingw-w64 compilers. The -posix compilers are named
-# explicitly: the default ones use the win32 thread model, without std::thread and std::mutex.
-# Programs built here run under wine (tests through CTest's emulator).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiling for i686 Windows with Debian's mingw-w64 compilers.
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(KIT_MINGW_TRIPLET i686-w64-mingw32)
-
-set(CMAKE_C_COMPILER ${KIT_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KIT_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${KIT_MINGW_TRIPLET}-windres)
-
-# Dependencies cross-built by scripts/build-windows.sh: KIT_WINDOWS_PREFIXES lists their install
-# prefixes (one per package). Only they and the compiler's own tree are searched, never the
-# build machine's libraries.
-set(CMAKE_FIND_ROOT_PATH /usr/${KIT_MINGW_TRIPLET} ${KIT_WINDOWS_PREFIXES})
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KIT_WINDOWS_PREFIXES)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)

@@ -125,8 +125,11 @@ build_openssl() {
     (cd "$src" && patch -R -p1 < debian/patches/pic.patch) && touch "$src/.pic-reverted"
   fi
   # Shared libcrypto and libssl, as on Linux: the kit's DLLs share one OpenSSL (one object
-  # table, one engine list).
-  (cd "$work" && perl "$src/Configure" "$os" shared no-tests \
+  # table, one engine list). Only the libraries, without the algorithms and protocols the kit
+  # never uses (a shorter first build).
+  (cd "$work" && perl "$src/Configure" "$os" shared no-tests no-legacy \
+    no-aria no-bf no-camellia no-cast no-idea no-md4 no-mdc2 no-rc2 no-rc4 no-rc5 no-seed \
+    no-siphash no-srp no-whirlpool no-comp no-ssl3 no-dtls \
     --cross-compile-prefix="$TRIPLET-" CC=gcc-posix CXX=g++-posix \
     --prefix="$prefix" --libdir=lib &&
     make -j"$JOBS" build_libs && make install_dev install_runtime_libs)
@@ -138,7 +141,7 @@ build_curl() {
   cmake_dependency "$@" -DCURL_USE_OPENSSL=ON -DCURL_USE_SCHANNEL=OFF -DOPENSSL_ROOT_DIR="$openssl" \
     -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF \
     -DUSE_LIBIDN2=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF \
-    -DCURL_DISABLE_LDAP=ON -DENABLE_MANUAL=OFF
+    -DCURL_DISABLE_LDAP=ON -DENABLE_MANUAL=OFF -DHTTP_ONLY=ON
 }
 
 build_log4cplus() {
@@ -151,7 +154,7 @@ build_log4cplus() {
 
 build_tinyxml2() { cmake_dependency "$@" -Dtinyxml2_BUILD_TESTING=OFF; }
 
-build_googletest() { cmake_dependency "$@" -DBUILD_GMOCK=ON -DINSTALL_GTEST=ON -Dgtest_disable_pthreads=OFF; }
+build_googletest() { cmake_dependency "$@" -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON -Dgtest_disable_pthreads=OFF; }
 
 build_rapidjson() {
   local src=$1 prefix=$2
@@ -176,6 +179,12 @@ mkdir -p "$BUILD_DIR"
 export WINEPREFIX=${WINEPREFIX:-$(cd "$BUILD_DIR" && pwd)/wine}
 export WINEDEBUG=${WINEDEBUG:--all,err+module}
 START=$SECONDS
+# Found libraries are remembered in the CMake cache: new dependency prefixes start it afresh.
+prefix_list="$(IFS=';'; echo "${PREFIXES[*]}")"
+if [ "$(cat "$BUILD_DIR/.kit-prefixes" 2>/dev/null)" != "$prefix_list" ]; then
+  rm -f "$BUILD_DIR/CMakeCache.txt"
+  echo "$prefix_list" > "$BUILD_DIR/.kit-prefixes"
+fi
 PKG_CONFIG_LIBDIR=${PKG_PATH%:} cmake -S . -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
   -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
   -DKIT_WINDOWS_PREFIXES="$(IFS=';'; echo "${PREFIXES[*]}")" ${CMAKE_ARGS:-}

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds the kit, then builds and runs the whole test suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the hot-plug tests under ThreadSanitizer, and
-# every fuzz target for a short while.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the hot-plug tests under ThreadSanitizer,
+# every fuzz target for a short while, and the Windows cross-build with its tests under wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,4 +29,10 @@ TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}" \
 # fails here. Two targets run at once; every one still gets its whole time.
 phase "Fuzz targets"
 FUZZ_PARALLEL="$jobs" ./scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+
+# The Windows DLLs, 32-bit and 64-bit, cross-built with mingw-w64 (their dependencies from
+# Debian's sources, cached outside the tree) and tested under wine.
+phase "Windows build and tests under wine"
+./scripts/windows-setup.sh
+./scripts/test-windows.sh
 phase "Done"

@@ -10,42 +10,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <random>
-#include <sstream>
+#include <cstdint>
 
 #include "file_paths.h"
 #include "kit/process_stat.h"
+#include "temporary_names.h"
 
 namespace kit {
 
 namespace {
-
-const char kTemporaryMarker[] = ".tmp-";
-const char kSuffixDigits[] = "0123456789abcdef";
-// Names of earlier versions: twelve random hexadecimal digits after the marker.
-const size_t kOldSuffixLength = 12;
-const size_t kRandomLength = 8;
-// The marker, a pid and a start time of at most 20 digits each, two dashes and the random part.
-const size_t kMaxSuffixLength = sizeof kTemporaryMarker - 1 + 20 + 1 + 20 + 1 + kRandomLength;
-
-std::string RandomPart() {
-    std::random_device source;
-    std::string text;
-    for (size_t i = 0; i < kRandomLength; ++i) text += kSuffixDigits[source() % 16];
-    return text;
-}
-
-// The start of the temporary names for `finalName`: the name itself, cut (at a character
-// boundary) so that a whole temporary name stays within NAME_MAX.
-std::string TemporaryPrefix(const std::string& finalName) {
-    const size_t room = NAME_MAX - kMaxSuffixLength;
-    if (finalName.size() <= room) return finalName;
-    size_t cut = room;
-    while (cut > 0 && (static_cast<unsigned char>(finalName[cut]) & 0xC0) == 0x80) --cut;
-    return finalName.substr(0, cut);
-}
 
 // The start time of process `pid` in clock ticks after boot; false when it cannot be read.
 bool ProcessStartTime(long pid, unsigned long long& start) {
@@ -56,35 +29,12 @@ bool ProcessStartTime(long pid, unsigned long long& start) {
     return true;
 }
 
-// This process as temporary names record it (read each time: a forked child is another writer).
-std::string WriterTag() {
-    unsigned long long start = 0;
-    ProcessStartTime(getpid(), start);
-    return std::to_string(getpid()) + "-" + std::to_string(start);
-}
-
-bool AllOf(const std::string& text, size_t from, size_t to, const char* allowed) {
-    return to > from && text.find_first_not_of(allowed, from) >= to;
-}
-
-// The writer recorded in a temporary name of the current form ("PID-START-RANDOM" after the
-// marker); false for the names of earlier versions, which record none.
-bool RecordedWriter(const std::string& suffix, long& pid, unsigned long long& start) {
-    size_t dash1 = suffix.find('-');
-    size_t dash2 = dash1 == std::string::npos ? dash1 : suffix.find('-', dash1 + 1);
-    if (dash2 == std::string::npos || suffix.size() - dash2 - 1 != kRandomLength) return false;
-    if (!AllOf(suffix, 0, dash1, "0123456789") || !AllOf(suffix, dash1 + 1, dash2, "0123456789") ||
-        !AllOf(suffix, dash2 + 1, suffix.size(), kSuffixDigits) || dash1 > 19 ||
-        dash2 - dash1 - 1 > 20)
-        return false;
-    pid = std::strtol(suffix.c_str(), nullptr, 10);
-    start = std::strtoull(suffix.c_str() + dash1 + 1, nullptr, 10);
-    return true;
-}
-
-bool WriterIsGone(long pid, unsigned long long start) {
+// Gone: no process with that pid, or one that started at another time. A pid no process can
+// have is not taken for a gone writer: such a name is left alone.
+bool WriterIsGone(unsigned long long pid, unsigned long long start) {
+    if (pid == 0 || pid > static_cast<unsigned long long>(INT_MAX)) return false;
     unsigned long long actual = 0;
-    if (ProcessStartTime(pid, actual)) return actual != start;  // the pid now names another process
+    if (ProcessStartTime(static_cast<long>(pid), actual)) return actual != start;
     return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
 }
 
@@ -110,10 +60,12 @@ void SyncDirectory(const std::string& dir) {
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(const std::string& path, int mode) : m_path(path) {
-    const std::string stem = DirectoryPrefixOf(path) + TemporaryPrefix(BaseNameOf(path)) +
-                             kTemporaryMarker + WriterTag() + "-";
+    // This process as the name records it (read each time: a forked child is another writer).
+    const pid_t self = getpid();
+    unsigned long long start = 0;
+    ProcessStartTime(self, start);
     for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
-        m_tempPath = stem + RandomPart();
+        m_tempPath = DirectoryPrefixOf(path) + TemporaryName(BaseNameOf(path), self, start);
         m_fd = open(m_tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (m_fd < 0 && errno != EEXIST) break;
     }
@@ -185,32 +137,19 @@ void AtomicFileWriter::Discard() {
 }
 
 bool IsAtomicFileTemporary(const std::string& name, const std::string& finalName) {
-    const std::string oldPrefix = finalName + kTemporaryMarker;
-    if (name.size() == oldPrefix.size() + kOldSuffixLength &&
-        name.compare(0, oldPrefix.size(), oldPrefix) == 0 &&
-        AllOf(name, oldPrefix.size(), name.size(), kSuffixDigits))
-        return true;
-    const std::string prefix = TemporaryPrefix(finalName) + kTemporaryMarker;
-    long pid = 0;
-    unsigned long long start = 0;
-    return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-           RecordedWriter(name.substr(prefix.size()), pid, start);
+    return IsTemporaryNameOf(name, finalName);
 }
 
 void RemoveAbandonedTemporaries(const std::string& path) {
     const std::string finalName = BaseNameOf(path);
-    const std::string prefix = TemporaryPrefix(finalName) + kTemporaryMarker;
     DIR* dir = opendir(DirectoryOf(path).c_str());
     if (!dir) return;
     bool removed = false;
     while (dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
-        long pid = 0;
-        unsigned long long start = 0;
+        unsigned long long pid = 0, start = 0;
         // Names of earlier versions record no writer: they are left alone.
-        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
-            !RecordedWriter(name.substr(prefix.size()), pid, start) || !WriterIsGone(pid, start))
-            continue;
+        if (!RecordedWriterOf(name, finalName, pid, start) || !WriterIsGone(pid, start)) continue;
         RemoveIfUnlocked(DirectoryPrefixOf(path) + name);
         removed = true;
     }

@@ -7,45 +7,18 @@
 #include <windows.h>
 
 #include <cerrno>
-#include <cstdint>
-#include <cstdlib>
-#include <random>
 
 #include "file_paths.h"
 #include "kit/atomic_file.h"
 #include "kit/wide_text.h"
+#include "temporary_names.h"
 
 namespace kit {
 
 namespace {
 
-const char kTemporaryMarker[] = ".tmp-";
-const char kSuffixDigits[] = "0123456789abcdef";
-// Names of earlier versions: twelve random hexadecimal digits after the marker.
-const size_t kOldSuffixLength = 12;
-const size_t kRandomLength = 8;
-// The marker, a pid and a start time of at most 20 digits each, two dashes and the random part.
-const size_t kMaxSuffixLength = sizeof kTemporaryMarker - 1 + 20 + 1 + 20 + 1 + kRandomLength;
-const size_t kMaxNameLength = 255;
-
-std::string RandomPart() {
-    std::random_device source;
-    std::string text;
-    for (size_t i = 0; i < kRandomLength; ++i) text += kSuffixDigits[source() % 16];
-    return text;
-}
-
-// The start of the temporary names for `finalName`, cut at a character boundary.
-std::string TemporaryPrefix(const std::string& finalName) {
-    const size_t room = kMaxNameLength - kMaxSuffixLength;
-    if (finalName.size() <= room) return finalName;
-    size_t cut = room;
-    while (cut > 0 && (static_cast<unsigned char>(finalName[cut]) & 0xC0) == 0x80) --cut;
-    return finalName.substr(0, cut);
-}
-
 // The creation time of process `pid` (100 ns units); false when it cannot be read.
-bool ProcessStartTime(unsigned long pid, unsigned long long& start) {
+bool ProcessStartTime(DWORD pid, unsigned long long& start) {
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     if (!process) return false;
     FILETIME created, exited, kernel, user;
@@ -58,44 +31,23 @@ bool ProcessStartTime(unsigned long pid, unsigned long long& start) {
     return true;
 }
 
-std::string WriterTag() {
-    unsigned long long start = 0;
-    ProcessStartTime(GetCurrentProcessId(), start);
-    return std::to_string(GetCurrentProcessId()) + "-" + std::to_string(start);
-}
-
-bool AllOf(const std::string& text, size_t from, size_t to, const char* allowed) {
-    return to > from && text.find_first_not_of(allowed, from) >= to;
-}
-
-// The writer recorded in a temporary name ("PID-START-RANDOM" after the marker).
-bool RecordedWriter(const std::string& suffix, unsigned long& pid, unsigned long long& start) {
-    size_t dash1 = suffix.find('-');
-    size_t dash2 = dash1 == std::string::npos ? dash1 : suffix.find('-', dash1 + 1);
-    if (dash2 == std::string::npos || suffix.size() - dash2 - 1 != kRandomLength) return false;
-    if (!AllOf(suffix, 0, dash1, "0123456789") || !AllOf(suffix, dash1 + 1, dash2, "0123456789") ||
-        !AllOf(suffix, dash2 + 1, suffix.size(), kSuffixDigits) || dash1 > 19 ||
-        dash2 - dash1 - 1 > 20)
-        return false;
-    pid = std::strtoul(suffix.c_str(), nullptr, 10);
-    start = std::strtoull(suffix.c_str() + dash1 + 1, nullptr, 10);
-    return true;
-}
-
-// Gone: no running process with that pid, or one that started at another time.
-bool WriterIsGone(unsigned long pid, unsigned long long start) {
+// Gone: no running process with that pid, or one that started at another time. A pid no process
+// can have is not taken for a gone writer: such a name is left alone.
+bool WriterIsGone(unsigned long long pid, unsigned long long start) {
+    if (pid > 0xFFFFFFFFull) return false;
     unsigned long long actual = 0;
-    return !ProcessStartTime(pid, actual) || actual != start;
+    return !ProcessStartTime(static_cast<DWORD>(pid), actual) || actual != start;
 }
 
 }  // namespace
 
 AtomicFileWriter::AtomicFileWriter(const std::string& path, int mode) : m_path(path) {
-    const std::string stem = DirectoryPrefixOf(path) + TemporaryPrefix(BaseNameOf(path)) +
-                             kTemporaryMarker + WriterTag() + "-";
+    const DWORD self = GetCurrentProcessId();
+    unsigned long long start = 0;
+    ProcessStartTime(self, start);
     int permissions = (mode & 0222) ? (_S_IREAD | _S_IWRITE) : _S_IREAD;
     for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
-        m_tempPath = stem + RandomPart();
+        m_tempPath = DirectoryPrefixOf(path) + TemporaryName(BaseNameOf(path), self, start);
         m_fd = _wopen(WidenUtf8(m_tempPath).c_str(),
                       _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, permissions);
         if (m_fd < 0 && errno != EEXIST) break;
@@ -159,31 +111,21 @@ void AtomicFileWriter::Discard() {
 }
 
 bool IsAtomicFileTemporary(const std::string& name, const std::string& finalName) {
-    const std::string oldPrefix = finalName + kTemporaryMarker;
-    if (name.size() == oldPrefix.size() + kOldSuffixLength &&
-        name.compare(0, oldPrefix.size(), oldPrefix) == 0 &&
-        AllOf(name, oldPrefix.size(), name.size(), kSuffixDigits))
-        return true;
-    const std::string prefix = TemporaryPrefix(finalName) + kTemporaryMarker;
-    unsigned long pid = 0;
-    unsigned long long start = 0;
-    return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
-           RecordedWriter(name.substr(prefix.size()), pid, start);
+    return IsTemporaryNameOf(name, finalName);
 }
 
 void RemoveAbandonedTemporaries(const std::string& path) {
-    const std::string prefix = TemporaryPrefix(BaseNameOf(path)) + kTemporaryMarker;
+    const std::string finalName = BaseNameOf(path);
+    const std::string prefix = TemporaryPrefix(finalName) + kTemporaryMarker;
     WIN32_FIND_DATAW entry;
     HANDLE search =
         FindFirstFileW(WidenUtf8(DirectoryPrefixOf(path) + prefix + "*").c_str(), &entry);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
         const std::string name = NarrowToUtf8(entry.cFileName);
-        unsigned long pid = 0;
-        unsigned long long start = 0;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name.size() <= prefix.size() ||
-            name.compare(0, prefix.size(), prefix) != 0 ||
-            !RecordedWriter(name.substr(prefix.size()), pid, start) || !WriterIsGone(pid, start))
+        unsigned long long pid = 0, start = 0;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            !RecordedWriterOf(name, finalName, pid, start) || !WriterIsGone(pid, start))
             continue;
         // Fails while anyone still has the file open.
         DeleteFileW(WidenUtf8(DirectoryPrefixOf(path) + name).c_str());

@@ -1,5 +1,7 @@
 #include "kit/code_page.h"
 
+#include "code_page_convert.h"
+
 #include <errno.h>
 #include <iconv.h>
 
@@ -27,11 +29,8 @@ std::string AnsiCodePage() {
     return (value && *value) ? std::string(value) : std::string("GBK");
 }
 
-namespace {
-
-// The conversion loop; `replacement` null means stop at the first unconvertible sequence.
-bool Convert(const std::string& text, const std::string& from, const std::string& to,
-             const std::string* replacement, std::string& result) {
+bool ConvertText(const std::string& text, const std::string& from, const std::string& to,
+                 const std::string* replacement, std::string& result) {
     if (text.empty()) {
         result.clear();
         return true;
@@ -67,19 +66,6 @@ bool Convert(const std::string& text, const std::string& from, const std::string
     iconv_close(cd);
     result = std::move(out);
     return true;
-}
-
-}  // namespace
-
-std::string ConvertCodePage(const std::string& text, const std::string& from, const std::string& to,
-                            const std::string& replacement) {
-    std::string out;
-    return Convert(text, from, to, &replacement, out) ? out : std::string();
-}
-
-bool ConvertCodePageExactly(const std::string& text, const std::string& from, const std::string& to,
-                            std::string& out) {
-    return Convert(text, from, to, nullptr, out);
 }
 
 }  // namespace kit

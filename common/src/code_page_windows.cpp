@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "code_page_convert.h"
 #include "kit/code_page.h"
 
 namespace kit {
@@ -79,8 +80,10 @@ bool EncodeOne(UINT cp, const wchar_t* w, int units, std::string& out) {
     return true;
 }
 
-bool Convert(const std::string& text, const std::string& from, const std::string& to,
-             const std::string* replacement, std::string& result) {
+}  // namespace
+
+bool ConvertText(const std::string& text, const std::string& from, const std::string& to,
+                 const std::string* replacement, std::string& result) {
     if (text.empty()) {
         result.clear();
         return true;
@@ -102,22 +105,9 @@ bool Convert(const std::string& text, const std::string& from, const std::string
     return true;
 }
 
-}  // namespace
-
 std::string AnsiCodePage() {
     const char* value = std::getenv("TESSAL_ANSI_CODEPAGE");
     return (value && *value) ? std::string(value) : std::string("ACP");
-}
-
-std::string ConvertCodePage(const std::string& text, const std::string& from, const std::string& to,
-                            const std::string& replacement) {
-    std::string out;
-    return Convert(text, from, to, &replacement, out) ? out : std::string();
-}
-
-bool ConvertCodePageExactly(const std::string& text, const std::string& from, const std::string& to,
-                            std::string& out) {
-    return Convert(text, from, to, nullptr, out);
 }
 
 }  // namespace kit

@@ -81,4 +81,28 @@ TEST_F(AtomicFileTest, TheWritersTemporaryNamesAreRecognised) {
     EXPECT_FALSE(kit::IsAtomicFileTemporary("out.bin.tmp-0123456789a", "out.bin"));
 }
 
+// A writer that is gone leaves a temporary that the next writer removes; a running writer's, an
+// earlier version's (no writer recorded) and one naming a pid no process can have are kept.
+TEST_F(AtomicFileTest, OnlyTemporariesOfGoneWritersAreRemoved) {
+    kit::AtomicFileWriter live(m_path);
+    ASSERT_TRUE(live.IsOpen());
+    // Above the largest pid_max; the last one is that pid plus 2^32, which a narrowing
+    // conversion would take for it.
+    const std::string gone = "out.bin.tmp-4194305-1-0123abcd";
+    const std::string old = "out.bin.tmp-0123456789ab";
+    const std::string impossible = "out.bin.tmp-4299161601-1-0123abcd";
+    for (const std::string& name : {gone, old, impossible}) {
+        std::ofstream(m_dir + "/" + name) << "x";
+        EXPECT_TRUE(kit::IsAtomicFileTemporary(name, "out.bin")) << name;
+    }
+    ASSERT_EQ(EntryCount(), 5);
+    kit::RemoveAbandonedTemporaries(m_path);
+    EXPECT_EQ(EntryCount(), 4);
+    EXPECT_FALSE(std::ifstream(m_dir + "/" + gone).good());
+    EXPECT_TRUE(std::ifstream(m_dir + "/" + impossible).good());
+    ASSERT_TRUE(live.Write("new", 3));
+    ASSERT_TRUE(live.Commit());
+    EXPECT_EQ(Content(), "new");
+}
+
 }  // namespace

@@ -2,30 +2,93 @@
 
 #include <stdlib.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+
+#include "kit/wide_text.h"
+#else
+#include <dlfcn.h>
+#endif
+
 #include "core/fs_util.h"
 #include "core/vbus.h"
+#include "platform/files.h"
 
 namespace softkey_test {
 
+namespace {
+
+// The library under test: on Windows named by its file name, beside the test program.
+std::string LibraryFile() {
+#if defined(_WIN32)
+    std::string program = softkey::platform::ProgramFile();
+    return program.substr(0, program.find_last_of('/') + 1) + SOFTKEY_LIBRARY;
+#else
+    return SOFTKEY_LIBRARY;
+#endif
+}
+
+// A new private directory for one test.
+std::string MakeTestDirectory() {
+#if defined(_WIN32)
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    static int counter = 0;
+    std::string dir = kit::NarrowToUtf8(temp) + "softkey-test-" + std::to_string(GetCurrentProcessId()) +
+                      "-" + std::to_string(++counter);
+    for (char& c : dir)
+        if (c == '\\') c = '/';
+    return CreateDirectoryW(kit::WidenUtf8(dir).c_str(), nullptr) ? dir : std::string();
+#else
+    const char* tmp = getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/softkey-test-XXXXXX";
+    return mkdtemp(&pattern[0]) ? pattern : std::string();
+#endif
+}
+
+}  // namespace
+
 SkfLibrary::SkfLibrary(const std::string& dir, const std::string& name) {
     std::string library;
-    if (!softkey::ReadWholeFile(SOFTKEY_LIBRARY, library)) throw std::runtime_error("cannot read libsoftkey.so");
+    if (!softkey::ReadWholeFile(LibraryFile(), library))
+        throw std::runtime_error("cannot read " + LibraryFile());
     softkey::WriteFileAtomic(dir + "/" + name, library, 0755);
+#if defined(_WIN32)
+    m_handle = LoadLibraryW(kit::WidenUtf8(dir + "/" + name).c_str());
+    if (!m_handle) throw std::runtime_error("cannot load " + name + ": error " + std::to_string(GetLastError()));
+#else
     m_handle = dlopen((dir + "/" + name).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!m_handle) throw std::runtime_error(dlerror());
+#endif
 }
 
 SkfLibrary::~SkfLibrary() {
+#if defined(_WIN32)
+    if (m_handle) FreeLibrary(static_cast<HMODULE>(m_handle));
+#else
     if (m_handle) dlclose(m_handle);
+#endif
+}
+
+void* SkfLibrary::Symbol(const char* name) {
+#if defined(_WIN32)
+    void* p = reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(m_handle), name));
+#else
+    void* p = dlsym(m_handle, name);
+#endif
+    if (!p) throw std::runtime_error(std::string("missing ") + name);
+    return p;
 }
 
 void SoftkeyTest::SetUp() {
-    const char* tmp = getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/softkey-test-XXXXXX";
-    ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-    m_dir = pattern;
+    m_dir = MakeTestDirectory();
+    ASSERT_FALSE(m_dir.empty());
     softkey::MakeDirs(m_dir + "/drivers");
+#if defined(_WIN32)
+    _putenv_s("SOFTKEY_STORE", (m_dir + "/store").c_str());
+#else
     setenv("SOFTKEY_STORE", (m_dir + "/store").c_str(), 1);
+#endif
     m_store = new softkey::Store(m_dir + "/store");
 }
 

@@ -2,7 +2,6 @@
 // and helpers that provision keys through the store directly.
 #pragma once
 
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -16,7 +15,7 @@
 
 namespace softkey_test {
 
-// One copy of libsoftkey.so, loaded under a file name of its own.
+// One copy of the software key library, loaded under a file name of its own.
 class SkfLibrary {
 public:
     SkfLibrary(const std::string& dir, const std::string& name);
@@ -26,12 +25,11 @@ public:
 
     template <typename F>
     F* Fn(const char* symbol) {
-        void* p = dlsym(m_handle, symbol);
-        if (!p) throw std::runtime_error(std::string("missing ") + symbol);
-        return reinterpret_cast<F*>(p);
+        return reinterpret_cast<F*>(Symbol(symbol));
     }
 
 private:
+    void* Symbol(const char* name);  // throws when the library has no such export
     void* m_handle = nullptr;
 };
 

@@ -14,10 +14,6 @@
 
 namespace platform {
 
-DeviceMonitor::DeviceMonitor(DeviceEventHandler handler) : m_handler(std::move(handler)) {}
-
-DeviceMonitor::~DeviceMonitor() { Stop(); }
-
 bool DeviceMonitor::Start(const std::string& root) {
     if (m_thread.joinable()) return true;
     m_root = root;
@@ -46,21 +42,6 @@ void DeviceMonitor::Stop() {
     m_thread.join();
     close(m_stopFd);
     m_stopFd = -1;
-}
-
-void DeviceMonitor::Arrived(const std::string& entry) {
-    UsbDevice d;
-    if (entry.empty() || entry[0] == '.' || !ReadUsbDevice(m_root, entry, d)) return;
-    m_known[entry] = d;
-    m_handler(InterfacePath(d), DeviceEvent::Arrival);
-}
-
-void DeviceMonitor::Removed(const std::string& entry) {
-    auto it = m_known.find(entry);
-    if (it == m_known.end()) return;
-    UsbDevice d = it->second;
-    m_known.erase(it);
-    m_handler(InterfacePath(d), DeviceEvent::Removal);
 }
 
 void DeviceMonitor::RunInotify() {

@@ -42,10 +42,6 @@ struct DeviceWindow {
     }
 };
 
-DeviceMonitor::DeviceMonitor(DeviceEventHandler handler) : m_handler(std::move(handler)) {}
-
-DeviceMonitor::~DeviceMonitor() { Stop(); }
-
 bool DeviceMonitor::Start(const std::string& root) {
     if (m_thread.joinable()) return true;
     m_root = root;
@@ -80,21 +76,6 @@ bool DeviceMonitor::WaitForWindow() {
     if (!m_readyEvent) return false;
     WaitForSingleObject(m_readyEvent, INFINITE);
     return m_window != nullptr;
-}
-
-void DeviceMonitor::Arrived(const std::string& entry) {
-    UsbDevice d;
-    if (entry.empty() || entry[0] == '.' || !ReadUsbDevice(m_root, entry, d)) return;
-    m_known[entry] = d;
-    m_handler(InterfacePath(d), DeviceEvent::Arrival);
-}
-
-void DeviceMonitor::Removed(const std::string& entry) {
-    auto it = m_known.find(entry);
-    if (it == m_known.end()) return;
-    UsbDevice d = it->second;
-    m_known.erase(it);
-    m_handler(InterfacePath(d), DeviceEvent::Removal);
 }
 
 // Compares the directory with the devices known: removals first, then arrivals.
@@ -153,11 +134,13 @@ void DeviceMonitor::RunWindow() {
         DWORD woke = MsgWaitForMultipleObjects(count, handles, FALSE, timeout, QS_ALLINPUT);
         if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
         if (count == 2 && woke == WAIT_OBJECT_0 + 1) {
-            Rescan();
+            // Watching again before looking: a change made while the directory is read signals
+            // anew instead of being lost (wine drops changes made before the next request).
             if (!FindNextChangeNotification(change)) {  // the directory itself went away
                 FindCloseChangeNotification(change);
                 change = INVALID_HANDLE_VALUE;
             }
+            Rescan();
         }
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);

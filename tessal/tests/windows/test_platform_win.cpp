@@ -142,10 +142,16 @@ TEST(WindowsDeviceMonitor, TurnsVirtualBusChangesIntoEvents) {
         "\\\\?\\USB#VID_1EA8&PID_C004#WIN0001#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
     EXPECT_EQ(events[0], std::make_pair(path, platform::DeviceEvent::Arrival));
 
-    for (const char* file : {"idVendor", "idProduct", "serial"})
-        DeleteFileW(kit::WidenUtf8(bus + "/sk-WIN0001/" + file).c_str());
-    ASSERT_TRUE(RemoveDirectoryW(kit::WidenUtf8(bus + "/sk-WIN0001").c_str()));
+    // Renamed away and then removed, as the software key unplugs a key: the listener may still
+    // be reading the entry's files, and a file open on Windows cannot be deleted, so removing
+    // the entry in place fails now and then.
+    const std::string leaving = bus + "/.unplug-1";
+    ASSERT_TRUE(
+        MoveFileW(kit::WidenUtf8(bus + "/sk-WIN0001").c_str(), kit::WidenUtf8(leaving).c_str()));
     events = log.WaitFor(2);
+    for (const char* file : {"idVendor", "idProduct", "serial"})
+        DeleteFileW(kit::WidenUtf8(leaving + "/" + file).c_str());
+    RemoveDirectoryW(kit::WidenUtf8(leaving).c_str());
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[1], std::make_pair(path, platform::DeviceEvent::Removal));
     monitor.Stop();
