@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 
 #include "platform/file_lock.h"
 #include "platform/user_dirs.h"
@@ -50,6 +51,53 @@ std::string Line(LogLevel level, const std::string& message) {
     return head + message + "\r\n";
 }
 
+// Each line is in the file, for every reader, once written. The flush to the disk comes with the
+// first line a second or more after the previous flush, or at exit: a run writing many lines does
+// not wait for the disk at each of them. Until then the last line's descriptor stays open.
+constexpr auto kFlushInterval = std::chrono::milliseconds(1000);
+
+class LogFlusher {
+public:
+    // Takes `fd`, just written to, and flushes or keeps it.
+    void Written(int fd) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_atExit) m_atExit = std::atexit([] { Instance().FlushPending(); }) == 0;
+        auto now = std::chrono::steady_clock::now();
+        struct stat held, written;
+        // A line of a file rotated away since is flushed before its descriptor goes.
+        if (m_pending >= 0 && (fstat(m_pending, &held) != 0 || fstat(fd, &written) != 0 ||
+                               held.st_dev != written.st_dev || held.st_ino != written.st_ino))
+            fsync(m_pending);
+        if (m_pending >= 0) close(m_pending);
+        m_pending = fd;
+        if (!m_atExit || now - m_lastFlush >= kFlushInterval) {
+            FlushLocked();
+            m_lastFlush = now;
+        }
+    }
+    void FlushPending() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        FlushLocked();
+    }
+    static LogFlusher& Instance() {
+        static LogFlusher* flusher = new LogFlusher;  // never destroyed: lines may come from exit handlers
+        return *flusher;
+    }
+
+private:
+    void FlushLocked() {
+        if (m_pending < 0) return;
+        fsync(m_pending);
+        close(m_pending);
+        m_pending = -1;
+    }
+
+    std::mutex m_mutex;
+    int m_pending = -1;
+    bool m_atExit = false;
+    std::chrono::steady_clock::time_point m_lastFlush;
+};
+
 }  // namespace
 
 std::string logFilePathFor(const std::string& program) {
@@ -80,8 +128,7 @@ void writeLogTo(const std::string& path, LogLevel level, const std::string& mess
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
-    fsync(fd);
-    close(fd);
+    LogFlusher::Instance().Written(fd);
 }
 
 void writeLog(LogLevel level, const std::string& message) { writeLogTo(logFilePath(), level, message); }

@@ -19,7 +19,9 @@ std::string logFilePathFor(const std::string& program);
 
 // Appends one line to the log; never fails towards the caller.
 void writeLog(LogLevel level, const std::string& message);
-// The same into a given file (rotation and the cross-process lock included).
+// The same into a given file (rotation and the cross-process lock included). The line is in the
+// file at once; it is flushed to the disk with a later line at most a second after the last
+// flush, or at exit.
 void writeLogTo(const std::string& path, LogLevel level, const std::string& message);
 
 // "TRACE", "DEBUG", "INFO ", "WARN ", "ERROR", else "UNKWN".

@@ -33,15 +33,6 @@ long long MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// Waits up to kRetireMs for a worker quitting its office; a request to stop cuts the wait short.
-bool AwaitRetiringWorker(pid_t pid, int& status) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(kRetireMs);
-    do {
-        if (platform::WaitChild(pid, kPollMs, status)) return true;
-    } while (platform::InterruptSignal() == 0 && Clock::now() < deadline);
-    return false;
-}
-
 }  // namespace
 
 WorkerPool::WorkerPool(const PoolOptions& options, JobDone done, const ResultWriter& output)
@@ -53,9 +44,9 @@ WorkerPool::WorkerPool(const PoolOptions& options, JobDone done, const ResultWri
 WorkerPool::~WorkerPool() { RetireAll(); }
 
 void WorkerPool::RetireAll() {
-    for (Slot& slot : m_slots) platform::CloseDescriptor(slot.worker.jobWrite);
     for (Slot& slot : m_slots)
-        if (slot.worker.pid != 0) Retire(slot, slot.office, slot.lastRequestId);
+        if (slot.worker.pid != 0) Retire(slot, slot.office, slot.lastRequestId, Retiring());
+    AwaitRetiring(true);
 }
 
 void WorkerPool::Report(BatchJob& job, int32_t code) {
@@ -69,6 +60,8 @@ BatchJob* WorkerPool::TakeJobFor(const Slot& slot) {
     std::set<std::string> held;
     for (const Slot& other : m_slots)
         if (other.job) held.insert(other.job->fullTarget);
+    for (const Retiring& retiring : m_retiring)
+        if (retiring.job) held.insert(retiring.job->fullTarget);
     std::map<DocumentKind, size_t> first, waiting;  // per kind: the first takeable job, and their number
     for (size_t i = 0; i < m_queue.size(); ++i) {
         if (!held.insert(m_queue[i]->fullTarget).second) continue;
@@ -132,7 +125,7 @@ bool WorkerPool::Dispatch(Slot& slot, BatchJob& job) {
         return false;
     }
     std::string needed = progId(job.attempt.provider, job.plan.format.kind);
-    if (slot.worker.pid != 0 && slot.progId != needed) Retire(slot, slot.office, slot.lastRequestId);
+    if (slot.worker.pid != 0 && slot.progId != needed) Retire(slot, slot.office, slot.lastRequestId, Retiring());
     job.attemptBegun = Clock::now();
     job.attempted = true;
     slot.job = &job;
@@ -211,8 +204,20 @@ void WorkerPool::EndAttempt(Slot& slot, AttemptEnd end, bool workerEnded) {
         end.cleaned = cleanUpWorker(slot.worker, office, job.attempt.provider, job.plan.format.kind, job.plan.requestId);
         slot = Slot();
     } else {
-        end.cleaned = Retire(slot, office, job.plan.requestId);
+        // The job's result waits for the cleanup; the slot takes its next job meanwhile.
+        Retiring pending;
+        pending.job = &job;
+        pending.end = end;
+        pending.channel = channel;
+        pending.firstOnOffice = firstOnOffice;
+        Retire(slot, office, job.plan.requestId, std::move(pending));
+        return;
     }
+    Conclude(job, end, channel, office, firstOnOffice);
+}
+
+void WorkerPool::Conclude(BatchJob& job, AttemptEnd end, const WorkerChannel& channel, const ProcessIdentity& office,
+                          bool firstOnOffice) {
     decideResult(end, channel, office, job.result);
     logAttemptResult(job.plan.requestId, job.attempt.provider, job.result);
     if (job.result.code == kSuccess && !firstOnOffice)
@@ -224,20 +229,53 @@ void WorkerPool::EndAttempt(Slot& slot, AttemptEnd end, bool workerEnded) {
         m_queue.push_front(&job);
 }
 
-bool WorkerPool::Retire(Slot& slot, const ProcessIdentity& office, const std::string& requestId) {
+void WorkerPool::Retire(Slot& slot, const ProcessIdentity& office, const std::string& requestId, Retiring pending) {
     platform::CloseDescriptor(slot.worker.jobWrite);  // the worker quits its office and ends
-    int status = 0;
-    pid_t pid = slot.worker.pid;
-    if (!AwaitRetiringWorker(pid, status)) {
-        kill(pid, SIGTERM);  // stops its office group at once
-        if (!platform::WaitChild(pid, kTerminateWaitMs, status)) {
-            kill(pid, SIGKILL);
-            platform::WaitChild(pid, kTerminateWaitMs, status);
-        }
-    }
-    bool cleaned = cleanUpWorker(slot.worker, office, slot.provider, slot.kind, requestId);
+    pending.worker = slot.worker;
+    pending.office = office;
+    pending.provider = slot.provider;
+    pending.kind = slot.kind;
+    pending.requestId = requestId;
+    pending.deadline = Clock::now() + std::chrono::milliseconds(kRetireMs);
+    pending.exitHandle = platform::OpenProcessHandle(slot.worker.pid);
+    m_retiring.push_back(std::move(pending));
     slot = Slot();
-    return cleaned;
+}
+
+bool WorkerPool::Retired(Retiring& retiring) {
+    int status = 0;
+    pid_t pid = retiring.worker.pid;
+    if (platform::WaitChild(pid, 0, status)) return true;
+    if (platform::InterruptSignal() == 0 && Clock::now() < retiring.deadline) return false;
+    kill(pid, SIGTERM);  // stops its office group at once
+    if (!platform::WaitChild(pid, kTerminateWaitMs, status)) {
+        kill(pid, SIGKILL);
+        platform::WaitChild(pid, kTerminateWaitMs, status);
+    }
+    return true;
+}
+
+void WorkerPool::AwaitRetiring(bool all) {
+    for (;;) {
+        for (size_t i = 0; i < m_retiring.size();) {
+            if (!Retired(m_retiring[i])) {
+                ++i;
+                continue;
+            }
+            Retiring done = std::move(m_retiring[i]);
+            m_retiring.erase(m_retiring.begin() + static_cast<std::ptrdiff_t>(i));
+            platform::CloseProcessHandle(done.exitHandle);
+            bool cleaned = cleanUpWorker(done.worker, done.office, done.provider, done.kind, done.requestId);
+            if (!done.job) continue;
+            done.end.cleaned = cleaned;
+            Conclude(*done.job, done.end, done.channel, done.office, done.firstOnOffice);
+        }
+        if (!all || m_retiring.empty()) return;
+        std::vector<struct pollfd> ends;
+        for (const Retiring& retiring : m_retiring)
+            if (retiring.exitHandle >= 0) ends.push_back({retiring.exitHandle, POLLIN, 0});
+        poll(ends.data(), ends.size(), kPollMs);
+    }
 }
 
 void WorkerPool::Interrupt() {
@@ -287,17 +325,21 @@ void WorkerPool::Run(JobFeed& feed) {
             }
             busy = busy || slot.job;
         }
+        for (const Retiring& retiring : m_retiring) busy = busy || retiring.job;
         if (!busy && (m_stopping || (m_queue.empty() && feed.Ended()))) break;
         bool room = reading && m_queue.size() < readAhead;
         bool readInput = room && !feed.HasLine() && feed.fd() >= 0;
         std::vector<struct pollfd> fds;
         for (Slot& slot : m_slots)
             if (slot.job) fds.push_back({slot.worker.channel.readEnd, POLLIN, 0});
+        for (const Retiring& retiring : m_retiring)
+            if (retiring.exitHandle >= 0) fds.push_back({retiring.exitHandle, POLLIN, 0});
         if (readInput) fds.push_back({feed.fd(), POLLIN, 0});
         // Lines already read that now have room are taken at once.
         int timeout = room && feed.HasLine() ? 0 : kPollMs;
         if (poll(fds.data(), fds.size(), timeout) > 0 && readInput && fds.back().revents != 0)
             feed.Fill(m_queue, readAhead, true);
+        AwaitRetiring(false);
         for (Slot& slot : m_slots)
             if (slot.job) Supervise(slot);
     }

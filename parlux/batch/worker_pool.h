@@ -66,6 +66,21 @@ private:
         bool startTimed = false;   // its office's start-up time was counted
         BatchJob* job = nullptr;
     };
+    // A worker quitting its office while the pool goes on with the other jobs.
+    struct Retiring {
+        WorkerProcess worker;
+        ProcessIdentity office;
+        Provider provider = Provider::Microsoft;
+        DocumentKind kind = DocumentKind::WordDocument;
+        std::string requestId;
+        std::chrono::steady_clock::time_point deadline;  // then it is stopped
+        int exitHandle = -1;  // readable once the worker has ended; -1: none
+        // The job whose attempt ended with this worker: reported once the cleanup is known.
+        BatchJob* job = nullptr;
+        AttemptEnd end;
+        WorkerChannel channel;
+        bool firstOnOffice = false;
+    };
     // A running mean of job times, in milliseconds.
     struct JobTimes {
         double meanMs = 0;
@@ -82,8 +97,17 @@ private:
     // Decides the attempt's result, keeps or replaces the slot's worker and office, and goes on
     // with the job's next attempt or reports it.
     void EndAttempt(Slot& slot, AttemptEnd end, bool workerEnded);
-    // Lets the worker quit its office and end, then cleans up after it; whether the cleanup held.
-    bool Retire(Slot& slot, const ProcessIdentity& office, const std::string& requestId);
+    // Decides the result of the attempt `job` had on `office` and goes on with the job.
+    void Conclude(BatchJob& job, AttemptEnd end, const WorkerChannel& channel, const ProcessIdentity& office,
+                  bool firstOnOffice);
+    // Lets the slot's worker quit its office and end while the pool goes on; the slot is free at
+    // once. `pending` carries the job waiting for the cleanup, if any.
+    void Retire(Slot& slot, const ProcessIdentity& office, const std::string& requestId, Retiring pending);
+    // Cleans up after the retiring workers that have ended, stopping the ones whose time is up or
+    // all of them on a stop request; with `all`, waits until every one has ended.
+    void AwaitRetiring(bool all);
+    // Whether the retiring worker has ended (once its time is up it is made to).
+    bool Retired(Retiring& retiring);
     bool KeepsOffice(const Slot& slot, const ProcessIdentity& office) const;
     void Report(BatchJob& job, int32_t code);
     BatchJob* TakeJobFor(const Slot& slot);
@@ -92,7 +116,8 @@ private:
     // Whether `slot`, keeping an office of another application, should replace it to take the
     // `waiting` jobs of `kind` rather than leave them to the offices that serve that kind.
     bool SwitchPaysOff(const Slot& slot, DocumentKind kind, size_t waiting) const;
-    // Retires every slot's worker, letting all of them quit their offices at once.
+    // Retires every slot's worker, letting all of them quit their offices at once, and waits for
+    // all retiring workers.
     void RetireAll();
     void Interrupt();
 
@@ -101,6 +126,7 @@ private:
     const ResultWriter& m_output;
     std::vector<Slot> m_slots;
     std::deque<BatchJob*> m_queue;
+    std::vector<Retiring> m_retiring;
     JobFeed* m_feed = nullptr;
     bool m_stopping = false;
     JobTimes m_starts;                             // from a new worker's job to its office being ready

@@ -479,6 +479,33 @@ TEST_F(BatchTest, CancellationDuringAnOfficesQuitStopsItAtOnce) {
     ExpectNothingLeft();
 }
 
+// A slot changing offices goes on with its next job while the old office quits, and a quit that
+// never ends is still stopped after the 15 s it is given.
+TEST_F(BatchTest, ASlotChangingOfficesGoesOnWhileTheOldOneQuitsWithinItsTime) {
+    Scenario(R"({"Word.Application": {"image": "winword.exe"},
+                 "Excel.Application": {"image": "excel.exe", "sheets": [{"formula": "=1"}],
+                                       "hangs": ["app.Quit"], "hangMs": 60000}})");
+    auto started = std::chrono::steady_clock::now();
+    pid_t batch = StartBatch(MakeDocuments({"a.xlsx", "b.docx", "c.docx"}), {"--jobs", "1"});
+    bool wordDone = false;
+    while (!wordDone && std::chrono::steady_clock::now() - started < std::chrono::seconds(10)) {
+        std::map<std::string, Result> results = Results();
+        wordDone = results.count("b.docx") && results.count("c.docx");
+        if (!wordDone) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(wordDone) << "the Word jobs waited for the workbook's office to quit";
+    m_exit = Wait(batch).code;
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
+    EXPECT_EQ(m_exit, 0) << ReadAll(Path("results.jsonl"));
+    std::map<std::string, Result> results = Results();
+    ASSERT_EQ(results.size(), 3u);
+    for (const char* name : {"a.xlsx", "b.docx", "c.docx"}) {
+        EXPECT_EQ(results[name].name, "success") << name;
+        EXPECT_TRUE(IsPdf(std::string(name) + ".pdf")) << name;
+    }
+    ExpectNothingLeft();
+}
+
 TEST_F(BatchTest, AReaderThatTakesNoResultsHoldsUpNeitherJobsNorCancellation) {
     ScriptDocuments(R"({"hang.docx": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 60000}})");
     std::string jobs;

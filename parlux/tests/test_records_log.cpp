@@ -1,4 +1,5 @@
 // Result codes, the worker records and the shared log.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -122,6 +123,30 @@ TEST_F(LogTest, LinesHaveTheFixedLayoutAndAreUtf8) {
         << log;
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 5);
     EXPECT_NE(log.substr(0, 3), "\xEF\xBB\xBF");
+}
+
+// Lines are in the file as soon as they are written, while their flush to the disk waits: the
+// process keeps one descriptor open for it at most, however many lines and files it writes.
+TEST_F(LogTest, EachLineIsInItsFileAtOnceAndAtMostOneDescriptorStaysOpen) {
+    auto openDescriptors = [] {
+        int count = 0;
+        if (DIR* fds = opendir("/proc/self/fd")) {
+            while (struct dirent* e = readdir(fds)) count += e->d_name[0] != '.';
+            closedir(fds);
+        }
+        return count;
+    };
+    std::string other = TempDir() + "/otherLog.txt";
+    writeLogTo(m_path, kInfo, "first");
+    int before = openDescriptors();
+    for (int i = 0; i < 200; ++i) {
+        const std::string& path = i % 2 ? other : m_path;
+        writeLogTo(path, kDebug, "line=" + std::to_string(i));
+        EXPECT_NE(Read(path).find("line=" + std::to_string(i) + "\r\n"), std::string::npos) << i;
+    }
+    EXPECT_LE(openDescriptors(), before + 1);
+    std::string log = Read(m_path) + Read(other);
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 201);
 }
 
 TEST_F(LogTest, RotatesAtTwentyMegabytesAndKeepsFourFiles) {

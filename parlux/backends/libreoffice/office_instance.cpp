@@ -39,6 +39,7 @@ using css::uno::UNO_QUERY;
 namespace {
 
 constexpr int kConnectMs = 60000;
+constexpr int kConnectRetryMs = 20;  // the office's pipe is there about a second after its start
 constexpr const char* kOfficeServicesDir = "/usr/lib/libreoffice/program/services";  // the office's own
 constexpr int kQuitMs = 10000;
 constexpr int32_t kServerExecFailure = static_cast<int32_t>(0x80080005);  // CO_E_SERVER_EXEC_FAILURE
@@ -176,7 +177,7 @@ bool OfficeInstance::Connect(const std::string& pipeName, std::string& error) {
                 return false;
             }
             if (std::chrono::steady_clock::now() >= deadline) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::this_thread::sleep_for(std::chrono::milliseconds(kConnectRetryMs));
         }
     } catch (const css::uno::Exception& e) {
         error = "Unable to connect to the office: " + ToUtf8(e.Message);
