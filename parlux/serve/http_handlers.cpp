@@ -119,6 +119,7 @@ bool StoreUpload(const httplib::Request& req, const httplib::ContentReader& read
         return !upload.writeFailed;
     };
     if (!req.is_multipart_form_data()) {
+        if (!req.has_param("name")) return true;  // no document: the body is not read
         if (!files.Create(DocumentExtension(req.get_param_value("name")))) return upload.writeFailed = true, false;
         upload.haveDocument = true;
         upload.provider = req.get_param_value("provider");
@@ -142,10 +143,23 @@ bool StoreUpload(const httplib::Request& req, const httplib::ContentReader& read
         });
 }
 
+// What a request refused before any office ran is told.
+std::string RefusalMessage(int32_t code) {
+    switch (code) {
+        case kUnsupportedFormat: return "The file name's extension names no Word or Excel document type.";
+        case kPasswordProtected: return "The document is encrypted with a password.";
+        case kSourceUnavailable: return "The uploaded document cannot be read.";
+        case kSourceBusy: return "The document is in use.";
+        case kProviderUnavailable: return "No office suite that converts this document is installed.";
+        case kOutputFailed: return "The PDF could not be written.";
+        default: return resultName(code);
+    }
+}
+
 // Answers the committed PDF from an open descriptor: the directory can go at once.
-void AnswerPdf(httplib::Response& res, int fd, size_t size) {
+void AnswerPdf(httplib::Response& res, int fd, size_t size, AnswersInFlight& answers) {
     res.status = 200;
-    auto shared = std::make_shared<int>(fd);
+    auto shared = std::make_shared<int>(fd);  // the answer ends once the library lets go of it
     res.set_content_provider(
         size, "application/pdf",
         [shared](size_t offset, size_t length, httplib::DataSink& sink) {
@@ -153,42 +167,53 @@ void AnswerPdf(httplib::Response& res, int fd, size_t size) {
             ssize_t n = pread(*shared, buffer, std::min(length, sizeof buffer), static_cast<off_t>(offset));
             return n > 0 && sink.write(buffer, static_cast<size_t>(n));
         },
-        [shared](bool) { close(*shared); });
+        [shared, &answers](bool) {
+            close(*shared);
+            answers.End();
+        });
 }
 
 class ConvertHandler {
 public:
-    ConvertHandler(PoolBridge& bridge, Metrics& metrics, uint64_t limit)
-        : m_bridge(bridge), m_metrics(metrics), m_limit(limit) {}
+    ConvertHandler(PoolBridge& bridge, Metrics& metrics, AnswersInFlight& answers, uint64_t limit)
+        : m_bridge(bridge), m_metrics(metrics), m_answers(answers), m_limit(limit) {}
 
     void operator()(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+        m_answers.Begin();
+        bool streamed = Handle(req, res, reader);
+        if (!streamed) m_answers.End();  // else once the PDF is sent
+    }
+
+private:
+    // Whether the answer is a PDF still to stream.
+    bool Handle(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
         std::string id = RequestIdOf(req);
         res.set_header("X-Request-Id", id);
         auto begun = Clock::now();
         PoolBridge::Admission admission = m_bridge.Admit();
         if (admission != PoolBridge::Admission::kAdmitted)
-            return Unavailable(res, m_bridge, m_metrics, admission == PoolBridge::Admission::kDraining, id);
+            return Unavailable(res, m_bridge, m_metrics, admission == PoolBridge::Admission::kDraining, id), false;
         // The place is given back here unless the conversion takes it.
         std::unique_ptr<PoolBridge, void (*)(PoolBridge*)> place(&m_bridge, [](PoolBridge* b) { b->Leave(); });
-        if (OverLimit(req, m_limit)) return TooLarge(res, m_metrics, m_limit, id);
+        if (OverLimit(req, m_limit)) return TooLarge(res, m_metrics, m_limit, id), false;
         RequestFiles files;
         Upload upload;
         bool read = StoreUpload(req, reader, m_limit, files, upload);
         bool stored = files.FinishDocument() && read;
-        if (upload.tooLarge) return TooLarge(res, m_metrics, m_limit, id);
-        if (upload.writeFailed) return Fail(res, kInternalError, "The upload could not be stored.", id, files);
+        if (upload.tooLarge) return TooLarge(res, m_metrics, m_limit, id), false;
+        if (upload.writeFailed) return Fail(res, kInternalError, "The upload could not be stored.", id, files), false;
         if (!read && !upload.twoDocuments)
-            return Refuse(res, 400, "bad_request", "The upload ended before the whole document arrived.", id);
+            return Refuse(res, 400, "bad_request", "The upload ended before the whole document arrived.", id), false;
         int32_t invalid = kInvalidArguments;
         if (upload.twoDocuments)
-            return Result(res, &invalid, "A request converts one document; this one holds several.", id, files);
+            return Result(res, &invalid, "A request converts one document; this one holds several.", id, files), false;
         if (!upload.haveDocument || !stored)
             return Result(res, &invalid,
                           "The request holds no document (a multipart part with a file name, or a body with ?name=).",
-                          id, files);
+                          id, files), false;
         std::string provider;
         if (!acceptProviderArg(upload.provider, provider))
-            return Result(res, &invalid, "Provider must be 'ms' or 'wps'.", id, files);
+            return Result(res, &invalid, "Provider must be 'ms' or 'wps'.", id, files), false;
         writeLog(kInfo, "request=" + id + " serve received bytes=" + std::to_string(files.DocumentBytes()));
         place.release();
         Outcome outcome = m_bridge.Convert(files.Source(), files.Target(), provider, id);
@@ -196,23 +221,24 @@ public:
             int fd = open(files.Target().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
             struct stat st;
             if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-                AnswerPdf(res, fd, static_cast<size_t>(st.st_size));
+                AnswerPdf(res, fd, static_cast<size_t>(st.st_size), m_answers);
                 Cleanup(files, id);
                 Log(id, 200, kSuccess, begun);
-                return;
+                return true;
             }
             if (fd >= 0) close(fd);
             outcome.code = kOutputFailed;
             outcome.message = "Generated PDF could not be validated or committed.";
         }
+        if (outcome.message.empty()) outcome.message = RefusalMessage(outcome.code);
         Answer(res, HttpStatusFor(outcome.code, outcome.hr),
                ErrorBody(&outcome.code, resultName(outcome.code), outcome.stage, outcome.hr, outcome.message, id));
         if (res.status == 503) res.set_header("Retry-After", std::to_string(m_bridge.RetryAfterSeconds()));
         Cleanup(files, id);
         Log(id, res.status, outcome.code, begun);
+        return false;
     }
 
-private:
     void Result(httplib::Response& res, const int32_t* code, const std::string& message, const std::string& id,
                 RequestFiles& files) {
         Answer(res, HttpStatusFor(*code, 0), ErrorBody(code, resultName(*code), 0, 0, message, id));
@@ -238,6 +264,7 @@ private:
 
     PoolBridge& m_bridge;
     Metrics& m_metrics;
+    AnswersInFlight& m_answers;
     uint64_t m_limit;
 };
 
@@ -264,7 +291,24 @@ std::string RequestIdOf(const httplib::Request& request) {
     return batch::IsRequestId(given) ? given : newRequestId();
 }
 
-void InstallHandlers(httplib::Server& server, PoolBridge& bridge, Metrics& metrics, uint64_t maxUploadBytes) {
+void AnswersInFlight::Begin() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_count;
+}
+
+void AnswersInFlight::End() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    --m_count;
+    m_changed.notify_all();
+}
+
+void AnswersInFlight::AwaitNone(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait_until(lock, deadline, [this] { return m_count == 0; });
+}
+
+void InstallHandlers(httplib::Server& server, PoolBridge& bridge, Metrics& metrics, AnswersInFlight& answers,
+                     uint64_t maxUploadBytes) {
     server.set_payload_max_length(maxUploadBytes + kEnvelopeBytes);
     server.set_keep_alive_max_count(1);  // an idle connection never holds one of the threads
     // Refused before the client sends the body, when it asks first.
@@ -283,7 +327,7 @@ void InstallHandlers(httplib::Server& server, PoolBridge& bridge, Metrics& metri
         }
         return res.status;
     });
-    server.Post("/convert", ConvertHandler(bridge, metrics, maxUploadBytes));
+    server.Post("/convert", ConvertHandler(bridge, metrics, answers, maxUploadBytes));
     server.Get("/health", [&bridge](const httplib::Request& req, httplib::Response& res) {
         res.set_header("X-Request-Id", RequestIdOf(req));
         const char* state = bridge.Draining() ? "draining" : bridge.Healthy() ? "ok" : "office_start_failing";

@@ -41,9 +41,9 @@ int NextSignal(const sigset_t& set, int ms) {
 }
 
 // Waits for SIGTERM (or SIGINT, SIGHUP), then drains: no new request, the admitted ones end
-// (at most the time-out and a grace period later; a second signal cuts it short), then the
-// listener closes.
-void AwaitDrain(serve::PoolBridge& bridge, httplib::Server& server, int timeoutMs) {
+// (at most the time-out and a grace period later; a second signal cuts it short), their
+// answers are sent, then the server stops.
+void AwaitDrain(serve::PoolBridge& bridge, serve::AnswersInFlight& answers, httplib::Server& server, int timeoutMs) {
     sigset_t set = StopSignals();
     int sig = 0;
     while ((sig = NextSignal(set, kSignalPollMs)) == 0 && !bridge.Draining()) {
@@ -58,6 +58,7 @@ void AwaitDrain(serve::PoolBridge& bridge, httplib::Server& server, int timeoutM
             break;
         }
     }
+    answers.AwaitNone(Clock::now() + kDrainGrace);
     for (int i = 0; i < 500 && !server.is_running(); ++i)  // a signal right at the start
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     server.stop();
@@ -80,7 +81,8 @@ int serveMain(int argc, char** argv) {
     serve::Metrics metrics;
     serve::PoolBridge bridge(options.pool, options.queue, metrics);
     httplib::Server server;
-    serve::InstallHandlers(server, bridge, metrics, options.maxUploadBytes);
+    serve::AnswersInFlight answers;
+    serve::InstallHandlers(server, bridge, metrics, answers, options.maxUploadBytes);
     int threads = options.pool.slots + options.queue + kSpareThreads;
     int port = serve::BindListener(server, options.host, options.port, threads);
     if (port < 0) {
@@ -99,7 +101,7 @@ int serveMain(int argc, char** argv) {
     writeLog(kInfo, line);
     std::fprintf(stderr, "%s\n", line.c_str());
     int timeoutMs = options.timeoutMs > 0 ? options.timeoutMs : readTimeout();
-    std::thread drain([&] { AwaitDrain(bridge, server, timeoutMs); });
+    std::thread drain([&] { AwaitDrain(bridge, answers, server, timeoutMs); });
     server.listen_after_bind();  // until the drain stops it, with every connection taken served
     drain.join();
     bridge.Stop();
