@@ -77,7 +77,7 @@ class StatusTest(ServeTest):
         self.assertEqual((missing.status, missing.json()["name"]), (404, "not_found"))
         self.assertEqual(service.leftovers(), [])
         # The uploaded name is never a path: every document was the request's own file.
-        self.assertEqual(len(re.findall(r"source=\S*/parlux-serve-\w+/document\.xlsx ", service.log())), 3)
+        self.assertEqual(len(re.findall(r"source=\S*/parlux-serve-\w+/document\.xlsx ", service.log())), 4)  # the wps one too
 
     def test_office_failures_that_end_the_worker(self):
         word = {"documents": {"document.doc": {"exits": {"doc.ExportAsFixedFormat": 42}},
