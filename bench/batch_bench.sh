@@ -35,46 +35,8 @@ note_cpu() {
                           printf "%d\n", t * 1000 }' "$work/times")
 }
 
-# An RTF document of $2 pages.
-rtf() {
-  awk -v pages="$2" -v n="$1" 'BEGIN {
-    print "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Liberation Serif;}}"
-    for (i = 1; i <= pages; i++) {
-      printf "{\\pard\\b Document %s, page %d\\par}\n{\\pard The quick brown fox jumps over the lazy dog.\\par}\n", n, i
-      if (i < pages) print "\\page"
-    }
-    print "}" }'
-}
-
-# The documents: corpus ones first (unencrypted Word and Excel files), then generated RTF and,
-# for a quarter of the rest, workbooks LibreOffice makes from CSV (not measured).
-n=0
-corpus=../shared/corpus/office
-if [ -d "$corpus" ]; then
-  for f in "$corpus"/*.docx "$corpus"/*.doc "$corpus"/*.xlsx "$corpus"/*.xls; do
-    [ -f "$f" ] && [ "$n" -lt "$COUNT" ] || continue
-    case "$(basename "$f")" in *encrypt*|*password*|*protect*) continue ;; esac
-    cp "$f" "$work/docs/c$(printf %03d "$n")-$(basename "$f")"
-    n=$((n + 1))
-  done
-fi
-sheets=$(( (COUNT - n) / 4 ))
-for ((i = 0; i < sheets; i++)); do
-  awk -v s="$i" 'BEGIN { for (r = 1; r <= 20; r++) printf "%d,item %d,%d.%02d,=A%d*2\n", r, r, s, r, r }' > "$work/csv-$i.csv"
-done
-if [ "$sheets" -gt 0 ]; then
-  "$soffice" -env:UserInstallation="file://$work/csv-profile" --headless --invisible --norestore --nologo \
-    --convert-to xlsx --outdir "$work/csv" "$work"/csv-*.csv > /dev/null 2>&1 || true
-  for f in "$work"/csv/*.xlsx; do
-    [ -f "$f" ] && [ "$n" -lt "$COUNT" ] || continue
-    mv "$f" "$work/docs/g$(printf %03d "$n").xlsx"
-    n=$((n + 1))
-  done
-fi
-while [ "$n" -lt "$COUNT" ]; do
-  rtf "$n" 2 > "$work/docs/g$(printf %03d "$n").rtf"
-  n=$((n + 1))
-done
+. bench/bench_documents.sh
+make_documents
 jobs_for() {  # jobs_for <output dir> [file list]: one job line per document
   for f in "$work"/docs/*; do
     printf '{"source": "%s", "target": "%s/%s.pdf"}\n' "$f" "$1" "$(basename "$f")"

@@ -37,11 +37,11 @@ bool acceptProviderArg(const std::string& text, std::string& lowered) {
 }
 
 int32_t planConversion(const std::string& sourceArg, const std::string& targetArg, const std::string& providerArg,
-                       ConversionPlan& plan) {
+                       ConversionPlan& plan, const std::string& requestId) {
     plan.source = fullPath(sourceArg);
     plan.target = fullPath(targetArg);
     plan.providerArg = providerArg;
-    plan.requestId = newRequestId();
+    plan.requestId = requestId.empty() ? newRequestId() : requestId;
     writeLog(kInfo, "request=" + plan.requestId + " source=" + plan.source + " target=" + plan.target +
                         " explicit_provider=" + (providerArg.empty() ? "auto" : providerArg));
     plan.format = detectFormat(plan.source);

@@ -25,9 +25,10 @@ struct ConversionPlan {
 // receives its lowered form.
 bool acceptProviderArg(const std::string& text, std::string& lowered);
 // Logs the request line, then checks format, paths and source and picks the providers;
-// kSuccess when attempts can run, else the code the run ends with (nothing printed).
+// kSuccess when attempts can run, else the code the run ends with (nothing printed). The log
+// names the request `requestId`, or a new id when it is empty.
 int32_t planConversion(const std::string& sourceArg, const std::string& targetArg, const std::string& providerArg,
-                       ConversionPlan& plan);
+                       ConversionPlan& plan, const std::string& requestId = std::string());
 
 // What the next attempt hands its worker.
 struct Attempt {

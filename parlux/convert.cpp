@@ -7,6 +7,9 @@
 
 #include "batch/batch_main.h"
 #include "program_line.h"
+#ifndef _WIN32
+#include "serve/serve_main.h"
+#endif
 #include "worker.h"
 
 namespace parlux {
@@ -23,6 +26,14 @@ int PrintInfo(const std::string& text) {
 
 int parluxMain(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "--parlux-worker") == 0) return workerMain(argc, argv);
+    if (argc >= 2 && std::strcmp(argv[1], "serve") == 0) {
+#ifndef _WIN32
+        return serveMain(argc - 1, argv + 1);
+#else
+        std::fprintf(stderr, "parlux serve runs on Linux only.\n");
+        return kInvalidArguments;
+#endif
+    }
     kit::cli::Args args;
     bool valid = parseProgramLine(argc, argv, args);
     if (valid && args.Has("--help")) return PrintInfo(helpText());

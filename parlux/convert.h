@@ -17,7 +17,7 @@ int32_t parseCommandLine(int argc, char** argv, CommandLine& line, std::string& 
 int32_t convertDocument(int argc, char** argv);
 // The closing line of every unsuccessful conversion.
 void logRejection(int32_t code);
-// The program: a worker run when argv[1] is "--parlux-worker"; else the options are read
+// The program: a worker run when argv[1] is "--parlux-worker", the service when it is "serve"; else the options are read
 // (--help, --version, --batch and its own) and what is left is a conversion's words.
 int parluxMain(int argc, char** argv);
 

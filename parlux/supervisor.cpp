@@ -146,6 +146,9 @@ int32_t startWorker(const std::vector<std::string>& arguments, bool serve, Worke
     options.parentDeathSignal = SIGTERM;  // a worker without its parent stops and cleans up
     // A serving worker never reads the batch's job input nor writes into its result stream.
     options.outputToStderr = serve;
+    options.onlyKept = true;
+    options.kept = {writeEnd, cancelWait};
+    if (serve) options.kept.push_back(jobRead);
     worker.pid = platform::SpawnProcess(splitQuotedArguments(commandLine), options);
     CloseAll({&writeEnd, &cancelWait, &jobRead});
     if (worker.pid == 0) {

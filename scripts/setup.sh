@@ -20,6 +20,7 @@ PACKAGES=(
   fonts-crosextra-carlito fonts-crosextra-caladea fonts-liberation2
   poppler-utils
   help2man
+  nginx-light python3-yaml curl
   clang-14 libfuzzer-14-dev
 )
 

@@ -4,6 +4,8 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include <cctype>
+
 #include "conversion_plan.h"
 #include "hresult.h"
 #include "kit/json_parse.h"
@@ -52,12 +54,20 @@ std::string ShownName(const rapidjson::Value& name) {
 }
 
 bool KnownMember(const rapidjson::Value& name) {
-    for (const char* known : {"source", "target", "provider", "id"})
+    for (const char* known : {"source", "target", "provider", "id", "request"})
         if (name == known) return true;
     return false;
 }
 
 }  // namespace
+
+bool IsRequestId(const std::string& text) {
+    if (text.empty() || text.size() > 128) return false;
+    for (char c : text)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && std::string("._:-{}").find(c) == std::string::npos)
+            return false;
+    return true;
+}
 
 JobLine ParseJobLine(const std::string& text, size_t line) {
     JobLine job;
@@ -82,6 +92,11 @@ JobLine ParseJobLine(const std::string& text, size_t line) {
     if (!job.hasSource || !job.hasTarget)
         return Invalid(job, where + " needs the strings \"source\" and \"target\".");
     if (!sourceOk || !targetOk) return Invalid(job, where + " holds a path with a NUL character.");
+    auto request = doc.FindMember("request");
+    if (request != doc.MemberEnd()) {
+        if (request->value.IsString()) job.request.assign(request->value.GetString(), request->value.GetStringLength());
+        if (!IsRequestId(job.request)) return Invalid(job, where + " has a \"request\" that cannot name a request.");
+    }
     auto provider = doc.FindMember("provider");
     std::string providerText;
     if (provider != doc.MemberEnd()) {

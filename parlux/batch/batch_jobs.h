@@ -15,13 +15,17 @@ struct JobLine {
     bool hasSource = false, hasTarget = false;
     std::string source, target, providerArg;  // providerArg lowered: "", "ms" or "wps"
     std::string id;                           // the job's "id" as JSON text; empty: none
+    std::string request;                      // the log's request id for the job; empty: a new one
     std::string error;                        // when not valid
 };
 
-// Parses `{"source": "...", "target": "...", "provider": "ms"|"wps", "id": ...}` (provider and
-// id optional; an id is a string or a number). Any other member makes the line invalid; an id
+// Parses `{"source": "...", "target": "...", "provider": "ms"|"wps", "id": ..., "request": "..."}`
+// (provider, id and request optional; an id is a string or a number; a request id is 1 to 128 of
+// the characters A-Z a-z 0-9 . _ : - { }, so that it is safe in every log line). Any other member makes the line invalid; an id
 // is kept even then, so that the refusal names the job.
 JobLine ParseJobLine(const std::string& text, size_t line);
+// Whether `text` can name a request in the log (see ParseJobLine).
+bool IsRequestId(const std::string& text);
 
 // What one job came to.
 struct JobReport {

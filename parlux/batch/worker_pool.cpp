@@ -113,7 +113,7 @@ bool WorkerPool::Dispatch(Slot& slot, BatchJob& job) {
     int32_t code = kSuccess;
     if (!job.attempts) {
         job.begun = Clock::now();
-        code = planConversion(job.input.source, job.input.target, job.input.providerArg, job.plan);
+        code = planConversion(job.input.source, job.input.target, job.input.providerArg, job.plan, job.input.request);
         if (code != kSuccess) {
             Report(job, code);
             return false;

@@ -22,4 +22,6 @@ void InstallInterruptHandlers() {
 
 int InterruptSignal() { return g_signal; }
 
+void RequestInterrupt() { g_signal = SIGTERM; }
+
 }  // namespace parlux::platform

@@ -7,5 +7,7 @@ namespace parlux::platform {
 void InstallInterruptHandlers();
 // The signal that asked the process to stop, or 0.
 int InterruptSignal();
+// Asks the running work to stop as a SIGTERM would (a service's drain that ran out of time).
+void RequestInterrupt();
 
 }  // namespace parlux::platform

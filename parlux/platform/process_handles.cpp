@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <initializer_list>
 #include <chrono>
@@ -32,9 +33,26 @@ std::vector<std::string> MergedEnvironment(const std::vector<std::string>& overr
     return merged;
 }
 
+// In the child: closes every descriptor above standard error but `kept` (sorted) and `report`.
+void CloseOthers(const std::vector<int>& kept, int report) {
+    unsigned next = 3;
+    auto keep = [&](int fd) {
+        if (fd < static_cast<int>(next)) return;
+        if (static_cast<unsigned>(fd) > next) close_range(next, static_cast<unsigned>(fd) - 1, 0);
+        next = static_cast<unsigned>(fd) + 1;
+    };
+    for (int fd : kept) {
+        if (report < fd) keep(report);
+        keep(fd);
+    }
+    keep(report);
+    close_range(next, ~0U, 0);
+}
+
 // In the child between fork and exec: only async-signal-safe calls. Reports errno on `report`.
 [[noreturn]] void ExecChild(char** argv, char** envp, const SpawnOptions& options, pid_t parent, int report) {
     int error = 0;
+    if (options.onlyKept) CloseOthers(options.kept, report);
     if (options.ownProcessGroup && setpgid(0, 0) != 0) error = errno;
     if (!error && options.parentDeathSignal) {
         if (prctl(PR_SET_PDEATHSIG, options.parentDeathSignal) != 0) error = errno;
@@ -79,6 +97,8 @@ pid_t SpawnProcess(const std::vector<std::string>& argv, const SpawnOptions& opt
     args.push_back(nullptr);
     for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
+    SpawnOptions sorted = options;
+    std::sort(sorted.kept.begin(), sorted.kept.end());
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) return 0;
     pid_t parent = getpid();
@@ -90,7 +110,7 @@ pid_t SpawnProcess(const std::vector<std::string>& argv, const SpawnOptions& opt
         errno = error;
         return 0;
     }
-    if (pid == 0) ExecChild(args.data(), envp.data(), options, parent, report[1]);
+    if (pid == 0) ExecChild(args.data(), envp.data(), sorted, parent, report[1]);
     close(report[1]);
     int error = 0;
     ssize_t n;

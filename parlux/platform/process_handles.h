@@ -16,6 +16,10 @@ struct SpawnOptions {
     int parentDeathSignal = 0;             // sent to the child when the spawning thread ends
     bool nullStdio = false;                // standard input, output and error on /dev/null
     bool outputToStderr = false;           // standard input on /dev/null, standard output onto error
+    // With `onlyKept`, the child holds no descriptor above standard error but these (a service's
+    // client sockets, which it never marks close-on-exec, stay with the service).
+    bool onlyKept = false;
+    std::vector<int> kept;
 };
 
 // Starts `argv[0]` with these arguments, the parent's environment and inheritable descriptors;

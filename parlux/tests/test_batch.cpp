@@ -655,7 +655,7 @@ TEST_F(BatchTest, JobLinesAreReadOnlyAsWorkersFreeUp) {
 // its line instead of being ignored.
 TEST_F(BatchTest, JobIdsComeBackAndMisspeltMembersAreRefused) {
     MakeDocuments({"a.docx", "b.docx"});
-    std::string jobs = R"({"id": "order-17", "source": "a.docx", "target": "a.pdf"}
+    std::string jobs = R"({"id": "order-17", "source": "a.docx", "target": "a.pdf", "request": "crm-9.{a}"}
 {"source": "b.docx", "target": "b.pdf", "id": 42}
 {"id": "order-18", "source": "b.docx", "taget": "c.pdf"}
 {"source": "b.docx", "target": "d.pdf", "Provider": "wps"}
@@ -685,6 +685,10 @@ TEST_F(BatchTest, JobIdsComeBackAndMisspeltMembersAreRefused) {
               "Job line 4 has the unknown member \"Provider\".");
     EXPECT_TRUE(IsPdf("a.pdf") && IsPdf("b.pdf"));
     EXPECT_FALSE(Exists(Path("c.pdf")) || Exists(Path("d.pdf")));
+    // The job's own request id names its log lines.
+    std::string log = Log();
+    EXPECT_NE(log.find("request=crm-9.{a} source="), std::string::npos);
+    EXPECT_NE(log.find("request=crm-9.{a} completed provider=ms result=success"), std::string::npos);
 }
 
 TEST(BatchJobs, JobRecordsRoundTripAndMalformedOnesAreRefused) {
@@ -834,6 +838,14 @@ TEST(BatchJobs, IdsAreEchoedAndUnknownMembersRefused) {
         EXPECT_EQ(bad.error, "Job line 7 has an \"id\" that is neither a string nor a number.")
             << odd;
         EXPECT_TRUE(bad.id.empty());
+    }
+    // A request id must be safe in every log line.
+    EXPECT_EQ(batch::ParseJobLine(R"({"source": "a", "target": "b", "request": "lb-42:{x}_y.z"})", 8).request,
+              "lb-42:{x}_y.z");
+    for (const std::string& odd : {std::string(R"("a b")"), std::string(R"("")"), std::string("7"),
+                                   "\"" + std::string(129, 'r') + "\"", std::string(R"("a\u0000b")")}) {
+        batch::JobLine bad = batch::ParseJobLine(R"({"source": "a", "target": "b", "request": )" + odd + "}", 9);
+        EXPECT_EQ(bad.error, "Job line 9 has a \"request\" that cannot name a request.") << odd;
     }
 }
 

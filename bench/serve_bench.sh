@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# COUNT small documents (default 100, the same set as batch_bench.sh) on the LibreOffice back end:
+#   1. `parlux serve --jobs JOBS` (JOBS default 2) with CLIENTS concurrent curl clients (default
+#      2 x JOBS) uploading them: documents per second, median and 95th-percentile latency,
+#   2. `parlux --batch --jobs JOBS` over the same files,
+#   3. one `soffice --convert-to pdf` invocation over them.
+# Goal: the service's total time within 1.2 x the batch's. Wall-clock times: run it on a quiet
+# machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+COUNT="${COUNT:-100}"
+JOBS="${JOBS:-2}"
+CLIENTS="${CLIENTS:-$((2 * JOBS))}"
+soffice=/usr/lib/libreoffice/program/soffice.bin
+[ -x build/bin/parlux ] || { echo "build parlux first (cmake --build build)" >&2; exit 1; }
+[ -x "$soffice" ] || { echo "LibreOffice is not installed" >&2; exit 1; }
+command -v curl > /dev/null || { echo "curl is not installed" >&2; exit 1; }
+work="$(mktemp -d)"
+server=""
+trap '[ -z "$server" ] || kill "$server" 2> /dev/null || true; rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM  # the EXIT trap still cleans up
+export XDG_CACHE_HOME="$work/cache" TMPDIR="$work/tmp"
+mkdir -p "$work/tmp" "$work/docs" "$work/bare" "$work/batch" "$work/served"
+cp build/bin/parlux "$work/parlux"  # its log goes to $work/Logs
+parlux="$work/parlux"
+now_ms() { date +%s%3N; }
+. bench/bench_documents.sh
+make_documents
+# The profile template parlux starts from is made once, outside the measured runs.
+rtf warm 1 > "$work/warm.rtf"
+"$parlux" "$work/warm.rtf" "$work/warm.pdf" ms || true
+
+percentile() {  # percentile P: of the numbers on standard input
+  sort -n | awk -v p="$1" '{ v[NR] = $1 } END { i = int((NR - 1) * p / 100 + 0.5) + 1; print v[i] }'
+}
+echo "date: $(date -u +%Y-%m-%dT%H:%MZ), machine: $(nproc) cores, $(uname -m), load $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "documents: $COUNT ($(ls "$work/docs" | sed 's/.*\.//' | sort | uniq -c | awk '{printf "%s %s ", $1, $2}'))"
+
+# 1. The service, started cold like the batch: its office start-ups count.
+"$parlux" serve --listen 127.0.0.1:0 --jobs "$JOBS" --queue "$COUNT" 2> "$work/serve.err" &
+server=$!
+for ((i = 0; i < 200; i++)); do
+  port=$(grep -o 'listening on http://127.0.0.1:[0-9]*' "$work/serve.err" | cut -d: -f3 || true)
+  [ -n "$port" ] && break
+  sleep 0.05
+done
+[ -n "$port" ] || { echo "parlux serve did not start: $(cat "$work/serve.err")" >&2; exit 1; }
+t0=$(now_ms)
+ls "$work/docs" | xargs -P "$CLIENTS" -I{} curl -s -o "$work/served/{}.pdf" -w '%{http_code} %{time_total}\n' \
+  -F "file=@$work/docs/{}" "http://127.0.0.1:$port/convert" > "$work/latencies.txt"
+t1=$(now_ms)
+served=$((t1 - t0))
+ok=$(grep -c '^200 ' "$work/latencies.txt" || true)
+median=$(awk '{ print $2 * 1000 }' "$work/latencies.txt" | percentile 50)
+p95=$(awk '{ print $2 * 1000 }' "$work/latencies.txt" | percentile 95)
+kill -TERM "$server"; rc=0; wait "$server" || rc=$?; server=""
+starts() { grep -a -c "Application created" "$work/Logs/convertLog.txt" || true; }
+echo "serve --jobs $JOBS, $CLIENTS clients: $served ms total, $ok of $COUNT succeeded (exit $rc after SIGTERM)," \
+  "$(awk -v n="$COUNT" -v t="$served" 'BEGIN { printf "%.1f", n * 1000 / t }') documents/s," \
+  "latency median ${median%.*} ms, p95 ${p95%.*} ms, $(starts) office start-ups"
+rm -rf "$work/Logs"
+
+# 2. The batch over the same files.
+for f in "$work"/docs/*; do
+  printf '{"source": "%s", "target": "%s/%s.pdf"}\n' "$f" "$work/batch" "$(basename "$f")"
+done > "$work/jobs.jsonl"
+t0=$(now_ms); rc=0; "$parlux" --batch "$work/jobs.jsonl" --jobs "$JOBS" > "$work/batch.jsonl" || rc=$?; t1=$(now_ms)
+batch=$((t1 - t0))
+echo "batch --jobs $JOBS: $batch ms total, $(grep -c '"code":1,' "$work/batch.jsonl" || true) of $COUNT succeeded (exit $rc)," \
+  "$(awk -v n="$COUNT" -v t="$batch" 'BEGIN { printf "%.1f", n * 1000 / t }') documents/s, $(starts) office start-ups"
+
+# 3. One soffice invocation.
+t0=$(now_ms)
+for attempt in 1 2; do  # a fresh profile may ask for one restart, as the soffice script does
+  rc=0
+  "$soffice" -env:UserInstallation="file://$work/bare-profile" --headless --invisible --norestore --nologo \
+    --convert-to pdf --outdir "$work/bare" "$work"/docs/* > /dev/null 2>&1 || rc=$?
+  [ "$rc" -eq 81 ] || break
+done
+t1=$(now_ms); bare=$((t1 - t0))
+echo "one soffice --convert-to pdf: $bare ms total (exit $rc), $(ls "$work/bare" | wc -l) PDFs"
+awk -v s="$served" -v b="$batch" -v o="$bare" 'BEGIN {
+  printf "ratios: serve / batch %.2f (goal <= 1.2), serve / soffice %.2f\n", s / b, s / o }'
+left=$(pgrep -f "$work/" | grep -v "^$$\$" || true)
+echo "processes left: ${left:-none}; files left in TMPDIR: $(ls -A "$work/tmp" | wc -l)"
