@@ -32,7 +32,10 @@ FUZZ_PARALLEL="$jobs" ./scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 
 # The Windows DLLs, 32-bit and 64-bit, cross-built with mingw-w64 (their dependencies from
 # Debian's sources, cached outside the tree) and tested under wine.
-phase "Windows build and tests under wine"
-./scripts/windows-setup.sh
-./scripts/test-windows.sh
+# Not run by default yet: its time from a cold dependency cache is still being measured.
+if [ "${KIT_WINDOWS_TESTS:-0}" = 1 ]; then
+  phase "Windows build and tests under wine"
+  ./scripts/windows-setup.sh
+  ./scripts/test-windows.sh
+fi
 phase "Done"
