@@ -118,17 +118,18 @@ bool StoreUpload(const httplib::Request& req, const httplib::ContentReader& read
         upload.writeFailed = !files.Append(data, size);
         return !upload.writeFailed;
     };
+    upload.provider = req.get_param_value("provider");  // a multipart field of that name takes over
     if (!req.is_multipart_form_data()) {
         if (!req.has_param("name")) return true;  // no document: the body is not read
         if (!files.Create(DocumentExtension(req.get_param_value("name")))) return upload.writeFailed = true, false;
         upload.haveDocument = true;
-        upload.provider = req.get_param_value("provider");
         return reader(store);
     }
     enum class Part { kDocument, kProvider, kOther } part = Part::kOther;
     return reader(
         [&](const httplib::MultipartFormData& header) {
             part = !header.filename.empty() ? Part::kDocument : header.name == "provider" ? Part::kProvider : Part::kOther;
+            if (part == Part::kProvider) upload.provider.clear();
             if (part != Part::kDocument) return true;
             if (upload.haveDocument) return !(upload.twoDocuments = true);
             upload.haveDocument = true;
@@ -242,7 +243,7 @@ private:
     void Result(httplib::Response& res, const int32_t* code, const std::string& message, const std::string& id,
                 RequestFiles& files) {
         Answer(res, HttpStatusFor(*code, 0), ErrorBody(code, resultName(*code), 0, 0, message, id));
-        m_metrics.JobEnded(*code, 0);
+        m_metrics.JobRefused(*code);
         writeLog(kWarn, "request=" + id + " serve refused status=" + std::to_string(res.status) + " result=" +
                             resultName(*code));
         Cleanup(files, id);
