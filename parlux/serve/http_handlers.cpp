@@ -24,6 +24,9 @@ namespace {
 // Room for the multipart envelope around the document (boundaries, part headers, small fields).
 constexpr uint64_t kEnvelopeBytes = 64 * 1024;
 constexpr size_t kProviderFieldBytes = 16;
+// An upload announced too large is read and dropped up to this much past the limit, so that a
+// client still sending it receives the 413 (closing on unread data would reset the connection).
+constexpr uint64_t kDiscardBytes = 64ull << 20;
 
 using Clock = std::chrono::steady_clock;
 
@@ -99,6 +102,17 @@ bool DeclaredLength(const httplib::Request& req, uint64_t& length) {
 bool OverLimit(const httplib::Request& req, uint64_t limit) {
     uint64_t length = 0;
     return DeclaredLength(req, length) && length > limit + (req.is_multipart_form_data() ? kEnvelopeBytes : 0);
+}
+
+// Reads the body of a refused upload without keeping any of it, when it is not too long for that.
+void DiscardBody(const httplib::Request& req, const httplib::ContentReader& reader, uint64_t limit) {
+    uint64_t length = 0;
+    if (!DeclaredLength(req, length) || length > limit + kEnvelopeBytes + kDiscardBytes) return;
+    auto drop = [](const char*, size_t) { return true; };
+    if (req.is_multipart_form_data())
+        reader([](const httplib::MultipartFormData&) { return true; }, drop);
+    else
+        reader(drop);
 }
 
 // What an upload brought besides the document's bytes.
@@ -196,7 +210,10 @@ private:
             return Unavailable(res, m_bridge, m_metrics, admission == PoolBridge::Admission::kDraining, id), false;
         // The place is given back here unless the conversion takes it.
         std::unique_ptr<PoolBridge, void (*)(PoolBridge*)> place(&m_bridge, [](PoolBridge* b) { b->Leave(); });
-        if (OverLimit(req, m_limit)) return TooLarge(res, m_metrics, m_limit, id), false;
+        if (OverLimit(req, m_limit)) {
+            DiscardBody(req, reader, m_limit);
+            return TooLarge(res, m_metrics, m_limit, id), false;
+        }
         RequestFiles files;
         Upload upload;
         bool read = StoreUpload(req, reader, m_limit, files, upload);
@@ -310,7 +327,7 @@ void AnswersInFlight::AwaitNone(std::chrono::steady_clock::time_point deadline) 
 
 void InstallHandlers(httplib::Server& server, PoolBridge& bridge, Metrics& metrics, AnswersInFlight& answers,
                      uint64_t maxUploadBytes) {
-    server.set_payload_max_length(maxUploadBytes + kEnvelopeBytes);
+    server.set_payload_max_length(maxUploadBytes + kEnvelopeBytes + kDiscardBytes);
     server.set_keep_alive_max_count(1);  // an idle connection never holds one of the threads
     // Refused before the client sends the body, when it asks first.
     server.set_expect_100_continue_handler([&bridge, &metrics, maxUploadBytes](const httplib::Request& req,
