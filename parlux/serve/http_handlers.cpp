@@ -24,6 +24,9 @@ namespace {
 // Room for the multipart envelope around the document (boundaries, part headers, small fields).
 constexpr uint64_t kEnvelopeBytes = 64 * 1024;
 constexpr size_t kProviderFieldBytes = 16;
+// An upload announced too large is read and dropped up to this much past the limit, so that a
+// client still sending it receives the 413 (closing on unread data would reset the connection).
+constexpr uint64_t kDiscardBytes = 64ull << 20;
 
 using Clock = std::chrono::steady_clock;
 
@@ -101,6 +104,17 @@ bool OverLimit(const httplib::Request& req, uint64_t limit) {
     return DeclaredLength(req, length) && length > limit + (req.is_multipart_form_data() ? kEnvelopeBytes : 0);
 }
 
+// Reads the body of a refused upload without keeping any of it, when it is not too long for that.
+void DiscardBody(const httplib::Request& req, const httplib::ContentReader& reader, uint64_t limit) {
+    uint64_t length = 0;
+    if (!DeclaredLength(req, length) || length > limit + kEnvelopeBytes + kDiscardBytes) return;
+    auto drop = [](const char*, size_t) { return true; };
+    if (req.is_multipart_form_data())
+        reader([](const httplib::MultipartFormData&) { return true; }, drop);
+    else
+        reader(drop);
+}
+
 // What an upload brought besides the document's bytes.
 struct Upload {
     bool haveDocument = false, tooLarge = false, twoDocuments = false, writeFailed = false;
@@ -118,17 +132,18 @@ bool StoreUpload(const httplib::Request& req, const httplib::ContentReader& read
         upload.writeFailed = !files.Append(data, size);
         return !upload.writeFailed;
     };
+    upload.provider = req.get_param_value("provider");  // a multipart field of that name takes over
     if (!req.is_multipart_form_data()) {
         if (!req.has_param("name")) return true;  // no document: the body is not read
         if (!files.Create(DocumentExtension(req.get_param_value("name")))) return upload.writeFailed = true, false;
         upload.haveDocument = true;
-        upload.provider = req.get_param_value("provider");
         return reader(store);
     }
     enum class Part { kDocument, kProvider, kOther } part = Part::kOther;
     return reader(
         [&](const httplib::MultipartFormData& header) {
             part = !header.filename.empty() ? Part::kDocument : header.name == "provider" ? Part::kProvider : Part::kOther;
+            if (part == Part::kProvider) upload.provider.clear();
             if (part != Part::kDocument) return true;
             if (upload.haveDocument) return !(upload.twoDocuments = true);
             upload.haveDocument = true;
@@ -195,7 +210,10 @@ private:
             return Unavailable(res, m_bridge, m_metrics, admission == PoolBridge::Admission::kDraining, id), false;
         // The place is given back here unless the conversion takes it.
         std::unique_ptr<PoolBridge, void (*)(PoolBridge*)> place(&m_bridge, [](PoolBridge* b) { b->Leave(); });
-        if (OverLimit(req, m_limit)) return TooLarge(res, m_metrics, m_limit, id), false;
+        if (OverLimit(req, m_limit)) {
+            DiscardBody(req, reader, m_limit);
+            return TooLarge(res, m_metrics, m_limit, id), false;
+        }
         RequestFiles files;
         Upload upload;
         bool read = StoreUpload(req, reader, m_limit, files, upload);
@@ -242,7 +260,7 @@ private:
     void Result(httplib::Response& res, const int32_t* code, const std::string& message, const std::string& id,
                 RequestFiles& files) {
         Answer(res, HttpStatusFor(*code, 0), ErrorBody(code, resultName(*code), 0, 0, message, id));
-        m_metrics.JobEnded(*code, 0);
+        m_metrics.JobRefused(*code);
         writeLog(kWarn, "request=" + id + " serve refused status=" + std::to_string(res.status) + " result=" +
                             resultName(*code));
         Cleanup(files, id);
@@ -309,7 +327,7 @@ void AnswersInFlight::AwaitNone(std::chrono::steady_clock::time_point deadline) 
 
 void InstallHandlers(httplib::Server& server, PoolBridge& bridge, Metrics& metrics, AnswersInFlight& answers,
                      uint64_t maxUploadBytes) {
-    server.set_payload_max_length(maxUploadBytes + kEnvelopeBytes);
+    server.set_payload_max_length(maxUploadBytes + kEnvelopeBytes + kDiscardBytes);
     server.set_keep_alive_max_count(1);  // an idle connection never holds one of the threads
     // Refused before the client sends the body, when it asks first.
     server.set_expect_100_continue_handler([&bridge, &metrics, maxUploadBytes](const httplib::Request& req,

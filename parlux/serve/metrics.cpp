@@ -34,6 +34,11 @@ void Metrics::JobEnded(int32_t code, double seconds) {
     ++m_secondsCount;
 }
 
+void Metrics::JobRefused(int32_t code) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_jobs[code];
+}
+
 void Metrics::Refused(const std::string& reason) {
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_refused[reason];

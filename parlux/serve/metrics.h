@@ -21,6 +21,8 @@ class Metrics {
 public:
     // One conversion request ended with `code` (a result code) after `seconds` in the pool.
     void JobEnded(int32_t code, double seconds);
+    // One ended with `code` before it reached the pool (a request without a usable document).
+    void JobRefused(int32_t code);
     // A request refused before it reached the pool: "queue_full", "draining", "too_large".
     void Refused(const std::string& reason);
     // An office was found started (its pid seen for the first time) or failed to start.

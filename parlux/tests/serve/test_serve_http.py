@@ -57,6 +57,8 @@ class StatusTest(ServeTest):
         service = self.start(word_and_excel(word, excel))
         self.assert_pdf(service.convert(DOCUMENT, "Quarterly Report.XLSX"))
         self.assert_pdf(service.convert(DOCUMENT, "book.xlsx", raw=True))
+        self.assert_error(service.convert(DOCUMENT, "book.xlsx", raw=True, provider="wps"), 503,
+                          "provider_unavailable", 6)
         self.assert_pdf(service.convert(DOCUMENT, "../../etc/passwd.xlsx", provider="MS"))
         cases = [("a.docx", 422, "password_protected", 2), ("a.xls", 422, "no_content", 7),
                  ("a.xlt", 500, "export_failed", 9), ("notes.txt", 415, "unsupported_format", 4),
@@ -77,7 +79,7 @@ class StatusTest(ServeTest):
         self.assertEqual((missing.status, missing.json()["name"]), (404, "not_found"))
         self.assertEqual(service.leftovers(), [])
         # The uploaded name is never a path: every document was the request's own file.
-        self.assertEqual(len(re.findall(r"source=\S*/parlux-serve-\w+/document\.xlsx ", service.log())), 4)  # the wps one too
+        self.assertEqual(len(re.findall(r"source=\S*/parlux-serve-\w+/document\.xlsx ", service.log())), 5)  # the wps ones too
 
     def test_office_failures_that_end_the_worker(self):
         word = {"documents": {"document.doc": {"exits": {"doc.ExportAsFixedFormat": 42}},
@@ -113,12 +115,18 @@ class StatusTest(ServeTest):
 class PressureTest(ServeTest):
     def test_uploads_over_the_limit_are_refused_before_they_are_stored(self):
         service = self.start(args=["--max-upload-mb", "1"])
-        big = b"x" * (2 << 20)
-        raw = service.convert(big, "big.docx", raw=True)
-        self.assert_error(raw, 413, "too_large", None)
-        self.assertIn("larger than 1 MB", raw.json()["message"])
-        asked = service.convert(big, "big.docx", headers={"Expect": "100-continue"})
-        self.assertEqual(asked.status, 413)
+        big = service.path("big.docx")
+        with open(big, "wb") as f:
+            f.write(b"x" * (2 << 20))
+        # curl, as a client that reads an answer sent before its upload ended (Expect: off, then on).
+        url = "http://127.0.0.1:%d/convert" % service.port
+        import subprocess
+        for expect in ("Expect:", "Expect: 100-continue"):
+            run = subprocess.run(["curl", "-s", "-H", expect, "--data-binary", "@" + big, "-w", "\\n%{http_code}",
+                                  url + "?name=big.docx"], capture_output=True, text=True, timeout=60)
+            body, status = run.stdout.rsplit("\n", 1)
+            self.assertEqual(status, "413", (expect, run.stdout, run.stderr))
+            self.assertIn("larger than 1 MB", body)
         self.assertEqual(service.leftovers(), [])
         self.assertNotIn("serve received", service.log())
         # Just under the limit goes through; the refusals were counted.
@@ -217,6 +225,9 @@ class LifecycleTest(ServeTest):
         after = service.metrics()
         self.assertEqual(after['parlux_jobs_total{code="1",name="success"}'], 2)
         self.assertEqual(after['parlux_jobs_total{code="4",name="unsupported_format"}'], 1)
+        service.convert(DOCUMENT, "a.docx", provider="oo")  # refused before the pool: not timed
+        after = service.metrics()
+        self.assertEqual(after['parlux_jobs_total{code="-1",name="invalid_arguments"}'], 1)
         self.assertEqual(after["parlux_conversion_seconds_count"], 3)
         self.assertEqual(after['parlux_conversion_seconds_bucket{le="+Inf"}'], 3)
         self.assertEqual(after['parlux_office_startups_total{outcome="started"}'], 1)  # one office kept
