@@ -75,12 +75,7 @@ if [ "${SKIP_SINGLE:-0}" != 1 ]; then
 fi
 
 note_cpu; c0=$cpu_ms; t0=$(now_ms); rc=0
-for attempt in 1 2; do  # a fresh profile may ask for one restart, as the soffice script does
-  rc=0
-  "$soffice" -env:UserInstallation="file://$work/bare-profile" --headless --invisible --norestore --nologo \
-    --convert-to pdf --outdir "$work/bare" "$work"/docs/* > /dev/null 2>&1 || rc=$?
-  [ "$rc" -eq 81 ] || break
-done
+soffice_convert "$work/bare-profile" pdf "$work/bare" "$work"/docs/* || rc=$?
 t1=$(now_ms); bare=$((t1 - t0)); note_cpu; bare_cpu=$((cpu_ms - c0))
 echo "one soffice --convert-to pdf: $bare ms total (exit $rc), $(ls "$work/bare" | wc -l) PDFs, CPU $bare_cpu ms"
 awk -v b="$batch" -v s="$single" -v o="$bare" -v m="$med" -v bc="$batch_cpu" -v oc="$bare_cpu" 'BEGIN {

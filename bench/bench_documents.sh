@@ -11,6 +11,20 @@ rtf() {
     print "}" }'
 }
 
+# soffice_convert <profile dir> <format> <out dir> <files...>: one soffice --convert-to invocation;
+# a fresh profile may ask for one restart (exit 81), as the soffice script handles it.
+soffice_convert() {
+  local profile=$1 format=$2 outdir=$3 rc
+  shift 3
+  for attempt in 1 2; do
+    rc=0
+    "$soffice" -env:UserInstallation="file://$profile" --headless --invisible --norestore --nologo \
+      --convert-to "$format" --outdir "$outdir" "$@" > /dev/null 2>&1 || rc=$?
+    [ "$rc" -eq 81 ] || break
+  done
+  return "$rc"
+}
+
 # COUNT documents in $work/docs ($work, $COUNT and $soffice set by the caller): corpus ones first
 # (unencrypted Word and Excel files), then generated RTF and, for a quarter of the rest,
 # workbooks LibreOffice makes from CSV (not measured).
@@ -30,8 +44,7 @@ make_documents() {
     awk -v s="$i" 'BEGIN { for (r = 1; r <= 20; r++) printf "%d,item %d,%d.%02d,=A%d*2\n", r, r, s, r, r }' > "$work/csv-$i.csv"
   done
   if [ "$sheets" -gt 0 ]; then
-    "$soffice" -env:UserInstallation="file://$work/csv-profile" --headless --invisible --norestore --nologo \
-      --convert-to xlsx --outdir "$work/csv" "$work"/csv-*.csv > /dev/null 2>&1 || true
+    soffice_convert "$work/csv-profile" xlsx "$work/csv" "$work"/csv-*.csv || true
     for f in "$work"/csv/*.xlsx; do
       [ -f "$f" ] && [ "$n" -lt "$COUNT" ] || continue
       mv "$f" "$work/docs/g$(printf %03d "$n").xlsx"

@@ -70,13 +70,8 @@ echo "batch --jobs $JOBS: $batch ms total, $(grep -c '"code":1,' "$work/batch.js
   "$(awk -v n="$COUNT" -v t="$batch" 'BEGIN { printf "%.1f", n * 1000 / t }') documents/s, $(starts) office start-ups"
 
 # 3. One soffice invocation.
-t0=$(now_ms)
-for attempt in 1 2; do  # a fresh profile may ask for one restart, as the soffice script does
-  rc=0
-  "$soffice" -env:UserInstallation="file://$work/bare-profile" --headless --invisible --norestore --nologo \
-    --convert-to pdf --outdir "$work/bare" "$work"/docs/* > /dev/null 2>&1 || rc=$?
-  [ "$rc" -eq 81 ] || break
-done
+t0=$(now_ms); rc=0
+soffice_convert "$work/bare-profile" pdf "$work/bare" "$work"/docs/* || rc=$?
 t1=$(now_ms); bare=$((t1 - t0))
 echo "one soffice --convert-to pdf: $bare ms total (exit $rc), $(ls "$work/bare" | wc -l) PDFs"
 awk -v s="$served" -v b="$batch" -v o="$bare" 'BEGIN {
