@@ -162,7 +162,7 @@ bool FaultTarget(const std::string& function) {
 }
 
 // Misbehaviours a fault may ask for instead of a failure code.
-const std::set<std::string> kQuirks = {"unterminated", "overlong"};
+const std::set<std::string> kQuirks = {"unterminated", "overlong", "oversized"};
 
 // The seal library built for each catalogue seal library name.
 const char* const kSealLibraryBuilds[][2] = {

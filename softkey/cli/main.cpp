@@ -64,7 +64,7 @@ const kit::cli::Tool kSoftkey = {
         {"show", "show SN [--json]", "show a key: applications, PIN tries, containers, certificates, files",
          {{"json", false}}, OnStore(CmdShow)},
         {"delete", "delete SN", "unplug and delete a key with its faults and seals", {}, OnStore(CmdDelete)},
-        {"fault", "fault SN FUNCTION (CODE|unterminated|overlong) [--count N] [--arg TEXT] | fault SN clear",
+        {"fault", "fault SN FUNCTION (CODE|unterminated|overlong|oversized) [--count N] [--arg TEXT] | fault SN clear",
          "make the next N calls of an SKF function or seal library entry point fail or misbehave; clear "
          "removes the key's faults",
          {{"count", true}, {"arg", true}}, OnStore(CmdFault)},

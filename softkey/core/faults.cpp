@@ -110,9 +110,10 @@ void ClearFaults(const Store& store, const std::string& serial) {
 
 namespace {
 
-// Consumes the first fault of `serial` and `function` that matches `arg` and is a quirk or not.
+// Consumes the first fault of `serial` and `function` that matches `arg` and is a quirk or not
+// (the quirk `only` when that is not empty).
 bool TakeMatching(const Store& store, const std::string& serial, const std::string& function,
-                  const std::string& arg, bool quirk, Fault& taken) {
+                  const std::string& arg, bool quirk, Fault& taken, const std::string& only = std::string()) {
     if (!PathExists(store.FaultsPath())) return false;
     FaultLock lock(store);
     std::vector<Fault> faults = Read(store);
@@ -120,6 +121,7 @@ bool TakeMatching(const Store& store, const std::string& serial, const std::stri
         Fault& f = faults[i];
         if (f.serial != serial || f.function != function || f.quirk.empty() == quirk) continue;
         if (!f.arg.empty() && f.arg != arg) continue;
+        if (!only.empty() && f.quirk != only) continue;
         taken = f;
         if (--f.count == 0) faults.erase(faults.begin() + static_cast<long>(i));
         Write(store, faults);
@@ -137,9 +139,9 @@ uint32_t TakeFault(const Store& store, const std::string& serial, const std::str
 }
 
 std::string TakeQuirk(const Store& store, const std::string& serial, const std::string& function,
-                      const std::string& arg) {
+                      const std::string& arg, const std::string& only) {
     Fault f;
-    return TakeMatching(store, serial, function, arg, true, f) ? f.quirk : std::string();
+    return TakeMatching(store, serial, function, arg, true, f, only) ? f.quirk : std::string();
 }
 
 }  // namespace softkey

@@ -27,8 +27,9 @@ void ClearFaults(const Store& store, const std::string& serial);
 // Consumes one matching fault and returns its code; 0 when none applies.
 uint32_t TakeFault(const Store& store, const std::string& serial, const std::string& function,
                    const std::string& arg);
-// Consumes one matching quirk and returns it; empty when none applies.
+// Consumes one matching quirk (only the quirk `only` when that is given) and returns it; empty
+// when none applies.
 std::string TakeQuirk(const Store& store, const std::string& serial, const std::string& function,
-                      const std::string& arg);
+                      const std::string& arg, const std::string& only = std::string());
 
 }  // namespace softkey

@@ -11,6 +11,7 @@ namespace {
 constexpr size_t kMaxFileName = 31;
 constexpr size_t kMaxFiles = 64;
 constexpr size_t kSpace = 4u << 20;
+constexpr ULONG kOversized = 0xFFFFFFF0;  // what a faulty driver reports with the quirk
 
 bool Allowed(const Handle& app, ULONG rights) {
     if (rights == SECURE_ANYONE_ACCOUNT) return true;
@@ -99,7 +100,12 @@ SKF_EXPORT ULONG SKF_EnumFiles(HAPPLICATION hApplication, LPSTR szFileList, ULON
             if (!app) return SAR_APPLICATION_NOT_EXISTS;
             std::vector<std::string> names;
             for (const FileEntry& f : app->files) names.push_back(f.name);
-            if (szFileList && pulSize && TakeQuirk(CurrentStore(), h.serial, "SKF_EnumFiles", "") == "unterminated")
+            // "oversized" answers a size query with a length no list has, as a faulty driver does.
+            if (!szFileList && pulSize && !TakeQuirk(CurrentStore(), h.serial, "SKF_EnumFiles", "", "oversized").empty()) {
+                *pulSize = kOversized;
+                return SAR_OK;
+            }
+            if (szFileList && pulSize && TakeQuirk(CurrentStore(), h.serial, "SKF_EnumFiles", "", "unterminated") == "unterminated")
                 return WriteUnterminatedList(names, szFileList, pulSize);
             return WriteNameList(names, szFileList, pulSize);
         });
@@ -129,6 +135,8 @@ SKF_EXPORT ULONG SKF_GetFileInfo(HAPPLICATION hApplication, LPSTR szFileName, FI
             std::memset(pFileInfo, 0, sizeof *pFileInfo);
             std::memcpy(pFileInfo->FileName, f.name.data(), f.name.size());
             pFileInfo->FileSize = static_cast<ULONG>(f.data.size());
+            if (TakeQuirk(CurrentStore(), h.serial, "SKF_GetFileInfo", name, "oversized") == "oversized")
+                pFileInfo->FileSize = kOversized;
             pFileInfo->ReadRights = f.readRights;
             pFileInfo->WriteRights = f.writeRights;
             return SAR_OK;

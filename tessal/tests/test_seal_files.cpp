@@ -252,6 +252,45 @@ TEST_F(SealRigTest, AReplacementThatCannotBeWrittenKeepsTheOldSeal) {
     EXPECT_EQ(GetFile("K0", "stamp_8_8"), fits);
 }
 
+// A driver that reports sizes no key has (0xFFFFFFF0 bytes) gets nothing allocated for them: the
+// listing or the file fails as unreadable and nothing on the key is touched.
+TEST_F(SealRigTest, SizesNoKeyHasAreReadAsFailuresAndChangeNothing) {
+    AddOwnKey("K0");
+    PutFile("K0", "seal_1_2", "one");
+    PutFile("K0", "stamp_8_8", "old image");
+    Softkey("fault K0 SKF_GetFileInfo oversized --arg seal_1_2");
+    {
+        InspectableKey key("EsZYKEBankCspV2.dll");
+        ASSERT_TRUE(key.IsOpened());
+        EXPECT_EQ(key.Record("seal_1_2"), nullptr);
+        ASSERT_NE(key.Record("stamp_8_8"), nullptr);
+        EXPECT_EQ(key.Record("stamp_8_8")->data, B64("old image"));
+        ByteArray seal;
+        Softkey("fault K0 SKF_GetFileInfo oversized --arg seal.dat");
+        PutFile("K0", "seal.dat", "gm");
+        EXPECT_NE(key.GetGmSeal(seal).ErrorCode(), 0);
+    }
+    EXPECT_NE(LogText().find("the key reported 4294967280 bytes for the file seal_1_2"), std::string::npos);
+    Softkey("fault K0 SKF_EnumFiles oversized");
+    {
+        InspectableKey listless("EsZYKEBankCspV2.dll");
+        ASSERT_TRUE(listless.IsOpened());
+        EXPECT_EQ(listless.RecordCount(), 0u);
+    }
+    EXPECT_NE(LogText().find("SKF_EnumFiles reported a list of 4294967280 bytes"), std::string::npos);
+
+    // The old seal cannot be read back, so the import must not delete it.
+    ASSERT_EQ(ZYKVerifyPin("12345678", ""), -1);
+    Softkey("fault K0 SKF_GetFileInfo oversized --arg stamp_8_8");
+    EXPECT_FALSE(ZYKImportSeal(B64("new"), "stamp_8_8"));
+    EXPECT_EQ(GetFile("K0", "stamp_8_8"), "old image");
+
+    Softkey("fault K0 SKF_EnumFiles oversized");
+    EXPECT_FALSE(ZYKDeleteAllImg());
+    EXPECT_EQ(ZYKGetLastError(), "删除应用失败");
+    EXPECT_EQ(FileList("K0"), "seal_1_2 3\nstamp_8_8 9\nseal.dat 2\n");
+}
+
 // Seal tests that reopen the key through the host: pulled out and plugged in again.
 class SealReopenTest : public SealRigTest {
 protected:

@@ -32,6 +32,15 @@ void SkfUKey::StoreSeal(const std::string& name, const std::string& data, int wi
     it->second = record;
 }
 
+namespace {
+
+// Sizes a driver reports are bounded before anything is allocated for them: an application holds
+// a few files of at most a few megabytes, so a larger figure comes from a faulty driver.
+constexpr ULONG kMaxFileListSize = 1u << 20;
+constexpr ULONG kMaxKeyFileSize = 16u << 20;
+
+}  // namespace
+
 std::vector<std::string> SkfUKey::ListFiles(ULONG& rc) {
     std::vector<std::string> names;
     rc = SAR_NOTSUPPORTYETERR;
@@ -39,6 +48,11 @@ std::vector<std::string> SkfUKey::ListFiles(ULONG& rc) {
     ULONG length = 0;
     rc = m_skf.SKF_EnumFiles(m_hApp, nullptr, &length);
     if (rc != SAR_OK) return names;
+    if (length > kMaxFileListSize) {
+        TLOG_ERROR("SKF_EnumFiles reported a list of " << length << " bytes, more than a key holds");
+        rc = SAR_FAIL;
+        return names;
+    }
     std::vector<char> buffer(length, '\0');
     ULONG filled = length;
     rc = m_skf.SKF_EnumFiles(m_hApp, buffer.data(), &filled);
@@ -50,6 +64,10 @@ std::vector<std::string> SkfUKey::ListFiles(ULONG& rc) {
 
 ULONG SkfUKey::ReadKeyFile(const std::string& name, ULONG size, size_t room, ByteArray& bytes) {
     if (!m_skf.SKF_ReadFile) return SAR_NOTSUPPORTYETERR;
+    if (size > kMaxKeyFileSize || room > static_cast<size_t>(kMaxKeyFileSize) + 2) {
+        TLOG_ERROR("the key reported " << size << " bytes for the file " << name << ", more than a key file holds");
+        return SAR_FAIL;
+    }
     std::vector<unsigned char> buffer(room, 0);
     ULONG length = static_cast<ULONG>(std::min<size_t>(room, ULONG_MAX));
     ULONG rc = m_skf.SKF_ReadFile(m_hApp, Text(name), 0, size, buffer.data(), &length);
@@ -84,7 +102,7 @@ void SkfUKey::ReadSKFFileByName(std::string fileName, std::string& out) {
     }
     TLOG_DEBUG("fileName is" << fileName << "and file size is:" << attr.FileSize);
     ByteArray bytes;
-    rc = ReadKeyFile(fileName, attr.FileSize, static_cast<size_t>(attr.FileSize) + 2, bytes);
+    rc = ReadKeyFile(fileName, attr.FileSize, static_cast<size_t>(std::min(attr.FileSize, kMaxKeyFileSize)) + 2, bytes);
     if (rc != SAR_OK) {
         TLOG_ERROR("SKF_ReadFile fail,error is:" << std::hex << rc);
         return;
