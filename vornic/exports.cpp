@@ -7,7 +7,7 @@ extern "C" {
 
 int SM2ConstructP10Info(const char* subject, const unsigned char* publicKeyX,
                         const unsigned char* publicKeyY, unsigned char** requestInfo,
-                        int32_t* requestInfoLength) {
+                        int32_t* requestInfoLength) try {
     vornic::SubjectValues values;
     if (subject == nullptr || publicKeyX == nullptr || publicKeyY == nullptr ||
         requestInfo == nullptr || requestInfoLength == nullptr ||
@@ -19,11 +19,13 @@ int SM2ConstructP10Info(const char* subject, const unsigned char* publicKeyX,
     *requestInfo = info;
     *requestInfoLength = length;
     return 0;
+} catch (...) {  // nothing thrown crosses into a C caller
+    return -1;
 }
 
 int SM2ConstructP10(unsigned char** requestInfo, int32_t requestInfoLength, int32_t /*reserved*/,
                     const unsigned char* signatureR, const unsigned char* signatureS,
-                    unsigned char* request, uint32_t* requestLength) {
+                    unsigned char* request, uint32_t* requestLength) try {
     if (requestInfo == nullptr || *requestInfo == nullptr || requestInfoLength <= 0 ||
         signatureR == nullptr || signatureS == nullptr || requestLength == nullptr)
         return -1;
@@ -37,6 +39,8 @@ int SM2ConstructP10(unsigned char** requestInfo, int32_t requestInfoLength, int3
     vornic::ReleaseRequestInfo(*requestInfo);
     *requestInfo = nullptr;
     return 0;
+} catch (...) {
+    return -1;
 }
 
 }  // extern "C"

@@ -19,7 +19,7 @@ std::string NormalisedValidity(const std::string& validity) {
 
 }  // namespace
 
-bool ZYKRequestP10(std::string name, std::string org, std::string& deviceId, std::string& p10) {
+bool ZYKRequestP10(std::string name, std::string org, std::string& deviceId, std::string& p10) try {
     ExportFrame frame;
     UsbKey* key = frame.PinVerifiedKey();
     if (!key) return false;
@@ -28,10 +28,12 @@ bool ZYKRequestP10(std::string name, std::string org, std::string& deviceId, std
     p10 = Base64Encode(request);
     deviceId = key->GetDeviceId();
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
 bool ZYKRequestP10FromWEB(std::string name, std::string id, std::string& deviceId, std::string& p10,
-                          std::string& currentContainer, std::string& newContainer) {
+                          std::string& currentContainer, std::string& newContainer) try {
     ExportFrame frame;
     UsbKey* key = frame.PinVerifiedKey();
     if (!key) return false;
@@ -45,37 +47,45 @@ bool ZYKRequestP10FromWEB(std::string name, std::string id, std::string& deviceI
     p10 = Base64Encode(request);
     deviceId = key->GetDeviceId();
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
 bool ZYKRequestCert(std::string name, std::string docID, std::string telephone, std::string email,
                     std::string validity, std::string orderId, std::string caType, std::string platformName,
-                    std::string customerId) {
+                    std::string customerId) try {
     ExportFrame frame;
     if (!frame.PinVerifiedKey()) return false;
     return CertManager::RequestCert(Subject(name, docID), name, docID, telephone, email, NormalisedValidity(validity),
                                     orderId, caType, platformName, customerId) == 0;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
 bool ZYKPersonalRequestCert(std::string name, std::string docID, std::string telephone, std::string email,
                             std::string validity, std::string orderId, std::string caType, std::string platformName,
-                            std::string customerId) {
+                            std::string customerId) try {
     ExportFrame frame;
     if (!frame.PinVerifiedKey()) return false;
     return CertManager::PersonalRequestCert(Subject(name, docID), name, docID, telephone, email,
                                             NormalisedValidity(validity), orderId, caType, platformName,
                                             customerId) == 0;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
 bool ZYKRequestCertOnGW(std::string& name, std::string& docId, std::string& tenantType, std::string& customerId,
                         std::string& caType, std::string& validity, std::string& orderId, std::string& contact,
-                        std::string& ukeyOrderCertId) {
+                        std::string& ukeyOrderCertId) try {
     ExportFrame frame;
     if (!frame.PinVerifiedKey()) return false;
     return CertManager::RequestCertOnGW(Subject(name, docId), name, docId, tenantType, customerId, caType, validity,
                                         orderId, contact, ukeyOrderCertId) == 0;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKRequestDoubleCert(std::string name, std::string unit, std::string id, std::string orderId) {
+bool ZYKRequestDoubleCert(std::string name, std::string unit, std::string id, std::string orderId) try {
     ExportFrame frame;
     UsbKey* key = frame.PinVerifiedKey();
     if (!key) return false;
@@ -85,15 +95,19 @@ bool ZYKRequestDoubleCert(std::string name, std::string unit, std::string id, st
     if (CertManager::GenerateP10(subject, request) != 0) return false;
     std::string p10 = Base64Encode(request);
     return CHttpClient::RequestDoubleCert(p10, key->GetDeviceId(), orderId) == 0;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKImportCertFromJava(std::string orderId, std::string sealId) {
+bool ZYKImportCertFromJava(std::string orderId, std::string sealId) try {
     ExportFrame frame;
     UsbKey* key = frame.PinVerifiedKey();
     if (!key) return false;
     std::string cert;
     if (CHttpClient::DnowLoadCert(cert, key->GetDeviceId(), orderId, sealId) != 0) return false;
     return CertManager::ImportCert("", cert, "", "") == 0;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
 bool ZYKImportCertFromWEB(std::string certificate, std::string containerName) try {
@@ -104,7 +118,7 @@ bool ZYKImportCertFromWEB(std::string certificate, std::string containerName) tr
     return ExportFailure(e, false);
 }
 
-bool ZYKImportCertOnGW(std::string orderId, std::string& contact, std::string& ukeyOrderCertId) {
+bool ZYKImportCertOnGW(std::string orderId, std::string& contact, std::string& ukeyOrderCertId) try {
     ExportFrame frame;
     UsbKey* key = frame.PinVerifiedKey();
     if (!key) return false;
@@ -112,15 +126,19 @@ bool ZYKImportCertOnGW(std::string orderId, std::string& contact, std::string& u
     if (CHttpClient::DnowLoadCertOnGW(key->GetDeviceId(), orderId, contact, ukeyOrderCertId, cert) != 0)
         return false;
     return CertManager::ImportCert("", cert, "", "") == 0;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKImportDoubleCert() {
+bool ZYKImportDoubleCert() try {
     ExportFrame frame;
     auto* key = dynamic_cast<SkfUKey*>(frame.PinVerifiedKey());
     if (!key) return false;
     std::string signCert, encCert, encKey;
     if (CHttpClient::DnowLoadDoubleCert(key->GetDeviceId(), signCert, encCert, encKey) != 0) return false;
     return key->ImportDoubleCert(Base64Decode(signCert), Base64Decode(encCert), Base64Decode(encKey)) == 0;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
 bool ZYKImportDoubleCertFromWEB(std::string signCert, std::string encCert, std::string encKey,
@@ -144,11 +162,13 @@ bool ZYKImportSM2DoubleCert(std::string& signCert, std::string& encCert, std::st
     return ExportFailure(e, false);
 }
 
-bool ZYKClearUkeyCnt(std::string& containerName) {
+bool ZYKClearUkeyCnt(std::string& containerName) try {
     ExportFrame frame;
     auto* key = dynamic_cast<SkfUKey*>(frame.OwnMiddlewareKey());
     if (!key || key->DeleteContainer(containerName) != 0) return false;
     frame.ReleaseKey();  // the set is rebuilt without this call's key
     frame.Manager().RebuildKeySet();
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }

@@ -5,12 +5,14 @@
 #include "tessal/cert_info.h"
 #include "tessal/certificates.h"
 
-bool ZYKGetCertData(std::string& certificate) {
+bool ZYKGetCertData(std::string& certificate) try {
     ExportFrame frame;
     auto* key = dynamic_cast<SkfUKey*>(frame.Key());
     if (!key || key->GetCertData() != 0) return false;
     certificate = CertInfo(key->GetSignCert()).getCertBase64Data();
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
 bool ZYKGetEncCertData(std::string& certificate) try {
@@ -30,7 +32,7 @@ bool ZYKGetCertInfo(std::string& deviceId, std::string& subjectCN, std::string& 
                     std::string& serialNumber, std::string& validStart, std::string& validEnd,
                     std::string& algorithm, std::string& issuerCN, std::string& issuerC, std::string& issuerL,
                     std::string& issuerST, std::string& issuerO, std::string& issuerOU, std::string& issuerEmail,
-                    std::string, std::string) {
+                    std::string, std::string) try {
     ExportFrame frame;
     auto* key = dynamic_cast<SkfUKey*>(frame.Key());
     if (!key || key->GetCertData() != 0) return false;
@@ -51,10 +53,14 @@ bool ZYKGetCertInfo(std::string& deviceId, std::string& subjectCN, std::string& 
     issuerOU = info.m_issuerOU;
     issuerEmail = info.m_issuerEmail;
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-std::string ZYKGetCertDetail(const std::string& certificate, int item) {
+std::string ZYKGetCertDetail(const std::string& certificate, int item) try {
     if (!Base64InputFits(certificate)) return std::string();
     CertInfo info(Base64Decode(certificate));
     return info.getCertItem(item);
+} catch (const std::exception& e) {
+    return ExportFailure(e, std::string());
 }

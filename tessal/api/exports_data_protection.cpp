@@ -137,14 +137,16 @@ bool ZYKSymEncFile(const std::string& inputPath, const std::string& outputPath,
     return ExportFailure(e, false);
 }
 
-bool ZYKGenRandomKey(std::string& key) {
+bool ZYKGenRandomKey(std::string& key) try {
     unsigned char bytes[16];
     if (RAND_bytes(bytes, sizeof bytes) != 1) return false;
     key = Base64Encode(ByteArray(bytes, sizeof bytes));
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKGenECCKeyPair(std::string& x, std::string& y) {
+bool ZYKGenECCKeyPair(std::string& x, std::string& y) try {
     ExportFrame frame;
     if (!frame.PinVerifiedKey()) return false;
     ByteArray xBytes, yBytes;
@@ -152,4 +154,6 @@ bool ZYKGenECCKeyPair(std::string& x, std::string& y) {
     x = Base64Encode(xBytes);
     y = Base64Encode(yBytes);
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }

@@ -13,7 +13,7 @@ bool Base64InputFits(const std::string& text);
 
 // Turns what reached an export's handler into a failure with its message: a value too large for
 // a ByteArray (std::length_error) gives "输入数据长度错误", exhausted memory "内存错误", anything
-// else "异常错误". Exports that take caller-sized values end in
+// else "异常错误". Every export ends in
 //     catch (const std::exception& e) { return ExportFailure(e, false); }
 // so that nothing thrown reaches the host.
 void ReportExportException(const std::exception& e, const char* function);

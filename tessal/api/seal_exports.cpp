@@ -13,7 +13,7 @@ constexpr char kRawStampLibrary[] = "SxcaCsp11_3000GM.dll";
 }  // namespace
 
 bool ZYKGetUkeyStampImg(int& width, int& height, std::string& sealInfo, std::string& name,
-                        std::string& image) {
+                        std::string& image) try {
     ExportFrame frame;
     UsbKey* key = frame.Key();
     if (!key) return false;
@@ -29,9 +29,11 @@ bool ZYKGetUkeyStampImg(int& width, int& height, std::string& sealInfo, std::str
         name = stampName;
     }
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-std::string ZYKGetUkeyStampImgNames() {
+std::string ZYKGetUkeyStampImgNames() try {
     ExportFrame frame;
     auto* key = dynamic_cast<SkfUKey*>(frame.Key());
     std::string joined;
@@ -41,21 +43,27 @@ std::string ZYKGetUkeyStampImgNames() {
         joined += name;
     }
     return joined;
+} catch (const std::exception& e) {
+    return ExportFailure(e, std::string());
 }
 
-bool ZYKGetImgWithName(std::string& name, std::string& image) {
+bool ZYKGetImgWithName(std::string& name, std::string& image) try {
     ExportFrame frame;
     auto* key = dynamic_cast<SkfUKey*>(frame.Key());
     return key && key->GetImgWithName(name, image) == 0;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
-bool ZYKGetGMSeal(std::string& seal) {
+bool ZYKGetGMSeal(std::string& seal) try {
     ExportFrame frame;
     auto* key = dynamic_cast<SkfUKey*>(frame.Key());
     ByteArray bytes;
     if (!key || key->GetGmSeal(bytes) != 0) return false;
     seal = Base64Encode(bytes);
     return true;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
 
 bool ZYKImportSeal(std::string image, std::string name) try {
@@ -75,9 +83,11 @@ bool ZYKImportSeal(std::string image, std::string name) try {
     return ExportFailure(e, false);
 }
 
-bool ZYKDeleteAllImg() {
+bool ZYKDeleteAllImg() try {
     ExportFrame frame;
     if (!frame.PinVerifiedKey()) return false;
     auto* key = dynamic_cast<SkfUKey*>(frame.OwnMiddlewareKey());
     return key && key->DeleteAllImg() == 0;
+} catch (const std::exception& e) {
+    return ExportFailure(e, false);
 }
