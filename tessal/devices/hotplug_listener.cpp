@@ -46,7 +46,9 @@ void UkeyListenerWindow::UpdateDevice(const std::string& interfacePath, unsigned
     // still using it, when that call returns).
     if (event == DBT_DEVICEARRIVAL) {
         TLOG_DEBUG("insert device vpid:" << vpid);
-        std::shared_ptr<UsbKey> key = catalogued ? UKeyManager::OpenKeyForVpid(vpid) : nullptr;
+        UnopenedKey failure;
+        std::shared_ptr<UsbKey> key = catalogued ? UKeyManager::OpenKeyForVpid(vpid, &failure) : nullptr;
+        if (!key && !failure.vpid.empty()) manager.NoteUnopened(std::move(failure));
         std::string added = key ? manager.AddKey(std::move(key), true) : std::string();
         if (!added.empty()) manager.Notify(1, added);
     } else if (event == DBT_DEVICEREMOVECOMPLETE) {
@@ -55,6 +57,9 @@ void UkeyListenerWindow::UpdateDevice(const std::string& interfacePath, unsigned
         std::this_thread::sleep_for(std::chrono::milliseconds(SettleDelayMs(1000)));
         std::string removed;
         std::shared_ptr<UsbKey> key = manager.DropFirstAbsentKey(removed);
-        if (key) manager.Notify(0, removed);
+        if (key)
+            manager.Notify(0, removed);
+        else
+            manager.ForgetUnopened(vpid);
     }
 }

@@ -85,6 +85,18 @@ std::vector<UnopenedKey> UKeyManager::UnopenedKeys() {
     return m_unopened;
 }
 
+void UKeyManager::NoteUnopened(UnopenedKey key) {
+    std::lock_guard<std::mutex> lock(g_UKeyMutex);
+    m_unopened.push_back(std::move(key));
+}
+
+void UKeyManager::ForgetUnopened(const std::string& vpid) {
+    std::lock_guard<std::mutex> lock(g_UKeyMutex);
+    auto it = std::find_if(m_unopened.begin(), m_unopened.end(),
+                           [&](const UnopenedKey& key) { return key.vpid == vpid; });
+    if (it != m_unopened.end()) m_unopened.erase(it);
+}
+
 std::string UKeyManager::AddKey(std::shared_ptr<UsbKey> key, bool onlyIfNoCurrent) {
     std::string id = key->GetDeviceId();
     std::lock_guard<std::mutex> lock(g_UKeyMutex);

@@ -50,8 +50,13 @@ public:
     // (then `failure`, when given, tells where they were looked for and which loaded).
     static std::shared_ptr<UsbKey> OpenKeyForVpid(const std::string& vpid,
                                                   UnopenedKey* failure = nullptr);
-    // The catalogued devices of the last enumeration (Init) that yielded no key.
+    // The catalogued devices of the last enumeration (Init) that yielded no key, and those that
+    // arrived since without a key and are still attached.
     std::vector<UnopenedKey> UnopenedKeys();
+    // A device that arrived and that no library opened.
+    void NoteUnopened(UnopenedKey key);
+    // A device of `vpid` went that was not one of the opened keys: one unopened entry of it goes.
+    void ForgetUnopened(const std::string& vpid);
     // Adds an opened key to the set and returns its id; it becomes the current key when asked
     // to, or (with `onlyIfNoCurrent`) when there is no current key. A key whose id is in the
     // set already is not added ("" is returned).

@@ -41,6 +41,24 @@ TEST_F(HotplugTest, DevicesOutsideTheCatalogueAreLoggedAndIgnored) {
     EXPECT_NE(LogText().find("insert device vpid:1234&5678"), std::string::npos);
 }
 
+TEST_F(HotplugTest, AKeyPluggedInWithoutItsDriverIsListedUntilItIsPulledOut) {
+    Softkey("create --serial N1 --vid 1EA8 --pid C109");  // its library is not installed
+    Softkey("create --serial H3 --vid 1D99 --pid 0001");
+    EXPECT_TRUE(ZYKGetUnopenedKeys().empty());
+    Softkey("plug N1");
+    Softkey("plug H3");
+    ASSERT_TRUE(m_events.WaitFor(1));  // notices are handled in order: N1's came first
+    std::vector<std::string> unopened = ZYKGetUnopenedKeys();
+    ASSERT_EQ(unopened.size(), 1u);
+    EXPECT_EQ(unopened[0].rfind("key 1EA8:C109 present; no driver library found in ", 0), 0u) << unopened[0];
+    EXPECT_EQ(ZYKGetDeviceIds(), Ids{"H3"});
+    Softkey("unplug N1");
+    Softkey("unplug H3");
+    ASSERT_TRUE(m_events.WaitFor(2));
+    EXPECT_EQ(m_events.Events(), (Events{{1, "H3"}, {0, "H3"}}));
+    EXPECT_TRUE(ZYKGetUnopenedKeys().empty());
+}
+
 TEST_F(HotplugTest, PullingOneOfTwoKeysDropsOnlyTheOneThatIsGone) {
     Softkey("create --serial A1 --vid 1D99 --pid 0001");
     Softkey("create --serial Z9 --vid 1D99 --pid 0001");
