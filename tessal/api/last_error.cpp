@@ -3,9 +3,10 @@
 
 #include <mutex>
 
+#include "api/compiler.h"
 #include "tessal/result.h"
 
-__attribute__((init_priority(101))) std::string g_USBLastError = "Error";
+TESSAL_INIT_PRIORITY(101) std::string g_USBLastError = "Error";
 
 namespace {
 
@@ -30,7 +31,7 @@ struct CopyCloser {
         g_copyDestroyed = true;
     }
 };
-__attribute__((init_priority(101))) CopyCloser g_copyCloser;
+TESSAL_INIT_PRIORITY(101) CopyCloser g_copyCloser;
 
 }  // namespace
 

@@ -1,11 +1,12 @@
 // CAList: the built-in CA certificates, algorithm names and tamper-evidence CA certificates.
 #include "tessal/ca_list.h"
 
+#include "api/compiler.h"
 #include "api/encodings.h"
 #include "certs/builtin_certs.h"
 #include "certs/ca_trust.h"
 
-__attribute__((init_priority(102))) std::map<std::string, std::string> CAList::mapAlgInfo = {
+TESSAL_INIT_PRIORITY(102) std::map<std::string, std::string> CAList::mapAlgInfo = {
     {"1.2.840.113549.1.1.5", "sha1RSA"},     {"1.2.840.10040.4.3", "sha1DSA"},
     {"1.3.14.3.2.29", "sha1RSA"},            {"1.3.14.3.2.15", "shaRSA"},
     {"1.3.14.3.2.13", "sha1DSA"},            {"1.2.840.113549.1.1.11", "sha256RSA"},
@@ -15,8 +16,8 @@ __attribute__((init_priority(102))) std::map<std::string, std::string> CAList::m
     {"1.3.14.3.2.27", "dsaSHA1"},            {"1.2.156.10197.1.501", "SM2"},
 };
 
-__attribute__((init_priority(102))) std::string CAList::m_rsaTamperCert = kRsaTamperCertBase64;
-__attribute__((init_priority(102))) std::string CAList::m_sm2TamperCert = kSm2TamperCertBase64;
+TESSAL_INIT_PRIORITY(102) std::string CAList::m_rsaTamperCert = kRsaTamperCertBase64;
+TESSAL_INIT_PRIORITY(102) std::string CAList::m_sm2TamperCert = kSm2TamperCertBase64;
 
 CAList::CAList() {
     for (const char* text : kBuiltinCaCertificates) {

@@ -1,14 +1,15 @@
 // CHttpClient's shared settings, libcurl initialisation and the time-service exchange.
 #include <chrono>
 
+#include "api/compiler.h"
 #include "api/encodings.h"
 #include "api/failure.h"
 #include "cloud/cloud_hosts.h"
 #include "tessal/http.h"
 
-__attribute__((init_priority(103))) std::string CHttpClient::m_url = "com";
+TESSAL_INIT_PRIORITY(103) std::string CHttpClient::m_url = "com";
 bool CHttpClient::m_isInit = false;
-__attribute__((init_priority(103))) std::string CHttpClient::m_mobileUrl = cloud::MobileSealUrl("com");
+TESSAL_INIT_PRIORITY(103) std::string CHttpClient::m_mobileUrl = cloud::MobileSealUrl("com");
 
 void ZYKSetURL(std::string url) { CHttpClient::m_url = url; }
 

@@ -7,11 +7,12 @@
 
 #include <vector>
 
+#include "api/compiler.h"
 #include "api/failure.h"
 #include "cloud/cloud_hosts.h"
 #include "tessal/http.h"
 
-__attribute__((init_priority(103))) std::string TimeStamp::m_TimeStampServerUrl = cloud::TimeServiceUrl();
+TESSAL_INIT_PRIORITY(103) std::string TimeStamp::m_TimeStampServerUrl = cloud::TimeServiceUrl();
 
 namespace {
 constexpr int kNonceBits = 64;

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "api/compiler.h"
 #include "api/console.h"
 #include "devices/key_manager.h"
 #include "devices/key_use.h"
@@ -37,7 +38,7 @@ int PkeyMethods(ENGINE*, EVP_PKEY_METHOD** method, const int** nids, int nid) {
 }  // namespace
 
 RSA_METHOD* Engine::m_rsa = nullptr;
-__attribute__((init_priority(104))) CCrypto Engine::m_crypto;
+TESSAL_INIT_PRIORITY(104) CCrypto Engine::m_crypto;
 CCryptoEncryt Engine::m_cryptoEncrypt;
 
 CCrypto::CCrypto() {
@@ -48,7 +49,7 @@ CCrypto::CCrypto() {
 }
 
 // Registered at load, before any host thread signs.
-__attribute__((init_priority(105))) static Engine g_engine;
+TESSAL_INIT_PRIORITY(105) static Engine g_engine;
 
 Engine::Engine() { InitRsaEngine(); }
 
