@@ -119,16 +119,22 @@ void DiscardBody(const httplib::Request& req, const httplib::ContentReader& read
 struct Upload {
     bool haveDocument = false, tooLarge = false, twoDocuments = false, writeFailed = false;
     std::string provider;
+    uint64_t received = 0;  // body bytes handed over, kept or not
 };
 
-// Streams the request's document into `files`, never holding more than a read's worth in memory.
+// Streams the request's document into `files`, never holding more than a read's worth in memory
+// nor storing more than `limit`. Past the limit (or after a second document) the rest is read and
+// dropped, up to a bound, so that the client still sending it receives the answer: a body without
+// Content-Length is known too large only once that much of it has arrived.
 bool StoreUpload(const httplib::Request& req, const httplib::ContentReader& reader, uint64_t limit,
                  RequestFiles& files, Upload& upload) {
+    auto within = [&](size_t size) {
+        bool bounded = (upload.received += size) <= limit + kEnvelopeBytes + kDiscardBytes;
+        return bounded || !(upload.tooLarge = true);
+    };
     auto store = [&](const char* data, size_t size) {
-        if (files.DocumentBytes() + size > limit) {
-            upload.tooLarge = true;
-            return false;
-        }
+        if (!within(size)) return false;
+        if (upload.tooLarge || files.DocumentBytes() + size > limit) return upload.tooLarge = true;
         upload.writeFailed = !files.Append(data, size);
         return !upload.writeFailed;
     };
@@ -145,13 +151,17 @@ bool StoreUpload(const httplib::Request& req, const httplib::ContentReader& read
             part = !header.filename.empty() ? Part::kDocument : header.name == "provider" ? Part::kProvider : Part::kOther;
             if (part == Part::kProvider) upload.provider.clear();
             if (part != Part::kDocument) return true;
-            if (upload.haveDocument) return !(upload.twoDocuments = true);
+            if (upload.haveDocument) {
+                part = Part::kOther;
+                return upload.twoDocuments = true;
+            }
             upload.haveDocument = true;
             upload.writeFailed = !files.Create(DocumentExtension(header.filename));
             return !upload.writeFailed;
         },
         [&](const char* data, size_t size) {
             if (part == Part::kDocument) return store(data, size);
+            if (!within(size)) return false;
             if (part == Part::kProvider && upload.provider.size() + size <= kProviderFieldBytes)
                 upload.provider.append(data, size);
             return true;

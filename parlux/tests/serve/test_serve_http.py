@@ -1,9 +1,11 @@
 """`parlux serve` over HTTP with the scripted office: the status of every result code, uploads
 refused before they are stored, back-pressure, the drain on SIGTERM, a killed office, request
 ids and the metrics. Usage: test_serve_http.py PARLUX_BINARY [unittest arguments]"""
+import json
 import os
 import re
 import signal
+import subprocess
 import sys
 import threading
 import time
@@ -120,7 +122,6 @@ class PressureTest(ServeTest):
             f.write(b"x" * (2 << 20))
         # curl, as a client that reads an answer sent before its upload ended (Expect: off, then on).
         url = "http://127.0.0.1:%d/convert" % service.port
-        import subprocess
         for expect in ("Expect:", "Expect: 100-continue"):
             run = subprocess.run(["curl", "-s", "-H", expect, "--data-binary", "@" + big, "-w", "\\n%{http_code}",
                                   url + "?name=big.docx"], capture_output=True, text=True, timeout=60)
@@ -132,6 +133,33 @@ class PressureTest(ServeTest):
         # Just under the limit goes through; the refusals were counted.
         self.assert_pdf(service.convert(b"PK" + b"y" * ((1 << 20) - 100), "fits.docx"))
         self.assertEqual(service.metrics()['parlux_requests_refused_total{reason="too_large"}'], 2)
+
+    def test_chunked_uploads_over_the_limit_get_the_413(self):
+        # A body without Content-Length is known too large only as it arrives; it is larger here
+        # than the socket buffers, so a refusal that stopped reading would reset the connection.
+        service = self.start(args=["--max-upload-mb", "1"])
+        big = service.path("big.docx")
+        with open(big, "wb") as f:
+            f.write(b"x" * (40 << 20))
+        run = subprocess.run(["curl", "-sS", "-H", "Transfer-Encoding: chunked", "--data-binary", "@" + big,
+                              "-w", "\\n%{http_code}", "http://127.0.0.1:%d/convert?name=big.docx" % service.port],
+                             capture_output=True, text=True, timeout=120)
+        body, status = run.stdout.rsplit("\n", 1)
+        self.assertEqual(status, "413", (run.stdout, run.stderr))
+        self.assertEqual(json.loads(body)["name"], "too_large")
+
+        def pieces(data, size=65536):
+            return (data[i:i + size] for i in range(0, len(data), size))
+        # http.client sends a generator's pieces as chunks.
+        raw = service.request("POST", "/convert?name=big.docx", pieces(b"y" * (40 << 20)))
+        self.assert_error(raw, 413, "too_large", None)
+        form, content_type = multipart([("file", "big.xlsx", b"z" * (40 << 20))])
+        chunked_form = service.request("POST", "/convert", pieces(form), {"Content-Type": content_type})
+        self.assert_error(chunked_form, 413, "too_large", None)
+        self.assertEqual(service.leftovers(), [])
+        self.assertEqual(service.metrics()['parlux_requests_refused_total{reason="too_large"}'], 3)
+        # A chunked upload within the limit is converted.
+        self.assert_pdf(service.request("POST", "/convert?name=small.docx", pieces(DOCUMENT, 8)))
 
     def test_a_full_queue_answers_503_with_retry_after(self):
         slow = {"documents": {"document.rtf": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 2500}}}
@@ -252,7 +280,6 @@ class LifecycleTest(ServeTest):
 
 class CommandLineTest(unittest.TestCase):
     def test_malformed_command_lines_are_refused(self):
-        import subprocess
         for args in (["--jobs", "0"], ["--queue", "x"], ["--listen", "localhost"], ["--listen", "::1:80"],
                      ["--timeout-ms", "10"], ["--max-upload-mb", "0"], ["extra"]):
             run = subprocess.run([BINARY, "serve"] + args, capture_output=True, text=True, timeout=30)
