@@ -11,7 +11,7 @@ import threading
 import time
 import unittest
 
-from serve_support import Service, alive, multipart, word_and_excel
+from serve_support import Service, alive, multipart, prometheus_problems, word_and_excel
 
 BINARY = None
 DOCUMENT = b"PK\x03\x04 a scripted document"
@@ -264,6 +264,7 @@ class LifecycleTest(ServeTest):
         text = service.request("GET", "/metrics")
         self.assertTrue(text.header("Content-Type").startswith("text/plain; version=0.0.4"))
         self.assertIn(b"# TYPE parlux_conversion_seconds histogram", text.body)
+        self.assertEqual(prometheus_problems(text.body.decode()), [])
 
     def test_workers_and_offices_hold_no_client_socket(self):
         slow = {"documents": {"document.rtf": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 1500}}}
