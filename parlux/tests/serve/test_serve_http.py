@@ -186,6 +186,33 @@ class PressureTest(ServeTest):
         self.assertEqual(service.metrics()['parlux_requests_refused_total{reason="queue_full"}'], 1)
 
 
+class OfficeChoiceTest(ServeTest):
+    def test_offices_follow_the_kinds_requested(self):
+        excel = {"startMs": 300, "hangs": ["book.ExportAsFixedFormat"], "hangMs": 150}
+        service = self.start(word_and_excel(excel=excel), args=["--jobs", "2"])
+        # A workbook while one worker keeps Word and the other has no office: the idle one starts
+        # Excel, so the next document needs no second Word.
+        for name in ("a.docx", "b.xlsx", "c.docx"):
+            self.assert_pdf(service.convert(DOCUMENT, name))
+        self.assertEqual(service.log().count("Creating Word.Application."), 1, service.log())
+        self.assertEqual(service.log().count("Creating Excel.Application."), 1)
+        # Workbooks one after another from two clients: few wait at a time, yet the stream is long
+        # enough for the Word worker to take its share with an Excel office of its own.
+        results = {}
+
+        def client(key):
+            results[key] = [service.convert(DOCUMENT, "%s%d.xlsx" % (key, i)) for i in range(12)]
+        threads = [threading.Thread(target=client, args=(key,)) for key in ("x", "y")]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        for answer in results["x"] + results["y"]:
+            self.assert_pdf(answer)
+        self.assertEqual(service.log().count("Creating Excel.Application."), 2)
+        self.assertEqual(service.leftovers(), [])
+
+
 class LifecycleTest(ServeTest):
     def test_sigterm_drains_the_requests_in_flight(self):
         slow = {"documents": {"document.rtf": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 2000}}}
