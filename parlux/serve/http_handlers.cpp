@@ -60,6 +60,14 @@ std::string ErrorBody(const int32_t* code, const std::string& name, uint32_t sta
     return std::string(buffer.GetString(), buffer.GetSize()) + "\n";
 }
 
+// The request's id, put on the answer once: an answer may pass more than one handler (the
+// Expect: 100-continue one, then the route's).
+std::string StampRequestId(const httplib::Request& req, httplib::Response& res) {
+    std::string id = res.get_header_value("X-Request-Id");
+    if (id.empty()) res.set_header("X-Request-Id", id = RequestIdOf(req));
+    return id;
+}
+
 void Answer(httplib::Response& res, int status, const std::string& body) {
     res.status = status;
     res.set_content(body, "application/json");
@@ -212,8 +220,7 @@ public:
 private:
     // Whether the answer is a PDF still to stream.
     bool Handle(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
-        std::string id = RequestIdOf(req);
-        res.set_header("X-Request-Id", id);
+        std::string id = StampRequestId(req, res);
         auto begun = Clock::now();
         PoolBridge::Admission admission = m_bridge.Admit();
         if (admission != PoolBridge::Admission::kAdmitted)
@@ -343,8 +350,7 @@ void InstallHandlers(httplib::Server& server, PoolBridge& bridge, Metrics& metri
     server.set_expect_100_continue_handler([&bridge, &metrics, maxUploadBytes](const httplib::Request& req,
                                                                               httplib::Response& res) {
         if (req.path != "/convert") return 100;
-        std::string id = RequestIdOf(req);
-        res.set_header("X-Request-Id", id);
+        std::string id = StampRequestId(req, res);
         PoolBridge::Admission admission = bridge.WouldAdmit();
         if (admission != PoolBridge::Admission::kAdmitted) {
             Unavailable(res, bridge, metrics, admission == PoolBridge::Admission::kDraining, id);
@@ -357,20 +363,19 @@ void InstallHandlers(httplib::Server& server, PoolBridge& bridge, Metrics& metri
     });
     server.Post("/convert", ConvertHandler(bridge, metrics, answers, maxUploadBytes));
     server.Get("/health", [&bridge](const httplib::Request& req, httplib::Response& res) {
-        res.set_header("X-Request-Id", RequestIdOf(req));
+        StampRequestId(req, res);
         const char* state = bridge.Draining() ? "draining" : bridge.Healthy() ? "ok" : "office_start_failing";
         res.status = std::string(state) == "ok" ? 200 : 503;
         res.set_content(std::string("{\"status\":\"") + state + "\"}\n", "application/json");
     });
     server.Get("/metrics", [&bridge, &metrics](const httplib::Request& req, httplib::Response& res) {
-        res.set_header("X-Request-Id", RequestIdOf(req));
+        StampRequestId(req, res);
         res.set_content(metrics.Text(bridge.Gauges()), "text/plain; version=0.0.4");
     });
     // Unknown paths and methods, and requests the library refused itself (413 among them).
     server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
-        if (!res.get_header_value("X-Request-Id").empty()) return;
-        std::string id = RequestIdOf(req);
-        res.set_header("X-Request-Id", id);
+        if (!res.get_header_value("X-Request-Id").empty()) return;  // a route's own answer
+        std::string id = StampRequestId(req, res);
         bool missing = res.status == 404, large = res.status == 413;
         const char* name = missing ? "not_found" : large ? "too_large" : "bad_request";
         const char* message = missing ? "No such resource: the service answers POST /convert, GET /health and GET /metrics."

@@ -112,6 +112,16 @@ class StatusTest(ServeTest):
         self.assertRegex(made, r"^\{[0-9A-F-]{36}\}$")
         self.assertIn("request=%s completed" % made, service.log())
         self.assertRegex(service.request("GET", "/health").header("X-Request-Id"), r"^\{[0-9A-F-]{36}\}$")
+        # A client that waits for 100 Continue gets one id, the one its log lines name.
+        with open(service.path("e.docx"), "wb") as f:
+            f.write(DOCUMENT)
+        run = subprocess.run(["curl", "-s", "-D", "-", "-o", "/dev/null", "-H", "Expect: 100-continue",
+                              "--data-binary", "@" + service.path("e.docx"),
+                              "http://127.0.0.1:%d/convert?name=e.docx" % service.port],
+                             capture_output=True, text=True, timeout=60)
+        ids = re.findall(r"(?im)^X-Request-Id: (\S+)", run.stdout)
+        self.assertEqual(len(ids), 1, run.stdout)
+        self.assertIn("request=%s serve answered status=200" % ids[0], service.log())
 
 
 class PressureTest(ServeTest):
