@@ -54,7 +54,7 @@ void WorkerPool::Report(BatchJob& job, int32_t code) {
     m_done(job, code);
 }
 
-BatchJob* WorkerPool::TakeJobFor(const Slot& slot) {
+BatchJob* WorkerPool::TakeJobFor(Slot& slot) {
     // A job waits while a running or earlier job names its target, so the later line's PDF is
     // the one that stands and two commits to one target never race.
     std::set<std::string> held;
@@ -77,7 +77,11 @@ BatchJob* WorkerPool::TakeJobFor(const Slot& slot) {
             chosen = own->second;
         } else {
             for (const auto& kind : first) chosen = std::min(chosen, kind.second);
-            if (!SwitchPaysOff(slot, m_queue[chosen]->kind, waiting[m_queue[chosen]->kind])) return nullptr;
+            if (!SwitchPaysOff(slot, m_queue[chosen]->kind, waiting[m_queue[chosen]->kind])) {
+                if (!slot.declining) slot.takenBefore = m_taken;
+                slot.declining = true;
+                return nullptr;
+            }
         }
     } else {
         // A new office is for a kind no other office serves, when such jobs wait; else the first job.
@@ -90,6 +94,8 @@ BatchJob* WorkerPool::TakeJobFor(const Slot& slot) {
     }
     BatchJob* job = m_queue[chosen];
     m_queue.erase(m_queue.begin() + static_cast<std::ptrdiff_t>(chosen));
+    ++m_taken[job->kind];
+    slot.declining = false;
     return job;
 }
 
@@ -102,11 +108,25 @@ int WorkerPool::Serving(const Slot& slot, DocumentKind kind) const {
 
 bool WorkerPool::SwitchPaysOff(const Slot& slot, DocumentKind kind, size_t waiting) const {
     int serving = Serving(slot, kind);
-    if (serving == 0) return true;  // nobody else would take them
+    if (serving == 0) {
+        for (const Slot& other : m_slots)
+            if (&other != &slot && other.worker.pid == 0) return false;  // it starts that office
+        return true;  // nobody else would take them
+    }
     auto kept = m_keptJobs.find(kind);
     if (m_starts.count == 0 || kept == m_keptJobs.end()) return false;  // no measure yet: they are served
     // Worth it when the serving offices would take longer over the waiting jobs than a start-up.
-    return static_cast<double>(waiting) * kept->second.meanMs / serving > m_starts.meanMs;
+    // Those they took while this slot stood idle count too: when jobs arrive one by one (a
+    // service's clients) few wait at a time, however long the stream of that kind.
+    double jobs = static_cast<double>(waiting + TakenWhileDeclining(slot, kind));
+    return jobs * kept->second.meanMs / serving > m_starts.meanMs;
+}
+
+uint64_t WorkerPool::TakenWhileDeclining(const Slot& slot, DocumentKind kind) const {
+    if (!slot.declining) return 0;
+    auto now = m_taken.find(kind);
+    auto before = slot.takenBefore.find(kind);
+    return (now == m_taken.end() ? 0 : now->second) - (before == slot.takenBefore.end() ? 0 : before->second);
 }
 
 bool WorkerPool::Dispatch(Slot& slot, BatchJob& job) {
@@ -317,13 +337,18 @@ void WorkerPool::Run(JobFeed& feed) {
         if (!m_stopping && (platform::InterruptSignal() != 0 || m_output.Error() != 0)) Interrupt();
         bool reading = !m_stopping && !m_output.Backlogged();
         if (reading) feed.Fill(m_queue, readAhead, false);
+        // Slots keeping an office choose first: a job their office suits never starts another.
+        std::vector<Slot*> order;
+        for (bool keeping : {true, false})
+            for (Slot& slot : m_slots)
+                if ((slot.worker.pid != 0) == keeping) order.push_back(&slot);
         bool busy = false;
-        for (Slot& slot : m_slots) {
-            while (!slot.job && !m_stopping) {
-                BatchJob* job = TakeJobFor(slot);
-                if (!job || Dispatch(slot, *job)) break;
+        for (Slot* slot : order) {
+            while (!slot->job && !m_stopping) {
+                BatchJob* job = TakeJobFor(*slot);
+                if (!job || Dispatch(*slot, *job)) break;
             }
-            busy = busy || slot.job;
+            busy = busy || slot->job;
         }
         for (const Retiring& retiring : m_retiring) busy = busy || retiring.job;
         if (!busy && (m_stopping || (m_queue.empty() && feed.Ended()))) break;

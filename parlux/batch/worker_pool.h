@@ -65,6 +65,10 @@ private:
         bool freshOffice = false;  // its current job is the first on a newly started worker
         bool startTimed = false;   // its office's start-up time was counted
         BatchJob* job = nullptr;
+        // Declining jobs of other kinds since it ended its last job: how many jobs of each kind
+        // had been taken when it began to.
+        bool declining = false;
+        std::map<DocumentKind, uint64_t> takenBefore;
     };
     // A worker quitting its office while the pool goes on with the other jobs.
     struct Retiring {
@@ -110,12 +114,15 @@ private:
     bool Retired(Retiring& retiring);
     bool KeepsOffice(const Slot& slot, const ProcessIdentity& office) const;
     void Report(BatchJob& job, int32_t code);
-    BatchJob* TakeJobFor(const Slot& slot);
+    BatchJob* TakeJobFor(Slot& slot);
     // How many slots besides `slot` run a worker for documents of `kind`.
     int Serving(const Slot& slot, DocumentKind kind) const;
     // Whether `slot`, keeping an office of another application, should replace it to take the
-    // `waiting` jobs of `kind` rather than leave them to the offices that serve that kind.
+    // `waiting` jobs of `kind` rather than leave them to the offices that serve that kind (or to
+    // a slot without an office, which starts one without giving another up).
     bool SwitchPaysOff(const Slot& slot, DocumentKind kind, size_t waiting) const;
+    // Jobs of `kind` other slots took while `slot` was declining them.
+    uint64_t TakenWhileDeclining(const Slot& slot, DocumentKind kind) const;
     // Retires every slot's worker, letting all of them quit their offices at once, and waits for
     // all retiring workers.
     void RetireAll();
@@ -131,6 +138,7 @@ private:
     bool m_stopping = false;
     JobTimes m_starts;                             // from a new worker's job to its office being ready
     std::map<DocumentKind, JobTimes> m_keptJobs;  // successful jobs on an office kept from an earlier one
+    std::map<DocumentKind, uint64_t> m_taken;      // jobs taken from the queue, by kind
 };
 
 }  // namespace parlux::batch

@@ -60,6 +60,14 @@ std::string ErrorBody(const int32_t* code, const std::string& name, uint32_t sta
     return std::string(buffer.GetString(), buffer.GetSize()) + "\n";
 }
 
+// The request's id, put on the answer once: an answer may pass more than one handler (the
+// Expect: 100-continue one, then the route's).
+std::string StampRequestId(const httplib::Request& req, httplib::Response& res) {
+    std::string id = res.get_header_value("X-Request-Id");
+    if (id.empty()) res.set_header("X-Request-Id", id = RequestIdOf(req));
+    return id;
+}
+
 void Answer(httplib::Response& res, int status, const std::string& body) {
     res.status = status;
     res.set_content(body, "application/json");
@@ -119,16 +127,22 @@ void DiscardBody(const httplib::Request& req, const httplib::ContentReader& read
 struct Upload {
     bool haveDocument = false, tooLarge = false, twoDocuments = false, writeFailed = false;
     std::string provider;
+    uint64_t received = 0;  // body bytes handed over, kept or not
 };
 
-// Streams the request's document into `files`, never holding more than a read's worth in memory.
+// Streams the request's document into `files`, never holding more than a read's worth in memory
+// nor storing more than `limit`. Past the limit (or after a second document) the rest is read and
+// dropped, up to a bound, so that the client still sending it receives the answer: a body without
+// Content-Length is known too large only once that much of it has arrived.
 bool StoreUpload(const httplib::Request& req, const httplib::ContentReader& reader, uint64_t limit,
                  RequestFiles& files, Upload& upload) {
+    auto within = [&](size_t size) {
+        bool bounded = (upload.received += size) <= limit + kEnvelopeBytes + kDiscardBytes;
+        return bounded || !(upload.tooLarge = true);
+    };
     auto store = [&](const char* data, size_t size) {
-        if (files.DocumentBytes() + size > limit) {
-            upload.tooLarge = true;
-            return false;
-        }
+        if (!within(size)) return false;
+        if (upload.tooLarge || files.DocumentBytes() + size > limit) return upload.tooLarge = true;
         upload.writeFailed = !files.Append(data, size);
         return !upload.writeFailed;
     };
@@ -145,13 +159,17 @@ bool StoreUpload(const httplib::Request& req, const httplib::ContentReader& read
             part = !header.filename.empty() ? Part::kDocument : header.name == "provider" ? Part::kProvider : Part::kOther;
             if (part == Part::kProvider) upload.provider.clear();
             if (part != Part::kDocument) return true;
-            if (upload.haveDocument) return !(upload.twoDocuments = true);
+            if (upload.haveDocument) {
+                part = Part::kOther;
+                return upload.twoDocuments = true;
+            }
             upload.haveDocument = true;
             upload.writeFailed = !files.Create(DocumentExtension(header.filename));
             return !upload.writeFailed;
         },
         [&](const char* data, size_t size) {
             if (part == Part::kDocument) return store(data, size);
+            if (!within(size)) return false;
             if (part == Part::kProvider && upload.provider.size() + size <= kProviderFieldBytes)
                 upload.provider.append(data, size);
             return true;
@@ -202,8 +220,7 @@ public:
 private:
     // Whether the answer is a PDF still to stream.
     bool Handle(const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
-        std::string id = RequestIdOf(req);
-        res.set_header("X-Request-Id", id);
+        std::string id = StampRequestId(req, res);
         auto begun = Clock::now();
         PoolBridge::Admission admission = m_bridge.Admit();
         if (admission != PoolBridge::Admission::kAdmitted)
@@ -333,8 +350,7 @@ void InstallHandlers(httplib::Server& server, PoolBridge& bridge, Metrics& metri
     server.set_expect_100_continue_handler([&bridge, &metrics, maxUploadBytes](const httplib::Request& req,
                                                                               httplib::Response& res) {
         if (req.path != "/convert") return 100;
-        std::string id = RequestIdOf(req);
-        res.set_header("X-Request-Id", id);
+        std::string id = StampRequestId(req, res);
         PoolBridge::Admission admission = bridge.WouldAdmit();
         if (admission != PoolBridge::Admission::kAdmitted) {
             Unavailable(res, bridge, metrics, admission == PoolBridge::Admission::kDraining, id);
@@ -347,20 +363,19 @@ void InstallHandlers(httplib::Server& server, PoolBridge& bridge, Metrics& metri
     });
     server.Post("/convert", ConvertHandler(bridge, metrics, answers, maxUploadBytes));
     server.Get("/health", [&bridge](const httplib::Request& req, httplib::Response& res) {
-        res.set_header("X-Request-Id", RequestIdOf(req));
+        StampRequestId(req, res);
         const char* state = bridge.Draining() ? "draining" : bridge.Healthy() ? "ok" : "office_start_failing";
         res.status = std::string(state) == "ok" ? 200 : 503;
         res.set_content(std::string("{\"status\":\"") + state + "\"}\n", "application/json");
     });
     server.Get("/metrics", [&bridge, &metrics](const httplib::Request& req, httplib::Response& res) {
-        res.set_header("X-Request-Id", RequestIdOf(req));
+        StampRequestId(req, res);
         res.set_content(metrics.Text(bridge.Gauges()), "text/plain; version=0.0.4");
     });
     // Unknown paths and methods, and requests the library refused itself (413 among them).
     server.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
-        if (!res.get_header_value("X-Request-Id").empty()) return;
-        std::string id = RequestIdOf(req);
-        res.set_header("X-Request-Id", id);
+        if (!res.get_header_value("X-Request-Id").empty()) return;  // a route's own answer
+        std::string id = StampRequestId(req, res);
         bool missing = res.status == 404, large = res.status == 413;
         const char* name = missing ? "not_found" : large ? "too_large" : "bad_request";
         const char* message = missing ? "No such resource: the service answers POST /convert, GET /health and GET /metrics."

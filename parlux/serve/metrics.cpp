@@ -13,7 +13,7 @@ constexpr size_t kBucketCount = sizeof kBuckets / sizeof kBuckets[0];
 
 std::string Number(double value) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.6g", value);
+    std::snprintf(text, sizeof text, "%.10g", value);
     return text;
 }
 

@@ -164,6 +164,57 @@ class Service:
             shutil.rmtree(self.dir, ignore_errors=True)
 
 
+SAMPLE = re.compile(r'^([a-zA-Z_:][a-zA-Z0-9_:]*)(\{(?:[a-zA-Z_][a-zA-Z0-9_]*="(?:[^"\\\n]|\\.)*",?)*\})? (\S+)$')
+
+
+def prometheus_problems(text):
+    """What in `text` breaks the Prometheus text exposition format (0.0.4): sample syntax, values,
+    families declared once with a known type before their samples, counters named *_total, and
+    histograms whose buckets are cumulative, end with +Inf and agree with _count."""
+    problems, types, seen_families, buckets, counts = [], {}, [], {}, {}
+    for number, line in enumerate(text.split("\n")[:-1], 1):
+        if line.startswith("# TYPE "):
+            _, _, name, kind = line.split(" ", 3)
+            if name in types:
+                problems.append("line %d: %s declared twice" % (number, name))
+            if kind not in ("counter", "gauge", "histogram", "summary", "untyped"):
+                problems.append("line %d: type %s" % (number, kind))
+            if kind == "counter" and not name.endswith("_total"):
+                problems.append("line %d: counter %s is not named *_total" % (number, name))
+            types[name] = kind
+            seen_families.append(name)
+            continue
+        if line.startswith("#"):
+            continue
+        match = SAMPLE.match(line)
+        if not match:
+            problems.append("line %d: not a sample: %r" % (number, line))
+            continue
+        name, labels, value = match.groups()
+        try:
+            float(value)
+        except ValueError:
+            problems.append("line %d: value %r" % (number, value))
+            continue
+        family = next((f for f in (name, re.sub(r"_(bucket|sum|count)$", "", name)) if f in types), None)
+        if family is None or family != seen_families[-1]:
+            problems.append("line %d: %s is outside its family's block" % (number, name))
+        elif types[family] == "histogram":
+            if name.endswith("_bucket"):
+                bound = re.search(r'le="([^"]+)"', labels or "")
+                buckets.setdefault(family, []).append((float(bound.group(1)) if bound else None, float(value)))
+            elif name.endswith("_count"):
+                counts[family] = float(value)
+    for family, series in buckets.items():
+        bounds = [b for b, _ in series]
+        values = [v for _, v in series]
+        if None in bounds or bounds != sorted(bounds) or bounds[-1] != float("inf"):
+            problems.append("%s: buckets %s" % (family, bounds))
+        if values != sorted(values) or values[-1] != counts.get(family):
+            problems.append("%s: bucket counts %s, count %s" % (family, values, counts.get(family)))
+    return problems
+
+
 def alive(pid):
     try:
         with open("/proc/%d/stat" % pid) as f:

@@ -1,15 +1,17 @@
 """`parlux serve` over HTTP with the scripted office: the status of every result code, uploads
 refused before they are stored, back-pressure, the drain on SIGTERM, a killed office, request
 ids and the metrics. Usage: test_serve_http.py PARLUX_BINARY [unittest arguments]"""
+import json
 import os
 import re
 import signal
+import subprocess
 import sys
 import threading
 import time
 import unittest
 
-from serve_support import Service, alive, multipart, word_and_excel
+from serve_support import Service, alive, multipart, prometheus_problems, word_and_excel
 
 BINARY = None
 DOCUMENT = b"PK\x03\x04 a scripted document"
@@ -110,6 +112,16 @@ class StatusTest(ServeTest):
         self.assertRegex(made, r"^\{[0-9A-F-]{36}\}$")
         self.assertIn("request=%s completed" % made, service.log())
         self.assertRegex(service.request("GET", "/health").header("X-Request-Id"), r"^\{[0-9A-F-]{36}\}$")
+        # A client that waits for 100 Continue gets one id, the one its log lines name.
+        with open(service.path("e.docx"), "wb") as f:
+            f.write(DOCUMENT)
+        run = subprocess.run(["curl", "-s", "-D", "-", "-o", "/dev/null", "-H", "Expect: 100-continue",
+                              "--data-binary", "@" + service.path("e.docx"),
+                              "http://127.0.0.1:%d/convert?name=e.docx" % service.port],
+                             capture_output=True, text=True, timeout=60)
+        ids = re.findall(r"(?im)^X-Request-Id: (\S+)", run.stdout)
+        self.assertEqual(len(ids), 1, run.stdout)
+        self.assertIn("request=%s serve answered status=200" % ids[0], service.log())
 
 
 class PressureTest(ServeTest):
@@ -120,7 +132,6 @@ class PressureTest(ServeTest):
             f.write(b"x" * (2 << 20))
         # curl, as a client that reads an answer sent before its upload ended (Expect: off, then on).
         url = "http://127.0.0.1:%d/convert" % service.port
-        import subprocess
         for expect in ("Expect:", "Expect: 100-continue"):
             run = subprocess.run(["curl", "-s", "-H", expect, "--data-binary", "@" + big, "-w", "\\n%{http_code}",
                                   url + "?name=big.docx"], capture_output=True, text=True, timeout=60)
@@ -132,6 +143,33 @@ class PressureTest(ServeTest):
         # Just under the limit goes through; the refusals were counted.
         self.assert_pdf(service.convert(b"PK" + b"y" * ((1 << 20) - 100), "fits.docx"))
         self.assertEqual(service.metrics()['parlux_requests_refused_total{reason="too_large"}'], 2)
+
+    def test_chunked_uploads_over_the_limit_get_the_413(self):
+        # A body without Content-Length is known too large only as it arrives; it is larger here
+        # than the socket buffers, so a refusal that stopped reading would reset the connection.
+        service = self.start(args=["--max-upload-mb", "1"])
+        big = service.path("big.docx")
+        with open(big, "wb") as f:
+            f.write(b"x" * (40 << 20))
+        run = subprocess.run(["curl", "-sS", "-H", "Transfer-Encoding: chunked", "--data-binary", "@" + big,
+                              "-w", "\\n%{http_code}", "http://127.0.0.1:%d/convert?name=big.docx" % service.port],
+                             capture_output=True, text=True, timeout=120)
+        body, status = run.stdout.rsplit("\n", 1)
+        self.assertEqual(status, "413", (run.stdout, run.stderr))
+        self.assertEqual(json.loads(body)["name"], "too_large")
+
+        def pieces(data, size=65536):
+            return (data[i:i + size] for i in range(0, len(data), size))
+        # http.client sends a generator's pieces as chunks.
+        raw = service.request("POST", "/convert?name=big.docx", pieces(b"y" * (40 << 20)))
+        self.assert_error(raw, 413, "too_large", None)
+        form, content_type = multipart([("file", "big.xlsx", b"z" * (40 << 20))])
+        chunked_form = service.request("POST", "/convert", pieces(form), {"Content-Type": content_type})
+        self.assert_error(chunked_form, 413, "too_large", None)
+        self.assertEqual(service.leftovers(), [])
+        self.assertEqual(service.metrics()['parlux_requests_refused_total{reason="too_large"}'], 3)
+        # A chunked upload within the limit is converted.
+        self.assert_pdf(service.request("POST", "/convert?name=small.docx", pieces(DOCUMENT, 8)))
 
     def test_a_full_queue_answers_503_with_retry_after(self):
         slow = {"documents": {"document.rtf": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 2500}}}
@@ -156,6 +194,33 @@ class PressureTest(ServeTest):
         self.assert_pdf(results["second"])
         self.assert_pdf(service.convert(DOCUMENT, "a.docx"))
         self.assertEqual(service.metrics()['parlux_requests_refused_total{reason="queue_full"}'], 1)
+
+
+class OfficeChoiceTest(ServeTest):
+    def test_offices_follow_the_kinds_requested(self):
+        excel = {"startMs": 300, "hangs": ["book.ExportAsFixedFormat"], "hangMs": 150}
+        service = self.start(word_and_excel(excel=excel), args=["--jobs", "2"])
+        # A workbook while one worker keeps Word and the other has no office: the idle one starts
+        # Excel, so the next document needs no second Word.
+        for name in ("a.docx", "b.xlsx", "c.docx"):
+            self.assert_pdf(service.convert(DOCUMENT, name))
+        self.assertEqual(service.log().count("Creating Word.Application."), 1, service.log())
+        self.assertEqual(service.log().count("Creating Excel.Application."), 1)
+        # Workbooks one after another from two clients: few wait at a time, yet the stream is long
+        # enough for the Word worker to take its share with an Excel office of its own.
+        results = {}
+
+        def client(key):
+            results[key] = [service.convert(DOCUMENT, "%s%d.xlsx" % (key, i)) for i in range(12)]
+        threads = [threading.Thread(target=client, args=(key,)) for key in ("x", "y")]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        for answer in results["x"] + results["y"]:
+            self.assert_pdf(answer)
+        self.assertEqual(service.log().count("Creating Excel.Application."), 2)
+        self.assertEqual(service.leftovers(), [])
 
 
 class LifecycleTest(ServeTest):
@@ -236,6 +301,7 @@ class LifecycleTest(ServeTest):
         text = service.request("GET", "/metrics")
         self.assertTrue(text.header("Content-Type").startswith("text/plain; version=0.0.4"))
         self.assertIn(b"# TYPE parlux_conversion_seconds histogram", text.body)
+        self.assertEqual(prometheus_problems(text.body.decode()), [])
 
     def test_workers_and_offices_hold_no_client_socket(self):
         slow = {"documents": {"document.rtf": {"hangs": ["doc.ExportAsFixedFormat"], "hangMs": 1500}}}
@@ -252,7 +318,6 @@ class LifecycleTest(ServeTest):
 
 class CommandLineTest(unittest.TestCase):
     def test_malformed_command_lines_are_refused(self):
-        import subprocess
         for args in (["--jobs", "0"], ["--queue", "x"], ["--listen", "localhost"], ["--listen", "::1:80"],
                      ["--timeout-ms", "10"], ["--max-upload-mb", "0"], ["extra"]):
             run = subprocess.run([BINARY, "serve"] + args, capture_output=True, text=True, timeout=30)
