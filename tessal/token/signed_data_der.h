@@ -1,0 +1,12 @@
+// The DER of a PKCS#7 signedData ContentInfo, put together from its fields' own encodings:
+// the same bytes as i2d_PKCS7, without encoding the signer infos and certificates over and
+// over for the lengths of the structures around them.
+#pragma once
+
+#include <openssl/pkcs7.h>
+
+#include "tessal/byte_array.h"
+
+// False when a field cannot be encoded. Structures other than signedData, and those with
+// CRLs, go through i2d_PKCS7.
+bool EncodeSignedDataDer(PKCS7* p7, ByteArray& out);
