@@ -27,9 +27,12 @@ const EVP_MD* TimeStampDigest(bool sm2) {
 }
 
 bool DrawTimeStampNonce(unsigned char (&nonce)[kTimeStampNonceLength]) {
+    // The top bit dropped, every first byte 0x01..0x7F stays as likely as the others; only
+    // a zero byte is drawn again.
     do {
         if (RAND_bytes(nonce, static_cast<int>(kTimeStampNonceLength)) != 1) return false;
-    } while (nonce[0] == 0 || nonce[0] >= 0x80);
+        nonce[0] &= 0x7F;
+    } while (nonce[0] == 0);
     return true;
 }
 
