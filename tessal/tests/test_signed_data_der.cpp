@@ -103,6 +103,27 @@ TEST_F(SignedDataDer, EncodingIsByteForByteI2dPkcs7) {
     EXPECT_EQ(compared, 108);
 }
 
+// Certificates encoded beforehand stand in only for exactly those certificates in that order.
+TEST_F(SignedDataDer, KnownCertificatesAreUsedForTheSameListOnly) {
+    std::unique_ptr<PKCS7, decltype(&PKCS7_free)> p7(Make(1, 3, true, "x", true), PKCS7_free);
+    const std::string expected = OpenSslDer(p7.get());
+    STACK_OF(X509)* held = p7->d.sign->cert;
+    std::vector<X509*> inOrder;
+    for (int i = 0; i < sk_X509_num(held); ++i) inOrder.push_back(sk_X509_value(held, i));
+    std::vector<std::vector<X509*>> lists = {inOrder, {inOrder[1], inOrder[0], inOrder[2]}, {inOrder[0]}, {}};
+    for (const auto& list : lists) {
+        KnownCertificates known;
+        ASSERT_TRUE(EncodeCertificates(list, known));
+        EXPECT_EQ(known.certificates, list);
+        ByteArray ours;
+        ASSERT_TRUE(EncodeSignedDataDer(p7.get(), ours, &known));
+        EXPECT_TRUE(Bytes(ours) == expected) << list.size() << " known";
+    }
+    KnownCertificates none;
+    EXPECT_FALSE(EncodeCertificates({inOrder[0], nullptr}, none));
+    EXPECT_TRUE(none.certificates.empty());
+}
+
 TEST_F(SignedDataDer, OtherShapesGoThroughOpenSslAndBrokenOnesFail) {
     // With a CRL: OpenSSL's encoder.
     std::unique_ptr<PKCS7, decltype(&PKCS7_free)> p7(Make(1, 1, true, "x", false), PKCS7_free);

@@ -68,6 +68,14 @@ int EncodeContentInfo(PKCS7* p7, unsigned char** p) { return i2d_PKCS7(p7, p); }
 int EncodeInteger(ASN1_INTEGER* n, unsigned char** p) { return i2d_ASN1_INTEGER(n, p); }
 int EncodeObject(ASN1_OBJECT* o, unsigned char** p) { return i2d_ASN1_OBJECT(o, p); }
 
+// Whether the stack holds exactly the known certificates, in their order.
+bool Holds(STACK_OF(X509)* certs, const KnownCertificates& known) {
+    if (static_cast<size_t>(sk_X509_num(certs)) != known.certificates.size()) return false;
+    for (size_t i = 0; i < known.certificates.size(); ++i)
+        if (sk_X509_value(certs, static_cast<int>(i)) != known.certificates[i]) return false;
+    return true;
+}
+
 bool EncodeWhole(PKCS7* p7, ByteArray& out) {
     unsigned char* der = nullptr;
     int length = i2d_PKCS7(p7, &der);
@@ -79,7 +87,16 @@ bool EncodeWhole(PKCS7* p7, ByteArray& out) {
 
 }  // namespace
 
-bool EncodeSignedDataDer(PKCS7* p7, ByteArray& out) {
+bool EncodeCertificates(const std::vector<X509*>& certificates, KnownCertificates& known) {
+    known.certificates.clear();
+    known.der.clear();
+    for (X509* cert : certificates)
+        if (!cert || !AppendEncoded(known.der, cert, EncodeCertificate)) return false;
+    known.certificates = certificates;
+    return true;
+}
+
+bool EncodeSignedDataDer(PKCS7* p7, ByteArray& out, const KnownCertificates* known) {
     PKCS7_SIGNED* sd = p7 && PKCS7_type_is_signed(p7) ? p7->d.sign : nullptr;
     if (!sd || sd->crl || !sd->version || !sd->md_algs || !sd->contents || !sd->signer_info) return EncodeWhole(p7, out);
     Bytes type, version, algorithms, contents, certificates, signers;
@@ -89,8 +106,11 @@ bool EncodeSignedDataDer(PKCS7* p7, ByteArray& out) {
         !AppendSetOf(signers, sd->signer_info, sk_PKCS7_SIGNER_INFO_num(sd->signer_info), SignerAt, EncodeSigner))
         return false;
     // The certificates are a SEQUENCE OF in OpenSSL's template: kept in their order.
-    for (int i = 0; sd->cert && i < sk_X509_num(sd->cert); ++i)
-        if (!AppendEncoded(certificates, sk_X509_value(sd->cert, i), EncodeCertificate)) return false;
+    if (sd->cert && known && Holds(sd->cert, *known))
+        certificates = known->der;
+    else
+        for (int i = 0; sd->cert && i < sk_X509_num(sd->cert); ++i)
+            if (!AppendEncoded(certificates, sk_X509_value(sd->cert, i), EncodeCertificate)) return false;
     size_t signedData = version.size() + TlvSize(algorithms.size()) + contents.size() +
                         (sd->cert ? TlvSize(certificates.size()) : 0) + TlvSize(signers.size());
     size_t explicitZero = TlvSize(signedData);

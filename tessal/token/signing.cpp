@@ -67,6 +67,11 @@ PKCS7_SIGNER_INFO* NewSignedData(Pkcs7Ptr& p7, X509* cert, CertInfo* certInfo,
     return si;
 }
 
+// The DER of signed data made by NewSignedData, with the certificates encoded once.
+bool Encode(PKCS7* p7, ByteArray& out, X509* cert, CertInfo* certInfo, SigningMaterial& material) {
+    return EncodeSignedDataDer(p7, out, certInfo ? material.Certificates(cert, *certInfo) : nullptr);
+}
+
 // A hash handle of the driver, closed on every path out of the function that opened it.
 class HashHandle {
 public:
@@ -174,7 +179,7 @@ CResult SkfUKey::SignDigest(ByteArray digest, ByteArray& out) {
         return result;
     }
     AddRsaTimeStamp(si);
-    if (!EncodeSignedDataDer(p7.get(), out)) TESSAL_FAIL(result, 73, "SkfUKey::SignDigest");
+    if (!Encode(p7.get(), out, m_signCert, m_signCertInfo, m_signingMaterial)) TESSAL_FAIL(result, 73, "SkfUKey::SignDigest");
     return result;
 }
 
@@ -205,7 +210,7 @@ CResult SkfUKey::SignP7(ByteArray data, ByteArray& out, int detached) {
         return result;
     }
     AddRsaTimeStamp(si);
-    if (!EncodeSignedDataDer(p7.get(), out)) TESSAL_FAIL(result, 73, "SkfUKey::SignP7");
+    if (!Encode(p7.get(), out, m_signCert, m_signCertInfo, m_signingMaterial)) TESSAL_FAIL(result, 73, "SkfUKey::SignP7");
     return result;
 }
 
