@@ -4,7 +4,9 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -60,6 +62,19 @@ std::string Utf16BeToUtf8(const unsigned char* data, int len) {
     return out;
 }
 
+// Every 12-bit value as its two Base64 characters, so three bytes take two look-ups.
+const std::array<uint16_t, 4096>& Base64Pairs() {
+    static const std::array<uint16_t, 4096> pairs = [] {
+        std::array<uint16_t, 4096> table{};
+        for (unsigned v = 0; v < 4096; ++v) {
+            const char two[2] = {kBase64Alphabet[v >> 6], kBase64Alphabet[v & 63]};
+            std::memcpy(&table[v], two, 2);
+        }
+        return table;
+    }();
+    return pairs;
+}
+
 }  // namespace
 
 std::string Base64Encode(const ByteArray& bytes) {
@@ -67,13 +82,12 @@ std::string Base64Encode(const ByteArray& bytes) {
     size_t n = static_cast<size_t>(bytes.length());
     std::string out((n + 2) / 3 * 4, '=');
     char* o = &out[0];
+    const std::array<uint16_t, 4096>& pairs = Base64Pairs();
     size_t i = 0;
     for (; i + 2 < n; i += 3, o += 4) {
         unsigned v = (p[i] << 16) | (p[i + 1] << 8) | p[i + 2];
-        o[0] = kBase64Alphabet[(v >> 18) & 63];
-        o[1] = kBase64Alphabet[(v >> 12) & 63];
-        o[2] = kBase64Alphabet[(v >> 6) & 63];
-        o[3] = kBase64Alphabet[v & 63];
+        std::memcpy(o, &pairs[v >> 12], 2);
+        std::memcpy(o + 2, &pairs[v & 4095], 2);
     }
     if (i < n) {  // one or two bytes left; the padding is already in place
         unsigned v = (p[i] << 16) | (n - i == 2 ? p[i + 1] << 8 : 0);

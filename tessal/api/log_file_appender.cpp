@@ -1,7 +1,10 @@
 #include "api/log_file_appender.h"
 
 #include <algorithm>
+#include <sstream>
 #include <string>
+
+#include "api/record_layout.h"
 
 LogFileAppender::LogFileAppender(const log4cplus::tstring& path, long maxFileSize, int backups)
     : log4cplus::RollingFileAppender(path, maxFileSize, backups, true, false) {}
@@ -16,9 +19,15 @@ void LogFileAppender::append(const log4cplus::spi::InternalLoggingEvent& event) 
         m_sizeKnown = false;
     }
     if (m_sizeKnown && m_size > maxFileSize) RollOver();
-    m_record.str(std::string());
-    layout->formatAndAppend(m_record, event);
-    const std::string record = m_record.str();
+    std::string& record = m_record;
+    record.clear();
+    if (auto* own = dynamic_cast<RecordLayout*>(layout.get())) {
+        own->AppendTo(record, event);
+    } else {
+        std::ostringstream text;
+        layout->formatAndAppend(text, event);
+        record = text.str();
+    }
     out.write(record.data(), static_cast<std::streamsize>(record.size()));
     out.flush();
     if (m_sizeKnown && ++m_recordsCounted < kRecordsBetweenMeasures) {

@@ -5,7 +5,7 @@
 
 #include <log4cplus/fileappender.h>
 
-#include <sstream>
+#include <string>
 
 class LogFileAppender : public log4cplus::RollingFileAppender {
 public:
@@ -19,7 +19,7 @@ protected:
 private:
     void RollOver();
 
-    std::ostringstream m_record;  // used under the appender's lock
+    std::string m_record;  // used under the appender's lock
     long m_size = 0;
     bool m_sizeKnown = false;  // known once a record was written to the file opened last
     int m_recordsCounted = 0;  // records counted since the size was last taken from the file

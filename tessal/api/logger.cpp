@@ -11,6 +11,7 @@
 
 #include "api/log.h"
 #include "api/log_file_appender.h"
+#include "api/record_layout.h"
 #include "platform/program_paths.h"
 #include "tessal/logger.h"
 
@@ -19,7 +20,6 @@ namespace {
 constexpr const char* kLoggerName = "ZYK";
 constexpr long kMaxFileSize = 5120;
 constexpr int kBackupFiles = 3;
-constexpr const char* kPattern = "[%D{%m/%d/%y %H:%M:%S,%Q}] [%t] %-5p - %m%n";
 
 std::atomic<bool> g_loggingClosed{false};
 
@@ -42,7 +42,7 @@ QLogger::QLogger() {
     std::string path = platform::LogFilePath();
     if (!path.empty()) {  // empty without a home: no log at all
         log4cplus::SharedAppenderPtr appender(new LogFileAppender(path, kMaxFileSize, kBackupFiles));
-        appender->setLayout(std::unique_ptr<log4cplus::Layout>(new log4cplus::PatternLayout(kPattern)));
+        appender->setLayout(std::unique_ptr<log4cplus::Layout>(new RecordLayout));
         m_logger.addAppender(appender);
     }
     m_logger.setLogLevel(log4cplus::TRACE_LOG_LEVEL);

@@ -10,6 +10,7 @@
 #include "api/compiler.h"
 #include "api/failure.h"
 #include "cloud/cloud_hosts.h"
+#include "cloud/time_stamp_query.h"
 #include "tessal/http.h"
 
 TESSAL_INIT_PRIORITY(103) std::string TimeStamp::m_TimeStampServerUrl = cloud::TimeServiceUrl();
@@ -31,15 +32,8 @@ CResult TimeStamp::GetTimeStamp(ByteArray& data, ByteArray& token, const std::st
 }
 
 CResult TimeStamp::CreateTSAQuery(ByteArray& data, ByteArray& query, const std::string& alg) {
-    BIO* input = BIO_new_mem_buf(data.data() ? data.data() : reinterpret_cast<const unsigned char*>(""),
-                                 data.length());
-    const EVP_MD* md = alg == "SM2" ? EVP_sm3() : EVP_sha1();
-    TS_REQ* request = create_query(input, nullptr, md, nullptr, 0, 1);
-    BIO* output = BIO_new(BIO_s_mem());
-    if (request && i2d_TS_REQ_bio(output, request) == 1) BIO2Byte(output, query);
-    TS_REQ_free(request);
-    BIO_free(output);
-    BIO_free(input);
+    // The bytes create_query and i2d_TS_REQ give, written without their objects.
+    query = cloud::TimeStampQueryFor(data, alg == "SM2");
     return CResult();
 }
 

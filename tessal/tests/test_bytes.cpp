@@ -1,6 +1,7 @@
 // ByteArray and the shared encoding helpers.
 #include <gtest/gtest.h>
 #include <openssl/asn1.h>
+#include <openssl/evp.h>
 #include <stdlib.h>
 
 #include <climits>
@@ -96,6 +97,25 @@ TEST(Base64, RoundTripsAndPadding) {
         ByteArray out = Base64Decode(Base64Encode(in));
         EXPECT_TRUE(out == in) << n;
     }
+}
+
+// One line, as OpenSSL's EVP_EncodeBlock writes it, for every length up to 300 and a large input.
+TEST(Base64, EncodingIsOpenSslsBlockEncoding) {
+    std::string bytes;
+    unsigned seed = 12345;
+    for (int i = 0; i < 1 << 20; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        bytes += static_cast<char>(seed >> 16);
+    }
+    auto openssl = [](const std::string& in) {
+        std::string out(4 * ((in.size() + 2) / 3) + 1, '\0');
+        int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&out[0]),
+                                reinterpret_cast<const unsigned char*>(in.data()), static_cast<int>(in.size()));
+        out.resize(static_cast<size_t>(n));
+        return out;
+    };
+    for (size_t n = 0; n <= 300; ++n) EXPECT_EQ(Base64Encode(Bytes(bytes.substr(0, n))), openssl(bytes.substr(0, n))) << n;
+    EXPECT_TRUE(Base64Encode(Bytes(bytes)) == openssl(bytes));
 }
 
 TEST(Base64, DecodingIsLenient) {

@@ -8,7 +8,14 @@
 #include <thread>
 #include <vector>
 
+#include <log4cplus/helpers/timehelper.h>
+#include <log4cplus/layout.h>
+#include <log4cplus/spi/loggingevent.h>
+
+#include <sstream>
+
 #include "api/log.h"
+#include "api/record_layout.h"
 #include "test_support.h"
 #include "tessal/logger.h"
 
@@ -40,6 +47,47 @@ TEST(Logger, RecordsHaveTheFixedLayout) {
     EXPECT_NE(log.find("] TRACE - x\n"), std::string::npos) << log;
     EXPECT_NE(log.find("] ERROR - broken 错误\n"), std::string::npos) << log;
     EXPECT_EQ(CountOf(log, "\n"), 3u);
+}
+
+// The records laid out directly are those of log4cplus's PatternLayout with the same pattern:
+// every level, second and microsecond edges, a second revisited after another (the cached date
+// text), text with line ends and non-ASCII characters, and several threads at once.
+TEST(Logger, DirectLayoutIsByteForByteLog4cplusPatternLayout) {
+    log4cplus::initialize();
+    RecordLayout ours;
+    log4cplus::PatternLayout reference(kRecordPattern);
+    using log4cplus::helpers::time_from_parts;
+    const log4cplus::helpers::Time times[] = {
+        time_from_parts(1765400000, 0),      time_from_parts(1765400000, 999999), time_from_parts(1765400001, 1),
+        time_from_parts(1765400000, 5070),   time_from_parts(946684799, 123456),  time_from_parts(1893456000, 100000)};
+    const int levels[] = {log4cplus::TRACE_LOG_LEVEL, log4cplus::DEBUG_LOG_LEVEL, log4cplus::INFO_LOG_LEVEL,
+                          log4cplus::WARN_LOG_LEVEL,  log4cplus::ERROR_LOG_LEVEL, log4cplus::FATAL_LOG_LEVEL};
+    const std::string messages[] = {"", "start SKF_RSASignData", "signed data length:256", "两行\n错误 text"};
+    auto compare = [&](const std::string& thread) {
+        int compared = 0;
+        for (const auto& time : times)
+            for (int level : levels)
+                for (const std::string& message : messages) {
+                    log4cplus::spi::InternalLoggingEvent event("ZYK", level, "", log4cplus::MappedDiagnosticContextMap(),
+                                                               message, thread, thread, time, __FILE__, __LINE__);
+                    std::ostringstream expected, written;
+                    reference.formatAndAppend(expected, event);
+                    ours.formatAndAppend(written, event);
+                    EXPECT_EQ(written.str(), expected.str());
+                    std::string appended = "kept ";
+                    ours.AppendTo(appended, event);
+                    EXPECT_EQ(appended, "kept " + expected.str());
+                    ++compared;
+                }
+        return compared;
+    };
+    EXPECT_EQ(compare("140245378713408"), 144);
+    std::vector<std::thread> threads;
+    std::vector<int> counts(3);
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back([&, t] { counts[t] = compare("thread " + std::to_string(t)); });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(counts, (std::vector<int>{144, 144, 144}));
 }
 
 TEST(Logger, LevelsAndTheMacroFormAllReachTheFile) {

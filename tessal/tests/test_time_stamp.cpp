@@ -5,12 +5,15 @@
 #include <stdlib.h>
 
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "cloudsim_rig.h"
 #include "test_support.h"
 #include "tessal/http.h"
 #include "tessal/result.h"
 #include "tessal/time_stamp.h"
+#include "cloud/time_stamp_query.h"
 
 using test_support::CloudSim;
 
@@ -20,6 +23,13 @@ public:
         return TimeStamp::CreateTSAQuery(data, query, alg);
     }
     static CResult Token(ByteArray& response, ByteArray& token) { return TimeStamp::GetTSFromResp(response, token); }
+    // OpenSSL's request for `data`, without a nonce.
+    static TS_REQ* OpenSslQuery(const std::string& data, const EVP_MD* md) {
+        BIO* bio = BIO_new_mem_buf(data.data(), static_cast<int>(data.size()));
+        TS_REQ* req = TimeStamp::create_query(bio, nullptr, md, nullptr, 1, 1);
+        BIO_free(bio);
+        return req;
+    }
 };
 
 namespace {
@@ -102,6 +112,91 @@ TEST_F(TimeStampTest, RequestsUseTheRightDigestAndEightByteNonces) {
         }
     }
     EXPECT_EQ(nonces.size(), 60u);  // the same data differs only in its nonces
+}
+
+// The request written directly against OpenSSL's objects encoded by i2d_TS_REQ, for several
+// digests, inputs and nonces (the smallest and largest first bytes included).
+TEST(TimeStampQuery, DirectRequestIsByteForByteOpenSslsEncoding) {
+    const std::string large(100000, 'x');
+    const unsigned char nonces[][cloud::kTimeStampNonceLength] = {
+        {0x01, 0, 0, 0, 0, 0, 0, 0}, {0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {0x42, 0x80, 0, 0xFF, 1, 2, 3, 4}};
+    int compared = 0;
+    for (const EVP_MD* md : {cloud::TimeStampDigest(false), cloud::TimeStampDigest(true), EVP_sha256(), EVP_sha512()}) {
+        for (const std::string& data : {std::string(), std::string("signature value\0\x01", 17), large}) {
+            for (const auto& nonce : nonces) {
+                TS_REQ* req = TimeStampTestAccess::OpenSslQuery(data, md);
+                ASSERT_NE(req, nullptr);
+                ASN1_INTEGER* n = ASN1_INTEGER_new();
+                ASSERT_EQ(ASN1_STRING_set(n, nonce, sizeof nonce), 1);
+                ASSERT_EQ(TS_REQ_set_nonce(req, n), 1);
+                ASN1_INTEGER_free(n);
+                unsigned char* expected = nullptr;
+                int length = i2d_TS_REQ(req, &expected);
+                ASSERT_GT(length, 0);
+                ASN1_OCTET_STRING* imprint = TS_MSG_IMPRINT_get_msg(TS_REQ_get_msg_imprint(req));
+                ByteArray ours = cloud::TimeStampQueryDer(md, ASN1_STRING_get0_data(imprint),
+                                                          static_cast<size_t>(ASN1_STRING_length(imprint)), nonce);
+                EXPECT_EQ(std::string(reinterpret_cast<const char*>(ours.data()), static_cast<size_t>(ours.length())),
+                          std::string(reinterpret_cast<char*>(expected), static_cast<size_t>(length)))
+                    << EVP_MD_get0_name(md) << ", " << data.size() << " bytes, nonce " << int(nonce[0]);
+                OPENSSL_free(expected);
+                TS_REQ_free(req);
+                ++compared;
+            }
+        }
+    }
+    EXPECT_EQ(compared, 36);
+}
+
+// What the request of a whole input holds: the digest of exactly that input, also when empty.
+TEST(TimeStampQuery, RequestForDataCarriesItsDigestAndRefusesWhatDoesNotFit) {
+    for (bool sm2 : {false, true}) {
+        for (const std::string& data : {std::string(), std::string(70000, '\x5a')}) {
+            ByteArray bytes(data.data(), static_cast<int>(data.size()));
+            ByteArray query = cloud::TimeStampQueryFor(bytes, sm2);
+            TS_REQ* req = ParseQuery(query);
+            ASSERT_NE(req, nullptr);
+            unsigned char digest[EVP_MAX_MD_SIZE];
+            unsigned int digestLength = 0;
+            ASSERT_EQ(EVP_Digest(data.data(), data.size(), digest, &digestLength, sm2 ? EVP_sm3() : EVP_sha1(), nullptr), 1);
+            ASN1_OCTET_STRING* imprint = TS_MSG_IMPRINT_get_msg(TS_REQ_get_msg_imprint(req));
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(imprint)),
+                                  static_cast<size_t>(ASN1_STRING_length(imprint))),
+                      std::string(reinterpret_cast<char*>(digest), digestLength));
+            TS_REQ_free(req);
+        }
+    }
+    const unsigned char nonce[cloud::kTimeStampNonceLength] = {1};
+    const unsigned char digest[EVP_MAX_MD_SIZE + 1] = {};
+    EXPECT_TRUE(cloud::TimeStampQueryDer(EVP_sha1(), digest, 0, nonce).IsEmpty());
+    EXPECT_TRUE(cloud::TimeStampQueryDer(EVP_sha1(), digest, sizeof digest, nonce).IsEmpty());
+    EXPECT_TRUE(cloud::TimeStampQueryDer(nullptr, digest, 20, nonce).IsEmpty());
+}
+
+// Requests made on several threads at once: each well formed, no nonce drawn twice.
+TEST(TimeStampQuery, ThreadsMakingRequestsAtOnceGetSoundOnes) {
+    constexpr int kThreads = 4, kEach = 200;
+    std::vector<std::vector<std::string>> made(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&made, t] {
+            ByteArray data("thread data", 11);
+            for (int i = 0; i < kEach; ++i) {
+                ByteArray query = cloud::TimeStampQueryFor(data, (i + t) % 2 == 0);
+                made[t].emplace_back(reinterpret_cast<const char*>(query.data()), static_cast<size_t>(query.length()));
+            }
+        });
+    for (std::thread& thread : threads) thread.join();
+    std::set<std::string> distinct;
+    for (const auto& queries : made)
+        for (const std::string& query : queries) {
+            ByteArray bytes(query.data(), static_cast<int>(query.size()));
+            TS_REQ* req = ParseQuery(bytes);
+            EXPECT_NE(req, nullptr);
+            TS_REQ_free(req);
+            distinct.insert(query);
+        }
+    EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads * kEach));
 }
 
 TEST_F(TimeStampTest, GarbageRejectionsAndSilenceBecomeTheServiceMessage) {

@@ -5,15 +5,35 @@
 
 #include <cstring>
 
+namespace {
+
+constexpr size_t kCoordinate = 32;
+
+// A non-negative INTEGER of the 32 big-endian bytes: no leading zero bytes, one zero byte in
+// front of a high first bit, a single zero byte for the value 0.
+void AppendInteger(unsigned char*& o, const unsigned char* value) {
+    size_t skip = 0;
+    while (skip + 1 < kCoordinate && value[skip] == 0) ++skip;
+    const size_t n = kCoordinate - skip;
+    const bool pad = (value[skip] & 0x80) != 0;
+    *o++ = 0x02;
+    *o++ = static_cast<unsigned char>(n + (pad ? 1 : 0));
+    if (pad) *o++ = 0;
+    std::memcpy(o, value + skip, n);
+    o += n;
+}
+
+}  // namespace
+
 ByteArray SignatureBlobToDer(const ECCSIGNATUREBLOB& blob) {
-    ECDSA_SIG* sig = ECDSA_SIG_new();
-    ECDSA_SIG_set0(sig, BN_bin2bn(blob.r + 32, 32, nullptr), BN_bin2bn(blob.s + 32, 32, nullptr));
-    unsigned char* der = nullptr;
-    int len = i2d_ECDSA_SIG(sig, &der);
-    ECDSA_SIG_free(sig);
-    ByteArray out = len > 0 ? ByteArray(der, static_cast<unsigned long>(len)) : ByteArray();
-    OPENSSL_free(der);
-    return out;
+    // What i2d_ECDSA_SIG writes for these two values, at most 2 + 2 * 35 bytes.
+    unsigned char der[2 + 2 * (3 + kCoordinate)];
+    unsigned char* o = der + 2;
+    AppendInteger(o, blob.r + 32);
+    AppendInteger(o, blob.s + 32);
+    der[0] = 0x30;
+    der[1] = static_cast<unsigned char>(o - der - 2);
+    return ByteArray(der, static_cast<unsigned long>(o - der));
 }
 
 bool SignatureDerToBlob(const ByteArray& der, ECCSIGNATUREBLOB& blob) {

@@ -11,6 +11,7 @@
 #include "api/log.h"
 #include "tessal/cert_info.h"
 #include "token/signature_der.h"
+#include "token/signed_data_der.h"
 #include "token/skf_ukey.h"
 #include "token/time_stamp_attribute.h"
 
@@ -66,13 +67,9 @@ PKCS7_SIGNER_INFO* NewSignedData(Pkcs7Ptr& p7, X509* cert, CertInfo* certInfo,
     return si;
 }
 
-bool Encode(PKCS7* p7, ByteArray& out) {
-    unsigned char* der = nullptr;
-    int len = i2d_PKCS7(p7, &der);
-    if (len <= 0) return false;
-    out = ByteArray(der, static_cast<unsigned long>(len));
-    OPENSSL_free(der);
-    return true;
+// The DER of signed data made by NewSignedData, with the certificates encoded once.
+bool Encode(PKCS7* p7, ByteArray& out, X509* cert, CertInfo* certInfo, SigningMaterial& material) {
+    return EncodeSignedDataDer(p7, out, certInfo ? material.Certificates(cert, *certInfo) : nullptr);
 }
 
 // A hash handle of the driver, closed on every path out of the function that opened it.
@@ -182,7 +179,7 @@ CResult SkfUKey::SignDigest(ByteArray digest, ByteArray& out) {
         return result;
     }
     AddRsaTimeStamp(si);
-    if (!Encode(p7.get(), out)) TESSAL_FAIL(result, 73, "SkfUKey::SignDigest");
+    if (!Encode(p7.get(), out, m_signCert, m_signCertInfo, m_signingMaterial)) TESSAL_FAIL(result, 73, "SkfUKey::SignDigest");
     return result;
 }
 
@@ -213,7 +210,7 @@ CResult SkfUKey::SignP7(ByteArray data, ByteArray& out, int detached) {
         return result;
     }
     AddRsaTimeStamp(si);
-    if (!Encode(p7.get(), out)) TESSAL_FAIL(result, 73, "SkfUKey::SignP7");
+    if (!Encode(p7.get(), out, m_signCert, m_signCertInfo, m_signingMaterial)) TESSAL_FAIL(result, 73, "SkfUKey::SignP7");
     return result;
 }
 

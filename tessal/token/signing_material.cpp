@@ -6,6 +6,8 @@
 void SigningMaterial::Reset() {
     m_chainKnown = false;
     m_chain.clear();
+    m_certificatesKnown = false;
+    m_certificates = KnownCertificates();
     EVP_PKEY_free(m_rsaKey);
     m_rsaKey = nullptr;
     EVP_PKEY_free(m_sm2Key);
@@ -18,6 +20,17 @@ const std::vector<X509*>& SigningMaterial::Chain(CertInfo& certificate) {
         m_chainKnown = true;
     }
     return m_chain;
+}
+
+const KnownCertificates* SigningMaterial::Certificates(X509* certificate, CertInfo& info) {
+    if (!m_certificatesKnown) {
+        std::vector<X509*> all{certificate};
+        for (X509* ca : Chain(info))
+            if (ca) all.push_back(ca);
+        if (!EncodeCertificates(all, m_certificates)) m_certificates = KnownCertificates();
+        m_certificatesKnown = true;
+    }
+    return m_certificates.certificates.empty() ? nullptr : &m_certificates;
 }
 
 EVP_PKEY* SigningMaterial::RsaKey(X509* certificate) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tessal/cert_info.h"
+#include "token/signed_data_der.h"
 
 class SigningMaterial {
 public:
@@ -24,11 +25,16 @@ public:
     // The certificate's public key with its private-key step on the key; owned here, null when
     // it cannot be made. A caller that keeps it past its hold on the key takes a reference.
     EVP_PKEY* RsaKey(X509* certificate);
+    // The certificate and its chain as signed data carries them, encoded once; null when one
+    // cannot be encoded.
+    const KnownCertificates* Certificates(X509* certificate, CertInfo& info);
     EVP_PKEY* Sm2Key(X509* certificate);
 
 private:
     bool m_chainKnown = false;
     std::vector<X509*> m_chain;
+    bool m_certificatesKnown = false;
+    KnownCertificates m_certificates;
     EVP_PKEY* m_rsaKey = nullptr;
     EVP_PKEY* m_sm2Key = nullptr;
 };
