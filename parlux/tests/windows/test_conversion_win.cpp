@@ -41,7 +41,7 @@ protected:
     }
     rig::Run Convert(const std::string& source, const std::string& target,
                      const std::string& provider = "") {
-        std::wstring arguments = L"\"" + rig::Widen(source) + L"\" \"" + rig::Widen(target) + L"\"";
+        std::wstring arguments = rig::Quoted({source, target});
         if (!provider.empty()) arguments += L" " + rig::Widen(provider);
         return rig::RunParlux(m_dir, arguments);
     }
@@ -394,7 +394,7 @@ TEST_F(ConversionTest, KilledConverterTakesItsWorkerAndOfficeAlong) {
     std::string source = Document("orphan.docx", "hang Documents.Open\n");
     bool sawOffice = false;
     rig::Run run = rig::RunParlux(
-        m_dir, L"\"" + rig::Widen(source) + L"\" \"" + rig::Widen(Target()) + L"\" ms",
+        m_dir, rig::Quoted({source, Target(), "ms"}),
         [&](void* parlux) {
             // Until the office hangs in Open (its call log names it).
             for (int i = 0; i < 300 && !rig::FileExists(source + ".calls"); ++i) Sleep(100);
