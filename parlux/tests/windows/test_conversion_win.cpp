@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "office_rig.h"
+#include "office_test.h"
 
 namespace {
 
@@ -17,21 +17,8 @@ const char kMissing[] = "ERROR:0x80020004";
 // Standard error is in text mode: a line end is CR LF.
 const std::string kEnd = "\r\n";
 
-class ConversionTest : public ::testing::Test {
+class ConversionTest : public OfficeTest {
 protected:
-    void SetUp() override {
-        m_dir = rig::MakeTempDirectory();
-        ASSERT_FALSE(m_dir.empty());
-        rig::InstallParlux(m_dir);
-        rig::RegisterAllOffices();
-        SetEnvironmentVariableW(L"PARLUX_TIMEOUT_MS", nullptr);
-    }
-    void TearDown() override {
-        rig::UnregisterAllOffices();
-        SetEnvironmentVariableW(L"PARLUX_TIMEOUT_MS", nullptr);
-        rig::RemoveTree(m_dir);
-    }
-
     // A source document with its script for the test office.
     std::string Document(const std::string& name, const std::string& script = "") {
         std::string path = m_dir + "\\" + name;
@@ -59,7 +46,6 @@ protected:
         return false;
     }
 
-    std::string m_dir;
 };
 
 bool Contains(const std::string& text, const std::string& part) {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "office_rig.h"
+#include "office_test.h"
 
 namespace {
 
@@ -15,23 +15,17 @@ bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-class ProgramTest : public ::testing::Test {
+// The run ended with `code` and printed the failure line of `result` for `message`.
+void ExpectFailure(const rig::Run& run, int code, const std::string& result,
+                   const std::string& message) {
+    EXPECT_EQ(run.exitCode, code);
+    EXPECT_EQ(run.err, "Parlux failed: " + result + ", " + message + kEnd);
+}
+
+class ProgramTest : public OfficeTest {
 protected:
-    void SetUp() override {
-        m_dir = rig::MakeTempDirectory();
-        ASSERT_FALSE(m_dir.empty());
-        rig::InstallParlux(m_dir);
-        rig::RegisterAllOffices();
-    }
-    void TearDown() override {
-        SetEnvironmentVariableW(L"PARLUX_TEST_COM_APARTMENT", nullptr);
-        rig::UnregisterAllOffices();
-        rig::RemoveTree(m_dir);
-    }
     std::string In(const std::string& name) { return m_dir + "\\" + name; }
     rig::Run Parlux(const std::wstring& arguments) { return rig::RunParlux(m_dir, arguments); }
-
-    std::string m_dir;
 };
 
 TEST_F(ProgramTest, HelpVersionAndTheEndOfTheOptions) {
@@ -89,11 +83,8 @@ TEST_F(ProgramTest, FailingComInitialisationIsInternalErrorBeforeAnyOffice) {
     rig::WriteFile(source, "document bytes");
     SetEnvironmentVariableW(L"PARLUX_TEST_COM_APARTMENT", L"multithreaded");
     rig::Run run = Parlux(rig::Quoted({source, In("out.pdf")}));
-    EXPECT_EQ(run.exitCode, 13);
-    EXPECT_EQ(run.err,
-              "Parlux failed: internal_error (13), stage=2, HRESULT=0x80010106, Unable to "
-              "initialize the STA COM apartment." +
-                  kEnd);
+    ExpectFailure(run, 13, "internal_error (13), stage=2, HRESULT=0x80010106",
+                  "Unable to initialize the STA COM apartment.");
     std::string log = rig::LogOf(m_dir);
     EXPECT_TRUE(Contains(log, " fallback_from=ms reason=internal_error")) << log;
     EXPECT_TRUE(Contains(log, " provider=wps result=internal_error hr=0x80010106")) << log;
@@ -124,14 +115,9 @@ TEST_F(ProgramTest, CtrlCCancelsTheAttemptAndLeavesNothing) {
     });
     ULONGLONG tookMs = GetTickCount64() - sentAt;
     SetConsoleCtrlHandler(IgnoreCtrlC, FALSE);
-    SetEnvironmentVariableW(L"PARLUX_TIMEOUT_MS", nullptr);
     ASSERT_TRUE(sent) << GetLastError();
     EXPECT_LT(tookMs, 30000u) << "the run waited for its time limit instead";
-    EXPECT_EQ(run.exitCode, 10);
-    EXPECT_EQ(run.err,
-              "Parlux failed: timeout (10), stage=5, HRESULT=0x800704C7, Conversion was "
-              "cancelled." +
-                  kEnd);
+    ExpectFailure(run, 10, "timeout (10), stage=5, HRESULT=0x800704C7", "Conversion was cancelled.");
     std::string log = rig::LogOf(m_dir);
     EXPECT_TRUE(Contains(log, " provider=ms interrupted; cancellation requested")) << log;
     EXPECT_FALSE(Contains(log, "provider=wps")) << log;
