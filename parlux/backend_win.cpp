@@ -2,6 +2,8 @@
 // local (out-of-process) servers in the worker's single-threaded apartment.
 #include <objbase.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "backend.h"
@@ -11,6 +13,13 @@
 namespace parlux {
 
 int32_t InitializeAutomation() {
+#ifdef PARLUX_TEST_SEAMS
+    // Tests only: PARLUX_TEST_COM_APARTMENT=multithreaded puts the thread in the multithreaded
+    // apartment first, so that joining the single-threaded one fails as COM makes it fail.
+    const char* apartment = std::getenv("PARLUX_TEST_COM_APARTMENT");
+    if (apartment && std::strcmp(apartment, "multithreaded") == 0)
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+#endif
     HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     return FAILED(hr) ? hr : S_OK;
 }

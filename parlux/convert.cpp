@@ -7,9 +7,7 @@
 
 #include "batch/batch_main.h"
 #include "program_line.h"
-#ifndef _WIN32
 #include "serve/serve_main.h"
-#endif
 #include "worker.h"
 
 namespace parlux {
@@ -26,14 +24,7 @@ int PrintInfo(const std::string& text) {
 
 int parluxMain(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "--parlux-worker") == 0) return workerMain(argc, argv);
-    if (argc >= 2 && std::strcmp(argv[1], "serve") == 0) {
-#ifndef _WIN32
-        return serveMain(argc - 1, argv + 1);
-#else
-        std::fprintf(stderr, "parlux serve runs on Linux only.\n");
-        return kInvalidArguments;
-#endif
-    }
+    if (argc >= 2 && std::strcmp(argv[1], "serve") == 0) return serveMain(argc - 1, argv + 1);
     kit::cli::Args args;
     bool valid = parseProgramLine(argc, argv, args);
     if (valid && args.Has("--help")) return PrintInfo(helpText());

@@ -58,6 +58,12 @@ struct WorkerArguments {
 };
 // False for any other command line (the worker then exits with kInvalidArguments).
 bool parseWorkerArguments(int argc, char** argv, WorkerArguments& args);
+// A decimal number using up the whole of `text`, within a long long.
+bool parseWholeNumber(const char* text, long long& value);
+// A pipe or cancellation handle of the worker's command line, as the platform gives them.
+bool parseHandleArgument(const char* text, int& handle);
+// Converts the document of `args`, reporting progress and the result on its pipe; the result code.
+int32_t convertForParent(const WorkerArguments& args);
 // argv: program, "--parlux-worker", ms|wps, kind, source, output, pipe fd, cancellation fd; or
 // program, "--parlux-worker", "--serve", pipe fd, cancellation fd, job fd for a worker that keeps
 // its office between the jobs its parent sends.
@@ -99,6 +105,7 @@ bool leavesOfficeUsable(int32_t code);
 
 // A serving worker's loop: jobs from `jobFd` until it closes, each answered on `pipeFd`.
 int serveJobs(int pipeFd, int cancelFd, int jobFd);
+// One whole message on the pipe; errors are ignored (the parent may be gone). 0 or -1: no pipe.
 void sendWorkerMessage(int fd, const WorkerMessage& message);
 // The progress callback writing to the pipe descriptor `context` points to.
 void sendProgressMessage(const ConversionProgress* progress, void* context);

@@ -17,9 +17,8 @@
 #include "worker.h"
 
 namespace parlux {
-namespace {
 
-void WriteMessage(int fd, const WorkerMessage& message) {
+void sendWorkerMessage(int fd, const WorkerMessage& message) {
     if (fd <= 0) return;
     ssize_t n;
     do {
@@ -28,28 +27,13 @@ void WriteMessage(int fd, const WorkerMessage& message) {
     if (n < 0 && errno == EPIPE) platform::NoteParentUnreachable();  // nobody supervises any more
 }
 
-void writeProgressMessage(const ConversionProgress* progress, void* context) {
-    if (!progress || !context) return;
-    WriteMessage(*static_cast<int*>(context), ProgressMessage(*progress));
-}
-
-bool ParseWhole(const char* text, long long& value) {
-    if (!text || !*text) return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtoll(text, &end, 10);
-    return *end == '\0' && errno == 0;
-}
-
 // A descriptor argument: -1 or more, within an int.
-bool ParseFd(const char* text, int& fd) {
+bool parseHandleArgument(const char* text, int& fd) {
     long long value = 0;
-    if (!ParseWhole(text, value) || value < -1 || value > INT_MAX) return false;
+    if (!parseWholeNumber(text, value) || value < -1 || value > INT_MAX) return false;
     fd = static_cast<int>(value);
     return true;
 }
-
-}  // namespace
 
 bool cancellationRequested(const ConversionRequest& request) {
     if (platform::StopRequested()) return true;
@@ -78,14 +62,15 @@ bool AdoptParentDescriptors(std::initializer_list<int> fds, int cancelFd) {
         if (fd > 0) fcntl(fd, F_SETFD, FD_CLOEXEC);
     long long parent = 0;
     const char* parentText = std::getenv(kParentPidVariable);
-    return !(parentText && ParseWhole(parentText, parent) && parent > 0 &&
+    return !(parentText && parseWholeNumber(parentText, parent) && parent > 0 &&
              !platform::InstallWorkerSignals(static_cast<pid_t>(parent), cancelFd));
 }
 
 // argv: program, "--parlux-worker", "--serve", pipe fd, cancellation fd, job fd.
 int serveMain(char** argv) {
     int pipe = -1, cancel = -1, jobs = -1;
-    if (!ParseFd(argv[3], pipe) || !ParseFd(argv[4], cancel) || !ParseFd(argv[5], jobs) ||
+    if (!parseHandleArgument(argv[3], pipe) || !parseHandleArgument(argv[4], cancel) ||
+        !parseHandleArgument(argv[5], jobs) ||
         pipe <= 0 || jobs <= 0)
         return kInvalidArguments;
     if (cancel <= 0) cancel = -1;
@@ -100,28 +85,6 @@ int serveMain(char** argv) {
 
 }  // namespace
 
-bool parseWorkerArguments(int argc, char** argv, WorkerArguments& args) {
-    if (argc != 8) return false;
-    std::string providerArg = argv[2];
-    if (providerArg != "ms" && providerArg != "wps") return false;
-    long long kind = 0;
-    if (!ParseWhole(argv[3], kind) || argv[3][0] == '-' || argv[3][0] == '+' ||
-        (kind != 1 && kind != 2))
-        return false;
-    if (!ParseFd(argv[6], args.pipeFd) || !ParseFd(argv[7], args.cancelFd)) return false;
-    args.provider = providerArg == "ms" ? Provider::Microsoft : Provider::Wps;
-    args.kind = static_cast<int32_t>(kind);
-    args.source = argv[4];
-    args.output = argv[5];
-    return true;
-}
-
-void sendWorkerMessage(int fd, const WorkerMessage& message) { WriteMessage(fd, message); }
-
-void sendProgressMessage(const ConversionProgress* progress, void* context) {
-    writeProgressMessage(progress, context);
-}
-
 int workerMain(int argc, char** argv) {
     // The office's connection may close while references are still released over it: that
     // must be an error on the write, not a signal that kills the worker before its result.
@@ -129,25 +92,15 @@ int workerMain(int argc, char** argv) {
     if (argc == 6 && std::strcmp(argv[2], "--serve") == 0) return serveMain(argv);
     WorkerArguments args;
     if (!parseWorkerArguments(argc, argv, args)) return kInvalidArguments;
-    int pipeHandle = args.pipeFd;
-    ConversionRequest request;
-    request.source = args.source;
-    request.output = args.output;
-    request.kind = args.kind;
-    request.cancelFd = args.cancelFd > 0 ? args.cancelFd : -1;
-    if (!AdoptParentDescriptors({pipeHandle, request.cancelFd}, request.cancelFd)) {
-        CleanUpAfterParent(request.output);  // started by a parent that is already gone
+    if (args.cancelFd <= 0) args.cancelFd = -1;
+    if (!AdoptParentDescriptors({args.pipeFd, args.cancelFd}, args.cancelFd)) {
+        CleanUpAfterParent(args.output);  // started by a parent that is already gone
         return kInternalError;
     }
-    request.progressCallback = writeProgressMessage;
-    request.callbackContext = &pipeHandle;
-    ConversionResult result;
-    std::memset(&result, 0, sizeof result);
-    convertInWorker(args.provider, &request, &result);
-    if (pipeHandle != 0 && pipeHandle != -1) WriteMessage(pipeHandle, ResultMessage(result));
-    if (pipeHandle > 0) close(pipeHandle);
-    if (request.cancelFd > 0) close(request.cancelFd);
-    if (platform::ParentGone()) CleanUpAfterParent(request.output);
-    return result.code;
+    int32_t code = convertForParent(args);
+    if (args.pipeFd > 0) close(args.pipeFd);
+    if (args.cancelFd > 0) close(args.cancelFd);
+    if (platform::ParentGone()) CleanUpAfterParent(args.output);
+    return code;
 }
 }  // namespace parlux

@@ -1,8 +1,6 @@
 #include "office_rig.h"
 
 #include <windows.h>
-// needs <windows.h> first
-#include <tlhelp32.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -10,6 +8,7 @@
 #include <vector>
 
 #include "kit/wide_text.h"
+#include "platform/processes.h"
 
 namespace rig {
 namespace {
@@ -70,6 +69,12 @@ void UseNullDisplayWithoutX() {
 
 std::wstring Widen(const std::string& text) { return kit::WidenUtf8(text); }
 std::string Narrow(const std::wstring& text) { return kit::NarrowToUtf8(text); }
+
+std::wstring Quoted(std::initializer_list<std::string> words) {
+    std::wstring line;
+    for (const std::string& word : words) line += (line.empty() ? L"\"" : L" \"") + Widen(word) + L"\"";
+    return line;
+}
 
 std::string MakeTempDirectory() {
     wchar_t base[MAX_PATH];
@@ -217,7 +222,7 @@ DWORD WINAPI Collect(void* context) {
 }  // namespace
 
 Run RunParlux(const std::string& dir, const std::wstring& arguments,
-              const std::function<void(void* process)>& whileRunning) {
+              const std::function<void(void* process)>& whileRunning, unsigned long creationFlags) {
     Run run;
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     HANDLE errRead, errWrite, outRead, outWrite;
@@ -235,8 +240,8 @@ Run RunParlux(const std::string& dir, const std::wstring& arguments,
     std::vector<wchar_t> buffer(line.begin(), line.end());
     buffer.push_back(L'\0');
     PROCESS_INFORMATION started = {};
-    BOOL ok = CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                             &startup, &started);
+    BOOL ok = CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, TRUE, creationFlags,
+                             nullptr, nullptr, &startup, &started);
     CloseHandle(errWrite);
     CloseHandle(outWrite);
     std::pair<HANDLE, std::string*> err{errRead, &run.err}, out{outRead, &run.out};
@@ -261,24 +266,8 @@ Run RunParlux(const std::string& dir, const std::wstring& arguments,
 std::string LogOf(const std::string& dir) { return ReadFile(dir + "\\Logs\\convertLog.txt"); }
 
 std::set<uint32_t> AttemptProcesses() {
-    std::set<uint32_t> found;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return found;
-    PROCESSENTRY32W entry;
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more;
-         more = Process32NextW(snapshot, &entry)) {
-        std::wstring name = entry.szExeFile;
-        for (const wchar_t* image :
-             {L"winword.exe", L"excel.exe", L"wps.exe", L"et.exe", L"parlux.exe"})
-            if (_wcsicmp(name.c_str(), image) == 0 ||
-                (name.size() > wcslen(image) &&
-                 _wcsicmp(name.c_str() + name.size() - wcslen(image), image) == 0 &&
-                 name[name.size() - wcslen(image) - 1] == L'\\'))
-                found.insert(entry.th32ProcessID);
-    }
-    CloseHandle(snapshot);
-    return found;
+    return parlux::platform::ListProcessesByImage(
+        {"winword.exe", "excel.exe", "wps.exe", "et.exe", "parlux.exe"});
 }
 
 }  // namespace rig

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <set>
 #include <string>
 
@@ -24,6 +25,8 @@ namespace rig {
 
 std::wstring Widen(const std::string& text);
 std::string Narrow(const std::wstring& text);
+// The words as one command line, each in double quotes.
+std::wstring Quoted(std::initializer_list<std::string> words);
 
 // A fresh directory under the temporary directory; removed with its contents by RemoveTree.
 std::string MakeTempDirectory();
@@ -50,9 +53,10 @@ struct Run {
     std::string err, out;
 };
 // Runs the copy of parlux.exe in `dir` with these arguments (each quoted), waiting for it;
-// `whileRunning` gets its process handle first.
+// `whileRunning` gets its process handle first. `creationFlags` are CreateProcessW's.
 Run RunParlux(const std::string& dir, const std::wstring& arguments,
-              const std::function<void(void* process)>& whileRunning = nullptr);
+              const std::function<void(void* process)>& whileRunning = nullptr,
+              unsigned long creationFlags = 0);
 // The log the copy in `dir` wrote.
 std::string LogOf(const std::string& dir);
 

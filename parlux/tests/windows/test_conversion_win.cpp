@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "office_rig.h"
+#include "office_test.h"
 
 namespace {
 
@@ -17,21 +17,8 @@ const char kMissing[] = "ERROR:0x80020004";
 // Standard error is in text mode: a line end is CR LF.
 const std::string kEnd = "\r\n";
 
-class ConversionTest : public ::testing::Test {
+class ConversionTest : public OfficeTest {
 protected:
-    void SetUp() override {
-        m_dir = rig::MakeTempDirectory();
-        ASSERT_FALSE(m_dir.empty());
-        rig::InstallParlux(m_dir);
-        rig::RegisterAllOffices();
-        SetEnvironmentVariableW(L"PARLUX_TIMEOUT_MS", nullptr);
-    }
-    void TearDown() override {
-        rig::UnregisterAllOffices();
-        SetEnvironmentVariableW(L"PARLUX_TIMEOUT_MS", nullptr);
-        rig::RemoveTree(m_dir);
-    }
-
     // A source document with its script for the test office.
     std::string Document(const std::string& name, const std::string& script = "") {
         std::string path = m_dir + "\\" + name;
@@ -41,7 +28,7 @@ protected:
     }
     rig::Run Convert(const std::string& source, const std::string& target,
                      const std::string& provider = "") {
-        std::wstring arguments = L"\"" + rig::Widen(source) + L"\" \"" + rig::Widen(target) + L"\"";
+        std::wstring arguments = rig::Quoted({source, target});
         if (!provider.empty()) arguments += L" " + rig::Widen(provider);
         return rig::RunParlux(m_dir, arguments);
     }
@@ -59,7 +46,6 @@ protected:
         return false;
     }
 
-    std::string m_dir;
 };
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -394,7 +380,7 @@ TEST_F(ConversionTest, KilledConverterTakesItsWorkerAndOfficeAlong) {
     std::string source = Document("orphan.docx", "hang Documents.Open\n");
     bool sawOffice = false;
     rig::Run run = rig::RunParlux(
-        m_dir, L"\"" + rig::Widen(source) + L"\" \"" + rig::Widen(Target()) + L"\" ms",
+        m_dir, rig::Quoted({source, Target(), "ms"}),
         [&](void* parlux) {
             // Until the office hangs in Open (its call log names it).
             for (int i = 0; i < 300 && !rig::FileExists(source + ".calls"); ++i) Sleep(100);
