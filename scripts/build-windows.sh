@@ -28,7 +28,7 @@ mkdir -p "$SOURCES" "$TARGET_DIR"
 
 log() { echo "build-windows: $*" >&2; }
 # CPU seconds (user and system) of the commands this script has run and waited for so far.
-children_cpu() { times | tail -n1 | awk '{for (i = 1; i <= NF; i++) {split($i, t, "m"); s += t[1] * 60 + t[2]}} END {printf "%d", s}'; }
+children_cpu() { awk -v hz="$(getconf CLK_TCK)" '{printf "%d", ($16 + $17) / hz}' "/proc/$$/stat"; }
 
 # The versions of a source package the archive lists, newest first.
 source_versions() {
