@@ -23,10 +23,12 @@ TOOLCHAIN=$ROOT/cmake/toolchain-$TRIPLET.cmake
 CACHE=${TESSAL_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tessal-windows}
 SOURCES=$CACHE/sources
 TARGET_DIR=$CACHE/$ARCH
-JOBS=${JOBS:-2}
+JOBS=${JOBS:-$(nproc)}
 mkdir -p "$SOURCES" "$TARGET_DIR"
 
 log() { echo "build-windows: $*" >&2; }
+# CPU seconds (user and system) of the commands this script has run and waited for so far.
+children_cpu() { awk -v hz="$(getconf CLK_TCK)" '{printf "%d", ($16 + $17) / hz}' "/proc/$$/stat"; }
 
 # The versions of a source package the archive lists, newest first.
 source_versions() {
@@ -78,7 +80,7 @@ PREFIXES=()
 # Builds one dependency unless its prefix is complete; `build_<name> SRC PREFIX WORK` does the
 # work. A prefix counts only once its stamp is written, so an interrupted build starts over.
 dependency() {
-  local pkg=$1 version prefix work start
+  local pkg=$1 version prefix work start cpu
   version=$(pick_version "$pkg")
   [ -n "$version" ] || {
     log "no source package $pkg (are the deb-src lines there? run scripts/windows-setup.sh)"
@@ -94,7 +96,7 @@ dependency() {
   work=$TARGET_DIR/build/$pkg-$version-$(recipe "$pkg")
   rm -rf "$prefix" "$work"
   mkdir -p "$work"
-  start=$SECONDS
+  start=$SECONDS cpu=$(children_cpu)
   log "$pkg $version: building for $TRIPLET"
   "build_$pkg" "$src" "$prefix" "$work" > "$work.log" 2>&1 || {
     log "$pkg failed; see $work.log"
@@ -103,7 +105,7 @@ dependency() {
   }
   touch "$prefix/.complete"
   rm -rf "$work"
-  log "$pkg $version: built in $((SECONDS - start)) s"
+  log "$pkg $version: built in $((SECONDS - start)) s (CPU $(($(children_cpu) - cpu)) s)"
 }
 
 cmake_dependency() {
@@ -178,7 +180,7 @@ BUILD_DIR=${BUILD_DIR:-build-windows-$ARCH}
 mkdir -p "$BUILD_DIR"
 export WINEPREFIX=${WINEPREFIX:-$(cd "$BUILD_DIR" && pwd)/wine}
 export WINEDEBUG=${WINEDEBUG:--all,err+module}
-START=$SECONDS
+START=$SECONDS KIT_CPU=$(children_cpu)
 # Found libraries are remembered in the CMake cache: new dependency prefixes start it afresh.
 prefix_list="$(IFS=';'; echo "${PREFIXES[*]}")"
 if [ "$(cat "$BUILD_DIR/.kit-prefixes" 2>/dev/null)" != "$prefix_list" ]; then
@@ -189,4 +191,4 @@ PKG_CONFIG_LIBDIR=${PKG_PATH%:} cmake -S . -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FIL
   -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
   -DKIT_WINDOWS_PREFIXES="$(IFS=';'; echo "${PREFIXES[*]}")" ${CMAKE_ARGS:-}
 PKG_CONFIG_LIBDIR=${PKG_PATH%:} cmake --build "$BUILD_DIR" -j"$JOBS" ${BUILD_TARGETS:+--target $BUILD_TARGETS}
-log "kit built for $TRIPLET in $((SECONDS - START)) s"
+log "kit built for $TRIPLET in $((SECONDS - START)) s (CPU $(($(children_cpu) - KIT_CPU)) s)"

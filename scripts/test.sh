@@ -36,6 +36,7 @@ FUZZ_PARALLEL="$jobs" ./scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 if [ "${KIT_WINDOWS_TESTS:-0}" = 1 ]; then
   phase "Windows build and tests under wine"
   ./scripts/windows-setup.sh
-  ./scripts/test-windows.sh
+  # The signing test under wine uses the AddressSanitizer tree's cloudsim.
+  KIT_LINUX_CLOUDSIM="${KIT_LINUX_CLOUDSIM:-$PWD/build-asan/bin/cloudsim}" ./scripts/test-windows.sh
 fi
 phase "Done"
