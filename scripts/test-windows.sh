@@ -5,8 +5,8 @@
 # one at a time (ctest) in a wine prefix of that tree's own, and its DLLs' export tables are
 # checked by scripts/check-windows-exports.sh. scripts/windows-setup.sh installs the tools.
 # A machine whose kernel runs no 32-bit programs cannot start 32-bit wine: there only the i686
-# DLLs the export checks read are built (KIT_EXPORT_TARGETS), and its tests are reported as not
-# run. The signing test under wine reaches a cloudsim of this machine: KIT_LINUX_CLOUDSIM, else
+# DLLs the export checks read and parlux.exe are built (KIT_EXPORT_TARGETS), and its tests are
+# reported as not run. The signing test under wine reaches a cloudsim of this machine: KIT_LINUX_CLOUDSIM, else
 # one built into build-windows-cloudsim/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -49,7 +49,7 @@ for target in "${targets[@]}"; do
       ./scripts/build-windows.sh "$target"
   else
     BUILD_DIR=$build CMAKE_ARGS="${CMAKE_ARGS:-} -DKIT_BUILD_TESTS=OFF" \
-      BUILD_TARGETS="${KIT_EXPORT_TARGETS:-tessal vornic softkey}" ./scripts/build-windows.sh "$target"
+      BUILD_TARGETS="${KIT_EXPORT_TARGETS:-tessal vornic softkey parlux}" ./scripts/build-windows.sh "$target"
   fi
   ./scripts/check-windows-exports.sh "$build" || failed=1
   if ! "$loader" --version >/dev/null 2>&1; then
