@@ -1,4 +1,6 @@
 // Exports of the certificate reading family.
+#include <stdexcept>
+
 #include "api/encodings.h"
 #include "api/export_frame.h"
 #include "api/input_limits.h"
@@ -61,6 +63,8 @@ std::string ZYKGetCertDetail(const std::string& certificate, int item) try {
     if (!Base64InputFits(certificate)) return std::string();
     CertInfo info(Base64Decode(certificate));
     return info.getCertItem(item);
+} catch (const std::out_of_range&) {
+    throw;  // an item outside 1 to 14 and 17, as the interface states
 } catch (const std::exception& e) {
     return ExportFailure(e, std::string());
 }
