@@ -5,7 +5,7 @@
 #   2. `parlux --batch --jobs JOBS` over the same files,
 #   3. one `soffice --convert-to pdf` invocation over them.
 # Goal: the service's total time within 1.2 x the batch's. Wall-clock times: run it on a quiet
-# machine.
+# machine. KEEP_LOGS=DIR keeps the converter's logs of both runs there (serve.log, batch.log).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 COUNT="${COUNT:-100}"
@@ -29,6 +29,7 @@ make_documents
 # The profile template parlux starts from is made once, outside the measured runs.
 rtf warm 1 > "$work/warm.rtf"
 "$parlux" "$work/warm.rtf" "$work/warm.pdf" ms || true
+rm -rf "$work/Logs"  # its start-up is not the service's
 
 percentile() {  # percentile P: of the numbers on standard input
   sort -n | awk -v p="$1" '{ v[NR] = $1 } END { i = int((NR - 1) * p / 100 + 0.5) + 1; print v[i] }'
@@ -58,6 +59,8 @@ starts() { grep -a -c "Application created" "$work/Logs/convertLog.txt" || true;
 echo "serve --jobs $JOBS, $CLIENTS clients: $served ms total, $ok of $COUNT succeeded (exit $rc after SIGTERM)," \
   "$(awk -v n="$COUNT" -v t="$served" 'BEGIN { printf "%.1f", n * 1000 / t }') documents/s," \
   "latency median ${median%.*} ms, p95 ${p95%.*} ms, $(starts) office start-ups"
+keep_log() { [ -z "${KEEP_LOGS:-}" ] || cp "$work/Logs/convertLog.txt" "$KEEP_LOGS/$1.log"; }
+keep_log serve
 rm -rf "$work/Logs"
 
 # 2. The batch over the same files.
@@ -68,6 +71,7 @@ t0=$(now_ms); rc=0; "$parlux" --batch "$work/jobs.jsonl" --jobs "$JOBS" > "$work
 batch=$((t1 - t0))
 echo "batch --jobs $JOBS: $batch ms total, $(grep -c '"code":1,' "$work/batch.jsonl" || true) of $COUNT succeeded (exit $rc)," \
   "$(awk -v n="$COUNT" -v t="$batch" 'BEGIN { printf "%.1f", n * 1000 / t }') documents/s, $(starts) office start-ups"
+keep_log batch
 
 # 3. One soffice invocation.
 t0=$(now_ms); rc=0
