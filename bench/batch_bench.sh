@@ -27,14 +27,6 @@ mkdir -p "$work/tmp" "$work/docs" "$work/bare" "$work/single" "$work/batch" "$wo
 cp build/bin/parlux "$work/parlux"  # its log goes to $work/Logs
 parlux="$work/parlux"
 now_ms() { date +%s%3N; }
-# Sets cpu_ms to the CPU time (user + system, ms) of this script's finished children so far:
-# the measured programs with every process they started and waited for.
-note_cpu() {
-  times > "$work/times"  # in this shell: a subshell has no children of its own
-  cpu_ms=$(awk 'NR == 2 { t = 0; for (i = 1; i <= 2; i++) { split($i, a, "m"); sub("s", "", a[2]); t += a[1] * 60 + a[2] }
-                          printf "%d\n", t * 1000 }' "$work/times")
-}
-
 . bench/bench_documents.sh
 make_documents
 jobs_for() {  # jobs_for <output dir> [file list]: one job line per document

@@ -1,4 +1,13 @@
-# Documents the benchmarks convert, shared by batch_bench.sh and serve_bench.sh (sourced).
+# Documents the benchmarks convert and how they are measured, shared by batch_bench.sh and
+# serve_bench.sh (sourced).
+
+# Sets cpu_ms to the CPU time (user + system, ms) of this script's finished children so far:
+# the measured programs with every process they started and waited for.
+note_cpu() {
+  times > "$work/times"  # in this shell: a subshell has no children of its own
+  cpu_ms=$(awk 'NR == 2 { t = 0; for (i = 1; i <= 2; i++) { split($i, a, "m"); sub("s", "", a[2]); t += a[1] * 60 + a[2] }
+                          printf "%d\n", t * 1000 }' "$work/times")
+}
 
 # An RTF document of $2 pages.
 rtf() {

@@ -15,14 +15,13 @@ int32_t CreateApplication(const std::string& progId, const ClassEntry& entry, Di
                           std::string& error) {
     if (entry.backend == "fake") return fake::CreateFakeApplication(progId, app);
 #ifdef PARLUX_HAVE_LIBREOFFICE
-    if (entry.backend == "libreoffice") {
-        if (progId == "Word.Application" || progId == "KWPS.Application")
-            return libreoffice::CreateOfficeApplication(DocumentKind::WordDocument, app, error);
-        if (progId == "Excel.Application" || progId == "KET.Application")
-            return libreoffice::CreateOfficeApplication(DocumentKind::Workbook, app, error);
-    }
+    if (entry.backend == "libreoffice" && (progId == "Word.Application" || progId == "KWPS.Application" ||
+                                           progId == "Excel.Application" || progId == "KET.Application"))
+        return libreoffice::CreateOfficeApplication(app, error);
 #endif
     return kRegdbClassNotRegistered;  // a back end this build does not have
 }
+
+bool OpensBothKinds(const ClassEntry& entry) { return entry.backend == "fake" || entry.backend == "libreoffice"; }
 
 }  // namespace parlux

@@ -18,5 +18,8 @@ void ShutdownAutomation();
 // Creates the application object of `progId` with the back end the registry names; an HRESULT.
 // `error` receives why an office could not be started.
 int32_t CreateApplication(const std::string& progId, const ClassEntry& entry, DispatchObject& app, std::string& error);
+// Whether one application object of the back end opens both documents and workbooks (its
+// "Documents" and its "Workbooks"), so that one office can serve the ProgIDs of both kinds.
+bool OpensBothKinds(const ClassEntry& entry);
 
 }  // namespace parlux

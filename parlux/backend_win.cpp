@@ -40,4 +40,7 @@ int32_t CreateApplication(const std::string& progId, const ClassEntry&, Dispatch
     return S_OK;
 }
 
+// Each suite's application serves its own kind of document.
+bool OpensBothKinds(const ClassEntry&) { return false; }
+
 }  // namespace parlux

@@ -44,6 +44,20 @@ std::string officeImageName(Provider provider, DocumentKind kind) {
     return imageName(provider, kind);
 }
 
+bool oneOfficeForBothKinds(Provider provider) {
+    ClassRegistry registry = ClassRegistry::Load();
+    ClassEntry word, workbook;
+    return registry.Resolve(progId(provider, DocumentKind::WordDocument), word) >= 0 &&
+           registry.Resolve(progId(provider, DocumentKind::Workbook), workbook) >= 0 && word.backend == workbook.backend &&
+           !word.imageName.empty() && AsciiLower(word.imageName) == AsciiLower(workbook.imageName) &&
+           OpensBothKinds(word);
+}
+
+std::string officeKey(Provider provider, DocumentKind kind) {
+    if (!oneOfficeForBothKinds(provider)) return progId(provider, kind);
+    return std::string(progId(provider, DocumentKind::WordDocument)) + "+" + progId(provider, DocumentKind::Workbook);
+}
+
 ProcessIdentity verifyOwnedProcess(uint32_t pid, const std::set<std::string>& imageNames,
                                    const std::set<uint32_t>& preexisting, uint64_t startTicks) {
     ProcessIdentity identity;
@@ -98,7 +112,7 @@ bool leavesOfficeUsable(int32_t code) {
 }
 
 int32_t startApplication(Provider provider, const ConversionRequest& req, OfficeApplication& office,
-                         ConversionResult* result) {
+                         ConversionResult* result, bool kept) {
     ProcessIdentity none;
     DocumentKind kind = static_cast<DocumentKind>(req.kind);
     reportProgress(req, kStageComInit, 0, "Initializing COM.", none);
@@ -148,13 +162,16 @@ int32_t startApplication(Provider provider, const ConversionRequest& req, Office
     setting("Visible", Variant::Flag(false));
     setting("DisplayAlerts", Variant::Int(0));
     setting("AutomationSecurity", Variant::Int(3));
-    if (kind == DocumentKind::Workbook) setting("AskToUpdateLinks", Variant::Flag(false));
+    // A kept office that may open workbooks later never updates their links either.
+    bool bothKinds = kept && oneOfficeForBothKinds(provider);
+    if (kind == DocumentKind::Workbook || bothKinds) setting("AskToUpdateLinks", Variant::Flag(false));
     if (firstFailure < 0)
         reportProgress(req, kStageSettings, firstFailure, "One or more optional application settings are unavailable.",
                        identity);
     office.app = app;
     office.identity = identity;
     office.progId = id;
+    office.key = bothKinds ? officeKey(provider, kind) : id;
     return kSuccess;
 }
 
@@ -218,6 +235,7 @@ int32_t quitApplication(const ConversionRequest& req, OfficeApplication& office)
     int32_t quitHr = office.app.callMethod("Quit", {});
     office.app = DispatchObject();
     office.progId.clear();
+    office.key.clear();
     return quitHr;
 }
 

@@ -46,6 +46,12 @@ constexpr const char* kOfficeSocketsFile = "office.sockets";
 
 // The image name of the process serving (provider, kind): the registered one, else the suite's.
 std::string officeImageName(Provider provider, DocumentKind kind);
+// Whether one application of `provider` serves documents and workbooks: both ProgIDs are
+// registered to one back end and one image name, and its application opens both kinds.
+bool oneOfficeForBothKinds(Provider provider);
+// What a kept office serves: the ProgID of `provider` and `kind`, or the same name for both
+// kinds when one office serves them.
+std::string officeKey(Provider provider, DocumentKind kind);
 
 // The worker's command line: program, "--parlux-worker", ms|wps, kind (1 or 2), source, output,
 // pipe fd, cancellation fd (each fd -1 or more; 0 or -1 for none).
@@ -75,6 +81,7 @@ struct OfficeApplication {
     DispatchObject app;
     ProcessIdentity identity;
     std::string progId;  // empty when no application is held
+    std::string key;     // officeKey of the jobs it takes
 };
 // How a document fared before its application quits: (code, stage, hr, message) of the first
 // failure, and the HRESULT of closing it.
@@ -90,9 +97,10 @@ bool validRequest(const ConversionRequest* request, const ConversionResult* resu
 bool cancellationRequested(const ConversionRequest& request);
 // Fills the result of a request that failed validRequest; kInvalidArguments.
 int32_t rejectRequest(ConversionResult* result);
-// Creates and configures the application; kSuccess, else the failure is in `result`.
+// Creates and configures the application; kSuccess, else the failure is in `result`. `kept`: it
+// is kept for the jobs that follow, of either kind when one office serves both.
 int32_t startApplication(Provider provider, const ConversionRequest& req, OfficeApplication& office,
-                         ConversionResult* result);
+                         ConversionResult* result, bool kept = false);
 // Opens, prepares, exports and closes the request's document.
 DocumentOutcome convertWithApplication(Provider provider, const ConversionRequest& req, OfficeApplication& office);
 // Quits the application and lets it go; the HRESULT of "Quit".

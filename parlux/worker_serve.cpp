@@ -9,18 +9,18 @@ namespace parlux {
 namespace {
 
 // One job on the office kept from the previous ones (started when there is none, or replaced
-// when the job needs another application). The office is let go when the job leaves it in doubt.
+// when the job needs another application than the kept one serves). The office is let go when the job leaves it in doubt.
 int32_t ServeJob(const JobRecord& job, const ConversionRequest& request, OfficeApplication& office,
                  ConversionResult& result) {
     result = NewResult();
     if (!validRequest(&request, &result)) return rejectRequest(&result);
-    if (!office.progId.empty() && office.progId != progId(job.provider, job.kind)) {
+    if (!office.progId.empty() && office.key != officeKey(job.provider, job.kind)) {
         ConversionRequest silent = request;
         silent.progressCallback = nullptr;
         quitApplication(silent, office);
     }
     if (office.progId.empty()) {
-        int32_t code = startApplication(job.provider, request, office, &result);
+        int32_t code = startApplication(job.provider, request, office, &result, true);
         if (code != kSuccess) return code;
     }
     DocumentOutcome outcome = convertWithApplication(job.provider, request, office);

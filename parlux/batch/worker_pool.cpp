@@ -70,11 +70,13 @@ BatchJob* WorkerPool::TakeJobFor(Slot& slot) {
     }
     if (first.empty()) return nullptr;
     size_t chosen = m_queue.size();
-    if (!slot.progId.empty()) {
+    if (!slot.key.empty()) {
         // A job for the office this slot keeps; else the first one, when changing office pays off.
-        auto own = first.find(slot.kind);
-        if (own != first.end()) {
-            chosen = own->second;
+        size_t own = m_queue.size();
+        for (const auto& kind : first)
+            if (Serves(slot, kind.first)) own = std::min(own, kind.second);
+        if (own < m_queue.size()) {
+            chosen = own;
         } else {
             for (const auto& kind : first) chosen = std::min(chosen, kind.second);
             if (!SwitchPaysOff(slot, m_queue[chosen]->kind, waiting[m_queue[chosen]->kind])) {
@@ -99,10 +101,12 @@ BatchJob* WorkerPool::TakeJobFor(Slot& slot) {
     return job;
 }
 
+bool WorkerPool::Serves(const Slot& slot, DocumentKind kind) { return slot.bothKinds || slot.kind == kind; }
+
 int WorkerPool::Serving(const Slot& slot, DocumentKind kind) const {
     int serving = 0;
     for (const Slot& other : m_slots)
-        if (&other != &slot && other.worker.pid != 0 && other.kind == kind) ++serving;
+        if (&other != &slot && other.worker.pid != 0 && Serves(other, kind)) ++serving;
     return serving;
 }
 
@@ -144,13 +148,14 @@ bool WorkerPool::Dispatch(Slot& slot, BatchJob& job) {
         Report(job, code);
         return false;
     }
-    std::string needed = progId(job.attempt.provider, job.plan.format.kind);
-    if (slot.worker.pid != 0 && slot.progId != needed) Retire(slot, slot.office, slot.lastRequestId, Retiring());
+    std::string needed = officeKey(job.attempt.provider, job.plan.format.kind);
+    if (slot.worker.pid != 0 && slot.key != needed) Retire(slot, slot.office, slot.lastRequestId, Retiring());
     job.attemptBegun = Clock::now();
     job.attempted = true;
     slot.job = &job;
     slot.provider = job.attempt.provider;
     slot.kind = job.plan.format.kind;
+    slot.bothKinds = oneOfficeForBothKinds(job.attempt.provider);
     slot.lastRequestId = job.plan.requestId;
     slot.freshOffice = slot.worker.pid == 0;
     slot.startTimed = false;
@@ -219,7 +224,7 @@ void WorkerPool::EndAttempt(Slot& slot, AttemptEnd end, bool workerEnded) {
     bool keep = !workerEnded && channel.resultReceived && leavesOfficeUsable(job.result.code) && KeepsOffice(slot, office);
     if (keep) {
         slot.office = office;
-        slot.progId = progId(job.attempt.provider, job.plan.format.kind);
+        slot.key = officeKey(job.attempt.provider, job.plan.format.kind);
     } else if (workerEnded) {
         end.cleaned = cleanUpWorker(slot.worker, office, job.attempt.provider, job.plan.format.kind, job.plan.requestId);
         slot = Slot();

@@ -56,9 +56,10 @@ public:
 private:
     struct Slot {
         WorkerProcess worker;  // pid 0: no worker runs
-        std::string progId;    // the application its office serves; empty: none kept
+        std::string key;       // officeKey of the jobs its office serves; empty: none kept
         Provider provider = Provider::Microsoft;
         DocumentKind kind = DocumentKind::WordDocument;
+        bool bothKinds = false;  // its office serves documents and workbooks
         ProcessIdentity office;
         std::string lastRequestId;
         int served = 0;
@@ -115,6 +116,8 @@ private:
     bool KeepsOffice(const Slot& slot, const ProcessIdentity& office) const;
     void Report(BatchJob& job, int32_t code);
     BatchJob* TakeJobFor(Slot& slot);
+    // Whether the slot's office (kept or starting) serves documents of `kind`.
+    static bool Serves(const Slot& slot, DocumentKind kind);
     // How many slots besides `slot` run a worker for documents of `kind`.
     int Serving(const Slot& slot, DocumentKind kind) const;
     // Whether `slot`, keeping an office of another application, should replace it to take the

@@ -482,6 +482,34 @@ TEST_F(BatchTest, CancellationDuringAnOfficesQuitStopsItAtOnce) {
 
 // A slot changing offices goes on with its next job while the old office quits, and a quit that
 // never ends is still stopped after the 15 s it is given.
+// Where one office process serves both ProgIDs (as LibreOffice does), a kept office takes
+// documents and workbooks alike: kinds that alternate start no further office.
+TEST_F(BatchTest, AnOfficeServingBothKindsIsKeptAcrossKindChanges) {
+    Register("Word.Application = fake office.exe\nExcel.Application = fake office.exe\n");
+    Scenario(R"({"Word.Application": {"sheets": [{"formula": "=1"}]},
+                 "Excel.Application": {"sheets": [{"formula": "=1"}]}})");
+    std::string jobs = MakeDocuments({"a.docx", "b.xlsx", "c.docx", "d.xls", "e.rtf", "f.xlsx"});
+    std::map<std::string, Result> results = Run(jobs, {"--jobs", "1"});
+    EXPECT_EQ(m_exit, 0) << ReadAll(Path("results.jsonl"));
+    ASSERT_EQ(results.size(), 6u);
+    for (const auto& [name, result] : results) EXPECT_EQ(result.name, "success") << name;
+    EXPECT_EQ(Count(Log(), "Creating "), 1u) << Log();
+    EXPECT_EQ(Numbers(" pid=").size(), 1u);
+    EXPECT_EQ(Count(Calls(), "Documents.Open("), 3u);
+    EXPECT_EQ(Count(Calls(), "Workbooks.Open("), 3u);
+    // The office started for a document was told not to update the links of the workbooks to come.
+    EXPECT_EQ(Count(Calls(), "app.AskToUpdateLinks=false"), 1u);
+    EXPECT_EQ(Count(Calls(), "app.Quit()"), 1u);
+    ExpectNothingLeft();
+
+    // Two slots: each keeps the office it started, whatever the kinds that follow.
+    results = Run(MakeDocuments({"g.xlsx", "h.docx", "i.xlsx", "j.docx", "k.xlsx", "l.docx", "m.xls"}), {"--jobs", "2"});
+    EXPECT_EQ(m_exit, 0) << ReadAll(Path("results.jsonl"));
+    EXPECT_EQ(results.size(), 7u);
+    EXPECT_EQ(Count(Log(), "Creating "), 3u) << Log();  // the first run's one and these two
+    ExpectNothingLeft();
+}
+
 TEST_F(BatchTest, ASlotChangingOfficesGoesOnWhileTheOldOneQuitsWithinItsTime) {
     Scenario(R"({"Word.Application": {"image": "winword.exe"},
                  "Excel.Application": {"image": "excel.exe", "sheets": [{"formula": "=1"}],

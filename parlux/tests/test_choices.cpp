@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <fstream>
 #include <regex>
 
 #include "ooxml_sheets.h"
@@ -90,6 +91,7 @@ TEST(Quoting, ArgumentsComeBackUnchanged) {
 }  // namespace
 
 #include "class_registry.h"
+#include "worker.h"
 
 namespace {
 
@@ -116,6 +118,34 @@ TEST(ClassRegistry, ResolvesRegisteredProgIdsOnly) {
     close(fd);
     setenv("PARLUX_CLASSES", path, 1);  // an empty file registers nothing
     EXPECT_EQ(ClassRegistry::Load().Resolve("Word.Application", entry), parlux::kRegdbClassNotRegistered);
+    unsetenv("PARLUX_CLASSES");
+    unlink(path);
+}
+
+// A kept office serves both kinds only when one process of one back end that opens both serves
+// the provider's two ProgIDs; the other provider's office stays its own.
+TEST(ClassRegistry, OneOfficeServesBothKindsOnlyWhenOneProcessServesBothProgIds) {
+    char path[] = "/tmp/parlux-classes-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    setenv("PARLUX_CLASSES", path, 1);
+    auto registered = [&](const std::string& text) {
+        std::ofstream(path, std::ios::trunc) << text;
+        return parlux::oneOfficeForBothKinds(parlux::Provider::Microsoft);
+    };
+    EXPECT_TRUE(registered("Word.Application = libreoffice soffice.bin\nExcel.Application = libreoffice SOFFICE.BIN\n"));
+    EXPECT_EQ(parlux::officeKey(parlux::Provider::Microsoft, parlux::DocumentKind::WordDocument),
+              parlux::officeKey(parlux::Provider::Microsoft, parlux::DocumentKind::Workbook));
+    EXPECT_EQ(parlux::officeKey(parlux::Provider::Wps, parlux::DocumentKind::WordDocument), "KWPS.Application");
+    EXPECT_NE(parlux::officeKey(parlux::Provider::Wps, parlux::DocumentKind::WordDocument),
+              parlux::officeKey(parlux::Provider::Microsoft, parlux::DocumentKind::WordDocument));
+    EXPECT_TRUE(registered("Word.Application = fake office.exe\nExcel.Application = fake office.exe\n"));
+    EXPECT_FALSE(registered("Word.Application = fake winword.exe\nExcel.Application = fake excel.exe\n"));
+    EXPECT_EQ(parlux::officeKey(parlux::Provider::Microsoft, parlux::DocumentKind::Workbook), "Excel.Application");
+    EXPECT_FALSE(registered("Word.Application = fake office.exe\nExcel.Application = libreoffice office.exe\n"));
+    EXPECT_FALSE(registered("Word.Application = remote office.exe\nExcel.Application = remote office.exe\n"));
+    EXPECT_FALSE(registered("Word.Application = libreoffice soffice.bin\n"));
     unsetenv("PARLUX_CLASSES");
     unlink(path);
 }

@@ -297,9 +297,10 @@ public:
     }
 };
 
+// One office opens documents and workbooks alike: the application of either ProgID has both.
 class Application : public OfficeObject {
 public:
-    Application(DocumentKind kind, std::shared_ptr<OfficeInstance> office) {
+    explicit Application(std::shared_ptr<OfficeInstance> office) {
         auto pid = [office](const std::vector<Variant>&, Variant& out) {
             out = Variant::Int(static_cast<int32_t>(office->pid()));
             return 0;
@@ -309,23 +310,25 @@ public:
         // A headless office shows nothing, asks nothing, and its loads never run macros or update links.
         for (const char* setting : {"Visible", "DisplayAlerts", "AutomationSecurity", "AskToUpdateLinks"})
             m_put[setting] = [](const Variant&) { return 0; };
-        auto documents = std::make_shared<Documents>(kind, office);
-        m_get[kind == DocumentKind::WordDocument ? "Documents" : "Workbooks"] =
-            [documents](const std::vector<Variant>&, Variant& out) {
-                out = Variant::Object(documents);
-                return 0;
-            };
+        for (DocumentKind kind : {DocumentKind::WordDocument, DocumentKind::Workbook}) {
+            auto documents = std::make_shared<Documents>(kind, office);
+            m_get[kind == DocumentKind::WordDocument ? "Documents" : "Workbooks"] =
+                [documents](const std::vector<Variant>&, Variant& out) {
+                    out = Variant::Object(documents);
+                    return 0;
+                };
+        }
         m_call["Quit"] = [office](const std::vector<Variant>&, Variant&) { return office->Quit(); };
     }
 };
 
 }  // namespace
 
-int32_t CreateOfficeApplication(DocumentKind kind, DispatchObject& app, std::string& error) {
+int32_t CreateOfficeApplication(DispatchObject& app, std::string& error) {
     auto office = std::make_shared<OfficeInstance>();
     int32_t hr = office->Start(error);
     if (hr < 0) return hr;
-    app = DispatchObject(std::make_shared<Application>(kind, office));
+    app = DispatchObject(std::make_shared<Application>(office));
     return 0;
 }
 

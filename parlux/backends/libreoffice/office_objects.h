@@ -88,7 +88,7 @@ std::shared_ptr<DispatchTarget> NewWorkbook(std::shared_ptr<OfficeInstance> offi
                                             css::uno::Reference<css::frame::XModel> model,
                                             std::vector<bool> chartSheets);
 
-// The application object of `kind` on a freshly started office; an HRESULT.
-int32_t CreateOfficeApplication(DocumentKind kind, DispatchObject& app, std::string& error);
+// The application object (of Word and of Excel alike) on a freshly started office; an HRESULT.
+int32_t CreateOfficeApplication(DispatchObject& app, std::string& error);
 
 }  // namespace parlux::libreoffice

@@ -1,5 +1,5 @@
 """`parlux serve` on LibreOffice: real documents answered as valid PDFs, a document the office
-cannot open and an encrypted one answered 422, nothing left behind.
+cannot open and an encrypted one answered 422, all on one office, nothing left behind.
 Usage: test_serve_libreoffice.py PARLUX_BINARY FIXTURES_DIR SAMPLE_RTF [unittest arguments]"""
 import os
 import subprocess
@@ -43,6 +43,8 @@ class LibreOfficeServeTest(unittest.TestCase):
         with open(os.path.join(FIXTURES, "secret.doc"), "rb") as f:
             secret = service.convert(f.read(), "secret.doc", timeout=120)
         self.assertEqual((secret.status, secret.json()["name"]), (422, "password_protected"))
+        # One after another, documents and a workbook alike went to the office the first one started.
+        self.assertEqual(service.log().count("Application created"), 1, service.log())
         self.assertEqual(service.stop(), 0)
         self.assertEqual(os.listdir(service.tmp), [], "requests and workers left files behind")
 
