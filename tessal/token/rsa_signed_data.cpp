@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "api/digests.h"
+
 using der::Append;
 using der::AppendHeader;
 using der::AppendTlv;
@@ -12,15 +14,6 @@ using der::Bytes;
 using der::TlvSize;
 
 namespace {
-
-// SHA-256 fetched from the providers once; the built-in object when that fails.
-const EVP_MD* Sha256() {
-    static const EVP_MD* const md = [] {
-        EVP_MD* fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-        return fetched ? static_cast<const EVP_MD*>(fetched) : EVP_sha256();  // kept for the process
-    }();
-    return md;
-}
 
 void AppendObject(Bytes& out, int nid) {
     const ASN1_OBJECT* object = OBJ_nid2obj(nid);
@@ -71,7 +64,7 @@ bool Sha256Of(const ByteArray& data, unsigned char (&digest)[kSha256Length]) {
     static const unsigned char kNothing[1] = {0};
     unsigned int length = 0;
     return EVP_Digest(data.data() ? data.data() : kNothing, static_cast<size_t>(data.length()), digest, &length,
-                      Sha256(), nullptr) == 1 &&
+                      digests::Sha256(), nullptr) == 1 &&
            length == kSha256Length;
 }
 
@@ -101,7 +94,7 @@ bool SignRsaAttributes(EVP_PKEY* key, const Bytes& attributes, Bytes& signature)
     AppendTlv(set, der::kSet, attributes.data(), attributes.size());
     unsigned char hash[EVP_MAX_MD_SIZE];
     unsigned int hashLength = 0;
-    if (!key || EVP_Digest(set.data(), set.size(), hash, &hashLength, Sha256(), nullptr) != 1) return false;
+    if (!key || EVP_Digest(set.data(), set.size(), hash, &hashLength, digests::Sha256(), nullptr) != 1) return false;
     // What EVP_DigestSignFinal does for PKCS7_SIGNER_INFO_sign: PKCS#1 v1.5 over the digest.
     EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(key, nullptr);
     size_t length = 0;
