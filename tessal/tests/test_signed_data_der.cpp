@@ -9,6 +9,7 @@
 
 #include "cert_factory.h"
 #include "token/der_writer.h"
+#include "token/rsa_signed_data.h"
 #include "token/signed_data_der.h"
 
 namespace {
@@ -192,4 +193,19 @@ TEST(DerWriter, SetElementsAreSortedByTheirBytesShorterPrefixFirst) {
     std::vector<der::Bytes> elements = {{0x31, 0x02}, {0x30, 0x05, 0x01}, {0x30, 0x05}, {0x02, 0x01, 0x01}};
     der::SortForSetOf(elements);
     EXPECT_EQ(elements, (std::vector<der::Bytes>{{0x02, 0x01, 0x01}, {0x30, 0x05}, {0x30, 0x05, 0x01}, {0x31, 0x02}}));
+}
+
+TEST(RsaSignedData, SigningTimesAreThoseOpenSslWritesOnBothSidesOf2050) {
+    const time_t instants[] = {0,           1700000000,  -631152001 /* 1949-12-31 23:59:59 */,
+                               -631152000,  2524607999 /* 2049-12-31 23:59:59 */,
+                               2524608000,  253402300799 /* 9999-12-31 23:59:59 */};
+    for (time_t instant : instants) {
+        ASN1_TIME* time = ASN1_TIME_set(nullptr, instant);
+        unsigned char* der = nullptr;
+        int length = time ? i2d_ASN1_TIME(time, &der) : 0;
+        ASSERT_GT(length, 0) << instant;
+        EXPECT_EQ(SigningTimeDer(instant), der::Bytes(der, der + length)) << instant;
+        OPENSSL_free(der);
+        ASN1_TIME_free(time);
+    }
 }

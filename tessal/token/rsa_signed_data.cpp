@@ -1,8 +1,10 @@
 #include "token/rsa_signed_data.h"
 
+#include <openssl/crypto.h>
 #include <openssl/objects.h>
 #include <openssl/rsa.h>
 
+#include <ctime>
 #include <vector>
 
 #include "api/digests.h"
@@ -68,20 +70,38 @@ bool Sha256Of(const ByteArray& data, unsigned char (&digest)[kSha256Length]) {
            length == kSha256Length;
 }
 
+Bytes SigningTimeDer(time_t instant) {
+    struct tm utc {};
+    if (!OPENSSL_gmtime(&instant, &utc)) return Bytes();
+    const int year = utc.tm_year + 1900;
+    const bool utcTime = year >= 1950 && year < 2050;
+    if (year < 0 || year > 9999) return Bytes();
+    char text[16];
+    size_t n = 0;
+    auto put = [&text, &n](int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10) text[n + static_cast<size_t>(i)] = static_cast<char>('0' + value % 10);
+        n += static_cast<size_t>(digits);
+    };
+    if (utcTime)
+        put(year % 100, 2);
+    else
+        put(year, 4);
+    for (int field : {utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec}) put(field, 2);
+    text[n++] = 'Z';
+    Bytes out;
+    AppendTlv(out, utcTime ? V_ASN1_UTCTIME : V_ASN1_GENERALIZEDTIME, reinterpret_cast<const unsigned char*>(text), n);
+    return out;
+}
+
 bool RsaSignedAttributes(const unsigned char (&digest)[kSha256Length], Bytes& attributes) {
-    // The signing time as PKCS7_add0_attrib_signing_time makes it: UTCTime up to 2049.
-    ASN1_TIME* now = X509_gmtime_adj(nullptr, 0);
-    unsigned char* time = nullptr;
-    int timeLength = now ? i2d_ASN1_TIME(now, &time) : 0;
-    ASN1_TIME_free(now);
-    if (timeLength <= 0) return false;
+    const Bytes time = SigningTimeDer(std::time(nullptr));
+    if (time.empty()) return false;
     Bytes type, digestValue;
     AppendObject(type, NID_pkcs7_data);
     AppendTlv(digestValue, der::kOctetString, digest, kSha256Length);
     std::vector<Bytes> elements = {Attribute(NID_pkcs9_contentType, type.data(), type.size()),
-                                   Attribute(NID_pkcs9_signingTime, time, static_cast<size_t>(timeLength)),
+                                   Attribute(NID_pkcs9_signingTime, time.data(), time.size()),
                                    Attribute(NID_pkcs9_messageDigest, digestValue.data(), digestValue.size())};
-    OPENSSL_free(time);
     der::SortForSetOf(elements);
     attributes.clear();
     for (const Bytes& element : elements) Append(attributes, element);
@@ -157,6 +177,6 @@ bool WriteRsaSignedData(const RsaSigner& signer, const Bytes& attributes, const 
     Append(encoded, contentInfo);
     AppendTlv(encoded, der::kContextZero, certificates.data(), certificates.size());
     AppendTlv(encoded, der::kSet, signerInfo.data(), signerInfo.size());
-    out = ByteArray(encoded.data(), static_cast<unsigned long>(encoded.size()));
+    out.Copy(encoded.data(), static_cast<int>(encoded.size()));
     return true;
 }

@@ -7,6 +7,7 @@
 #include <openssl/x509.h>
 
 #include <cstddef>
+#include <ctime>
 
 #include "tessal/byte_array.h"
 #include "token/der_writer.h"
@@ -23,6 +24,10 @@ struct RsaSigner {
 
 // The certificate's IssuerAndSerialNumber; false when it cannot be encoded.
 bool EncodeIssuerAndSerial(X509* certificate, der::Bytes& out);
+
+// The signing time PKCS7_add0_attrib_signing_time writes for `instant`: UTCTime for the years
+// 1950 to 2049, GeneralizedTime for the others. Empty when the instant has no such date.
+der::Bytes SigningTimeDer(time_t instant);
 
 // SHA-256 of `data`; false when the digest cannot be computed.
 bool Sha256Of(const ByteArray& data, unsigned char (&digest)[kSha256Length]);
