@@ -735,14 +735,16 @@ std::string OpenSslSignedData(PKCS7* ours, const std::string& digest, bool detac
 
 TEST_F(SigningTest, AttributesAndTimeStampTokenAreThoseOpenSslsOwnSignerWrites) {
     UseRsaKey();  // the time service answers: every signature carries a token
-    const std::string content = "content signed with its time-stamp";
-    const std::string digest = Sha256(content);
     struct Case {
         const char* name;
         bool detached;
         bool fromDigest;
+        size_t size;  // of the content; past 65535 bytes its lengths take three bytes
     };
-    for (Case c : {Case{"detached", true, false}, Case{"attached", false, false}, Case{"digest", true, true}}) {
+    for (Case c : {Case{"detached", true, false, 40}, Case{"attached", false, false, 40},
+                   Case{"digest", true, true, 40}, Case{"large attached", false, false, 70000}}) {
+        const std::string content = std::string("content signed with its time-stamp ") + std::string(c.size, 'c');
+        const std::string digest = Sha256(content);
         std::string p7, digestB64 = B64(digest);
         ASSERT_TRUE(c.fromDigest ? ZYKSignDigest(digestB64, p7) : ZYKSignP7(B64(content), p7, c.detached ? 1 : 0))
             << c.name << ": " << ZYKGetLastError();
