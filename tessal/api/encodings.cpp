@@ -13,6 +13,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "api/digests.h"
 #include "kit/code_page.h"
 #include "kit/hex.h"
 #include "kit/utf8.h"
@@ -137,7 +138,7 @@ std::string HexEncode(const char* data, int n) {
 }
 
 std::string Md5Hex(ByteArray bytes) {
-    return DigestHex(EVP_md5(), bytes.data(), static_cast<size_t>(bytes.length()));
+    return DigestHex(digests::Md5(), bytes.data(), static_cast<size_t>(bytes.length()));
 }
 
 std::string HmacSha256Hex(const std::string& data, const std::string& key) {

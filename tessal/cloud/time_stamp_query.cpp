@@ -1,9 +1,15 @@
 #include "cloud/time_stamp_query.h"
 
 #include <openssl/objects.h>
+#include <openssl/crypto.h>
 #include <openssl/rand.h>
 
+#include <cstring>
+#include <mutex>
 #include <vector>
+
+#include "api/digests.h"
+#include "platform/process_fork.h"
 
 namespace cloud {
 
@@ -12,25 +18,65 @@ namespace {
 constexpr unsigned char kSequence = 0x30, kInteger = 0x02, kOctetString = 0x04, kNull = 0x05,
                         kBoolean = 0x01, kObject = 0x06;
 
-// The digest named, fetched from the providers once; the built-in object when that fails.
-const EVP_MD* Fetched(const char* name, const EVP_MD* fallback) {
-    EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
-    return md ? md : fallback;  // kept for the life of the process
+}  // namespace
+
+const EVP_MD* TimeStampDigest(bool sm2) { return sm2 ? digests::Sm3() : digests::Sha1(); }
+
+namespace {
+
+// Random bytes for nonces, drawn from OpenSSL a block at a time: one draw serves many requests.
+// Every byte is handed out once; a process made by fork() starts without the parent's block,
+// so parent and child never send the same nonce.
+constexpr size_t kNonceBlock = 32 * kTimeStampNonceLength;
+
+struct NonceBytes {
+    std::mutex mutex;
+    unsigned char block[kNonceBlock];
+    size_t used = kNonceBlock;
+};
+
+NonceBytes& TheNonceBytes();
+
+void HoldNonceBytes() { TheNonceBytes().mutex.lock(); }
+void ReleaseNonceBytes() { TheNonceBytes().mutex.unlock(); }
+void DropNonceBytesInChild() {
+    NonceBytes& bytes = TheNonceBytes();
+    OPENSSL_cleanse(bytes.block, sizeof bytes.block);
+    bytes.used = kNonceBlock;
+    bytes.mutex.unlock();
+}
+
+NonceBytes& TheNonceBytes() {
+    // Never destroyed: requests on other threads may still draw while the process exits.
+    static NonceBytes* const bytes = [] {
+        auto* made = new NonceBytes;
+        platform::AtFork(HoldNonceBytes, ReleaseNonceBytes, DropNonceBytesInChild);
+        return made;
+    }();
+    return *bytes;
+}
+
+// The next `length` unused random bytes; false when the random source fails.
+bool TakeRandomBytes(unsigned char* out, size_t length) {
+    NonceBytes& bytes = TheNonceBytes();
+    std::lock_guard<std::mutex> hold(bytes.mutex);
+    if (kNonceBlock - bytes.used < length) {
+        if (RAND_bytes(bytes.block, static_cast<int>(kNonceBlock)) != 1) return false;
+        bytes.used = 0;
+    }
+    std::memcpy(out, bytes.block + bytes.used, length);
+    OPENSSL_cleanse(bytes.block + bytes.used, length);
+    bytes.used += length;
+    return true;
 }
 
 }  // namespace
-
-const EVP_MD* TimeStampDigest(bool sm2) {
-    static const EVP_MD* const sha1 = Fetched("SHA1", EVP_sha1());
-    static const EVP_MD* const sm3 = Fetched("SM3", EVP_sm3());
-    return sm2 ? sm3 : sha1;
-}
 
 bool DrawTimeStampNonce(unsigned char (&nonce)[kTimeStampNonceLength]) {
     // The top bit dropped, every first byte 0x01..0x7F stays as likely as the others; only
     // a zero byte is drawn again.
     do {
-        if (RAND_bytes(nonce, static_cast<int>(kTimeStampNonceLength)) != 1) return false;
+        if (!TakeRandomBytes(nonce, kTimeStampNonceLength)) return false;
         nonce[0] &= 0x7F;
     } while (nonce[0] == 0);
     return true;

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "cert_factory.h"
+#include "token/der_writer.h"
+#include "token/rsa_signed_data.h"
 #include "token/signed_data_der.h"
 
 namespace {
@@ -158,3 +160,52 @@ TEST_F(SignedDataDer, OtherShapesGoThroughOpenSslAndBrokenOnesFail) {
 }
 
 }  // namespace
+
+namespace {
+
+// The header OpenSSL writes for a tag and length, through an OCTET STRING of that length.
+der::Bytes OpenSslHeader(size_t length) {
+    std::vector<unsigned char> content(length, 0x5A);
+    ASN1_OCTET_STRING* octets = ASN1_OCTET_STRING_new();
+    unsigned char* der = nullptr;
+    int total = octets && ASN1_OCTET_STRING_set(octets, content.data(), static_cast<int>(length)) == 1
+                    ? i2d_ASN1_OCTET_STRING(octets, &der)
+                    : 0;
+    der::Bytes header;
+    if (total > 0) header.assign(der, der + (static_cast<size_t>(total) - length));
+    OPENSSL_free(der);
+    ASN1_OCTET_STRING_free(octets);
+    return header;
+}
+
+}  // namespace
+
+TEST(DerWriter, LengthsAtEveryBoundaryAreWrittenAsOpenSslWritesThem) {
+    for (size_t length : {0u, 1u, 0x7Fu, 0x80u, 0xFFu, 0x100u, 0xFFFFu, 0x10000u}) {
+        der::Bytes ours;
+        der::AppendHeader(ours, der::kOctetString, length);
+        EXPECT_EQ(ours, OpenSslHeader(length)) << length;
+        EXPECT_EQ(der::TlvSize(length), ours.size() + length) << length;
+    }
+}
+
+TEST(DerWriter, SetElementsAreSortedByTheirBytesShorterPrefixFirst) {
+    std::vector<der::Bytes> elements = {{0x31, 0x02}, {0x30, 0x05, 0x01}, {0x30, 0x05}, {0x02, 0x01, 0x01}};
+    der::SortForSetOf(elements);
+    EXPECT_EQ(elements, (std::vector<der::Bytes>{{0x02, 0x01, 0x01}, {0x30, 0x05}, {0x30, 0x05, 0x01}, {0x31, 0x02}}));
+}
+
+TEST(RsaSignedData, SigningTimesAreThoseOpenSslWritesOnBothSidesOf2050) {
+    const time_t instants[] = {0,           1700000000,  -631152001 /* 1949-12-31 23:59:59 */,
+                               -631152000,  2524607999 /* 2049-12-31 23:59:59 */,
+                               2524608000,  253402300799 /* 9999-12-31 23:59:59 */};
+    for (time_t instant : instants) {
+        ASN1_TIME* time = ASN1_TIME_set(nullptr, instant);
+        unsigned char* der = nullptr;
+        int length = time ? i2d_ASN1_TIME(time, &der) : 0;
+        ASSERT_GT(length, 0) << instant;
+        EXPECT_EQ(SigningTimeDer(instant), der::Bytes(der, der + length)) << instant;
+        OPENSSL_free(der);
+        ASN1_TIME_free(time);
+    }
+}

@@ -690,6 +690,77 @@ TEST_F(SigningTest, SignedDataIsByteForByteWhatOpenSslsOwnSignerMakes) {
     }
 }
 
+// The signed data OpenSSL's own signer makes for our certificates, with attributes of its own
+// making for `signingTime` and `digest`, our signature value and our time-stamp token.
+std::string OpenSslSignedData(PKCS7* ours, const std::string& digest, bool detached) {
+    PKCS7_SIGNER_INFO* our = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(ours), 0);
+    STACK_OF(X509)* certs = ours->d.sign->cert;
+    ASN1_TYPE* time = PKCS7_get_signed_attribute(our, NID_pkcs9_signingTime);
+    ASN1_TYPE* token = PKCS7_get_attribute(our, NID_id_smime_aa_timeStampToken);
+    if (!time || time->type != V_ASN1_UTCTIME || !token || token->type != V_ASN1_SEQUENCE) return "";
+    std::unique_ptr<PKCS7, Pkcs7Deleter> reference(PKCS7_new());
+    X509* signer = sk_X509_value(certs, 0);
+    PKCS7_SIGNER_INFO* si = nullptr;
+    bool built = PKCS7_set_type(reference.get(), NID_pkcs7_signed) == 1 &&
+                 (si = PKCS7_add_signature(reference.get(), signer, X509_get0_pubkey(signer), EVP_sha256())) != nullptr;
+    for (int i = 0; built && i < sk_X509_num(certs); ++i)
+        built = PKCS7_add_certificate(reference.get(), sk_X509_value(certs, i)) == 1;
+    built = built && PKCS7_content_new(reference.get(), NID_pkcs7_data) == 1;
+    if (built && detached) built = PKCS7_set_detached(reference.get(), 1) == 1;
+    if (built && !detached) {
+        ASN1_OCTET_STRING* content = ours->d.sign->contents->d.data;
+        built = content && ASN1_STRING_set(reference->d.sign->contents->d.data, ASN1_STRING_get0_data(content),
+                                           ASN1_STRING_length(content)) == 1;
+    }
+    built = built &&
+            PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data)) == 1 &&
+            PKCS7_add0_attrib_signing_time(si, ASN1_STRING_dup(time->value.utctime)) == 1 &&
+            PKCS7_add1_attrib_digest(si, reinterpret_cast<const unsigned char*>(digest.data()),
+                                     static_cast<int>(digest.size())) == 1 &&
+            ASN1_STRING_set(si->enc_digest, ASN1_STRING_get0_data(our->enc_digest), ASN1_STRING_length(our->enc_digest)) == 1 &&
+            PKCS7_add_attribute(si, NID_id_smime_aa_timeStampToken, V_ASN1_SEQUENCE,
+                                ASN1_STRING_dup(token->value.sequence)) == 1;
+    if (!built) return "";
+    // Signing puts the attributes in their DER order; this does the same without a key.
+    unsigned char* sorted = nullptr;
+    if (ASN1_item_i2d(reinterpret_cast<ASN1_VALUE*>(si->auth_attr), &sorted, ASN1_ITEM_rptr(PKCS7_ATTR_SIGN)) <= 0)
+        return "";
+    OPENSSL_free(sorted);
+    unsigned char* der = nullptr;
+    int length = i2d_PKCS7(reference.get(), &der);
+    std::string text = length > 0 ? std::string(reinterpret_cast<char*>(der), static_cast<size_t>(length)) : "";
+    OPENSSL_free(der);
+    return text;
+}
+
+TEST_F(SigningTest, AttributesAndTimeStampTokenAreThoseOpenSslsOwnSignerWrites) {
+    UseRsaKey();  // the time service answers: every signature carries a token
+    struct Case {
+        const char* name;
+        bool detached;
+        bool fromDigest;
+        size_t size;  // of the content; past 65535 bytes its lengths take three bytes
+    };
+    for (Case c : {Case{"detached", true, false, 40}, Case{"attached", false, false, 40},
+                   Case{"digest", true, true, 40}, Case{"large attached", false, false, 70000}}) {
+        const std::string content = std::string("content signed with its time-stamp ") + std::string(c.size, 'c');
+        const std::string digest = Sha256(content);
+        std::string p7, digestB64 = B64(digest);
+        ASSERT_TRUE(c.fromDigest ? ZYKSignDigest(digestB64, p7) : ZYKSignP7(B64(content), p7, c.detached ? 1 : 0))
+            << c.name << ": " << ZYKGetLastError();
+        std::string der = Raw(p7);
+        auto made = ParsePkcs7(der);
+        ASSERT_TRUE(made) << c.name;
+        PKCS7_SIGNER_INFO* si = sk_PKCS7_SIGNER_INFO_value(PKCS7_get_signer_info(made.get()), 0);
+        ASSERT_TRUE(si) << c.name;
+        EXPECT_EQ(sk_X509_ATTRIBUTE_num(si->auth_attr), 3) << c.name;
+        EXPECT_EQ(sk_X509_ATTRIBUTE_num(si->unauth_attr), 1) << c.name;
+        std::string expected = OpenSslSignedData(made.get(), digest, c.detached);
+        ASSERT_FALSE(expected.empty()) << c.name;
+        EXPECT_TRUE(der == expected) << c.name;
+    }
+}
+
 TEST_F(SigningTest, ANewCertificateOnTheKeyIsWhatTheNextSignatureCarries) {
     UseRsaKey();
     const std::string content = "signed before and after the certificate changes";

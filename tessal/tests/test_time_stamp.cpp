@@ -3,6 +3,11 @@
 #include <openssl/err.h>
 #include <openssl/ts.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
 
 #include <set>
 #include <thread>
@@ -197,6 +202,39 @@ TEST(TimeStampQuery, ThreadsMakingRequestsAtOnceGetSoundOnes) {
             distinct.insert(query);
         }
     EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads * kEach));
+}
+
+// Nonces come from a block of random bytes drawn ahead; a forked child must not hand out the
+// rest of its parent's block.
+TEST(TimeStampQuery, AForkedChildSendsNoncesOfItsOwn) {
+    using Nonce = std::array<unsigned char, cloud::kTimeStampNonceLength>;
+    auto draw = [] {
+        unsigned char nonce[cloud::kTimeStampNonceLength];
+        Nonce out{};
+        if (cloud::DrawTimeStampNonce(nonce)) std::copy(std::begin(nonce), std::end(nonce), out.begin());
+        return out;
+    };
+    ASSERT_NE(draw(), Nonce{});  // the block is drawn: the next nonces are in the parent's memory
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        Nonce nonce = draw();
+        _exit(write(pipeEnds[1], nonce.data(), nonce.size()) == static_cast<ssize_t>(nonce.size()) ? 0 : 1);
+    }
+    close(pipeEnds[1]);
+    Nonce fromChild{};
+    ssize_t got = read(pipeEnds[0], fromChild.data(), fromChild.size());
+    close(pipeEnds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(got, static_cast<ssize_t>(fromChild.size()));
+    Nonce fromParent = draw();
+    EXPECT_NE(fromChild, Nonce{});
+    EXPECT_NE(fromChild, fromParent);
+    EXPECT_LT(fromChild[0], 0x80);
 }
 
 TEST_F(TimeStampTest, GarbageRejectionsAndSilenceBecomeTheServiceMessage) {

@@ -1,16 +1,19 @@
 #include "token/signed_data_der.h"
 
+#include "token/der_writer.h"
+
 #include <openssl/x509.h>
 
-#include <algorithm>
-#include <cstring>
 #include <vector>
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-constexpr unsigned char kSequence = 0x30, kSet = 0x31, kContextZero = 0xA0;
+using der::AppendHeader;
+using der::Bytes;
+using der::kContextZero;
+using der::kSequence;
+using der::kSet;
+using der::TlvSize;
 
 // One object's DER through its own encoder.
 template <typename T>
@@ -23,38 +26,13 @@ bool AppendEncoded(Bytes& out, T* object, int (*encode)(T*, unsigned char**)) {
     return encode(object, &p) == length;
 }
 
-size_t LengthOfLength(size_t length) {
-    size_t n = 1;
-    if (length >= 0x80)
-        for (size_t rest = length; rest; rest >>= 8) ++n;
-    return n;
-}
-
-size_t TlvSize(size_t content) { return 1 + LengthOfLength(content) + content; }
-
-void AppendHeader(Bytes& out, unsigned char tag, size_t length) {
-    out.push_back(tag);
-    if (length < 0x80) {
-        out.push_back(static_cast<unsigned char>(length));
-        return;
-    }
-    size_t bytes = LengthOfLength(length) - 1;
-    out.push_back(static_cast<unsigned char>(0x80 | bytes));
-    for (size_t i = bytes; i-- > 0;) out.push_back(static_cast<unsigned char>(length >> (8 * i)));
-}
-
-// The elements of a SET OF in DER order, as OpenSSL sorts them: by their bytes, a shorter
-// encoding that is a prefix of a longer one first.
+// The elements of a SET OF in DER order.
 template <typename Stack, typename T>
 bool AppendSetOf(Bytes& out, Stack* stack, int count, T* (*at)(Stack*, int), int (*encode)(T*, unsigned char**)) {
     std::vector<Bytes> elements(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i)
         if (!AppendEncoded(elements[static_cast<size_t>(i)], at(stack, i), encode)) return false;
-    if (elements.size() > 1)
-        std::stable_sort(elements.begin(), elements.end(), [](const Bytes& a, const Bytes& b) {
-            int order = std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
-            return order != 0 ? order < 0 : a.size() < b.size();
-        });
+    der::SortForSetOf(elements);
     for (const Bytes& element : elements) out.insert(out.end(), element.begin(), element.end());
     return true;
 }

@@ -1,19 +1,17 @@
 // Signing with the key's signing key pair: raw RSA and SM2, and RSA PKCS#7 signed data whose
 // private-key step runs on the key through the engine.
 #include <openssl/err.h>
-#include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
 #include <cstring>
-#include <memory>
 
 #include "api/failure.h"
 #include "api/log.h"
 #include "tessal/cert_info.h"
+#include "tessal/time_stamp.h"
+#include "token/rsa_signed_data.h"
 #include "token/signature_der.h"
-#include "token/signed_data_der.h"
 #include "token/skf_ukey.h"
-#include "token/time_stamp_attribute.h"
 
 namespace {
 
@@ -23,53 +21,30 @@ constexpr unsigned char kSha256DigestInfo[19] = {0x30, 0x31, 0x30, 0x0D, 0x06, 0
                                                  0x65, 0x03, 0x04, 0x02, 0x01, 0x05, 0x00, 0x04, 0x20};
 constexpr char kRetryingLibrary[] = "gdca_dal_ecc27.dll";
 
-// Signer infos made here name the certificate's issuer by the certificate's own name object
-// rather than a copy (copying a name encodes and parses it again on every signature). The
-// certificate outlives the signed data, and the names are handed back before it is freed.
-void ReleaseBorrowedIssuer(PKCS7_SIGNER_INFO* si) { si->issuer_and_serial->issuer = nullptr; }
+// The codes of the signing calls for signed data that could not be built, or not signed.
+constexpr int kNotBuilt = 73, kNotSigned = 1;
 
-struct Pkcs7Free {
-    void operator()(PKCS7* p) const {
-        STACK_OF(PKCS7_SIGNER_INFO)* signers = p ? PKCS7_get_signer_info(p) : nullptr;
-        for (int i = 0; i < sk_PKCS7_SIGNER_INFO_num(signers); ++i)
-            ReleaseBorrowedIssuer(sk_PKCS7_SIGNER_INFO_value(signers, i));
-        PKCS7_free(p);
+// RSA signed data over a SHA-256 message digest, signed on the key, with a time-stamp token
+// over the signature value when the time service gives one; `content` is carried when not
+// null. `signingStep`, when given, is logged once the signed data is built. 0, kNotBuilt or
+// kNotSigned.
+int SignRsaDigest(SigningMaterial& material, X509* cert, CertInfo* certInfo,
+                  const unsigned char (&digest)[kSha256Length], const ByteArray* content, ByteArray& out,
+                  const char* signingStep = nullptr) {
+    RsaSigner signer;
+    der::Bytes attributes, signature;
+    if (!certInfo || !material.Rsa(cert, *certInfo, signer) || !RsaSignedAttributes(digest, attributes)) {
+        ERR_clear_error();
+        return kNotBuilt;
     }
-};
-using Pkcs7Ptr = std::unique_ptr<PKCS7, Pkcs7Free>;
-
-// What PKCS7_add_signature does, with the issuer's name borrowed from `cert`.
-PKCS7_SIGNER_INFO* AddSigner(PKCS7* p7, X509* cert, EVP_PKEY* key, const EVP_MD* md) {
-    PKCS7_SIGNER_INFO* si = PKCS7_SIGNER_INFO_new();
-    if (!si) return nullptr;
-    X509_NAME_free(si->issuer_and_serial->issuer);
-    si->issuer_and_serial->issuer = X509_get_issuer_name(cert);  // taken as it is, not copied
-    if (PKCS7_SIGNER_INFO_set(si, cert, key, md) > 0 && PKCS7_add_signer(p7, si) == 1) return si;
-    ReleaseBorrowedIssuer(si);
-    PKCS7_SIGNER_INFO_free(si);
-    return nullptr;
-}
-
-// A signedData with one SHA-256 signer for the certificate, signing with the key on the token,
-// and the certificate's chain; `p7` receives it (holding its own references to the key and the
-// certificates). Null on failure.
-PKCS7_SIGNER_INFO* NewSignedData(Pkcs7Ptr& p7, X509* cert, CertInfo* certInfo,
-                                 SigningMaterial& material) {
-    EVP_PKEY* key = material.RsaKey(cert);
-    p7.reset(PKCS7_new());
-    if (!key || !p7 || !certInfo || PKCS7_set_type(p7.get(), NID_pkcs7_signed) != 1) return nullptr;
-    // The certificate goes in first, so the signed data holds it as long as its signer's name.
-    if (PKCS7_add_certificate(p7.get(), cert) != 1) return nullptr;
-    PKCS7_SIGNER_INFO* si = AddSigner(p7.get(), cert, key, EVP_sha256());
-    if (!si) return nullptr;
-    for (X509* ca : material.Chain(*certInfo))
-        if (ca && PKCS7_add_certificate(p7.get(), ca) != 1) return nullptr;
-    return si;
-}
-
-// The DER of signed data made by NewSignedData, with the certificates encoded once.
-bool Encode(PKCS7* p7, ByteArray& out, X509* cert, CertInfo* certInfo, SigningMaterial& material) {
-    return EncodeSignedDataDer(p7, out, certInfo ? material.Certificates(cert, *certInfo) : nullptr);
+    if (signingStep) TLOG_DEBUG(signingStep);
+    if (!SignRsaAttributes(signer.key, attributes, signature)) {
+        ERR_clear_error();
+        return kNotSigned;
+    }
+    ByteArray value(signature.data(), static_cast<unsigned long>(signature.size())), token;
+    if (TimeStamp::GetTimeStamp(value, token, "RSA") != 0) token = ByteArray();
+    return WriteRsaSignedData(signer, attributes, signature, content, token, out) ? 0 : kNotBuilt;
 }
 
 // A hash handle of the driver, closed on every path out of the function that opened it.
@@ -88,11 +63,6 @@ private:
     const SkfFunctionList& m_skf;
     HANDLE m_handle = nullptr;
 };
-
-void AddRsaTimeStamp(PKCS7_SIGNER_INFO* si) {
-    AddTimeStampToken(&si->unauth_attr, ASN1_STRING_get0_data(si->enc_digest), ASN1_STRING_length(si->enc_digest),
-                      "RSA");
-}
 
 }  // namespace
 
@@ -157,29 +127,11 @@ CResult SkfUKey::SignDigest(ByteArray digest, ByteArray& out) {
         result = GetCertData();
         if (result != 0) return result;
     }
-    Pkcs7Ptr p7;
-    PKCS7_SIGNER_INFO* si = NewSignedData(p7, m_signCert, m_signCertInfo, m_signingMaterial);
-    ASN1_OCTET_STRING* md = ASN1_OCTET_STRING_new();
-    bool built = si && md && PKCS7_content_new(p7.get(), NID_pkcs7_data) == 1 && PKCS7_set_detached(p7.get(), 1) == 1 &&
-                 PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data)) == 1 &&
-                 ASN1_OCTET_STRING_set(md, digest.data(), digest.length()) == 1 &&
-                 PKCS7_add_signed_attribute(si, NID_pkcs9_messageDigest, V_ASN1_OCTET_STRING, md) == 1;
-    if (built) md = nullptr;  // owned by the attribute now
-    ASN1_OCTET_STRING_free(md);
-    built = built && PKCS7_add0_attrib_signing_time(si, nullptr) == 1;
-    if (!built) {
-        // Nothing was signed: report it rather than an empty success.
-        TESSAL_FAIL(result, 73, "SkfUKey::SignDigest");
-        return result;
-    }
-    TLOG_DEBUG("start PKCS7_SIGNER_INFO_sign");
-    if (PKCS7_SIGNER_INFO_sign(si) <= 0) {
-        ERR_clear_error();
-        TESSAL_FAIL(result, 1, "SkfUKey::SignDigest");
-        return result;
-    }
-    AddRsaTimeStamp(si);
-    if (!Encode(p7.get(), out, m_signCert, m_signCertInfo, m_signingMaterial)) TESSAL_FAIL(result, 73, "SkfUKey::SignDigest");
+    unsigned char value[kSha256Length];
+    std::memcpy(value, digest.data(), kSha256Length);
+    int code = SignRsaDigest(m_signingMaterial, m_signCert, m_signCertInfo, value, nullptr, out,
+                             "start PKCS7_SIGNER_INFO_sign");
+    if (code != 0) TESSAL_FAIL(result, code, "SkfUKey::SignDigest");
     return result;
 }
 
@@ -189,28 +141,11 @@ CResult SkfUKey::SignP7(ByteArray data, ByteArray& out, int detached) {
         result = GetCertData();
         if (result != 0) return result;
     }
-    Pkcs7Ptr p7;
-    PKCS7_SIGNER_INFO* si = NewSignedData(p7, m_signCert, m_signCertInfo, m_signingMaterial);
-    bool built = si &&
-                 PKCS7_add_signed_attribute(si, NID_pkcs9_contentType, V_ASN1_OBJECT, OBJ_nid2obj(NID_pkcs7_data)) == 1 &&
-                 PKCS7_content_new(p7.get(), NID_pkcs7_data) == 1 &&
-                 (!detached || PKCS7_set_detached(p7.get(), 1) == 1);  // it answers the flag it set
-    BIO* bio = built ? PKCS7_dataInit(p7.get(), nullptr) : nullptr;
-    if (!bio) {
-        TESSAL_FAIL(result, 73, "SkfUKey::SignP7");
-        return result;
-    }
-    bool written = data.length() == 0 || BIO_write(bio, data.data(), data.length()) == data.length();
-    (void)BIO_flush(bio);
-    bool signedOk = written && PKCS7_dataFinal(p7.get(), bio) == 1;
-    BIO_free_all(bio);
-    if (!signedOk) {
-        ERR_clear_error();
-        TESSAL_FAIL(result, 1, "SkfUKey::SignP7");
-        return result;
-    }
-    AddRsaTimeStamp(si);
-    if (!Encode(p7.get(), out, m_signCert, m_signCertInfo, m_signingMaterial)) TESSAL_FAIL(result, 73, "SkfUKey::SignP7");
+    unsigned char digest[kSha256Length];
+    int code = Sha256Of(data, digest) ? SignRsaDigest(m_signingMaterial, m_signCert, m_signCertInfo, digest,
+                                                      detached ? nullptr : &data, out)
+                                      : kNotBuilt;
+    if (code != 0) TESSAL_FAIL(result, code, "SkfUKey::SignP7");
     return result;
 }
 

@@ -8,6 +8,7 @@ void SigningMaterial::Reset() {
     m_chain.clear();
     m_certificatesKnown = false;
     m_certificates = KnownCertificates();
+    m_issuerAndSerial.clear();
     EVP_PKEY_free(m_rsaKey);
     m_rsaKey = nullptr;
     EVP_PKEY_free(m_sm2Key);
@@ -41,4 +42,12 @@ EVP_PKEY* SigningMaterial::RsaKey(X509* certificate) {
 EVP_PKEY* SigningMaterial::Sm2Key(X509* certificate) {
     if (!m_sm2Key) m_sm2Key = KeyBackedSm2FromCertificate(certificate);
     return m_sm2Key;
+}
+
+bool SigningMaterial::Rsa(X509* certificate, CertInfo& info, RsaSigner& signer) {
+    if (m_issuerAndSerial.empty() && !EncodeIssuerAndSerial(certificate, m_issuerAndSerial)) return false;
+    signer.key = RsaKey(certificate);
+    signer.issuerAndSerial = &m_issuerAndSerial;
+    signer.certificates = Certificates(certificate, info);
+    return signer.key && signer.certificates;
 }

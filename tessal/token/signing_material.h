@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tessal/cert_info.h"
-#include "token/signed_data_der.h"
+#include "token/rsa_signed_data.h"
 
 class SigningMaterial {
 public:
@@ -29,12 +29,16 @@ public:
     // cannot be encoded.
     const KnownCertificates* Certificates(X509* certificate, CertInfo& info);
     EVP_PKEY* Sm2Key(X509* certificate);
+    // Everything an RSA signature's signed data takes from the certificate; false when a part
+    // cannot be made.
+    bool Rsa(X509* certificate, CertInfo& info, RsaSigner& signer);
 
 private:
     bool m_chainKnown = false;
     std::vector<X509*> m_chain;
     bool m_certificatesKnown = false;
     KnownCertificates m_certificates;
+    der::Bytes m_issuerAndSerial;  // empty until made
     EVP_PKEY* m_rsaKey = nullptr;
     EVP_PKEY* m_sm2Key = nullptr;
 };
