@@ -53,8 +53,9 @@ fetch_source() {
   touch "$dir/.unpacked"
 }
 
-# A short digest of the commands that build a package, so changed options build it again.
-recipe() { declare -f "build_$1" cmake_dependency | sha1sum | cut -c1-8; }
+# A short digest of the commands that build a package (and of its stored configure results), so
+# changed options build it again.
+recipe() { { declare -f "build_$1" cmake_dependency; cat "$ROOT/scripts/windows-$1-checks.cmake" 2>/dev/null; } | sha1sum | cut -c1-8; }
 
 # The version to use: the newest one already built for this target, else the newest whose
 # source can be fetched (a mirror may list a version whose files it does not hold).
@@ -138,12 +139,18 @@ build_openssl() {
 }
 
 build_curl() {
-  local openssl
+  local openssl checks=()
   openssl=$(printf '%s\n' "${PREFIXES[@]}" | grep '/openssl-')
-  cmake_dependency "$@" -DCURL_USE_OPENSSL=ON -DCURL_USE_SCHANNEL=OFF -DOPENSSL_ROOT_DIR="$openssl" \
+  # The configure checks' results for this curl and mingw, instead of running them again.
+  if [[ $1 == */curl-7.88.1-* ]]; then
+    local pointer_size=4
+    [ "$ARCH" = i686 ] || pointer_size=8
+    checks=(-DKIT_POINTER_SIZE=$pointer_size -C "$ROOT/scripts/windows-curl-checks.cmake")
+  fi
+  cmake_dependency "$@" "${checks[@]}" -DCURL_USE_OPENSSL=ON -DCURL_USE_SCHANNEL=OFF -DOPENSSL_ROOT_DIR="$openssl" \
     -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF \
     -DUSE_LIBIDN2=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF \
-    -DCURL_DISABLE_LDAP=ON -DENABLE_MANUAL=OFF -DHTTP_ONLY=ON
+    -DCURL_DISABLE_LDAP=ON -DENABLE_MANUAL=OFF -DHTTP_ONLY=ON -DPICKY_COMPILER=OFF
 }
 
 build_log4cplus() {
