@@ -55,7 +55,10 @@ fetch_source() {
 
 # A short digest of the commands that build a package (and of its stored configure results), so
 # changed options build it again.
-recipe() { { declare -f "build_$1" cmake_dependency; cat "$ROOT/scripts/windows-$1-checks.cmake" 2>/dev/null; } | sha1sum | cut -c1-8; }
+recipe() {
+  local checks=$ROOT/scripts/windows-$1-checks.cmake
+  { declare -f "build_$1" cmake_dependency; [ ! -f "$checks" ] || cat "$checks"; } | sha1sum | cut -c1-8
+}
 
 # The version to use: the newest one already built for this target, else the newest whose
 # source can be fetched (a mirror may list a version whose files it does not hold).
