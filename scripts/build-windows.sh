@@ -57,7 +57,8 @@ fetch_source() {
 # changed options build it again.
 recipe() {
   local checks=$ROOT/scripts/windows-$1-checks.cmake
-  { declare -f "build_$1" cmake_dependency; [ ! -f "$checks" ] || cat "$checks"; } | sha1sum | cut -c1-8
+  { declare -f "build_$1" cmake_dependency; [ ! -f "$checks" ] || { cat "$checks"; declare -f stored_checks; }; } |
+    sha1sum | cut -c1-8
 }
 
 # The version to use: the newest one already built for this target, else the newest whose
@@ -141,16 +142,21 @@ build_openssl() {
     make -j"$JOBS" build_libs && make install_dev install_runtime_libs)
 }
 
+# The -C arguments giving a package's stored configure results (scripts/windows-<pkg>-checks.cmake)
+# when its source is the upstream version they were made for, instead of running the checks.
+stored_checks() {
+  local pkg=$1 src=$2 upstream=$3
+  [[ $src == */$pkg-$upstream-* ]] || return 0
+  local pointer_size=4
+  [ "$ARCH" = i686 ] || pointer_size=8
+  echo "-DKIT_POINTER_SIZE=$pointer_size -C $ROOT/scripts/windows-$pkg-checks.cmake"
+}
+
 build_curl() {
-  local openssl checks=()
+  local openssl
   openssl=$(printf '%s\n' "${PREFIXES[@]}" | grep '/openssl-')
-  # The configure checks' results for this curl and mingw, instead of running them again.
-  if [[ $1 == */curl-7.88.1-* ]]; then
-    local pointer_size=4
-    [ "$ARCH" = i686 ] || pointer_size=8
-    checks=(-DKIT_POINTER_SIZE=$pointer_size -C "$ROOT/scripts/windows-curl-checks.cmake")
-  fi
-  cmake_dependency "$@" "${checks[@]}" -DCURL_USE_OPENSSL=ON -DCURL_USE_SCHANNEL=OFF -DOPENSSL_ROOT_DIR="$openssl" \
+  # shellcheck disable=SC2046 # the -C arguments are split into words
+  cmake_dependency "$@" $(stored_checks curl "$1" 7.88.1) -DCURL_USE_OPENSSL=ON -DCURL_USE_SCHANNEL=OFF -DOPENSSL_ROOT_DIR="$openssl" \
     -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF \
     -DUSE_LIBIDN2=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF \
     -DCURL_DISABLE_LDAP=ON -DENABLE_MANUAL=OFF -DHTTP_ONLY=ON -DPICKY_COMPILER=OFF
@@ -160,7 +166,8 @@ build_log4cplus() {
   # char strings, as the Linux library: log4cplus would otherwise use wchar_t on Windows. No
   # thread pool (the kit logs synchronously): its threads, joined when the DLL is unloaded at
   # process exit, are gone by then and the exit never ends.
-  cmake_dependency "$@" -DUNICODE=OFF -DLOG4CPLUS_ENABLE_THREAD_POOL=OFF -DLOG4CPLUS_BUILD_TESTING=OFF -DWITH_UNIT_TESTS=OFF \
+  # shellcheck disable=SC2046 # the -C arguments are split into words
+  cmake_dependency "$@" $(stored_checks log4cplus "$1" 2.0.8) -DUNICODE=OFF -DLOG4CPLUS_ENABLE_THREAD_POOL=OFF -DLOG4CPLUS_BUILD_TESTING=OFF -DWITH_UNIT_TESTS=OFF \
     -DLOG4CPLUS_BUILD_LOGGINGSERVER=OFF -DLOG4CPLUS_ENABLE_DECORATED_LIBRARY_NAME=OFF
 }
 
