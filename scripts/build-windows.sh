@@ -133,13 +133,15 @@ build_openssl() {
   fi
   # Shared libcrypto and libssl, as on Linux: the kit's DLLs share one OpenSSL (one object
   # table, one engine list). Only the libraries, without the algorithms and protocols the kit
-  # never uses (a shorter first build).
+  # never uses (a shorter first build). Neither the static libraries (every source compiled a
+  # second time) nor the command line's own library are built: no one links them.
+  local shared_only=(LIBS="providers/libcommon.a providers/libdefault.a" INSTALL_LIBS=)
   (cd "$work" && perl "$src/Configure" "$os" shared no-tests no-legacy \
     no-aria no-bf no-camellia no-cast no-idea no-md4 no-mdc2 no-rc2 no-rc4 no-rc5 no-seed \
     no-siphash no-srp no-whirlpool no-comp no-ssl3 no-dtls \
     --cross-compile-prefix="$TRIPLET-" CC=gcc-posix CXX=g++-posix \
     --prefix="$prefix" --libdir=lib &&
-    make -j"$JOBS" build_libs && make install_dev install_runtime_libs)
+    make -j"$JOBS" build_libs "${shared_only[@]}" && make install_dev install_runtime_libs "${shared_only[@]}")
 }
 
 # The -C arguments giving a package's stored configure results (scripts/windows-<pkg>-checks.cmake)
