@@ -23,6 +23,3 @@ if(NOT KIT_WINE)
   set(KIT_WINE wine)
 endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR ${KIT_WINE})
-# Test programs list their tests when CTest runs them, not at build time: the build needs no
-# wine, and a machine that cannot run a target's programs still builds it.
-set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)

@@ -53,8 +53,13 @@ fetch_source() {
   touch "$dir/.unpacked"
 }
 
-# A short digest of the commands that build a package, so changed options build it again.
-recipe() { declare -f "build_$1" cmake_dependency | sha1sum | cut -c1-8; }
+# A short digest of the commands that build a package (and of its stored configure results), so
+# changed options build it again.
+recipe() {
+  local checks=$ROOT/scripts/windows-$1-checks.cmake
+  { declare -f "build_$1" cmake_dependency; [ ! -f "$checks" ] || { cat "$checks"; declare -f stored_checks; }; } |
+    sha1sum | cut -c1-8
+}
 
 # The version to use: the newest one already built for this target, else the newest whose
 # source can be fetched (a mirror may list a version whose files it does not hold).
@@ -128,29 +133,43 @@ build_openssl() {
   fi
   # Shared libcrypto and libssl, as on Linux: the kit's DLLs share one OpenSSL (one object
   # table, one engine list). Only the libraries, without the algorithms and protocols the kit
-  # never uses (a shorter first build).
+  # never uses (a shorter first build). Neither the static libraries (every source compiled a
+  # second time) nor the command line's own library are built: no one links them.
+  local shared_only=(LIBS="providers/libcommon.a providers/libdefault.a" INSTALL_LIBS=)
   (cd "$work" && perl "$src/Configure" "$os" shared no-tests no-legacy \
     no-aria no-bf no-camellia no-cast no-idea no-md4 no-mdc2 no-rc2 no-rc4 no-rc5 no-seed \
     no-siphash no-srp no-whirlpool no-comp no-ssl3 no-dtls \
     --cross-compile-prefix="$TRIPLET-" CC=gcc-posix CXX=g++-posix \
     --prefix="$prefix" --libdir=lib &&
-    make -j"$JOBS" build_libs && make install_dev install_runtime_libs)
+    make -j"$JOBS" build_libs "${shared_only[@]}" && make install_dev install_runtime_libs "${shared_only[@]}")
+}
+
+# The -C arguments giving a package's stored configure results (scripts/windows-<pkg>-checks.cmake)
+# when its source is the upstream version they were made for, instead of running the checks.
+stored_checks() {
+  local pkg=$1 src=$2 upstream=$3
+  [[ $src == */$pkg-$upstream-* ]] || return 0
+  local pointer_size=4
+  [ "$ARCH" = i686 ] || pointer_size=8
+  echo "-DKIT_POINTER_SIZE=$pointer_size -C $ROOT/scripts/windows-$pkg-checks.cmake"
 }
 
 build_curl() {
   local openssl
   openssl=$(printf '%s\n' "${PREFIXES[@]}" | grep '/openssl-')
-  cmake_dependency "$@" -DCURL_USE_OPENSSL=ON -DCURL_USE_SCHANNEL=OFF -DOPENSSL_ROOT_DIR="$openssl" \
+  # shellcheck disable=SC2046 # the -C arguments are split into words
+  cmake_dependency "$@" $(stored_checks curl "$1" 7.88.1) -DCURL_USE_OPENSSL=ON -DCURL_USE_SCHANNEL=OFF -DOPENSSL_ROOT_DIR="$openssl" \
     -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DCURL_USE_LIBSSH2=OFF -DCURL_USE_LIBPSL=OFF \
     -DUSE_LIBIDN2=OFF -DCURL_ZLIB=OFF -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_NGHTTP2=OFF \
-    -DCURL_DISABLE_LDAP=ON -DENABLE_MANUAL=OFF -DHTTP_ONLY=ON
+    -DCURL_DISABLE_LDAP=ON -DENABLE_MANUAL=OFF -DHTTP_ONLY=ON -DPICKY_COMPILER=OFF
 }
 
 build_log4cplus() {
   # char strings, as the Linux library: log4cplus would otherwise use wchar_t on Windows. No
   # thread pool (the kit logs synchronously): its threads, joined when the DLL is unloaded at
   # process exit, are gone by then and the exit never ends.
-  cmake_dependency "$@" -DUNICODE=OFF -DLOG4CPLUS_ENABLE_THREAD_POOL=OFF -DLOG4CPLUS_BUILD_TESTING=OFF -DWITH_UNIT_TESTS=OFF \
+  # shellcheck disable=SC2046 # the -C arguments are split into words
+  cmake_dependency "$@" $(stored_checks log4cplus "$1" 2.0.8) -DUNICODE=OFF -DLOG4CPLUS_ENABLE_THREAD_POOL=OFF -DLOG4CPLUS_BUILD_TESTING=OFF -DWITH_UNIT_TESTS=OFF \
     -DLOG4CPLUS_BUILD_LOGGINGSERVER=OFF -DLOG4CPLUS_ENABLE_DECORATED_LIBRARY_NAME=OFF
 }
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the kit for Windows and runs every test the Windows build trees register under wine:
 #   scripts/test-windows.sh [i686] [x86_64]        (both when none is named)
-# Each target is built by scripts/build-windows.sh into build-windows-<target>/, its tests run
-# one at a time (ctest) in a wine prefix of that tree's own, and its DLLs' export tables are
+# Each target is built by scripts/build-windows.sh into build-windows-<target>/, its test programs
+# run one at a time (ctest) in a wine prefix of that tree's own, and its DLLs' export tables are
 # checked by scripts/check-windows-exports.sh. scripts/windows-setup.sh installs the tools.
 # A machine whose kernel runs no 32-bit programs cannot start 32-bit wine: there only the i686
 # DLLs the export checks read and parlux.exe are built (KIT_EXPORT_TARGETS), and its tests are
@@ -61,8 +61,9 @@ for target in "${targets[@]}"; do
   # The prefix is made before the first test, so that no test's time-out includes it.
   "$loader" wineboot --init >/dev/null 2>&1 || true
   wineserver -w || true
-  # One test at a time: tests share the prefix's wine server and its C: drive.
-  ctest --test-dir "$build" --output-on-failure --timeout 300 || failed=1
+  # One test program at a time: they share the prefix's wine server and its C: drive. Each runs
+  # all its tests in one wine process; --verbose puts every test's result in the log.
+  ctest --test-dir "$build" --verbose --timeout 300 || failed=1
   wineserver -k || true
   log "$target: built and tested in $((SECONDS - start)) s"
   unset WINELOADER
