@@ -4,9 +4,9 @@
 # Each target is built by scripts/build-windows.sh into build-windows-<target>/, its test programs
 # run one at a time (ctest) in a wine prefix of that tree's own, and its DLLs' export tables are
 # checked by scripts/check-windows-exports.sh. scripts/windows-setup.sh installs the tools.
-# A machine whose kernel runs no 32-bit programs cannot start 32-bit wine: there only the i686
-# DLLs the export checks read and parlux.exe are built (KIT_EXPORT_TARGETS), and its tests are
-# reported as not run. The signing test under wine reaches a cloudsim of this machine: KIT_LINUX_CLOUDSIM, else
+# Where 32-bit wine cannot start (a kernel without 32-bit programs and no qemu emulator registered
+# by scripts/i386-emulation.sh) only the i686 DLLs the export checks read and parlux.exe are built
+# (KIT_EXPORT_TARGETS), and its tests are reported as not run. The signing test under wine reaches a cloudsim of this machine: KIT_LINUX_CLOUDSIM, else
 # one built into build-windows-cloudsim/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
