@@ -15,6 +15,7 @@ namespace platform {
 namespace {
 
 const wchar_t kClassName[] = L"UkeyListen Window Class";
+const DWORD kReadyWaitMs = 5000;
 
 // USB devices, disks, HID devices.
 const GUID kInterfaceClasses[] = {
@@ -59,6 +60,9 @@ bool DeviceMonitor::Start(const std::string& root) {
         Stop();
         return false;
     }
+    // Subscribed before Start returns, so a key plugged in right after the caller has listed the
+    // devices is still announced. Bounded: a caller holding the loader lock delays the thread.
+    WaitForSingleObject(m_readyEvent, kReadyWaitMs);
     return true;
 }
 

@@ -91,7 +91,8 @@ TEST(WindowsDeviceMonitor, DecodesArrivalAndRemovalNotices) {
     platform::DeviceMonitor monitor(
         [&](const std::string& path, platform::DeviceEvent event) { log.Add(path, event); });
     ASSERT_TRUE(monitor.Start(""));
-    ASSERT_TRUE(monitor.WaitForWindow());
+    // Subscribed once Start returns: nothing plugged in after it is missed.
+    ASSERT_NE(monitor.Window(), nullptr);
     HWND window = static_cast<HWND>(monitor.Window());
     const std::wstring path =
         L"\\\\?\\USB#VID_1EA8&PID_C004#SN\x4E2D#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
