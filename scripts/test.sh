@@ -10,6 +10,21 @@ cd "$(dirname "$0")/.."
 
 jobs="$(nproc)"
 phase() { echo "== $1 (${SECONDS} s since the start)"; }
+
+# The Windows dependencies (cross-built from Debian's sources, cached outside the tree) are built
+# in the background at the lowest priority while the Linux phases run: the cores those leave idle
+# build them. The Windows phase waits for them; whatever did not get built there is built then.
+windows_tests="${KIT_WINDOWS_TESTS:-1}"
+if [ "$windows_tests" != 0 ]; then
+  ./scripts/windows-setup.sh
+  windows_deps_log=$(mktemp)
+  # A process group of its own, ended with the script when a Linux phase fails.
+  setsid --wait bash -c 'for target in i686 x86_64; do
+      nice -n 19 ./scripts/build-windows.sh "$target" deps || echo "dependencies for $target: failed ($?)"
+    done' > "$windows_deps_log" 2>&1 &
+  windows_deps_pid=$!
+  trap 'kill -- "-$windows_deps_pid" 2>/dev/null || true; rm -f "$windows_deps_log"' EXIT
+fi
 phase "AddressSanitizer build and tests"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKIT_SANITIZE=address,undefined
 cmake --build build-asan -j"$jobs"
@@ -33,10 +48,12 @@ FUZZ_PARALLEL="$jobs" ./scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
 # The Windows DLLs, 32-bit and 64-bit, cross-built with mingw-w64 (their dependencies from
 # Debian's sources, cached outside the tree) and tested under wine. KIT_WINDOWS_TESTS=0 leaves
 # them out.
-if [ "${KIT_WINDOWS_TESTS:-1}" != 0 ]; then
+if [ "$windows_tests" != 0 ]; then
   phase "Windows build and tests under wine"
   windows_start=$SECONDS
-  ./scripts/windows-setup.sh
+  wait "$windows_deps_pid" || true
+  echo "== Windows dependencies built in the background:"
+  grep '^build-windows:\|^dependencies' "$windows_deps_log" || true
   # The signing test under wine uses the AddressSanitizer tree's cloudsim.
   KIT_LINUX_CLOUDSIM="${KIT_LINUX_CLOUDSIM:-$PWD/build-asan/bin/cloudsim}" ./scripts/test-windows.sh
   echo "== Windows build and tests under wine took $((SECONDS - windows_start)) s"
