@@ -18,12 +18,18 @@ windows_tests="${KIT_WINDOWS_TESTS:-1}"
 if [ "$windows_tests" != 0 ]; then
   ./scripts/windows-setup.sh
   windows_deps_log=$(mktemp)
-  # A process group of its own, ended with the script when a Linux phase fails.
-  setsid --wait bash -c 'for target in i686 x86_64; do
-      nice -n 19 ./scripts/build-windows.sh "$target" deps || echo "dependencies for $target: failed ($?)"
-    done' > "$windows_deps_log" 2>&1 &
+  # In this session, so that its priority counts against the other phases' (a session of its own
+  # would get an equal share of the cores), and ended with the script when a Linux phase fails.
+  (for target in i686 x86_64; do
+    nice -n 19 ./scripts/build-windows.sh "$target" deps || echo "dependencies for $target: failed ($?)"
+  done) > "$windows_deps_log" 2>&1 &
   windows_deps_pid=$!
-  trap 'kill -- "-$windows_deps_pid" 2>/dev/null || true; rm -f "$windows_deps_log"' EXIT
+  kill_tree() {
+    local child
+    for child in $(pgrep -P "$1"); do kill_tree "$child"; done
+    kill "$1" 2>/dev/null || true
+  }
+  trap 'kill_tree "$windows_deps_pid"; rm -f "$windows_deps_log"' EXIT
 fi
 phase "AddressSanitizer build and tests"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKIT_SANITIZE=address,undefined
